@@ -1,0 +1,142 @@
+// Control interface of the stand-in host library VELDAN.dll.
+//
+// The stand-in exports the host operations by ordinal only, exactly as the real
+// host library does. These functions, exported by name, let the tests, the
+// benchmark and the host program seed and inspect the document store, play the
+// host's part (events, menu commands, the user's answers) and inject faults.
+// All are cdecl. Texts are Mazovia bytes unless a name says UTF-8.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_records.h"
+
+#if defined(VELDAN_BUILDING_DLL)
+#define VS_API extern "C" __declspec(dllexport)
+#else
+#define VS_API extern "C" __declspec(dllimport)
+#endif
+
+// ---------------------------------------------------------------- the store
+// Headers are kept in storage order; a document's lines are found by the
+// document identifier (header offset 976) they belong to.
+
+// Empties the store and restores every default: tables with their sizes and the
+// host's own hooks, no menu commands, no selection, no scripts, no faults, empty
+// logs, accounting at zero, interface version 112, strict mode off.
+VS_API void VsReset(void);
+
+// Loads a document file (JSON, texts UTF-8) into the store, replacing it. 0 on
+// success; otherwise the store is unchanged and VsLastError() says which record
+// and field is wrong.
+VS_API int VsLoadDocuments(const char* path);
+// Saves the store to a document file atomically (temporary file, then rename).
+VS_API int VsSaveDocuments(const char* path);
+VS_API const char* VsLastError(void);
+
+VS_API int VsHeaderCount(void);
+VS_API int VsAddHeader(const DocumentHeader* header);  // returns its position
+VS_API int VsGetHeader(int position, DocumentHeader* out);  // 1 when the position exists
+VS_API int VsPutHeader(int position, const DocumentHeader* header);
+VS_API int VsFindHeader(int32_t document_id);  // first position with that identifier, or -1
+
+VS_API int VsLineCount(int32_t document_id);
+VS_API int VsAddLine(int32_t document_id, const DocumentItem* line);  // returns its index
+VS_API int VsGetLine(int32_t document_id, int index, DocumentItem* out);
+VS_API int VsPutLine(int32_t document_id, int index, const DocumentItem* line);
+
+// Bytes of the records that the host keeps for itself and the plug-in never
+// touches: a line's unit price (per unit, so a line's value is quantity / 1000
+// times the price) and value, recomputed by the host's line and totals updates.
+inline constexpr int kVsLineUnitPriceOffset = 210;  // double
+inline constexpr int kVsLineValueOffset = 218;      // double, the line's gross value
+
+// ---------------------------------------------------------------- playing the host
+// The host's table objects (44 and 45), as HostOpenTable returns them.
+VS_API HostTable* VsTable(int32_t table);
+
+// Opens a document for editing: its header goes into table 44's record buffer
+// and its lines become the edited lines (key 806). 1 on success.
+VS_API int VsOpenDocument(int32_t document_id);
+// Raises event 239 on table 45 through its hook slot, with the given key, the
+// edited lines (count, array, table, range) and the other slots zero. Returns the
+// hook's result. The edited lines are stored when the hook saves them under 806.
+VS_API int32_t VsRaiseLineEvent(uint16_t key);
+// Stores table 44's record buffer as the edited document's header, then raises
+// event 17152 on table 44 with the given key. Returns the hook's result.
+VS_API int32_t VsStoreHeader(uint16_t key);
+// Raises any event on a table through its hook slot with all eleven arguments.
+VS_API int32_t VsRaiseEvent(int32_t table, const uint32_t args[11]);
+// The key that the host passes with event 17152: the headers of the current
+// record's customer.
+inline constexpr uint16_t kVsKeyCustomerHeaders = 800;
+
+// The host's own hooks count the events they receive and keep the last arguments.
+VS_API int VsHostHookEvents(int32_t table);
+VS_API const uint32_t* VsHostHookLastArguments(int32_t table);  // eleven slots
+// Sets the result the host's own hook returns.
+VS_API void VsSetHostHookResult(int32_t table, int32_t result);
+
+// Runs a menu command as the host would: its handler with two 16-bit values.
+// Returns the handler's result, or -1 when no handler is registered.
+VS_API int32_t VsRunMenuCommand(int32_t command, uint16_t result, uint16_t phase);
+VS_API MenuCommandHandler VsMenuHandler(int32_t command);  // null when absent
+
+// The host's selection list. The stand-in copies the record.
+VS_API void VsClearSelection(void);
+VS_API int VsAddSelection(uint8_t flag, int32_t value, const DocumentHeader* record);
+
+// The settings file of HostProfileValue (INI style, written atomically).
+VS_API void VsSetProfilePath(const char* path);
+
+// ---------------------------------------------------------------- the user's answers
+// Queues the answer to the next call of a dialog operation (by its ordinal):
+// HostQuestion returns answer; HostListDialog returns answer with the selection
+// set to selection; HostNotice sets its flag to answer (selection unused).
+// With nothing queued: questions answer yes (20481), list dialogs confirm row 0,
+// notices leave the flag as it is.
+VS_API void VsQueueAnswer(int32_t ordinal, int32_t answer, int32_t selection);
+
+// Every call of a message, question, notice, text or dialog operation, with its
+// exact bytes. Pointers stay valid until VsReset.
+struct VsDialogCall {
+    int32_t ordinal;
+    const char* caption;      // HostMessage, HostQuestion; else ""
+    const char* text;         // the text shown: formatted for HostQuestion
+    const char* format;       // HostQuestion's format; else ""
+    int32_t flags;            // HostMessage, HostQuestion
+    int32_t dialog;           // HostListDialog, HostNotice
+    const uint8_t* definition;  // HostListDialog: the whole block, length word included
+    int32_t definition_size;
+    int32_t flag_in;          // HostNotice: the flag as it came in
+    int32_t rows;             // HostListDialog: what the row callback gave for row -1
+    const char* const* row_texts;  // HostListDialog: each row as the callback gave it
+    int32_t result;           // what the stand-in answered
+};
+VS_API int VsDialogCallCount(void);
+VS_API const VsDialogCall* VsDialogCallAt(int index);
+
+// ---------------------------------------------------------------- faults and accounting
+VS_API void VsSetInterfaceVersion(int32_t version);
+VS_API void VsSetRecordSize(int32_t table, int16_t size);
+VS_API void VsSetOpenTableFails(int32_t table, int fails);
+
+// Makes the nth call (1 = the next) of one operation fail, once, with that
+// operation's failure value (null, 0, or a 16-bit answer other than yes).
+VS_API void VsFailCall(int32_t ordinal, int nth);
+// Makes the nth host call of any operation (1 = the next) fail, once.
+VS_API void VsFailNthCall(int nth);
+VS_API int VsCallCount(int32_t ordinal);  // calls of one operation since VsReset
+VS_API int VsTotalCalls(void);            // calls of all operations since VsReset
+
+// What the plug-in holds of what the host handed out.
+enum VsResource { kVsRanges, kVsUpdates, kVsScans, kVsLineArrays, kVsHeapBlocks };
+VS_API int VsOutstanding(int resource);
+
+// Strict mode: every buffer handed to the plug-in ends at a page boundary
+// followed by a no-access page, and a fault there is reported with the buffer's
+// name before the process ends.
+VS_API void VsSetStrict(int on);
+
+// How often the host's exception translator (ordinal 30005) was called.
+VS_API int VsTranslatorCalls(void);
