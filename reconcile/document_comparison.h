@@ -1,0 +1,19 @@
+// Applying a goods-issue document (WZ) to one customer order.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_records.h"
+
+// Deducts the quantities of the WZ lines from the lines of the order whose
+// document identifier is order_id, article by article, clearing order lines
+// delivered in full and the order's header once no article line is left. WZ
+// lines whose article is not on the order get "? " in front of their text,
+// lines that deliver more than the order holds get "!<excess units> ". The
+// order's remarks are copied into remarks (at least 101 bytes).
+//
+// Returns 1 when done (also when no header carries order_id, in which case
+// nothing is changed), 0 after a disk-error message. Leaves table 44's record
+// buffer holding the order's header; restoring it is the caller's concern.
+int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32_t wz_count,
+                                char* remarks);

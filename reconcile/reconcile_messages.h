@@ -1,0 +1,24 @@
+// The texts of the reconciliation's error messages, and the one way they are
+// shown: a host message box with the caption "Błąd" and the flags 1.
+//
+// Every failure names the routine that failed, so a user's report of the
+// message alone tells us where to look.
+#pragma once
+
+#include "host/host_api.h"
+#include "host/mazovia_text.h"
+
+inline constexpr const auto& kErrorCaption = "Błąd"_mz;
+
+inline constexpr const auto& kComparisonDiskError =
+    "Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz;
+inline constexpr const auto& kDiskError = "Błąd operacji dyskowej!"_mz;
+inline constexpr const auto& kOrderListAllocationError =
+    "Błąd podczas alokowania pamięci w WybierzMM!\nOperacja niekompletna!"_mz;
+inline constexpr const auto& kRemarksDiskError =
+    "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz;
+
+// Shows a failure to the user; the routine that calls it then reports 0.
+inline void ShowError(const char* text) {
+    HostMessage(kErrorCaption, text, kFlagsError);
+}
