@@ -9,10 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// The host's calling conventions. On targets without them, plain calls.
+// The host's calling conventions. On targets without them, plain calls. The
+// reserved spellings, since windows.h defines cdecl away as an empty macro.
 #if defined(__i386__)
-#define HOST_STDCALL __attribute__((stdcall))
-#define HOST_CDECL __attribute__((cdecl))
+#define HOST_STDCALL __attribute__((__stdcall__))
+#define HOST_CDECL __attribute__((__cdecl__))
 #else
 #define HOST_STDCALL
 #define HOST_CDECL
