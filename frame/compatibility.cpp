@@ -1,0 +1,188 @@
+#include "frame/compatibility.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "frame/module_attach.h"
+#include "host/host_api.h"
+#include "host/mazovia_text.h"
+
+namespace {
+
+constexpr auto& kStopCaption = "STOP!!!"_mz;
+constexpr auto& kReportHead =
+    "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a wtyczką \"%s\":\n\n"
+    "\x01"
+    "tl18l33\x01"
+    "TABELA\tWE WTYCZCE\tW PROGRAMIE\n"_mz;
+constexpr auto& kRowStart =
+    "\x01"
+    "tp25p40\x01"_mz;
+constexpr auto& kNoTable = "brak"_mz;
+constexpr auto& kReportTail =
+    "\nModuł wtyczki \x02"
+    "%s\x01\nNIE zostanie załadowany!"_mz;
+constexpr auto& kVersionMismatch =
+    "Moduł \"%s\" i program występują w różnych wersjach!\n\nZostał zakualizowany tylko program "
+    "albo tylko moduł,\na nie oba jednocześnie! Aby naprawić tę sytuację\nzainstaluj "
+    "aktualizację programu wraz z modułem \"%s\".\n\nMODUŁ NIE ZOSTANIE ZAŁADOWANY!!!\n"_mz;
+
+constexpr uint32_t kFeatureTextLength = 60;
+constexpr uint32_t kModulePathLength = kModulePathSize;
+constexpr uint32_t kLabelLength = 8;    // the longer label, "Tspr_dok"
+constexpr uint32_t kNumberLength = 11;  // "-2147483648"
+constexpr uint32_t kMaxRows = 4;        // each of the four tests at most once
+
+// The longest report: every pattern byte (less its "%s"), the longest
+// substitutions, four rows and the terminator.
+constexpr uint32_t kLongestReport =
+    (kReportHead.size() - 2) + kFeatureTextLength +
+    kMaxRows * (kRowStart.size() + kLabelLength + 1 + kNumberLength + 1 + kNumberLength + 1) +
+    (kReportTail.size() - 2) + kModulePathLength + 1;
+static_assert(kIncompatibilityReportSize >= kLongestReport);
+
+constinit const char kHeaderLabelText[] = "Tspr";
+constinit const char kLineLabelText[] = "Tspr_dok";
+static_assert(sizeof(kLineLabelText) - 1 == kLabelLength);
+
+// Appends at most max_length bytes of text, stopping at its terminator, and
+// keeps the buffer terminated. The length never passes size - 1.
+uint32_t Append(char* buffer, uint32_t size, uint32_t length, const char* text,
+                uint32_t max_length) {
+    const uint32_t room = size - 1 - length;
+    uint32_t count = static_cast<uint32_t>(strnlen(text, max_length));
+    if (count > room)
+        count = room;
+    memcpy(buffer + length, text, count);
+    length += count;
+    buffer[length] = 0;
+    return length;
+}
+
+uint32_t AppendNumber(char* buffer, uint32_t size, uint32_t length, int32_t value) {
+    char digits[kNumberLength + 1];
+    snprintf(digits, sizeof digits, "%ld", static_cast<long>(value));
+    return Append(buffer, size, length, digits, kNumberLength);
+}
+
+// Appends a pattern with one "%s", the substitution bounded to max_length.
+uint32_t AppendPattern(char* buffer, uint32_t size, uint32_t length, const char* pattern,
+                       const char* value, uint32_t max_length) {
+    const char* mark = strstr(pattern, "%s");
+    length = Append(buffer, size, length, pattern, static_cast<uint32_t>(mark - pattern));
+    length = Append(buffer, size, length, value, max_length);
+    return Append(buffer, size, length, mark + 2, UINT32_MAX);
+}
+
+// The module's file name: what follows the last backslash of its path.
+const char* ModuleFileName(uint32_t* length) {
+    const uint32_t path_length =
+        static_cast<uint32_t>(strnlen(PluginModulePath, kModulePathLength));
+    uint32_t start = 0;
+    for (uint32_t i = 0; i < path_length; ++i)
+        if (PluginModulePath[i] == '\\')
+            start = i + 1;
+    *length = path_length - start;
+    return PluginModulePath + start;
+}
+
+}  // namespace
+
+const char* const kHeaderTableLabel = kHeaderLabelText;
+const char* const kLineTableLabel = kLineLabelText;
+
+RecordSizeCheck StartHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
+RecordSizeCheck StartLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
+RecordSizeCheck* CompatibilityList = nullptr;
+
+void FillRecordSizeCheck(RecordSizeCheck* record, int32_t actual, const char* label) {
+    if (record->label != nullptr)
+        return;
+    record->actual = actual;
+    record->label = label;
+}
+
+int32_t AddMismatch(RecordSizeCheck* record) {
+    if (CompatibilityList == nullptr) {
+        CompatibilityList = record;
+        return -1;
+    }
+    RecordSizeCheck* last = CompatibilityList;
+    for (;;) {
+        if (last == record)
+            return -1;
+        if (last->next == nullptr)
+            break;
+        last = last->next;
+    }
+    last->next = record;
+    return -1;
+}
+
+int32_t AddIfMismatched(RecordSizeCheck* record) {
+    if (record->expected == record->actual)
+        return 0;
+    return AddMismatch(record);
+}
+
+int32_t CountMismatches() {
+    int32_t count = 0;
+    for (const RecordSizeCheck* r = CompatibilityList; r != nullptr; r = r->next)
+        ++count;
+    return count;
+}
+
+namespace {
+
+void CheckTable(int32_t table_number, RecordSizeCheck* record, const char* label) {
+    const HostTable* table = HostOpenTable(table_number);
+    FillRecordSizeCheck(record, table != nullptr ? table->record_size : 0, label);
+    AddIfMismatched(record);
+}
+
+}  // namespace
+
+int32_t CheckRecordSizes() {
+    CheckTable(kHeaderTable, &StartHeaderCheck, kHeaderTableLabel);
+    CheckTable(kLineTable, &StartLineCheck, kLineTableLabel);
+    return CountMismatches();
+}
+
+int32_t CheckHostCompatibility() {
+    if (HostInterfaceVersion() != kInterfaceVersion)
+        return -1;
+    return CheckRecordSizes() != 0 ? -1 : 0;
+}
+
+uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    buffer[0] = 0;
+    uint32_t length = AppendPattern(buffer, size, 0, kReportHead, FeatureText, kFeatureTextLength);
+    for (const RecordSizeCheck* r = CompatibilityList; r != nullptr; r = r->next) {
+        length = Append(buffer, size, length, kRowStart, kRowStart.size());
+        length = Append(buffer, size, length, r->label != nullptr ? r->label : "", kLabelLength);
+        length = Append(buffer, size, length, "\t", 1);
+        length = AppendNumber(buffer, size, length, r->expected);
+        length = Append(buffer, size, length, "\t", 1);
+        if (r->actual == 0)
+            length = Append(buffer, size, length, kNoTable, kNoTable.size());
+        else
+            length = AppendNumber(buffer, size, length, r->actual);
+        length = Append(buffer, size, length, "\n", 1);
+    }
+    uint32_t name_length = 0;
+    const char* name = ModuleFileName(&name_length);
+    return AppendPattern(buffer, size, length, kReportTail, name, name_length);
+}
+
+void ShowIncompatibility() {
+    if (CompatibilityList != nullptr) {
+        char report[kIncompatibilityReportSize];
+        ComposeIncompatibilityReport(report, sizeof report);
+        HostMessage(kStopCaption, report, kFlagsStop);
+        return;
+    }
+    HostQuestion(kStopCaption, kVersionMismatch, kFlagsStop, static_cast<const char*>(FeatureText),
+                 static_cast<const char*>(FeatureText));
+}

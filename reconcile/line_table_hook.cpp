@@ -1,0 +1,105 @@
+#include "reconcile/line_table_hook.h"
+
+#include <cstring>
+
+#include "host/host_api.h"
+#include "host/mazovia_text.h"
+#include "reconcile/bounded_text.h"
+#include "reconcile/order_choice.h"
+#include "reconcile/reconcile_messages.h"
+#include "reconcile/table_hooks.h"
+
+namespace {
+
+constexpr int16_t kKeyEdited = static_cast<int16_t>(kKeyEditedLines);
+constexpr uint32_t kRemarksLength = 100;  // the remarks field holds 100 characters
+constexpr auto& kWarningCaption = "Uwaga"_mz;
+constexpr auto& kCompareAgain =
+    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
+    "chcesz tą WZ porównać z zamówieniem?"_mz;
+
+struct LineEvent {
+    int32_t* count;
+    DocumentItem** lines;
+    HostTable* table;
+    RangeHandle range;
+};
+
+void SaveLines(const LineEvent& e) {
+    HostSaveLines(kKeyEditedLines, e.table, e.lines, e.count, e.range, kSaveLinesFlags, 0, 1, 0, 0,
+                  0, 0);
+}
+
+// The count is read through the host's pointer at every use: saving the lines
+// may compact the array and lower it.
+int32_t LineCount(const LineEvent& e) {
+    if (e.count == nullptr || e.lines == nullptr)
+        return 0;
+    return *e.count;
+}
+
+// True when the user wants a WZ that was compared before compared again.
+bool ConfirmCompareAgain(const DocumentHeader* header) {
+    // The remarks go to the host's formatter; a field filled to its last byte
+    // must not take it beyond the field.
+    char remarks[kRemarksLength + 1];
+    BoundedCopy(remarks, header->remarks, kRemarksLength);
+    const int16_t answer = HostQuestion(kWarningCaption, kCompareAgain, kFlagsYesNo, remarks);
+    return answer == kAnswerYes;
+}
+
+// Marks the WZ as compared, gives it the order's remarks, and stores its
+// refreshed article lines.
+void MarkCompared(DocumentHeader* wz, void* record, const char* order_remarks, const LineEvent& e) {
+    wz->compared_marker = kComparedMarker;
+    HostCopyText(wz->remarks, order_remarks, kRemarksLength);
+    wz->remarks[kRemarksLength] = 0;
+    memcpy(record, wz, sizeof *wz);
+    for (int32_t i = 0; i < LineCount(e); ++i) {
+        DocumentItem* line = e.lines[i];
+        if (line == nullptr || line->article_key_first == 0)
+            continue;
+        line->value_202 = 0.0;
+        HostUpdateLine(0, line, static_cast<DocumentHeader*>(record), 1);
+    }
+    SaveLines(e);
+}
+
+}  // namespace
+
+extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint32_t a3,
+                                              uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7,
+                                              uint32_t a8, uint32_t a9, uint32_t a10,
+                                              uint32_t a11) {
+    if (event == kEventLines && static_cast<int16_t>(key) == kKeyEdited) {
+        HostTable* headers = HostOpenTable(kHeaderTable);
+        HostTable* lines = HostOpenTable(kLineTable);
+        if (headers == nullptr || lines == nullptr || headers->record == nullptr) {
+            ShowError(kComparisonDiskError);
+            return 0;
+        }
+        HostSetTableMode(headers, kTableMode);
+        HostSetTableMode(lines, kTableMode);
+
+        void* record = headers->record;
+        DocumentHeader wz;
+        memcpy(&wz, record, sizeof wz);
+        char order_remarks[kRemarksLength + 1] = {};
+        const LineEvent e = {reinterpret_cast<int32_t*>(a3), reinterpret_cast<DocumentItem**>(a4),
+                             reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
+        SaveLines(e);
+
+        if (static_cast<const DocumentHeader*>(record)->compared_marker != kComparedMarker ||
+            ConfirmCompareAgain(static_cast<const DocumentHeader*>(record))) {
+            const int32_t chosen = ChooseOrder(wz.customer, e.lines, LineCount(e), order_remarks);
+            // Whatever the comparison left there, the remarks stay one field long.
+            order_remarks[kRemarksLength] = 0;
+            if (chosen != 0)
+                MarkCompared(&wz, record, order_remarks, e);
+            else
+                memcpy(record, &wz, sizeof wz);
+            ReleaseOrderCandidates();
+        }
+    }
+    return ChainLineEvent(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+}

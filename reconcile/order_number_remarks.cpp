@@ -1,0 +1,99 @@
+#include "reconcile/order_number_remarks.h"
+
+#include <cstring>
+
+#include "host/host_api.h"
+#include "reconcile/bounded_text.h"
+#include "reconcile/reconcile_messages.h"
+#include "reconcile/table_hooks.h"
+
+char PendingRemarks[kPendingRemarksSize] = {};
+
+namespace {
+
+constexpr uint32_t kRemarksLength = kPendingRemarksSize - 1;
+
+// The first qualifying selection entry with remarks gives PendingRemarks.
+void TakeSelectedRemarks() {
+    const int32_t* count = HostSelectionCount();
+    for (int32_t i = 0; count != nullptr && i < *count; ++i) {
+        SelectionEntry** entries = HostSelectionEntries();
+        if (entries == nullptr)
+            return;
+        const SelectionEntry* entry = entries[i];
+        if (entry == nullptr || entry->flag == 0 || entry->value == 0 || entry->record == nullptr)
+            continue;
+        if (PendingRemarks[0] != 0)
+            continue;
+        HostCopyText(PendingRemarks, entry->record->remarks, kRemarksLength);
+        PendingRemarks[kRemarksLength] = 0;
+    }
+}
+
+}  // namespace
+
+extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t phase) {
+    HostTable* headers = HostOpenTable(kHeaderTable);
+    if (headers == nullptr) {
+        ShowError(kRemarksDiskError);
+        return 0;
+    }
+    HostSetTableMode(headers, kTableMode);
+    PendingRemarks[0] = 0;
+    if (static_cast<int16_t>(phase) == kMenuPhaseConfirmed &&
+        static_cast<int16_t>(result) == kAnswerYes)
+        TakeSelectedRemarks();
+    return 0;
+}
+
+int32_t WritePendingRemarks(int16_t key) {
+    UpdateHandle update = nullptr;
+    RangeHandle range = nullptr;
+    int32_t begin_result = 0;
+    int32_t success = 1;
+
+    HostTable* table = HostOpenTable(kHeaderTable);
+    if (table == nullptr || table->record == nullptr) {
+        ShowError(kRemarksDiskError);
+        return 0;
+    }
+    HostSetTableMode(table, kTableMode);
+    auto* record = static_cast<DocumentHeader*>(table->record);
+    DocumentHeader saved;
+    memcpy(&saved, record, sizeof saved);
+
+    KeyBuffer key_buffer = {};
+    int32_t count = 0;
+    HostMakeKey(key, &table, &key_buffer, 0);
+    range = HostFindRange(key, &key_buffer, table, &count);
+    begin_result = HostBeginUpdate(&key_buffer, count, &update, 0);
+    if (range == nullptr || begin_result == 0) {
+        success = 0;
+    } else {
+        for (int32_t index = count - 1; index >= 0 && success != 0; --index) {
+            success = HostReadAt(update, index, table, nullptr, range);
+            if (success == 0)
+                break;
+            if (record->document_id == saved.document_id && record->second_id == saved.second_id) {
+                // The field holds 100 characters and its terminator; PendingRemarks
+                // never holds more, and the copy is bounded all the same.
+                BoundedCopy(record->remarks, PendingRemarks, kRemarksLength);
+                success = HostWriteAt(update, index, table, nullptr, range);
+                break;
+            }
+        }
+        memcpy(record, &saved, sizeof saved);
+    }
+    HostEndUpdate(success, &update, &range, &begin_result);
+    return 0;
+}
+
+extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, uint32_t a3,
+                                                uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7,
+                                                uint32_t a8, uint32_t a9, uint32_t a10,
+                                                uint32_t a11) {
+    const int32_t result = ChainHeaderEvent(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+    if (event == kEventHeaderStored && PendingRemarks[0] != 0)
+        WritePendingRemarks(static_cast<int16_t>(key));
+    return result;
+}

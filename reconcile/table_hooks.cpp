@@ -1,0 +1,137 @@
+#include "reconcile/table_hooks.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "frame/module_attach.h"
+#include "host/host_api.h"
+#include "host/mazovia_text.h"
+#include "reconcile/line_table_hook.h"
+#include "reconcile/order_number_remarks.h"
+
+RecordSizeCheck InstallHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
+RecordSizeCheck InstallLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
+int32_t CommandMark = 0;
+
+namespace {
+
+constexpr auto& kSettingsSection = "Quendrix"_mz;
+constexpr auto& kAskSetting = "Pytaj"_mz;
+constexpr auto& kDecimal = "%d"_mz;
+constexpr auto& kInstallNotice = "Zainstalowano wtyczkę do programu:\n%s"_mz;
+
+struct HookedTable {
+    HostTable* table;
+    TableEventHook previous;
+};
+
+HookedTable HeaderHook = {nullptr, nullptr};
+HookedTable LineHook = {nullptr, nullptr};
+
+// Puts our hook into one table's slot. -1 when the table is missing or its
+// records are not the size we read and write.
+int32_t Hook(HookedTable* hooked, int32_t table_number, RecordSizeCheck* check, const char* label,
+             TableEventHook ours) {
+    if (hooked->table != nullptr)
+        return 0;
+    HostTable* table = HostOpenTable(table_number);
+    if (table == nullptr || table->record_size != check->expected) {
+        FillRecordSizeCheck(check, table != nullptr ? table->record_size : 0, label);
+        return AddMismatch(check);
+    }
+    // If the slot already holds our own hook, keeping it as the previous one
+    // would make every event call us again without end; the hook we replaced
+    // first is kept instead.
+    if (table->hook != ours)
+        hooked->previous = table->hook;
+    table->hook = ours;
+    hooked->table = table;
+    return 0;
+}
+
+void Unhook(HookedTable* hooked) {
+    if (hooked->table == nullptr)
+        return;
+    hooked->table->hook = hooked->previous;
+    hooked->table = nullptr;
+}
+
+int32_t Chain(const HookedTable& hooked, uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
+              uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
+              uint32_t a11) {
+    // The host's slot always held a hook when ours went in; a null one would
+    // only crash the host, so the event ends here instead.
+    if (hooked.previous == nullptr)
+        return 0;
+    return hooked.previous(event, key & 0xFFFFu, a3, a4, a5, a6, a7, a8, a9, a10 & 0xFFFFu, a11);
+}
+
+}  // namespace
+
+int32_t InstallTableHooks(int32_t flag) {
+    if (flag == 0) {
+        Unhook(&HeaderHook);
+        Unhook(&LineHook);
+        return 0;
+    }
+    if (Hook(&HeaderHook, kHeaderTable, &InstallHeaderCheck, kHeaderTableLabel, HeaderTableHook) !=
+        0)
+        return -1;
+    if (Hook(&LineHook, kLineTable, &InstallLineCheck, kLineTableLabel, LineTableHook) != 0)
+        return -1;
+    return 0;
+}
+
+HostTable* HookedHeaderTable() {
+    return HeaderHook.table;
+}
+HostTable* HookedLineTable() {
+    return LineHook.table;
+}
+
+int32_t ChainHeaderEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
+                         uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
+                         uint32_t a11) {
+    return Chain(HeaderHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+}
+
+int32_t ChainLineEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
+                       uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
+                       uint32_t a11) {
+    return Chain(LineHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+}
+
+void AddOrderCommand() {
+    CommandMark = HostAddMenuCommand(kMenuCommand, OrderNumberCommand);
+}
+
+void RemoveOrderCommand() {
+    if (CommandMark != 0)
+        HostRemoveMenuCommand(kMenuCommand);
+}
+
+int16_t PluginSetting(int16_t mode, const char* section, const char* key, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int16_t status = HostProfileValue(mode, section, key, format, args);
+    va_end(args);
+    return status;
+}
+
+int32_t ShowInstallNotice() {
+    // The host reads "%d" into a whole int; a 16-bit variable would have its
+    // neighbour overwritten, so the read lands in 32 bits and is narrowed.
+    int32_t stored = 0;
+    if (PluginSetting(kProfileRead, kSettingsSection, kAskSetting, kDecimal, &stored) != 0)
+        stored = 0;
+    int16_t ask = static_cast<int16_t>(stored);
+    if (ask != 0)
+        return 0;
+
+    char notice[kInstallNotice.size() + 61];
+    snprintf(notice, sizeof notice, kInstallNotice, static_cast<const char*>(FeatureText));
+    HostNotice(kInstallNoticeDialog, &ask, 0, notice);
+    PluginSetting(kProfileWrite, kSettingsSection, kAskSetting, kDecimal,
+                  static_cast<int32_t>(ask));
+    return 0;
+}
