@@ -1,0 +1,146 @@
+#include "frame/host_binding.h"
+
+#include <cstdio>
+
+#include "frame/module_attach.h"
+#include "frame/platform.h"
+#include "host/mazovia_text.h"
+
+bool IgnoreAllMissing = false;
+
+namespace {
+
+HostEntryState entry_states[kHostEntryCount] = {};
+
+constexpr uint32_t kMissingEntryStyle = 0x2012;  // abort/retry/ignore, error icon, task-modal
+constexpr int kAnswerRetry = 4;
+constexpr int kAnswerIgnore = 5;
+
+// Room for the pattern, a 300-character path, the ordinal and FeatureText.
+constexpr size_t kMessageSize = 1024;
+constexpr size_t kModuleTextSize = 301;
+
+constexpr auto& kMissingEntryPattern =
+    "W module \x02%s\x01\nbrak wpisu \x02%s\x01\nWywołano z wtyczki \x02%s\x01.\n\n"
+    "Błąd ten można zignorować lecz dalsza praca\n"
+    "programu w tych warunkach może być niebezpieczna.\n\n"
+    "Konieczna jest aktualizacja programu!"_mz;
+constexpr auto& kMissingEntryCaption = "POWAŻNY BŁĄD WTYCZKI"_mz;
+constexpr auto& kUnknownModule = "<nieznany>"_mz;
+
+void ReplaceByte(char* text, char from, char to) {
+    for (; *text != 0; ++text)
+        if (*text == from)
+            *text = to;
+}
+
+void ConvertWithOwnTable(char* text) {
+    for (; *text != 0; ++text) {
+        const auto byte = static_cast<unsigned char>(*text);
+        if (byte >= 0x80)
+            *text = static_cast<char>(mazovia::kToWindows1250[byte - 0x80]);
+    }
+}
+
+// From the host's encoding to the system's, in place. The host's converter is
+// itself an entry: it is used when it is bound to the host or can still be
+// bound (a nested binding). When it is the entry being bound right now, or
+// the host lacks it, calling it would recurse or do nothing, so the plug-in's
+// own table converts instead.
+void ConvertForSystem(char* text) {
+    const HostEntryState before = EntryState(HostEntryId::HostConvertText);
+    if (before == HostEntryState::kUnbound || before == HostEntryState::kHost) {
+        HostConvertText(text, text, kTextHost, kTextSystem);
+        if (EntryState(HostEntryId::HostConvertText) == HostEntryState::kHost)
+            return;
+    }
+    ConvertWithOwnTable(text);
+}
+
+}  // namespace
+
+HostEntryState EntryState(size_t index) {
+    return index < kHostEntryCount ? entry_states[index] : HostEntryState::kUnbound;
+}
+
+int FallbackMember(uint32_t ordinal) {
+    const uint32_t r = ordinal % 100;
+    if (r == 99)
+        return 0;
+    if (r % 4 == 0 && r <= kLargestFallbackBytes)
+        return static_cast<int>(r / 4);
+    return -1;
+}
+
+void* ChooseFallback(uint32_t ordinal) {
+    const int member = FallbackMember(ordinal);
+    return member < 0 ? nullptr : ZeroFallback[member];
+}
+
+int EntryFallbackMember(const HostEntryDescriptor& entry) {
+    // Where the digits name a member, it is replaced by the one that fits the
+    // entry's own arguments: a member removing other than what the caller
+    // pushed would unbalance the caller's stack. Where the digit rule fits,
+    // the two are the same member.
+    if (FallbackMember(entry.ordinal) < 0)
+        return -1;
+    return FittingMember(entry);
+}
+
+bool ReportMissingEntry(uint32_t ordinal) {
+    if (IgnoreAllMissing)
+        return true;
+
+    char module_text[kModuleTextSize];
+    if (PlatformModuleFileName(PluginModuleHandle, module_text, sizeof(module_text)) == 0)
+        std::snprintf(module_text, sizeof(module_text), "%s", kUnknownModule.c_str());
+    char entry_text[16];
+    std::snprintf(entry_text, sizeof(entry_text), "%u", static_cast<unsigned>(ordinal));
+
+    char message[kMessageSize];
+    std::snprintf(message, sizeof(message), kMissingEntryPattern.c_str(), module_text, entry_text,
+                  FeatureText.c_str());
+    char caption[sizeof(kMissingEntryCaption.bytes)];
+    std::snprintf(caption, sizeof(caption), "%s", kMissingEntryCaption.c_str());
+
+    // The host's text switches mean nothing to a system message box.
+    ReplaceByte(message, '\x01', ' ');
+    ReplaceByte(message, '\x02', ' ');
+    ConvertForSystem(message);
+    ConvertForSystem(caption);
+
+    int answer;
+    do {
+        answer = PlatformMessageBox(message, caption, kMissingEntryStyle);
+    } while (answer == kAnswerRetry);
+    if (answer != kAnswerIgnore)
+        return false;
+    IgnoreAllMissing = true;
+    return true;
+}
+
+extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
+    // The binding routine passes its own entry's target word.
+    const size_t index = static_cast<size_t>(target - HostEntryTargets);
+    const HostEntryDescriptor& entry = kHostEntries[index];
+    entry_states[index] = HostEntryState::kBinding;
+
+    if (void* found = PlatformLookupOrdinal(HostLibraryHandle, static_cast<uint16_t>(ordinal))) {
+        *target = found;
+        entry_states[index] = HostEntryState::kHost;
+        return;
+    }
+    if (ReportMissingEntry(ordinal)) {
+        const int member = EntryFallbackMember(entry);
+        if (member >= 0) {
+            *target = ZeroFallback[member];
+            entry_states[index] = HostEntryState::kFallback;
+            return;
+        }
+    }
+    // Empty: the call cannot reach any function. It is abandoned with a 0
+    // result and the stack as the caller expects it, never through address 0,
+    // and the ordinal is not looked up again.
+    *target = HostEntryAbandon[FittingMember(entry)];
+    entry_states[index] = HostEntryState::kEmpty;
+}

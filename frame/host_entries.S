@@ -1,0 +1,114 @@
+/* The host entries: target words, forwarding stubs and binding routines,
+ * generated from the one list of host operations, and the ZeroFallback and
+ * abandon routines. See frame/host_binding.h.
+ *
+ * A stub is the operation itself as far as the caller knows: it jumps through
+ * its target word with the caller's stack and registers untouched. A binding
+ * routine keeps every register and the flags, binds, and then continues into
+ * the new target as if the caller had called it directly.
+ */
+#include "host/host_operations.h"
+
+        .set    host_entry_count, 0
+
+/* The symbol a C++ caller of the operation refers to. */
+.macro HOST_STUB name, ordinal, convention, bytes
+        .p2align 3
+  .ifc \convention,STDCALL
+        .globl  _\name\()@\bytes
+_\name\()@\bytes:
+  .else
+        .globl  _\name
+_\name:
+  .endif
+        jmp     *host_target_\name
+.endm
+
+.macro HOST_TARGET name
+host_target_\name:
+        .long   host_bind_\name
+        .set    host_entry_count, host_entry_count + 1
+.endm
+
+.macro HOST_BINDER_WORD name
+        .long   host_bind_\name
+.endm
+
+.macro HOST_BIND name, ordinal
+        .p2align 4
+host_bind_\name:
+        pushal
+        pushfl
+        /* The binder is ordinary compiled code: give it an aligned stack and
+         * the direction flag its calling convention promises. */
+        movl    %esp, %ebp
+        andl    $-16, %esp
+        subl    $8, %esp
+        pushl   $host_target_\name
+        pushl   $\ordinal
+        cld
+        call    _BindHostEntry
+        movl    %ebp, %esp
+        popfl
+        popal
+        jmp     *host_target_\name
+.endm
+
+/* Member 0 leaves the arguments to the caller; member n removes n words. */
+.macro ZERO_RETURN label, n
+        .p2align 3
+\label\n:
+        xorl    %eax, %eax
+  .if \n
+        ret     $(4 * \n)
+  .else
+        ret
+  .endif
+.endm
+
+#define HOST_ENTRY_TARGET(name, ordinal, convention, bytes, result, params) HOST_TARGET name;
+#define HOST_ENTRY_BINDER_WORD(name, ordinal, convention, bytes, result, params) \
+        HOST_BINDER_WORD name;
+#define HOST_ENTRY_STUB(name, ordinal, convention, bytes, result, params) \
+        HOST_STUB name, ordinal, convention, bytes;
+#define HOST_ENTRY_BIND(name, ordinal, convention, bytes, result, params) \
+        HOST_BIND name, ordinal;
+
+        .data
+        .p2align 2
+        .globl  _HostEntryTargets
+_HostEntryTargets:
+        HOST_OPERATIONS(HOST_ENTRY_TARGET)
+
+        .section .rdata,"dr"
+        .p2align 2
+        .globl  _HostEntryBinders
+_HostEntryBinders:
+        HOST_OPERATIONS(HOST_ENTRY_BINDER_WORD)
+
+        .globl  _HostEntryCountInAssembly
+_HostEntryCountInAssembly:
+        .long   host_entry_count
+
+        .globl  _ZeroFallback
+_ZeroFallback:
+        .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
+        .long   zero_fallback_\n
+        .endr
+
+        .globl  _HostEntryAbandon
+_HostEntryAbandon:
+        .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
+        .long   host_abandon_\n
+        .endr
+
+        .text
+        HOST_OPERATIONS(HOST_ENTRY_STUB)
+        HOST_OPERATIONS(HOST_ENTRY_BIND)
+
+        .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
+        ZERO_RETURN zero_fallback_, \n
+        .endr
+        .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
+        ZERO_RETURN host_abandon_, \n
+        .endr

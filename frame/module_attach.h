@@ -1,0 +1,32 @@
+// The attach step: who the plug-in is and where the host library is.
+#pragma once
+
+#include <cstdint>
+
+#include "host/mazovia_text.h"
+
+// The system's attach notification codes (the others change nothing).
+inline constexpr uint32_t kProcessAttach = 1;
+
+inline constexpr uint32_t kModulePathSize = 300;
+
+// Filled once at process attach, before any entry point can run, and never
+// cleared. All three are constant-initialised, so they are valid before the
+// runtime's own initialisation.
+extern void* PluginModuleHandle;
+extern char PluginModulePath[kModulePathSize];  // always zero-terminated
+extern void* HostLibraryHandle;
+
+// The plug-in's description and its name in every message: a heading between
+// the host's text switches 0x02 and 0x01, a line feed, and the menu line.
+inline constexpr const auto& FeatureText =
+    "\x02"
+    "DOKUMENTY SPRZEDAŻY:\x01\n1. Porównaj WZ z zamówieniem - Ctrl+9"_mz;
+static_assert(FeatureText.size() == 60);
+
+// Handler of the system's attach and detach notifications; uses operating
+// system calls only. Always reports success (1).
+int32_t AttachToHost(void* module, uint32_t reason);
+
+// Copies FeatureText with its terminator (61 bytes) into buffer; returns buffer.
+char* CopyFeatureText(char* buffer);

@@ -1,0 +1,32 @@
+// The plug-in's only door to the operating system.
+//
+// Everything else in the plug-in is portable C++; the few system services it
+// needs are reached through these functions, all implemented in
+// platform_win32.cpp. Module handles are opaque pointers here.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_api.h"
+
+// A module already loaded in the process, by name; null when it is not loaded.
+// Never loads anything.
+void* PlatformFindModule(const char* name);
+
+// The file path of a module, written into buffer and always zero-terminated
+// within size bytes, also when the system truncates it. Returns the length of
+// the text written, 0 when the path cannot be obtained (buffer then holds "").
+uint32_t PlatformModuleFileName(void* module, char* buffer, uint32_t size);
+
+// The export of a module with the given ordinal; null when the module lacks it
+// or module is null.
+void* PlatformLookupOrdinal(void* module, uint16_t ordinal);
+
+// A system message box without owner window; returns the button chosen, or 0
+// when the box could not be shown.
+int PlatformMessageBox(const char* text, const char* caption, uint32_t style);
+
+// Installs a structured-exception translator of the C runtime for the calling
+// thread; returns the one installed before, or null when the runtime offers no
+// translator setter.
+HostTranslatorFunction PlatformInstallTranslator(HostTranslatorFunction translator);

@@ -1,0 +1,60 @@
+// Windows implementation of platform.h, and the module's real entry point.
+#include <windows.h>
+
+#include "frame/module_attach.h"
+#include "frame/platform.h"
+
+void* PlatformFindModule(const char* name) {
+    return reinterpret_cast<void*>(GetModuleHandleA(name));
+}
+
+uint32_t PlatformModuleFileName(void* module, char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+    // Older systems leave a truncated path without its terminator and report
+    // the full size; newer ones terminate it. Either way the text ends here.
+    if (length >= size)
+        length = size - 1;
+    buffer[length] = 0;
+    return length;
+}
+
+void* PlatformLookupOrdinal(void* module, uint16_t ordinal) {
+    // A null module would make the lookup search the calling program itself.
+    if (module == nullptr)
+        return nullptr;
+    FARPROC found = GetProcAddress(static_cast<HMODULE>(module), MAKEINTRESOURCEA(ordinal));
+    return reinterpret_cast<void*>(found);
+}
+
+int PlatformMessageBox(const char* text, const char* caption, uint32_t style) {
+    return MessageBoxA(nullptr, text, caption, style);
+}
+
+HostTranslatorFunction PlatformInstallTranslator(HostTranslatorFunction translator) {
+    // msvcrt exports the setter only under its C++ name, and the import
+    // libraries have no entry for it.
+    using Setter = HostTranslatorFunction(__cdecl*)(HostTranslatorFunction);
+    HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    if (runtime == nullptr)
+        return nullptr;
+    auto setter = reinterpret_cast<Setter>(reinterpret_cast<void*>(GetProcAddress(
+        runtime, "?_set_se_translator@@YAP6AXIPAU_EXCEPTION_POINTERS@@@ZP6AXI0@Z@Z")));
+    if (setter == nullptr)
+        return nullptr;
+    return setter(translator);
+}
+
+// The runtime's own DLL entry. Weak, so that programs linking the plug-in's
+// code without being a DLL (the tests) need not provide it.
+extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID) __attribute__((weak));
+
+// The DLL's real entry point: records the module before the runtime is set up
+// and before any static object is constructed, then hands over to the runtime.
+extern "C" BOOL WINAPI QuendrixDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    AttachToHost(reinterpret_cast<void*>(instance), reason);
+    if (DllMainCRTStartup == nullptr)
+        return TRUE;
+    return DllMainCRTStartup(instance, reason, reserved);
+}
