@@ -133,10 +133,11 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     }
     DocumentItem** order_lines = nullptr;
     void* lines_aux = nullptr;
-    HostLoadLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
-    // Without an array there are no lines to deduct from; going on would clear
-    // the order's header as if it had been delivered in full.
-    if (order_lines == nullptr && line_count > 0) {
+    const int32_t loaded =
+        HostLoadLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
+    // Without its lines the order would look delivered in full: storing the
+    // empty array would drop its lines and its header would be cleared.
+    if (loaded == 0 || (order_lines == nullptr && line_count > 0)) {
         ShowError(kComparisonDiskError);
         HostFreeRange(&line_range);
         HostFreeRange(&header_range);
