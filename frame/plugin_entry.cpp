@@ -9,6 +9,15 @@
 
 void* HostContext = nullptr;
 
+namespace {
+
+// The import table's slot of the host's translator. A direct reference to
+// HostExceptionTranslator would give the import library's jump in front of it;
+// the runtime is handed the host's function itself, as the loader bound it.
+extern "C" HostTranslatorFunction HostTranslatorSlot __asm__("__imp__HostExceptionTranslator");
+
+}  // namespace
+
 int32_t StopPlugin() {
     InstallTableHooks(0);
     RemoveOrderCommand();
@@ -23,7 +32,7 @@ extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
         CopyFeatureText(text_buffer);
     // The translator belongs to the calling thread and the host may start us
     // from another thread than last time, so it is set at every start.
-    PlatformInstallTranslator(HostExceptionTranslator);
+    PlatformInstallTranslator(HostTranslatorSlot);
     return CheckHostCompatibility();
 }
 

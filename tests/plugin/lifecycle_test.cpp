@@ -1,0 +1,316 @@
+// Start, refusal, installation and stop, as the host drives them through the
+// ordinal entries.
+#include <cstring>
+
+#include "plugin_host.h"
+
+namespace {
+
+const std::string kStop = "STOP!!!"_mz.c_str();
+const std::string kNewerPlugin = "Program wymaga nowszej wtyczki!"_mz.c_str();
+
+std::string ReportHead() {
+    return std::string(
+               "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a "
+               "wtyczką \""_mz) +
+           kExpectedFeatureText + "\":\n\n\x01tl18l33\x01TABELA\tWE WTYCZCE\tW PROGRAMIE\n";
+}
+
+std::string ReportRow(const char* label, const char* plugin, const char* host) {
+    return std::string("\x01tp25p40\x01") + label + "\t" + plugin + "\t" + host + "\n";
+}
+
+std::string ReportTail(const std::string& file) {
+    return std::string("\nModuł wtyczki \x02"_mz) + file + "\x01\n" +
+           std::string("NIE zostanie załadowany!"_mz);
+}
+
+const char* kVersionFormat =
+    "Moduł \"%s\" i program występują w różnych wersjach!\n\nZostał zakualizowany tylko program "
+    "albo tylko moduł,\na nie oba jednocześnie! Aby naprawić tę sytuację\nzainstaluj "
+    "aktualizację programu wraz z modułem \"%s\".\n\nMODUŁ NIE ZOSTANIE ZAŁADOWANY!!!\n"_mz;
+
+using TranslatorSetter = void*(__cdecl*)(void*);
+
+TranslatorSetter RuntimeTranslatorSetter() {
+    return reinterpret_cast<TranslatorSetter>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("msvcrt.dll"),
+                       "?_set_se_translator@@YAP6AXIPAU_EXCEPTION_POINTERS@@@ZP6AXI0@Z@Z")));
+}
+
+void __cdecl OtherTranslator(unsigned, struct _EXCEPTION_POINTERS*) {}
+
+class Lifecycle : public PluginHost {};
+class Refusal : public PluginHost {
+  protected:
+    // The refused start, then the explanation that the host asks for.
+    std::string RefusedReport() {
+        char text[64] = {};
+        EXPECT_EQ(start_(&context_, text), -1);
+        EXPECT_EQ(DialogCount(), 0) << "nothing is shown at start";
+        EXPECT_EQ(install_(1), 0);
+        EXPECT_EQ(DialogCount(), 1);
+        const VsDialogCall& message = Dialog(0);
+        EXPECT_EQ(message.ordinal, kOpMessage);
+        EXPECT_EQ(Text(message.caption), kStop);
+        EXPECT_EQ(message.flags, 0xC001);
+        return Text(message.text);
+    }
+};
+class InstallNotice : public PluginHost {};
+
+}  // namespace
+
+TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
+    HostTable* headers = VsTable(44);
+    HostTable* lines = VsTable(45);
+    const TableEventHook host_header_hook = headers->hook;
+    const TableEventHook host_line_hook = lines->hook;
+
+    char text[80];
+    memset(text, 0x5A, sizeof text);
+    EXPECT_EQ(start_(&context_, text), 0);
+    EXPECT_EQ(std::string(text, 61), kExpectedFeatureText + std::string(1, '\0'));
+    EXPECT_EQ(text[61], 0x5A) << "exactly 61 bytes are handed over";
+    EXPECT_EQ(DialogCount(), 0);
+    EXPECT_EQ(headers->hook, host_header_hook) << "start installs nothing";
+    EXPECT_EQ(VsMenuHandler(350), nullptr);
+
+    EXPECT_EQ(install_(0), 0);
+    EXPECT_NE(headers->hook, host_header_hook);
+    EXPECT_NE(lines->hook, host_line_hook);
+    EXPECT_NE(VsMenuHandler(350), nullptr);
+    ASSERT_EQ(DialogCount(), 1);
+    const VsDialogCall& notice = Dialog(0);
+    EXPECT_EQ(notice.ordinal, kOpNotice);
+    EXPECT_EQ(notice.dialog, 1668);
+    EXPECT_EQ(notice.flag_in, 0);
+    EXPECT_EQ(Text(notice.text),
+              std::string("Zainstalowano wtyczkę do programu:\n"_mz) + kExpectedFeatureText);
+
+    // The no-op entry changes nothing, installed or not.
+    const int calls = VsTotalCalls();
+    idle_();
+    EXPECT_EQ(VsTotalCalls(), calls);
+    EXPECT_NE(headers->hook, host_header_hook);
+
+    // Stop: the host's hooks are back, the command is gone, the buffer untouched.
+    memset(text, 0x5A, sizeof text);
+    EXPECT_EQ(start_(nullptr, text), 0);
+    for (char c : text)
+        ASSERT_EQ(c, 0x5A);
+    EXPECT_EQ(headers->hook, host_header_hook);
+    EXPECT_EQ(lines->hook, host_line_hook);
+    EXPECT_EQ(VsMenuHandler(350), nullptr);
+
+    // The mark stays, so a second stop removes the command again; the hooks
+    // are already the host's.
+    EXPECT_EQ(Stop(), 0);
+    EXPECT_EQ(VsCallCount(kOpRemoveMenuCommand), 2);
+    EXPECT_EQ(headers->hook, host_header_hook);
+    EXPECT_EQ(lines->hook, host_line_hook);
+    idle_();
+    ExpectEverythingGivenBack();
+}
+
+TEST_F(Lifecycle, StopBeforeInstallAndStartWithoutBuffer) {
+    char text[8];
+    memset(text, 0x33, sizeof text);
+    EXPECT_EQ(start_(nullptr, text), 0);
+    for (char c : text)
+        EXPECT_EQ(c, 0x33);
+    EXPECT_EQ(VsTotalCalls(), 0) << "a stop before any install calls nothing";
+
+    // Without a buffer the checks still run: the version and both tables.
+    EXPECT_EQ(start_(&context_, nullptr), 0);
+    EXPECT_EQ(VsCallCount(kOpInterfaceVersion), 1);
+    EXPECT_EQ(VsCallCount(kOpOpenTable), 2);
+
+    // A second start repeats the checks and still passes.
+    EXPECT_EQ(start_(&context_, nullptr), 0);
+    EXPECT_EQ(VsCallCount(kOpInterfaceVersion), 2);
+
+    // Asked to explain although it passed: the version text, answer unused.
+    EXPECT_EQ(install_(7), 0);
+    ASSERT_EQ(DialogCount(), 1);
+    EXPECT_EQ(Dialog(0).ordinal, kOpQuestion);
+    EXPECT_EQ(VsMenuHandler(350), nullptr);
+}
+
+TEST_F(Lifecycle, TranslatorInstalledAtEveryStart) {
+    const TranslatorSetter setter = RuntimeTranslatorSetter();
+    ASSERT_NE(setter, nullptr);
+    void* host_translator = reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(30005)));
+    ASSERT_NE(host_translator, nullptr);
+
+    ASSERT_EQ(start_(&context_, nullptr), 0);
+    EXPECT_EQ(setter(reinterpret_cast<void*>(OtherTranslator)), host_translator);
+
+    // Started again after someone else replaced it: the host's is back, also
+    // when the start is refused.
+    VsSetInterfaceVersion(113);
+    EXPECT_EQ(start_(&context_, nullptr), -1);
+    EXPECT_EQ(setter(nullptr), host_translator);
+
+    // A stop leaves the translator alone.
+    setter(reinterpret_cast<void*>(OtherTranslator));
+    Stop();
+    EXPECT_EQ(setter(nullptr), reinterpret_cast<void*>(OtherTranslator));
+}
+
+TEST_F(Refusal, InterfaceVersion111ShowsTheVersionText) {
+    VsSetInterfaceVersion(111);
+    char text[64] = {};
+    EXPECT_EQ(start_(&context_, text), -1);
+    EXPECT_EQ(std::string(text), kExpectedFeatureText) << "the text is handed over all the same";
+    EXPECT_EQ(VsCallCount(kOpOpenTable), 0) << "record sizes are not examined";
+    EXPECT_EQ(DialogCount(), 0);
+
+    EXPECT_EQ(install_(1), 0);
+    ASSERT_EQ(DialogCount(), 1);
+    const VsDialogCall& question = Dialog(0);
+    EXPECT_EQ(question.ordinal, kOpQuestion);
+    EXPECT_EQ(Text(question.caption), kStop);
+    EXPECT_EQ(Text(question.format), kVersionFormat);
+    EXPECT_EQ(question.flags, 0xC001);
+    std::string expected = kVersionFormat;
+    for (size_t at; (at = expected.find("%s")) != std::string::npos;)
+        expected.replace(at, 2, kExpectedFeatureText);
+    EXPECT_EQ(Text(question.text), expected);
+    EXPECT_EQ(VsCallCount(kOpOpenTable), 0);
+}
+
+TEST_F(Refusal, HeaderTableOfSize979) {
+    VsSetRecordSize(44, 979);
+    EXPECT_EQ(RefusedReport(),
+              ReportHead() + ReportRow("Tspr", "980", "979") + ReportTail(PluginFileName()));
+}
+
+TEST_F(Refusal, LineTableThatCannotBeOpened) {
+    VsSetOpenTableFails(45, 1);
+    EXPECT_EQ(RefusedReport(),
+              ReportHead() + ReportRow("Tspr_dok", "298", "brak") + ReportTail(PluginFileName()));
+}
+
+TEST_F(Refusal, BothTablesWrongAndTheCheckRepeated) {
+    VsSetRecordSize(44, 1000);
+    VsSetRecordSize(45, -2);
+    char text[64];
+    EXPECT_EQ(start_(&context_, text), -1);
+    // The sizes corrected, a second start is still refused: the failed tests
+    // stay listed once, with the sizes of their first failure.
+    VsSetRecordSize(44, 980);
+    VsSetRecordSize(45, 298);
+    EXPECT_EQ(start_(&context_, text), -1);
+    EXPECT_EQ(install_(1), 0);
+    ASSERT_EQ(DialogCount(), 1);
+    EXPECT_EQ(Text(Dialog(0).text), ReportHead() + ReportRow("Tspr", "980", "1000") +
+                                        ReportRow("Tspr_dok", "298", "-2") +
+                                        ReportTail(PluginFileName()));
+}
+
+TEST_F(Refusal, InstallOnALineTableOf297) {
+    HostTable* headers = VsTable(44);
+    HostTable* lines = VsTable(45);
+    const TableEventHook host_header_hook = headers->hook;
+    const TableEventHook host_line_hook = lines->hook;
+    char text[64];
+    ASSERT_EQ(start_(&context_, text), 0);
+
+    VsSetRecordSize(45, 297);
+    EXPECT_EQ(install_(0), -1);
+    ASSERT_EQ(DialogCount(), 1) << "no install notice";
+    EXPECT_EQ(Dialog(0).ordinal, kOpShowText);
+    EXPECT_EQ(Text(Dialog(0).text), kNewerPlugin);
+    EXPECT_EQ(headers->hook, host_header_hook) << "table 44's hook is removed again";
+    EXPECT_EQ(lines->hook, host_line_hook);
+    EXPECT_EQ(VsMenuHandler(350), nullptr);
+    EXPECT_EQ(VsCallCount(kOpAddMenuCommand), 0);
+
+    // The installation's failed test is reported like the start check's, and
+    // every later start is refused.
+    EXPECT_EQ(install_(1), 0);
+    ASSERT_EQ(DialogCount(), 2);
+    EXPECT_EQ(Dialog(1).ordinal, kOpMessage);
+    EXPECT_EQ(Text(Dialog(1).text),
+              ReportHead() + ReportRow("Tspr_dok", "298", "297") + ReportTail(PluginFileName()));
+    VsSetRecordSize(45, 298);
+    EXPECT_EQ(start_(&context_, text), -1);
+}
+
+TEST_F(Refusal, InstallWithoutTheHeaderTable) {
+    const TableEventHook host_line_hook = VsTable(45)->hook;
+    char text[64];
+    ASSERT_EQ(start_(&context_, text), 0);
+    const int opened = VsCallCount(kOpOpenTable);
+    VsSetOpenTableFails(44, 1);
+    EXPECT_EQ(install_(0), -1);
+    EXPECT_EQ(VsCallCount(kOpOpenTable), opened + 1) << "table 45 is not tried";
+    EXPECT_EQ(VsTable(45)->hook, host_line_hook);
+    EXPECT_EQ(install_(1), 0);
+    EXPECT_EQ(Text(Dialog(DialogCount() - 1).text),
+              ReportHead() + ReportRow("Tspr", "980", "brak") + ReportTail(PluginFileName()));
+}
+
+TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {
+    // No setting yet: shown, and what the notice left (0) is stored.
+    StartAndInstall();
+    ASSERT_EQ(DialogCount(), 1);
+    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 0);
+    EXPECT_EQ(Stop(), 0);
+
+    // The user ticks the box: the notice sets the value, which is stored.
+    VsQueueAnswer(kOpNotice, 1, 0);
+    EXPECT_EQ(install_(0), 0);
+    ASSERT_EQ(DialogCount(), 2);
+    EXPECT_EQ(Dialog(1).ordinal, kOpNotice);
+    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 1);
+    EXPECT_EQ(Stop(), 0);
+
+    // From now on: no notice, and the file is not written again.
+    const std::string before = ProfileText();
+    const int profile_calls = VsCallCount(kOpProfileValue);
+    EXPECT_EQ(install_(0), 0);
+    EXPECT_EQ(DialogCount(), 2);
+    EXPECT_EQ(VsCallCount(kOpProfileValue), profile_calls + 1) << "read only";
+    EXPECT_EQ(ProfileText(), before);
+}
+
+TEST_F(InstallNotice, UnreadableOrOddSettings) {
+    // A negative value is nonzero too: no notice.
+    WriteProfile("[Quendrix]\r\nPytaj=-1\r\n");
+    StartAndInstall();
+    EXPECT_EQ(DialogCount(), 0);
+    Stop();
+
+    // A value whose low 16 bits are zero counts as 0: the notice comes, and
+    // the 16-bit value is what gets stored.
+    WriteProfile("[Quendrix]\r\nPytaj=65536\r\n");
+    EXPECT_EQ(install_(0), 0);
+    ASSERT_EQ(DialogCount(), 1);
+    EXPECT_EQ(Dialog(0).flag_in, 0);
+    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 0);
+    Stop();
+
+    // A failed read counts as 0 as well, even over a stored 1.
+    WriteProfile("[Quendrix]\r\nPytaj=1\r\n");
+    VsFailCall(kOpProfileValue, 1);
+    VsQueueAnswer(kOpNotice, 5, 0);
+    EXPECT_EQ(install_(0), 0);
+    ASSERT_EQ(DialogCount(), 2);
+    EXPECT_EQ(Dialog(1).flag_in, 0);
+    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 5);
+
+    // A command that the host would not add leaves no mark: the stop then
+    // removes nothing, and the notice comes all the same.
+    Stop();
+    WriteProfile("");
+    VsFailCall(kOpAddMenuCommand, 1);
+    const int removals = VsCallCount(kOpRemoveMenuCommand);
+    EXPECT_EQ(install_(0), 0);
+    EXPECT_EQ(DialogCount(), 3);
+    EXPECT_EQ(VsMenuHandler(350), nullptr) << "the host refused the command";
+    Stop();
+    EXPECT_EQ(VsCallCount(kOpRemoveMenuCommand), removals);
+}

@@ -1,0 +1,253 @@
+// The WZ comparison as the host triggers it: event 239 with key 806 on the
+// line table, the order list, the question before a repeated comparison, and
+// what ends up in the record buffer and the store.
+#include <cstring>
+
+#include "plugin_host.h"
+
+namespace {
+
+constexpr int16_t kCustomer = 7;
+constexpr int32_t kOrder = 100;
+constexpr int32_t kOtherOrder = 110;
+constexpr int32_t kWz = 200;
+constexpr int32_t kAnswerNo = 20482;
+
+const std::string kCaution = "Uwaga"_mz.c_str();
+const std::string kAgainFormat =
+    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
+    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
+
+// A WZ line with a unit price of 2.5 and the host's field at 202 set, so that
+// the refresh after a comparison shows: the host's line update computes the
+// value, and the plug-in clears the field.
+DocumentItem Priced(DocumentItem line) {
+    const double price = 2.5;
+    memcpy(reinterpret_cast<char*>(&line) + kVsLineUnitPriceOffset, &price, sizeof price);
+    line.value_202 = 7.0;
+    return line;
+}
+
+double LineValue(const DocumentItem& line) {
+    double value = 0;
+    memcpy(&value, reinterpret_cast<const char*>(&line) + kVsLineValueOffset, sizeof value);
+    return value;
+}
+
+std::string AgainQuestion(const std::string& remarks) {
+    std::string text = kAgainFormat;
+    text.replace(text.find("%s"), 2, remarks);
+    return text;
+}
+
+class WzComparison : public PluginHost {
+  protected:
+    void SetUp() override {
+        PluginHost::SetUp();
+        if (HasFatalFailure())
+            return;
+        StartAndInstall();
+        first_dialog_ = DialogCount();  // after the install notice
+    }
+
+    // An order of the WZ's customer, one of another customer, and the WZ:
+    // a partial delivery, an article not on the order, an excess of one unit
+    // and a text line without article.
+    void SeedShop(const char* order_remarks) {
+        AddHeader(MakeHeader(kOrder, 11, kCustomer, "ZK 1/2024", order_remarks));
+        AddLine(kOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
+        AddLine(kOrder, MakeLine("Nakrętki M6"_mz, 3000, 2, 1));
+        AddLine(kOrder, MakeLine("Podkładki"_mz, 2000, 4, 1));
+        AddHeader(MakeHeader(300, 12, 8, "ZK 9/2024", "inny klient"));
+        AddLine(300, MakeLine("Śruby M6"_mz, 9000, 1, 1));
+        AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 5/2024", ""));
+        AddLine(kWz, Priced(MakeLine("Śruby M6"_mz, 2000, 1, 1)));
+        AddLine(kWz, Priced(MakeLine("Wkręty"_mz, 1000, 3, 1)));
+        AddLine(kWz, Priced(MakeLine("Nakrętki M6"_mz, 4000, 2, 1)));
+        AddLine(kWz, Priced(MakeLine("Dostawa kurierem", 0, 0, 0)));
+    }
+
+    std::vector<VsDialogCall> NewDialogs() {
+        std::vector<VsDialogCall> calls = DialogsFrom(first_dialog_);
+        first_dialog_ = DialogCount();
+        return calls;
+    }
+
+    int first_dialog_ = 0;
+};
+
+}  // namespace
+
+TEST_F(WzComparison, CompareStoreAndCompareAgain) {
+    SeedShop("Dostawa do magazynu B");
+    VsSetStrict(1);
+    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    const DocumentHeader wz = *RecordBuffer();
+    VsSetHostHookResult(45, 41);
+
+    // The first comparison: the customer's one order is listed and confirmed.
+    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    std::vector<VsDialogCall> dialogs = NewDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].ordinal, kOpListDialog);
+    EXPECT_EQ(dialogs[0].dialog, 1002);
+    ASSERT_EQ(dialogs[0].rows, 1);
+    EXPECT_EQ(std::string(dialogs[0].row_texts[0]).rfind("ZK 1/2024\r0.00\r", 0), 0u);
+
+    // The WZ header in the record buffer: marked, with the order's remarks,
+    // every other byte as it was.
+    DocumentHeader expected = wz;
+    expected.compared_marker = 2000;
+    strcpy(expected.remarks, "Dostawa do magazynu B");
+    EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof expected),
+              RecordBytes(&expected, sizeof expected));
+
+    // The lines were stored before and after; the article lines refreshed.
+    // The WZ's lines were stored before and after (the order's once between),
+    // its article lines refreshed, the text line left alone.
+    EXPECT_EQ(VsCallCount(kOpSaveLines), 2 + 1);
+    std::vector<DocumentItem> wz_lines = StoredLines(kWz);
+    ASSERT_EQ(wz_lines.size(), 4u);
+    EXPECT_EQ(Text(wz_lines[0].text), std::string("Śruby M6"_mz));
+    EXPECT_EQ(Text(wz_lines[1].text), std::string("? Wkręty"_mz));
+    EXPECT_EQ(Text(wz_lines[2].text), std::string("!1 Nakrętki M6"_mz));
+    EXPECT_EQ(Text(wz_lines[3].text), "Dostawa kurierem");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(wz_lines[i].value_202, 0.0) << i;
+        EXPECT_NE(LineValue(wz_lines[i]), 0.0) << i;
+        EXPECT_EQ(LineValue(wz_lines[i]), wz_lines[i].quantity / 1000.0 * 2.5) << i;
+    }
+    EXPECT_EQ(wz_lines[3].value_202, 7.0);
+    EXPECT_EQ(LineValue(wz_lines[3]), 0.0);
+
+    // The order keeps what was not delivered; the delivered line is gone.
+    std::vector<DocumentItem> order_lines = StoredLines(kOrder);
+    ASSERT_EQ(order_lines.size(), 2u);
+    EXPECT_EQ(order_lines[0].quantity, 3000);
+    EXPECT_EQ(order_lines[1].quantity, 2000);
+    EXPECT_EQ(StoredLines(300)[0].quantity, 9000) << "another customer's order is not touched";
+
+    // The host's hook saw the event after the comparison.
+    EXPECT_EQ(VsHostHookEvents(45), 1);
+    EXPECT_EQ(VsHostHookLastArguments(45)[0], 239u);
+    EXPECT_EQ(VsHostHookLastArguments(45)[1], 806u);
+    ExpectEverythingGivenBack();
+
+    // The host stores the WZ; the next trigger asks first. "No": the lines are
+    // stored once, nothing else happens, and the event goes on.
+    VsStoreHeader(kVsKeyCustomerHeaders);
+    ASSERT_EQ(StoredHeader(VsFindHeader(kWz)).compared_marker, 2000);
+    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
+    const int saves = VsCallCount(kOpSaveLines);
+    VsQueueAnswer(kOpQuestion, kAnswerNo, 0);
+    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    dialogs = NewDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].ordinal, kOpQuestion);
+    EXPECT_EQ(Text(dialogs[0].caption), kCaution);
+    EXPECT_EQ(Text(dialogs[0].format), kAgainFormat);
+    EXPECT_EQ(Text(dialogs[0].text), AgainQuestion("Dostawa do magazynu B"));
+    EXPECT_EQ(dialogs[0].flags, 0x20005);
+    EXPECT_EQ(VsCallCount(kOpSaveLines), saves + 1);
+    EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
+    EXPECT_EQ(StoredLines(kOrder)[0].quantity, 3000);
+    EXPECT_EQ(VsHostHookEvents(45), 2);
+
+    // "Yes": compared again against what the order still holds.
+    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    dialogs = NewDialogs();
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[0].ordinal, kOpQuestion);
+    EXPECT_EQ(dialogs[1].ordinal, kOpListDialog);
+    EXPECT_EQ(StoredLines(kOrder)[0].quantity, 1000);
+    EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
+    EXPECT_EQ(VsHostHookEvents(45), 3);
+    ExpectEverythingGivenBack();
+}
+
+TEST_F(WzComparison, CancelledChoiceLeavesTheWzAsItWas) {
+    SeedShop("Dostawa do magazynu B");
+    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
+    VsQueueAnswer(kOpListDialog, 27, 0);
+    VsRaiseLineEvent(806);
+    ASSERT_EQ(NewDialogs().size(), 1u);
+    EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
+    EXPECT_EQ(VsCallCount(kOpSaveLines), 1);
+    EXPECT_EQ(VsCallCount(kOpUpdateLine), 0);
+    EXPECT_EQ(StoredLines(kWz)[0].value_202, 7.0);
+    EXPECT_EQ(StoredLines(kOrder).size(), 3u);
+    EXPECT_EQ(Text(StoredLines(kWz)[1].text), std::string("Wkręty"_mz));
+    EXPECT_EQ(VsHostHookEvents(45), 1);
+    ExpectEverythingGivenBack();
+}
+
+TEST_F(WzComparison, TablesThatCannotBeOpenedStopTheEvent) {
+    SeedShop("");
+    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    VsFailCall(kOpOpenTable, 2);  // the line table
+    VsSetHostHookResult(45, 41);
+    EXPECT_EQ(VsRaiseLineEvent(806), 0);
+    std::vector<VsDialogCall> dialogs = NewDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].ordinal, kOpMessage);
+    EXPECT_EQ(Text(dialogs[0].caption), std::string("Błąd"_mz));
+    EXPECT_EQ(Text(dialogs[0].text),
+              std::string("Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz));
+    EXPECT_EQ(dialogs[0].flags, 1);
+    EXPECT_EQ(VsHostHookEvents(45), 0) << "the event is not handed on";
+    EXPECT_EQ(VsCallCount(kOpSaveLines), 0);
+}
+
+TEST_F(WzComparison, RemarksStayWithinTheirField) {
+    // A WZ compared before whose remarks fill the field to its last byte and
+    // run on into the bytes behind it; an order whose remarks do the same.
+    VsSetStrict(1);
+    DocumentHeader order = MakeHeader(kOrder, 11, kCustomer, "ZK 1/2024", "");
+    memset(order.remarks, 'o', sizeof order.remarks);
+    memset(order.reserved_525, 'p', sizeof order.reserved_525);
+    VsAddHeader(&order);
+    AddLine(kOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
+    AddHeader(MakeHeader(kOtherOrder, 12, kCustomer, "ZK 2/2024", ""));
+    AddLine(kOtherOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
+    DocumentHeader wz = MakeHeader(kWz, 0, kCustomer, "WZ 5/2024", "");
+    wz.compared_marker = 2000;
+    memset(wz.remarks, 'w', sizeof wz.remarks);
+    memset(wz.reserved_525, 'x', sizeof wz.reserved_525);
+    VsAddHeader(&wz);
+    AddLine(kWz, MakeLine("Śruby M6"_mz, 1000, 1, 1));
+
+    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    VsRaiseLineEvent(806);
+    std::vector<VsDialogCall> dialogs = NewDialogs();
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(Text(dialogs[0].text), AgainQuestion(std::string(100, 'w')));
+    ASSERT_EQ(dialogs[1].rows, 2);
+
+    // Only the first 100 characters reach the WZ, terminated in the field; the
+    // bytes behind the field are the WZ's own.
+    EXPECT_EQ(Text(RecordBuffer()->remarks), std::string(100, 'o'));
+    EXPECT_EQ(RecordBuffer()->reserved_525[0], 'x');
+
+    // The second order has no remarks: compared with it, the WZ's become empty.
+    VsQueueAnswer(kOpListDialog, 20481, 1);
+    VsRaiseLineEvent(806);
+    EXPECT_EQ(Text(RecordBuffer()->remarks), "");
+    EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
+    EXPECT_EQ(StoredLines(kOtherOrder)[0].quantity, 4000);
+    ExpectEverythingGivenBack();
+}
+
+TEST_F(WzComparison, WzWithoutLines) {
+    SeedShop("Pilne");
+    AddHeader(MakeHeader(400, 0, kCustomer, "WZ 6/2024", "stare"));
+    ASSERT_EQ(VsOpenDocument(400), 1);
+    VsRaiseLineEvent(806);
+    EXPECT_EQ(VsCallCount(kOpSaveLines), 2 + 1) << "the WZ's twice, the order's once";
+    EXPECT_EQ(VsCallCount(kOpUpdateLine), 0);
+    EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
+    EXPECT_EQ(Text(RecordBuffer()->remarks), "Pilne");
+    EXPECT_EQ(StoredLines(kOrder).size(), 3u);
+    ExpectEverythingGivenBack();
+}
