@@ -1,0 +1,403 @@
+// The comparison of a WZ with one order, against the stand-in host's store:
+// what is left of the order, how the WZ lines are marked, and that every
+// failure is reported and gives everything back.
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "reconcile/document_comparison.h"
+#include "reconcile/order_choice.h"
+#include "reconcile_scenario.h"
+
+namespace reconcile_test {
+namespace {
+
+const char kDiskErrorText[] =
+    "B\x92\x86"
+    "d operacji dyskowej w PorownajDokumentyZeSoba!";
+
+// An order line as the host stores it after its line and totals updates: the
+// given quantity, and its value recomputed from it (unit price 1.0).
+DocumentItem Updated(DocumentItem line, int32_t quantity) {
+    line.quantity = quantity;
+    const double value = quantity / 1000.0;
+    std::memcpy(reinterpret_cast<uint8_t*>(&line) + kVsLineValueOffset, &value, sizeof value);
+    return line;
+}
+
+void ExpectSameBytes(const void* actual, const void* expected, size_t size, const char* what) {
+    EXPECT_EQ(std::memcmp(actual, expected, size), 0) << what;
+}
+
+void ExpectStoredLines(int32_t id, const std::vector<DocumentItem>& expected) {
+    const std::vector<DocumentItem> stored = StoredLines(id);
+    ASSERT_EQ(stored.size(), expected.size()) << "lines of " << id;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        EXPECT_EQ(stored[i].quantity, expected[i].quantity) << "line " << i << " of " << id;
+        ExpectSameBytes(&stored[i], &expected[i], sizeof stored[i], "stored line bytes");
+    }
+}
+
+// Calls made, by operation; the test lists what it expects and every other
+// operation must not have been called at all.
+void ExpectCalls(const std::map<int32_t, int>& expected) {
+    int total = 0;
+    for (const auto& [ordinal, count] : expected) {
+        EXPECT_EQ(VsCallCount(ordinal), count) << "calls of ordinal " << ordinal;
+        total += count;
+    }
+    EXPECT_EQ(VsTotalCalls(), total);
+}
+
+class DocumentComparison : public HostScenario {};
+
+TEST_F(DocumentComparison, DeductsArticleByArticleCarryingOverToLaterOrderLines) {
+    const DocumentHeader other = Order(21, 5, "ZK/20", "inne");
+    const DocumentHeader wz_header = PlainHeader(30, 5, "WZ/1");
+    const DocumentHeader order = Order(22, 5, "ZK/21", "Dostawa do magazynu B");
+    const DocumentHeader twin = Order(22, 5, "ZK/99", "drugi z tym numerem");
+    VsAddHeader(&other);
+    VsAddHeader(&wz_header);
+    VsAddHeader(&order);
+    VsAddHeader(&twin);
+    const std::vector<DocumentItem> order_lines = {
+        Line(1, 1, 8000, "M\x86ka"), Line(2, 1, 3000, "Cukier"), Line(0, 0, 0, "Uwagi: pilne"),
+        Line(2, 1, 4000, "Cukier"),  Line(3, 1, 5000, "S\xA2l"), Line(4, 1, 3000, "Olej"),
+        Line(5, 1, 3000, "Ry\xA7"),  Line(5, 1, 2000, "Ry\xA7"), Line(6, 2, 1000, "Kasza"),
+    };
+    for (const DocumentItem& line : order_lines)
+        VsAddLine(22, &line);
+    const DocumentItem other_line = Line(1, 1, 8000, "M\x86ka");
+    VsAddLine(21, &other_line);
+
+    std::vector<DocumentItem> wz = {
+        Line(1, 1, 5000, "M\x86ka"),  // 8 units on the order: 3 stay
+        Line(2, 1, 5000, "Cukier"),   // 3 and then 4 on the order: 2 stay on the second
+        Line(3, 1, 5000, "S\xA2l"),   // exactly what the order holds
+        Line(4, 1, 5000, "Olej"),     // 2 units more than the order holds
+        Line(5, 1, 5000, "Ry\xA7"),   // 3 and 2: both delivered
+        Line(6, 1, 1000, "Kasza"),    // on the order only with another variant
+        Line(7, 1, 1000, "Groch"),    // not on the order
+        Line(0, 0, 4000, "Transport"),
+    };
+    const std::vector<DocumentItem> wz_before = wz;
+    auto pointers = Pointers(wz);
+    char remarks[101];
+    std::memset(remarks, '#', sizeof remarks);
+
+    EXPECT_EQ(
+        PorownajDokumentyZeSoba(22, pointers.data(), static_cast<int32_t>(wz.size()), remarks), 1);
+
+    EXPECT_EQ(Text(remarks, sizeof remarks), "Dostawa do magazynu B");
+    ExpectStoredLines(22, {Updated(order_lines[0], 3000), Updated(order_lines[2], 0),
+                           Updated(order_lines[3], 2000), Updated(order_lines[8], 1000)});
+    ExpectStoredLines(21, {other_line});
+
+    EXPECT_EQ(Text(wz[3].text), "!2 Olej");
+    EXPECT_EQ(Text(wz[5].text), "? Kasza");
+    EXPECT_EQ(Text(wz[6].text), "? Groch");
+    for (int i : {0, 1, 2, 4})
+        EXPECT_EQ(Text(wz[i].text), Text(wz_before[i].text)) << i;
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(wz[i].value_150, 0.0) << i;
+        EXPECT_EQ(wz[i].quantity, wz_before[i].quantity) << i;
+    }
+    ExpectSameBytes(&wz[7], &wz_before[7], sizeof wz[7], "the WZ line without article");
+
+    // The order's header is written back where it was read, with the totals
+    // the host recomputed (3 + 2 + 1 units at 1.0), and stays in the buffer.
+    DocumentHeader expected_order = order;
+    expected_order.gross_value = 60000.0;
+    const DocumentHeader stored_order = StoredHeader(2);
+    ExpectSameBytes(&stored_order, &expected_order, sizeof order, "order header");
+    ExpectSameBytes(&HeaderBuffer(), &expected_order, sizeof order, "record buffer");
+    const DocumentHeader stored[] = {StoredHeader(0), StoredHeader(1), StoredHeader(3)};
+    ExpectSameBytes(&stored[0], &other, sizeof other, "other order");
+    ExpectSameBytes(&stored[1], &wz_header, sizeof wz_header, "WZ header");
+    ExpectSameBytes(&stored[2], &twin, sizeof twin, "later header with the same identifier");
+
+    EXPECT_TRUE(DialogCalls().empty());
+    ExpectCalls({
+        {kOrdinalHostOpenTable, 2},
+        {kOrdinalHostSetTableMode, 2},
+        {kOrdinalHostMakeKey, 2},
+        {kOrdinalHostFindRange, 2},
+        {kOrdinalHostReadAt, 3},  // positions 0 to 2, stopping at the order
+        {kOrdinalHostLoadLines, 1},
+        {kOrdinalHostUpdateLine, 2},   // the two order lines that kept a rest
+        {kOrdinalHostUpdateLines, 7},  // once per matching order line handled
+        {kOrdinalHostCopyText, 3},     // the three marked WZ lines
+        {kOrdinalHostUpdateTotals, 1},
+        {kOrdinalHostSaveLines, 1},
+        {kOrdinalHostFreeLines, 1},
+        {kOrdinalHostFreeRange, 2},
+        {kOrdinalHostWriteAt, 1},
+    });
+}
+
+TEST_F(DocumentComparison, MarkersAndQuantitiesAtTheEdges) {
+    const DocumentHeader order = Order(40, 2, "ZK/40", "");
+    VsAddHeader(&order);
+    const std::vector<DocumentItem> order_lines = {
+        Line(1, 1, 1000, "a"),   // WZ 1.5 units: 0.5 open shows as 0
+        Line(2, 1, 1000, "b"),   // WZ 3.999 units: 2.999 open shows as 2
+        Line(3, 1, 5000, "c"),   // WZ -2 units: the order line grows to 7
+        Line(4, 1, 0, "d"),      // WZ 0 units: an empty order line is cleared
+        Line(5, 1, 4000, "e"),   // WZ 0 units: reduced by nothing, kept
+        Line(6, 1, 3000, "f"),   // two WZ lines: the first uses it up
+        Line(7, 1, 1000, "g"),   // WZ 3 units: this one gives its 1 and is cleared ...
+        Line(7, 1, 9000, "g2"),  // ... and this one the other 2
+    };
+    for (const DocumentItem& line : order_lines)
+        VsAddLine(40, &line);
+    std::vector<DocumentItem> wz = {
+        Line(1, 1, 1500, "a"), Line(2, 1, 3999, "b"), Line(3, 1, -2000, "c"), Line(4, 1, 0, "d"),
+        Line(5, 1, 0, "e"),    Line(6, 1, 3000, "f"), Line(6, 1, 1000, "f"),  Line(7, 1, 3000, "g"),
+    };
+    auto pointers = Pointers(wz);
+    char remarks[101] = "previous";
+
+    EXPECT_EQ(
+        PorownajDokumentyZeSoba(40, pointers.data(), static_cast<int32_t>(wz.size()), remarks), 1);
+
+    EXPECT_EQ(Text(remarks), "");
+    const char* expected_texts[] = {"!0 a", "!2 b", "c", "d", "e", "f", "? f", "g"};
+    for (size_t i = 0; i < wz.size(); ++i)
+        EXPECT_EQ(Text(wz[i].text), expected_texts[i]) << i;
+    ExpectStoredLines(40, {Updated(order_lines[2], 7000), Updated(order_lines[4], 4000),
+                           Updated(order_lines[7], 7000)});
+    EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), 3);  // lines c, e, g2
+    EXPECT_EQ(VsCallCount(kOrdinalHostCopyText), 3);
+}
+
+TEST_F(DocumentComparison, MarkersAreCutTo120CharactersAndStackOnRepeatedComparison) {
+    const DocumentHeader order = Order(41, 2, "ZK/41");
+    VsAddHeader(&order);
+    const DocumentItem order_line = Line(1, 1, 1000, "x");
+    VsAddLine(41, &order_line);
+    const std::string long_text(120, 'L');
+    std::vector<DocumentItem> wz = {Line(9, 1, 1000, long_text.c_str()), Line(1, 1, 4000, "Mleko")};
+    auto pointers = Pointers(wz);
+    char remarks[101];
+
+    EXPECT_EQ(PorownajDokumentyZeSoba(41, pointers.data(), 2, remarks), 1);
+    EXPECT_EQ(Text(wz[0].text, sizeof wz[0].text), "? " + long_text.substr(0, 118));
+    EXPECT_EQ(Text(wz[1].text), "!3 Mleko");
+    EXPECT_TRUE(StoredLines(41).empty());
+
+    // The order's only article line is gone, so its header was cleared and the
+    // order cannot be found again; with a fresh order the markers stack.
+    const DocumentHeader again = Order(42, 2, "ZK/42");
+    VsAddHeader(&again);
+    const DocumentItem again_line = Line(1, 1, 1000, "x");
+    VsAddLine(42, &again_line);
+    EXPECT_EQ(PorownajDokumentyZeSoba(42, pointers.data(), 2, remarks), 1);
+    EXPECT_EQ(Text(wz[0].text, sizeof wz[0].text), "? ? " + long_text.substr(0, 116));
+    EXPECT_EQ(Text(wz[1].text), "!3 !3 Mleko");
+}
+
+TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
+    const DocumentHeader delivered = Order(50, 3, "ZK/50", "pierwsze");
+    const DocumentHeader notes_only = Order(51, 3, "ZK/51", "drugie");
+    const DocumentHeader open = Order(52, 3, "ZK/52", "trzecie");
+    VsAddHeader(&delivered);
+    VsAddHeader(&notes_only);
+    VsAddHeader(&open);
+    const DocumentItem article = Line(1, 1, 2000, "Kawa");
+    const DocumentItem note = Line(0, 0, 0, "Uwagi");
+    VsAddLine(50, &article);
+    VsAddLine(50, &note);
+    VsAddLine(51, &note);
+    VsAddLine(52, &article);
+
+    std::vector<DocumentItem> wz = {Line(1, 1, 2000, "Kawa")};
+    auto pointers = Pointers(wz);
+    char remarks[101];
+    EXPECT_EQ(PorownajDokumentyZeSoba(50, pointers.data(), 1, remarks), 1);
+    EXPECT_EQ(Text(remarks), "pierwsze");
+    EXPECT_TRUE(AllZero(&HeaderBuffer(), sizeof(DocumentHeader)));
+    DocumentHeader stored = StoredHeader(0);
+    EXPECT_TRUE(AllZero(&stored, sizeof stored));
+    ExpectStoredLines(50, {Updated(note, 0)});
+
+    // An order of notes only is cleared by any comparison, even with a WZ
+    // without lines; its lines stay as they were.
+    EXPECT_EQ(PorownajDokumentyZeSoba(51, nullptr, 0, remarks), 1);
+    EXPECT_EQ(Text(remarks), "drugie");
+    stored = StoredHeader(1);
+    EXPECT_TRUE(AllZero(&stored, sizeof stored));
+    ExpectStoredLines(51, {Updated(note, 0)});
+
+    // Cleared headers carry no identifier, so the order list skips them.
+    EXPECT_EQ(WybierzMM(3), 1);
+    ASSERT_EQ(OrderCandidateList.count, 1);
+    EXPECT_EQ(OrderCandidateList.entries[0].document_id, 52);
+    stored = StoredHeader(2);
+    ExpectSameBytes(&stored, &open, sizeof open, "the untouched order");
+}
+
+TEST_F(DocumentComparison, UnknownOrderChangesNothing) {
+    const DocumentHeader a = Order(60, 1, "ZK/60"), b = Order(61, 1, "ZK/61");
+    VsAddHeader(&a);
+    VsAddHeader(&b);
+    const DocumentItem line = Line(1, 1, 1000, "Herbata");
+    VsAddLine(60, &line);
+    std::vector<DocumentItem> wz = {Line(1, 1, 1000, "Herbata")};
+    const DocumentItem wz_before = wz[0];
+    auto pointers = Pointers(wz);
+    char remarks[101];
+    std::memset(remarks, '#', sizeof remarks);
+
+    EXPECT_EQ(PorownajDokumentyZeSoba(99, pointers.data(), 1, remarks), 1);
+
+    EXPECT_TRUE(std::all_of(remarks, remarks + sizeof remarks, [](char c) { return c == '#'; }));
+    ExpectSameBytes(&wz[0], &wz_before, sizeof wz_before, "WZ line");
+    ExpectStoredLines(60, {line});
+    const DocumentHeader stored[] = {StoredHeader(0), StoredHeader(1)};
+    ExpectSameBytes(&stored[0], &a, sizeof a, "first header");
+    ExpectSameBytes(&stored[1], &b, sizeof b, "second header");
+    EXPECT_EQ(VsCallCount(kOrdinalHostReadAt), 2);
+    EXPECT_EQ(VsCallCount(kOrdinalHostWriteAt), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostLoadLines), 0);
+    EXPECT_TRUE(DialogCalls().empty());
+}
+
+TEST_F(DocumentComparison, DiskFailuresAreReportedAndChangeNothing) {
+    const DocumentHeader order = Order(70, 4, "ZK/70", "uwagi zam\xA2wienia");
+    const DocumentItem line = Line(1, 1, 1000, "Chleb");
+    struct Case {
+        const char* name;
+        std::function<void()> inject;
+        bool remarks_filled;
+    };
+    const Case cases[] = {
+        {"header table missing", [] { VsSetOpenTableFails(44, 1); }, false},
+        {"line table missing", [] { VsSetOpenTableFails(45, 1); }, false},
+        {"no header range", [] { VsFailCall(kOrdinalHostFindRange, 1); }, false},
+        {"no line range", [] { VsFailCall(kOrdinalHostFindRange, 2); }, true},
+        {"lines not loaded", [] { VsFailCall(kOrdinalHostLoadLines, 1); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VsReset();
+        VsAddHeader(&order);
+        VsAddLine(70, &line);
+        c.inject();
+        std::vector<DocumentItem> wz = {Line(1, 1, 5000, "Chleb")};
+        const DocumentItem wz_before = wz[0];
+        auto pointers = Pointers(wz);
+        char remarks[101] = "bez zmian";
+
+        EXPECT_EQ(PorownajDokumentyZeSoba(70, pointers.data(), 1, remarks), 0);
+
+        ExpectOnlyError(kDiskErrorText);
+        EXPECT_EQ(Text(remarks), c.remarks_filled ? "uwagi zam\xA2wienia" : "bez zmian");
+        ExpectSameBytes(&wz[0], &wz_before, sizeof wz_before, "WZ line");
+        ExpectStoredLines(70, {line});
+        const DocumentHeader stored = StoredHeader(0);
+        ExpectSameBytes(&stored, &order, sizeof order, "order header");
+        EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 0);
+        EXPECT_EQ(VsCallCount(kOrdinalHostWriteAt), 0);
+        ExpectAllGivenBack();
+    }
+}
+
+// A line record placed right before a page the process may not touch, so that
+// reading past the record ends the test instead of passing unnoticed.
+class GuardedLine {
+  public:
+    GuardedLine() {
+        pages_ = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD old;
+        VirtualProtect(pages_ + kPage, kPage, PAGE_NOACCESS, &old);
+    }
+    ~GuardedLine() { VirtualFree(pages_, 0, MEM_RELEASE); }
+    DocumentItem* get() {
+        return reinterpret_cast<DocumentItem*>(pages_ + kPage - kLineRecordSize);
+    }
+
+  private:
+    static constexpr size_t kPage = 4096;
+    uint8_t* pages_;
+};
+
+TEST_F(DocumentComparison, HostTextsWithoutTerminatorStayWithinTheirFields) {
+    // Remarks that fill their field, followed by more non-zero bytes.
+    DocumentHeader order = Order(80, 6, "ZK/80");
+    std::memset(order.remarks, 'R', sizeof order.remarks);
+    VsAddHeader(&order);
+    // Quantities and keys without a zero byte, so nothing after an
+    // unterminated text stops a read running on to the guard page.
+    const int16_t key = 0x0101;
+    DocumentItem order_line = Line(key, key, 0x01010101 - 7000, "x");
+    VsAddLine(80, &order_line);
+
+    GuardedLine unknown, excess;
+    for (DocumentItem* line : {unknown.get(), excess.get()}) {
+        std::memset(line, 'T', sizeof *line);
+        line->quantity = 0x01010101;
+        line->article_key_second = key;
+        line->article_key_first = key;
+    }
+    unknown.get()->article_key_second = 0x0102;
+    DocumentItem* pointers[] = {unknown.get(), excess.get()};
+    DocumentItem before[2];
+    std::memcpy(&before[0], unknown.get(), sizeof before[0]);
+    std::memcpy(&before[1], excess.get(), sizeof before[1]);
+
+    struct {
+        char remarks[101];
+        char canary[16];
+    } out;
+    std::memset(&out, 'C', sizeof out);
+
+    EXPECT_EQ(PorownajDokumentyZeSoba(80, pointers, 2, out.remarks), 1);
+
+    EXPECT_EQ(Text(out.remarks, sizeof out.remarks), std::string(100, 'R'));
+    EXPECT_EQ(std::string(out.canary, sizeof out.canary), std::string(16, 'C'));
+    const std::string texts[] = {"? " + std::string(118, 'T'), "!7 " + std::string(117, 'T')};
+    for (int i = 0; i < 2; ++i) {
+        const DocumentItem* line = pointers[i];
+        EXPECT_EQ(Text(line->text, sizeof line->text), texts[i]) << i;
+        // Only the text (and its terminator) and the double at 150 changed.
+        DocumentItem expected = before[i];
+        std::memcpy(expected.text, texts[i].c_str(), 121);
+        expected.value_150 = 0.0;
+        ExpectSameBytes(line, &expected, sizeof expected, "marked line");
+    }
+    EXPECT_TRUE(StoredLines(80).empty());
+}
+
+TEST_F(DocumentComparison, QuantitiesWrapAsThirtyTwoBitNumbers) {
+    const DocumentHeader order = Order(90, 7, "ZK/90");
+    VsAddHeader(&order);
+    const std::vector<DocumentItem> order_lines = {
+        Line(1, 1, INT32_MAX, "max"),
+        Line(2, 1, -1, "minus"),
+        Line(3, 1, INT32_MIN, "min"),
+    };
+    for (const DocumentItem& line : order_lines)
+        VsAddLine(90, &line);
+    std::vector<DocumentItem> wz = {
+        Line(1, 1, -1, "max"),           // INT32_MAX - (-1) wraps to INT32_MIN
+        Line(2, 1, INT32_MAX, "minus"),  // open: INT32_MAX - (-1), INT32_MIN
+        Line(3, 1, INT32_MIN, "min"),    // equal: cleared, nothing open
+    };
+    auto pointers = Pointers(wz);
+    char remarks[101];
+
+    EXPECT_EQ(PorownajDokumentyZeSoba(90, pointers.data(), 3, remarks), 1);
+
+    ExpectStoredLines(90, {Updated(order_lines[0], INT32_MIN)});
+    EXPECT_EQ(Text(wz[0].text), "max");
+    EXPECT_EQ(Text(wz[1].text), "!-2147483 minus");
+    EXPECT_EQ(Text(wz[2].text), "min");
+}
+
+}  // namespace
+}  // namespace reconcile_test
