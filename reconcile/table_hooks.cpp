@@ -82,13 +82,6 @@ int32_t InstallTableHooks(int32_t flag) {
     return 0;
 }
 
-HostTable* HookedHeaderTable() {
-    return HeaderHook.table;
-}
-HostTable* HookedLineTable() {
-    return LineHook.table;
-}
-
 int32_t ChainHeaderEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
                          uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
                          uint32_t a11) {

@@ -25,10 +25,6 @@ extern int32_t CommandMark;
 // already hooked, or not hooked, are left as they are.
 int32_t InstallTableHooks(int32_t flag);
 
-// The tables hooked now, or null.
-HostTable* HookedHeaderTable();
-HostTable* HookedLineTable();
-
 // Hand one event to the hook that the header or line hook replaced, by the
 // chaining contract; returns that hook's result.
 int32_t ChainHeaderEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
