@@ -5,7 +5,10 @@ set(QUENDRIX_HOST_OPERATIONS_LIST ${CMAKE_SOURCE_DIR}/host/host_operations.h)
 # quendrix_host_operations(<out-var>): a list of "name;ordinal;convention;bytes" groups
 # flattened as name1 ordinal1 convention1 bytes1 name2 ...
 function(quendrix_host_operations out)
-    file(STRINGS ${QUENDRIX_HOST_OPERATIONS_LIST} lines REGEX "^ *X\\(")
+    # Read as one text and match each entry without its trailing backslash: in a
+    # list that backslash would escape the separator and run entries together.
+    file(READ ${QUENDRIX_HOST_OPERATIONS_LIST} text)
+    string(REGEX MATCHALL "\n *X\\([^\n\\\\]*" lines "${text}")
     set(result "")
     foreach(line IN LISTS lines)
         if(NOT line MATCHES "X\\(([A-Za-z0-9_]+), *([0-9]+), *([A-Z]+), *([0-9]+),")

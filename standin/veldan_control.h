@@ -35,7 +35,7 @@ VS_API int VsSaveDocuments(const char* path);
 VS_API const char* VsLastError(void);
 
 VS_API int VsHeaderCount(void);
-VS_API int VsAddHeader(const DocumentHeader* header);  // returns its position
+VS_API int VsAddHeader(const DocumentHeader* header);       // returns its position
 VS_API int VsGetHeader(int position, DocumentHeader* out);  // 1 when the position exists
 VS_API int VsPutHeader(int position, const DocumentHeader* header);
 VS_API int VsFindHeader(int32_t document_id);  // first position with that identifier, or -1
@@ -101,17 +101,17 @@ VS_API void VsQueueAnswer(int32_t ordinal, int32_t answer, int32_t selection);
 // exact bytes. Pointers stay valid until VsReset.
 struct VsDialogCall {
     int32_t ordinal;
-    const char* caption;      // HostMessage, HostQuestion; else ""
-    const char* text;         // the text shown: formatted for HostQuestion
-    const char* format;       // HostQuestion's format; else ""
-    int32_t flags;            // HostMessage, HostQuestion
-    int32_t dialog;           // HostListDialog, HostNotice
+    const char* caption;        // HostMessage, HostQuestion; else ""
+    const char* text;           // the text shown: formatted for HostQuestion
+    const char* format;         // HostQuestion's format; else ""
+    int32_t flags;              // HostMessage, HostQuestion
+    int32_t dialog;             // HostListDialog, HostNotice
     const uint8_t* definition;  // HostListDialog: the whole block, length word included
     int32_t definition_size;
-    int32_t flag_in;          // HostNotice: the flag as it came in
-    int32_t rows;             // HostListDialog: what the row callback gave for row -1
+    int32_t flag_in;               // HostNotice: the flag as it came in
+    int32_t rows;                  // HostListDialog: what the row callback gave for row -1
     const char* const* row_texts;  // HostListDialog: each row as the callback gave it
-    int32_t result;           // what the stand-in answered
+    int32_t result;                // what the stand-in answered
 };
 VS_API int VsDialogCallCount(void);
 VS_API const VsDialogCall* VsDialogCallAt(int index);
@@ -140,3 +140,8 @@ VS_API void VsSetStrict(int on);
 
 // How often the host's exception translator (ordinal 30005) was called.
 VS_API int VsTranslatorCalls(void);
+
+// Misuses of the host heap and of line arrays: HostFree or HostRealloc of a
+// block the host did not hand out (or freed already), HostFreeLines of an array
+// given back before. Each is also reported on stderr.
+VS_API int VsHeapErrors(void);

@@ -1,0 +1,477 @@
+// The stand-in host's state, its table objects and the control interface by
+// which tests and the host program play the host's part.
+#include <cstring>
+
+#include "standin/standin_state.h"
+
+namespace veldan {
+namespace {
+
+// The two table objects live as long as the process, at fixed addresses, as the
+// plug-in relies on; VsReset restores them in place.
+HostTable tables[2];
+
+template <int Slot>
+int32_t HOST_STDCALL OwnHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
+                             uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
+                             uint32_t a11) {
+    HookRecord& hook = S().hooks[Slot];
+    const uint32_t args[11] = {event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11};
+    memcpy(hook.last, args, sizeof args);
+    ++hook.events;
+    return hook.result;
+}
+
+constexpr TableEventHook kOwnHooks[2] = {OwnHook<0>, OwnHook<1>};
+
+void Tick(std::vector<int>& countdowns, bool& fail) {
+    for (auto it = countdowns.begin(); it != countdowns.end();) {
+        if (--*it == 0) {
+            fail = true;
+            it = countdowns.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void ReleaseAllHandedOut() {
+    State& s = S();
+    for (Range* range : s.ranges)
+        delete range;
+    s.ranges.clear();
+    for (Update* update : s.updates)
+        delete update;
+    s.updates.clear();
+    s.scans.clear();
+    for (auto& [array, lines] : s.line_arrays)
+        ReleaseLineArray(lines);
+    s.line_arrays.clear();
+    for (void* block : s.heap_blocks)
+        Release(block);
+    s.heap_blocks.clear();
+}
+
+}  // namespace
+
+State& S() {
+    static State state;
+    return state;
+}
+
+HostTable* TableObject(int32_t table) {
+    const int slot = TableSlot(table);
+    return slot < 0 ? nullptr : &tables[slot];
+}
+
+int TableSlot(int32_t table) {
+    if (table == kHeaderTable)
+        return 0;
+    if (table == kLineTable)
+        return 1;
+    return -1;
+}
+
+size_t RecordBytes(int32_t table) {
+    return table == kHeaderTable ? sizeof(DocumentHeader) : sizeof(DocumentItem);
+}
+
+void ReallocateRecordBuffers() {
+    for (int slot = 0; slot < 2; ++slot) {
+        HostTable& table = tables[slot];
+        const size_t real = slot == 0 ? sizeof(DocumentHeader) : sizeof(DocumentItem);
+        // A record size set larger than the real record still gets a buffer of
+        // that size, since the plug-in clears records by the table's size.
+        const size_t size =
+            table.record_size > static_cast<int16_t>(real) ? table.record_size : real;
+        void* buffer =
+            Allocate(size, slot == 0 ? "record buffer of table 44" : "record buffer of table 45");
+        if (table.record) {
+            memcpy(buffer, table.record, std::min(size, AllocatedSize(table.record)));
+            Release(table.record);
+        }
+        table.record = buffer;
+    }
+}
+
+void ReleaseLineArray(LineArray& lines) {
+    for (DocumentItem* record : lines.records)
+        Release(record);
+    lines.records.clear();
+    Release(lines.array);
+    lines.array = nullptr;
+}
+
+void RebuildSelection() {
+    State& s = S();
+    for (SelectionEntry* entry : s.selection_blocks) {
+        Release(entry->record);
+        Release(entry);
+    }
+    s.selection_blocks.clear();
+    Release(s.selection_entries);
+    const size_t count = s.selection_records.size();
+    s.selection_entries =
+        static_cast<SelectionEntry**>(Allocate(count * sizeof(SelectionEntry*), "selection list"));
+    for (size_t i = 0; i < count; ++i) {
+        auto* entry =
+            static_cast<SelectionEntry*>(Allocate(sizeof(SelectionEntry), "selection entry"));
+        auto* record =
+            static_cast<DocumentHeader*>(Allocate(sizeof(DocumentHeader), "selection record"));
+        *record = s.selection_records[i];
+        entry->flag = s.selection_flags[i].first;
+        entry->value = s.selection_flags[i].second;
+        entry->record = record;
+        s.selection_entries[i] = entry;
+        s.selection_blocks.push_back(entry);
+    }
+    s.selection_count = static_cast<int32_t>(count);
+}
+
+bool Enter(int32_t ordinal) {
+    State& s = S();
+    ++s.calls[ordinal];
+    ++s.total_calls;
+    bool fail = false;
+    Tick(s.fail_any, fail);
+    auto found = s.fail_ordinal.find(ordinal);
+    if (found != s.fail_ordinal.end())
+        Tick(found->second, fail);
+    return fail;
+}
+
+}  // namespace veldan
+
+using namespace veldan;
+
+// ---------------------------------------------------------------- the store
+
+VS_API void VsReset(void) {
+    State& s = S();
+    ReleaseAllHandedOut();
+    s.store = Store{};
+    s.edited_document = 0;
+    s.edited_position = -1;
+    s.dialogs.clear();
+    s.answers.clear();
+    s.menu.clear();
+    s.menu_marks = 0;
+    s.selection_flags.clear();
+    s.selection_records.clear();
+    s.interface_version = kInterfaceVersion;
+    s.calls.clear();
+    s.total_calls = 0;
+    s.fail_ordinal.clear();
+    s.fail_any.clear();
+    s.translator_calls = 0;
+    s.heap_errors = 0;
+    s.last_error.clear();
+    ResetProfile();
+
+    SetStrictAllocation(false);
+    for (int slot = 0; slot < 2; ++slot) {
+        HostTable& table = *TableObject(slot == 0 ? kHeaderTable : kLineTable);
+        s.record_size[slot] = slot == 0 ? kHeaderRecordSize : kLineRecordSize;
+        s.open_fails[slot] = false;
+        s.table_mode[slot] = 0;
+        s.hooks[slot] = HookRecord{};
+        memset(reinterpret_cast<uint8_t*>(&table), 0, sizeof table);
+        table.record_size = s.record_size[slot];
+        table.hook = kOwnHooks[slot];
+    }
+    ReallocateRecordBuffers();
+    RebuildSelection();
+}
+
+VS_API const char* VsLastError(void) {
+    return S().last_error.c_str();
+}
+
+VS_API int VsHeaderCount(void) {
+    return static_cast<int>(S().store.headers.size());
+}
+
+VS_API int VsAddHeader(const DocumentHeader* header) {
+    auto& headers = S().store.headers;
+    headers.push_back(*header);
+    return static_cast<int>(headers.size()) - 1;
+}
+
+VS_API int VsGetHeader(int position, DocumentHeader* out) {
+    const auto& headers = S().store.headers;
+    if (position < 0 || position >= static_cast<int>(headers.size()))
+        return 0;
+    *out = headers[position];
+    return 1;
+}
+
+VS_API int VsPutHeader(int position, const DocumentHeader* header) {
+    auto& headers = S().store.headers;
+    if (position < 0 || position >= static_cast<int>(headers.size()))
+        return 0;
+    headers[position] = *header;
+    return 1;
+}
+
+VS_API int VsFindHeader(int32_t document_id) {
+    const auto& headers = S().store.headers;
+    for (size_t i = 0; i < headers.size(); ++i)
+        if (headers[i].document_id == document_id)
+            return static_cast<int>(i);
+    return -1;
+}
+
+VS_API int VsLineCount(int32_t document_id) {
+    const auto& lines = S().store.lines;
+    auto found = lines.find(document_id);
+    return found == lines.end() ? 0 : static_cast<int>(found->second.size());
+}
+
+VS_API int VsAddLine(int32_t document_id, const DocumentItem* line) {
+    auto& lines = S().store.lines[document_id];
+    lines.push_back(*line);
+    return static_cast<int>(lines.size()) - 1;
+}
+
+VS_API int VsGetLine(int32_t document_id, int index, DocumentItem* out) {
+    const auto& lines = S().store.lines;
+    auto found = lines.find(document_id);
+    if (found == lines.end() || index < 0 || index >= static_cast<int>(found->second.size()))
+        return 0;
+    *out = found->second[index];
+    return 1;
+}
+
+VS_API int VsPutLine(int32_t document_id, int index, const DocumentItem* line) {
+    auto& lines = S().store.lines;
+    auto found = lines.find(document_id);
+    if (found == lines.end() || index < 0 || index >= static_cast<int>(found->second.size()))
+        return 0;
+    found->second[index] = *line;
+    return 1;
+}
+
+// ---------------------------------------------------------------- playing the host
+
+VS_API HostTable* VsTable(int32_t table) {
+    return TableObject(table);
+}
+
+VS_API int VsOpenDocument(int32_t document_id) {
+    const int position = VsFindHeader(document_id);
+    if (position < 0)
+        return 0;
+    State& s = S();
+    memcpy(TableObject(kHeaderTable)->record, &s.store.headers[position], sizeof(DocumentHeader));
+    s.edited_document = document_id;
+    s.edited_position = position;
+    return 1;
+}
+
+VS_API int32_t VsRaiseLineEvent(uint16_t key) {
+    State& s = S();
+    HostTable* table = TableObject(kLineTable);
+    // The event's lines belong to the host: copies of the stored lines, stored
+    // again only when the hook saves them under key 806.
+    std::vector<DocumentItem> stored;
+    auto found = s.store.lines.find(s.edited_document);
+    if (found != s.store.lines.end())
+        stored = found->second;
+
+    LineArray lines;
+    lines.array = static_cast<DocumentItem**>(
+        Allocate(stored.size() * sizeof(DocumentItem*), "line array of the line event"));
+    for (size_t i = 0; i < stored.size(); ++i) {
+        auto* record =
+            static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line of the line event"));
+        *record = stored[i];
+        lines.array[i] = record;
+        lines.records.push_back(record);
+    }
+    auto* count = static_cast<int32_t*>(Allocate(sizeof(int32_t), "line count of the line event"));
+    *count = static_cast<int32_t>(stored.size());
+    auto* range = new Range{kLineTable, kKeyEditedLines, s.edited_document, {}};
+    for (size_t i = 0; i < stored.size(); ++i)
+        range->positions.push_back(static_cast<int>(i));
+    s.ranges.insert(range);
+
+    const int32_t result =
+        table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(count),
+                    reinterpret_cast<uintptr_t>(lines.array), 0, reinterpret_cast<uintptr_t>(table),
+                    0, reinterpret_cast<uintptr_t>(range), 0, 0, 0);
+
+    if (s.ranges.erase(range))
+        delete range;
+    Release(count);
+    ReleaseLineArray(lines);
+    return result;
+}
+
+VS_API int32_t VsStoreHeader(uint16_t key) {
+    State& s = S();
+    HostTable* table = TableObject(kHeaderTable);
+    auto& headers = s.store.headers;
+    DocumentHeader header;
+    memcpy(&header, table->record, sizeof header);
+    if (s.edited_position >= 0 && s.edited_position < static_cast<int>(headers.size())) {
+        headers[s.edited_position] = header;
+    } else {
+        // A header stored with no document open is a new document.
+        headers.push_back(header);
+        s.edited_position = static_cast<int>(headers.size()) - 1;
+        s.edited_document = header.document_id;
+    }
+    return table->hook(kEventHeaderStored, key, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+}
+
+VS_API int32_t VsRaiseEvent(int32_t table, const uint32_t args[11]) {
+    HostTable* object = TableObject(table);
+    if (!object)
+        return 0;
+    return object->hook(args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7],
+                        args[8], args[9], args[10]);
+}
+
+VS_API int VsHostHookEvents(int32_t table) {
+    const int slot = TableSlot(table);
+    return slot < 0 ? 0 : S().hooks[slot].events;
+}
+
+VS_API const uint32_t* VsHostHookLastArguments(int32_t table) {
+    static const uint32_t none[11] = {};
+    const int slot = TableSlot(table);
+    return slot < 0 ? none : S().hooks[slot].last;
+}
+
+VS_API void VsSetHostHookResult(int32_t table, int32_t result) {
+    const int slot = TableSlot(table);
+    if (slot >= 0)
+        S().hooks[slot].result = result;
+}
+
+VS_API int32_t VsRunMenuCommand(int32_t command, uint16_t result, uint16_t phase) {
+    MenuCommandHandler handler = VsMenuHandler(command);
+    if (!handler)
+        return -1;
+    return handler(result, phase);
+}
+
+VS_API MenuCommandHandler VsMenuHandler(int32_t command) {
+    const auto& menu = S().menu;
+    auto found = menu.find(command);
+    return found == menu.end() ? nullptr : found->second;
+}
+
+VS_API void VsClearSelection(void) {
+    State& s = S();
+    s.selection_flags.clear();
+    s.selection_records.clear();
+    RebuildSelection();
+}
+
+VS_API int VsAddSelection(uint8_t flag, int32_t value, const DocumentHeader* record) {
+    State& s = S();
+    s.selection_flags.emplace_back(flag, value);
+    s.selection_records.push_back(*record);
+    RebuildSelection();
+    return static_cast<int>(s.selection_records.size()) - 1;
+}
+
+// ---------------------------------------------------------------- the user's answers
+
+VS_API void VsQueueAnswer(int32_t ordinal, int32_t answer, int32_t selection) {
+    S().answers[ordinal].push_back(Answer{answer, selection});
+}
+
+VS_API int VsDialogCallCount(void) {
+    return static_cast<int>(S().dialogs.size());
+}
+
+VS_API const VsDialogCall* VsDialogCallAt(int index) {
+    auto& dialogs = S().dialogs;
+    if (index < 0 || index >= static_cast<int>(dialogs.size()))
+        return nullptr;
+    return &dialogs[index].call;
+}
+
+// ---------------------------------------------------------------- faults and accounting
+
+VS_API void VsSetInterfaceVersion(int32_t version) {
+    S().interface_version = version;
+}
+
+VS_API void VsSetRecordSize(int32_t table, int16_t size) {
+    const int slot = TableSlot(table);
+    if (slot < 0)
+        return;
+    S().record_size[slot] = size;
+    TableObject(table)->record_size = size;
+    ReallocateRecordBuffers();
+}
+
+VS_API void VsSetOpenTableFails(int32_t table, int fails) {
+    const int slot = TableSlot(table);
+    if (slot >= 0)
+        S().open_fails[slot] = fails != 0;
+}
+
+VS_API void VsFailCall(int32_t ordinal, int nth) {
+    if (nth >= 1)
+        S().fail_ordinal[ordinal].push_back(nth);
+}
+
+VS_API void VsFailNthCall(int nth) {
+    if (nth >= 1)
+        S().fail_any.push_back(nth);
+}
+
+VS_API int VsCallCount(int32_t ordinal) {
+    const auto& calls = S().calls;
+    auto found = calls.find(ordinal);
+    return found == calls.end() ? 0 : found->second;
+}
+
+VS_API int VsTotalCalls(void) {
+    return S().total_calls;
+}
+
+VS_API int VsOutstanding(int resource) {
+    const State& s = S();
+    switch (resource) {
+        case kVsRanges:
+            return static_cast<int>(s.ranges.size());
+        case kVsUpdates:
+            return static_cast<int>(s.updates.size());
+        case kVsScans:
+            return static_cast<int>(s.scans.size());
+        case kVsLineArrays:
+            return static_cast<int>(s.line_arrays.size());
+        case kVsHeapBlocks:
+            return static_cast<int>(s.heap_blocks.size());
+    }
+    return 0;
+}
+
+VS_API void VsSetStrict(int on) {
+    if (StrictAllocation() == (on != 0))
+        return;
+    SetStrictAllocation(on != 0);
+    ReallocateRecordBuffers();
+    RebuildSelection();
+}
+
+VS_API int VsTranslatorCalls(void) {
+    return S().translator_calls;
+}
+
+VS_API int VsHeapErrors(void) {
+    return S().heap_errors;
+}
+
+namespace {
+// The library starts in the state VsReset gives, so a host program that never
+// calls it still finds its tables.
+struct Startup {
+    Startup() { VsReset(); }
+} startup;
+}  // namespace

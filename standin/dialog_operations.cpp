@@ -1,0 +1,185 @@
+// The host's messages, questions, dialogs and menu commands. Nothing is drawn:
+// every call is logged with its exact bytes and answered from the script that
+// VsQueueAnswer fills, or with the defaults (yes, row 0 confirmed).
+//
+// Failure values under fault injection: HostQuestion and HostListDialog answer
+// 27 (Esc), and the list dialog then calls no row callback and leaves the
+// selection alone; HostAddMenuCommand 0, nothing registered. HostMessage,
+// HostShowText, HostNotice and HostRemoveMenuCommand have no failure value: an
+// injected fault only counts the call.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "standin/standin_state.h"
+
+namespace veldan {
+namespace {
+
+constexpr int16_t kAnswerEscape = 27;
+// Bounds on what is read from the plug-in's memory, so that a text without its
+// terminator or a nonsensical row count cannot run away with the log.
+constexpr size_t kTextLimit = 64 * 1024;
+constexpr uint32_t kDefinitionLimit = 1024 * 1024;
+constexpr int32_t kRowLimit = 100000;
+
+std::string Text(const char* text) {
+    return text ? std::string(text, strnlen(text, kTextLimit)) : std::string();
+}
+
+// Appends a log entry and points its public view at its own storage; a deque
+// keeps the entry in place as the log grows.
+VsDialogCall& Log(DialogRecord&& record) {
+    auto& dialogs = S().dialogs;
+    dialogs.push_back(std::move(record));
+    DialogRecord& entry = dialogs.back();
+    for (const std::string& row : entry.rows)
+        entry.row_pointers.push_back(row.c_str());
+    entry.call.caption = entry.caption.c_str();
+    entry.call.text = entry.text.c_str();
+    entry.call.format = entry.format.c_str();
+    entry.call.definition = entry.definition.empty() ? nullptr : entry.definition.data();
+    entry.call.definition_size = static_cast<int32_t>(entry.definition.size());
+    entry.call.row_texts = entry.row_pointers.empty() ? nullptr : entry.row_pointers.data();
+    return entry.call;
+}
+
+bool NextAnswer(int32_t ordinal, Answer& answer) {
+    auto& answers = S().answers;
+    auto found = answers.find(ordinal);
+    if (found == answers.end() || found->second.empty())
+        return false;
+    answer = found->second.front();
+    found->second.pop_front();
+    return true;
+}
+
+std::string Format(const char* format, va_list args) {
+    if (!format)
+        return std::string();
+    va_list measure;
+    va_copy(measure, args);
+    const int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0)
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+}  // namespace
+}  // namespace veldan
+
+using namespace veldan;
+
+extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* text, int32_t flags) {
+    Enter(kOrdinal_HostMessage);
+    DialogRecord record;
+    record.call.ordinal = kOrdinal_HostMessage;
+    record.caption = Text(caption);
+    record.text = Text(text);
+    record.call.flags = flags;
+    Answer answer;
+    record.call.result = NextAnswer(kOrdinal_HostMessage, answer) ? answer.answer : 0;
+    return Log(std::move(record)).result;
+}
+
+extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* format, int32_t flags,
+                                           ...) {
+    const bool fail = Enter(kOrdinal_HostQuestion);
+    DialogRecord record;
+    record.call.ordinal = kOrdinal_HostQuestion;
+    record.caption = Text(caption);
+    record.format = Text(format);
+    va_list args;
+    va_start(args, flags);
+    record.text = Format(format, args);
+    va_end(args);
+    record.call.flags = flags;
+    Answer answer{kAnswerYes, 0};
+    if (fail)
+        answer.answer = kAnswerEscape;
+    else
+        NextAnswer(kOrdinal_HostQuestion, answer);
+    record.call.result = static_cast<int16_t>(answer.answer);
+    return static_cast<int16_t>(Log(std::move(record)).result);
+}
+
+extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
+    Enter(kOrdinal_HostShowText);
+    DialogRecord record;
+    record.call.ordinal = kOrdinal_HostShowText;
+    record.text = Text(text);
+    Answer answer;
+    record.call.result = NextAnswer(kOrdinal_HostShowText, answer) ? answer.answer : 0;
+    return Log(std::move(record)).result;
+}
+
+// Runs a list dialog as the host does: asks the row callback for the number of
+// rows (row -1) and then for every row's text, before the user answers. The
+// row travels as a 16-bit value in the low half of its slot, the upper half
+// zero, so a callback that reads the whole slot sees 65535, not -1.
+extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dialog, int16_t* row,
+                                             int32_t /*zero*/, ListRowCallback row_text) {
+    const bool fail = Enter(kOrdinal_HostListDialog);
+    DialogRecord record;
+    record.call.ordinal = kOrdinal_HostListDialog;
+    record.call.dialog = dialog;
+    if (definition) {
+        uint32_t length;
+        memcpy(&length, definition, sizeof length);
+        if (length > kDefinitionLimit)
+            length = kDefinitionLimit;
+        const auto* bytes = static_cast<const uint8_t*>(definition);
+        record.definition.assign(bytes, bytes + sizeof length + length);
+    }
+    Answer answer{kAnswerYes, 0};
+    if (fail) {
+        answer.answer = kAnswerEscape;
+    } else {
+        NextAnswer(kOrdinal_HostListDialog, answer);
+        if (row_text) {
+            const int32_t rows = row_text(0xFFFF, 0);
+            record.call.rows = rows;
+            for (int32_t i = 0; i < rows && i < kRowLimit; ++i) {
+                const auto text = reinterpret_cast<const char*>(
+                    static_cast<uintptr_t>(static_cast<uint32_t>(row_text(i, 0))));
+                record.rows.push_back(Text(text));
+            }
+        }
+        if (row)
+            *row = static_cast<int16_t>(answer.selection);
+    }
+    record.call.result = static_cast<int16_t>(answer.answer);
+    return static_cast<int16_t>(Log(std::move(record)).result);
+}
+
+extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
+                                         const char* text) {
+    Enter(kOrdinal_HostNotice);
+    DialogRecord record;
+    record.call.ordinal = kOrdinal_HostNotice;
+    record.call.dialog = dialog;
+    record.text = Text(text);
+    record.call.flag_in = flag ? *flag : 0;
+    Answer answer;
+    if (NextAnswer(kOrdinal_HostNotice, answer) && flag)
+        *flag = static_cast<int16_t>(answer.answer);
+    record.call.result = 1;
+    return Log(std::move(record)).result;
+}
+
+extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandHandler handler) {
+    if (Enter(kOrdinal_HostAddMenuCommand) || !handler)
+        return 0;
+    State& s = S();
+    s.menu[command] = handler;
+    return ++s.menu_marks;
+}
+
+extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {
+    Enter(kOrdinal_HostRemoveMenuCommand);
+    return S().menu.erase(command) ? 1 : 0;
+}

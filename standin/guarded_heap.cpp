@@ -1,0 +1,181 @@
+// The one allocator for everything the stand-in hands to the plug-in.
+//
+// Normally blocks come from the C heap. In strict mode each block is placed so
+// that it ends exactly at a page boundary with a no-access page behind it, the
+// way a full page heap does: a read or write one byte past the end faults at
+// once instead of silently touching a neighbour. Freed strict blocks keep
+// their address space (decommitted) for a while, so that a use after free
+// faults too. A vectored handler names the buffer that was hit and ends the
+// process with exit code 3, which tests and the host program can recognise.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+
+#include "standin/standin_state.h"
+
+namespace veldan {
+namespace {
+
+struct Block {
+    size_t size = 0;
+    const char* name = "";
+    bool guarded = false;
+    char* base = nullptr;  // guarded: the reservation
+    size_t span = 0;       // guarded: bytes reserved, the guard page included
+};
+
+struct FreedRegion {
+    char* base;
+    size_t span;
+    size_t size;
+    const char* name;
+};
+
+constexpr size_t kKeptFreedRegions = 512;
+constexpr DWORD kGuardExitCode = 3;
+
+std::map<const void*, Block>& Blocks() {
+    static std::map<const void*, Block> blocks;
+    return blocks;
+}
+std::deque<FreedRegion>& Freed() {
+    static std::deque<FreedRegion> freed;
+    return freed;
+}
+bool strict = false;
+bool handler_installed = false;
+
+size_t PageSize() {
+    static size_t page = [] {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        return static_cast<size_t>(info.dwPageSize);
+    }();
+    return page;
+}
+
+// Writes straight to the standard error handle: the C runtime's buffers may be
+// in any state when the fault happens.
+void Report(const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
+              nullptr);
+}
+
+LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record->NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    const auto address = static_cast<uintptr_t>(record->ExceptionInformation[1]);
+    const char* access = record->ExceptionInformation[0] == 1 ? "write" : "read";
+    char text[512];
+    text[0] = 0;
+    for (const auto& [start, block] : Blocks()) {
+        if (!block.guarded)
+            continue;
+        const auto guard = reinterpret_cast<uintptr_t>(block.base) + block.span - PageSize();
+        if (address >= guard && address < guard + PageSize()) {
+            snprintf(text, sizeof text,
+                     "VELDAN strict mode: %s past the end of %s (%u bytes at %p): address %p, "
+                     "%u bytes past its end\n",
+                     access, block.name, static_cast<unsigned>(block.size), start,
+                     reinterpret_cast<void*>(address), static_cast<unsigned>(address - guard));
+            break;
+        }
+    }
+    if (!text[0]) {
+        for (const FreedRegion& region : Freed()) {
+            const auto base = reinterpret_cast<uintptr_t>(region.base);
+            if (address >= base && address < base + region.span) {
+                snprintf(text, sizeof text,
+                         "VELDAN strict mode: %s of freed %s (%u bytes): address %p\n", access,
+                         region.name, static_cast<unsigned>(region.size),
+                         reinterpret_cast<void*>(address));
+                break;
+            }
+        }
+    }
+    if (!text[0])
+        return EXCEPTION_CONTINUE_SEARCH;
+    Report(text);
+    TerminateProcess(GetCurrentProcess(), kGuardExitCode);
+    return EXCEPTION_CONTINUE_SEARCH;  // not reached
+}
+
+void* AllocateGuarded(size_t size, const char* name) {
+    const size_t page = PageSize();
+    const size_t data_pages = (size + page - 1) / page;
+    const size_t span = (data_pages + 1) * page;
+    auto* base = static_cast<char*>(VirtualAlloc(nullptr, span, MEM_RESERVE, PAGE_NOACCESS));
+    if (!base)
+        return nullptr;
+    if (data_pages && !VirtualAlloc(base, data_pages * page, MEM_COMMIT, PAGE_READWRITE)) {
+        VirtualFree(base, 0, MEM_RELEASE);
+        return nullptr;
+    }
+    char* block = base + data_pages * page - size;
+    Blocks()[block] = Block{size, name, true, base, span};
+    return block;
+}
+
+void ReleaseGuarded(const Block& block) {
+    VirtualFree(block.base, block.span, MEM_DECOMMIT);
+    auto& freed = Freed();
+    freed.push_back(FreedRegion{block.base, block.span, block.size, block.name});
+    if (freed.size() > kKeptFreedRegions) {
+        VirtualFree(freed.front().base, 0, MEM_RELEASE);
+        freed.pop_front();
+    }
+}
+
+}  // namespace
+
+void* Allocate(size_t size, const char* name) {
+    if (strict)
+        return AllocateGuarded(size, name);
+    void* block = calloc(1, size ? size : 1);
+    if (block)
+        Blocks()[block] = Block{size, name, false, nullptr, 0};
+    return block;
+}
+
+void Release(void* block) {
+    if (!block)
+        return;
+    auto found = Blocks().find(block);
+    if (found == Blocks().end())
+        return;
+    const Block info = found->second;
+    Blocks().erase(found);
+    if (info.guarded)
+        ReleaseGuarded(info);
+    else
+        free(block);
+}
+
+bool IsAllocated(const void* block) {
+    return Blocks().count(block) != 0;
+}
+
+size_t AllocatedSize(const void* block) {
+    auto found = Blocks().find(block);
+    return found == Blocks().end() ? 0 : found->second.size;
+}
+
+bool StrictAllocation() {
+    return strict;
+}
+
+void SetStrictAllocation(bool on) {
+    if (on && !handler_installed) {
+        AddVectoredExceptionHandler(1, GuardHandler);
+        handler_installed = true;
+    }
+    strict = on;
+}
+
+}  // namespace veldan

@@ -1,0 +1,285 @@
+// The host's services: texts, dates, the heap, settings, the interface version,
+// the selection list and the exception translator.
+//
+// Failure values under fault injection: HostRealloc null with the block left
+// as it was; HostProfileValue a nonzero status with nothing read or written.
+// HostCopyText, HostFormatDate, HostConvertText, HostFree,
+// HostInterfaceVersion, HostSelectionCount and HostSelectionEntries have no
+// failure value: an injected fault only counts the call.
+#include <windows.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "standin/mazovia_codec.h"
+#include "standin/standin_state.h"
+
+namespace veldan {
+namespace {
+
+constexpr int16_t kProfileAbsent = 1;
+constexpr int16_t kProfileUnreadable = 2;
+constexpr int16_t kProfileFailed = 3;
+
+void HeapError(const char* what, const void* block) {
+    ++S().heap_errors;
+    fprintf(stderr, "VELDAN: %s %p, a block the host did not hand out (or freed already)\n", what,
+            block);
+    fflush(stderr);
+}
+
+std::string DefaultProfilePath() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&DefaultProfilePath), &module);
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    std::string folder(path, length < sizeof path ? length : 0);
+    const size_t slash = folder.find_last_of("\\/");
+    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    return folder + "veldan.ini";
+}
+
+std::string ProfilePath() {
+    const std::string& path = S().profile_path;
+    return path.empty() ? DefaultProfilePath() : path;
+}
+
+std::string Trim(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Section and key names compare without regard to case, as in the system's own
+// settings files. Returns the line index of the key, or -1; section_end gets
+// the index after the section's last line, or -1 when there is no section.
+int FindKey(const std::vector<std::string>& lines, const std::string& section,
+            const std::string& key, int& section_end) {
+    section_end = -1;
+    bool inside = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = Trim(lines[i]);
+        if (!line.empty() && line.front() == '[') {
+            const size_t close = line.find(']');
+            inside =
+                close != std::string::npos && SameName(Trim(line.substr(1, close - 1)), section);
+            if (inside)
+                section_end = static_cast<int>(i) + 1;
+            continue;
+        }
+        if (!inside)
+            continue;
+        if (!line.empty() && line.front() != ';')
+            section_end = static_cast<int>(i) + 1;
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos && SameName(Trim(line.substr(0, equals)), key))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Writes the whole file anew beside the old one and then moves it over it, so a
+// crash in between leaves either the old or the new settings, never half.
+bool WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines) {
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        for (const std::string& line : lines)
+            out << line << "\r\n";
+        out.flush();
+        if (!out)
+            return false;
+    }
+    if (!MoveFileExA(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ResetProfile() {
+    S().profile_path.clear();
+}
+
+}  // namespace veldan
+
+using namespace veldan;
+
+extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t limit) {
+    Enter(kOrdinal_HostCopyText);
+    if (!dest)
+        return dest;
+    size_t n = 0;
+    if (src)
+        while (n < limit && src[n])
+            ++n;
+    memmove(dest, src ? src : "", n);
+    dest[n] = 0;
+    return dest;
+}
+
+// The host keeps a date as a 32-bit yyyymmdd number at the front of the date
+// field, and shows it as DD.MM.YYYY. Zero, the date of a cleared record, shows
+// as an empty text.
+extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
+    Enter(kOrdinal_HostFormatDate);
+    if (!dest)
+        return 0;
+    dest[0] = 0;
+    if (!date)
+        return 0;
+    int32_t value;
+    memcpy(&value, date, sizeof value);
+    if (value <= 0)
+        return 0;
+    const int year = value / 10000, month = value / 100 % 100, day = value % 100;
+    if (year > 9999)
+        return 0;
+    char text[16];
+    snprintf(text, sizeof text, "%02d.%02d.%04d", day, month, year);
+    memcpy(dest, text, strlen(text) + 1);
+    return static_cast<int32_t>(strlen(dest));
+}
+
+extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int32_t from,
+                                                int32_t to) {
+    Enter(kOrdinal_HostConvertText);
+    if (!dest || !src)
+        return 0;
+    const size_t length = strlen(src);
+    memmove(dest, src, length + 1);
+    if (from == kTextHost && to == kTextSystem) {
+        for (size_t i = 0; i < length; ++i)
+            dest[i] = static_cast<char>(MazoviaToWindows1250(static_cast<uint8_t>(dest[i])));
+    }
+    return 1;
+}
+
+// The host heap always moves a block it grows or shrinks, so a caller that
+// keeps using the old address is caught (in strict mode at once).
+extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
+    if (Enter(kOrdinal_HostRealloc))
+        return nullptr;
+    State& s = S();
+    if (block && !s.heap_blocks.count(block)) {
+        HeapError("HostRealloc of", block);
+        return nullptr;
+    }
+    void* moved = Allocate(size, "HostRealloc block");
+    if (!moved)
+        return nullptr;
+    if (block) {
+        memcpy(moved, block, std::min<size_t>(size, AllocatedSize(block)));
+        s.heap_blocks.erase(block);
+        Release(block);
+    }
+    s.heap_blocks.insert(moved);
+    return moved;
+}
+
+extern "C" void HOST_CDECL HostFree(void* block) {
+    Enter(kOrdinal_HostFree);
+    if (!block)
+        return;
+    State& s = S();
+    if (!s.heap_blocks.erase(block)) {
+        HeapError("HostFree of", block);
+        return;
+    }
+    Release(block);
+}
+
+// Settings live in an INI-style file: [section] lines and key=value lines.
+// Operation 1 reads the value with the format as a scanf format into the
+// arguments; operation 2 writes the arguments printed with the format.
+extern "C" int16_t HOST_CDECL HostProfileValue(int16_t operation, const char* section,
+                                               const char* key, const char* format, va_list args) {
+    if (Enter(kOrdinal_HostProfileValue))
+        return kProfileFailed;
+    if (!section || !key || !format)
+        return kProfileFailed;
+    const std::string path = ProfilePath();
+    std::vector<std::string> lines = ReadLines(path);
+    int section_end = -1;
+    const int found = FindKey(lines, section, key, section_end);
+    if (operation == kProfileRead) {
+        if (found < 0)
+            return kProfileAbsent;
+        const std::string& line = lines[found];
+        const std::string value = Trim(line.substr(line.find('=') + 1));
+        return vsscanf(value.c_str(), format, args) >= 1 ? 0 : kProfileUnreadable;
+    }
+    if (operation != kProfileWrite)
+        return kProfileFailed;
+    char value[1024];
+    vsnprintf(value, sizeof value, format, args);
+    const std::string entry = std::string(key) + "=" + value;
+    if (found >= 0) {
+        lines[found] = entry;
+    } else if (section_end >= 0) {
+        lines.insert(lines.begin() + section_end, entry);
+    } else {
+        if (!lines.empty() && !Trim(lines.back()).empty())
+            lines.push_back("");
+        lines.push_back("[" + std::string(section) + "]");
+        lines.push_back(entry);
+    }
+    return WriteLinesAtomically(path, lines) ? 0 : kProfileFailed;
+}
+
+extern "C" int32_t HOST_STDCALL HostInterfaceVersion(void) {
+    Enter(kOrdinal_HostInterfaceVersion);
+    return S().interface_version;
+}
+
+extern "C" int32_t* HOST_STDCALL HostSelectionCount(void) {
+    Enter(kOrdinal_HostSelectionCount);
+    return &S().selection_count;
+}
+
+extern "C" SelectionEntry** HOST_STDCALL HostSelectionEntries(void) {
+    Enter(kOrdinal_HostSelectionEntries);
+    return S().selection_entries;
+}
+
+extern "C" void HOST_CDECL HostExceptionTranslator(unsigned int /*code*/,
+                                                   _EXCEPTION_POINTERS* /*pointers*/) {
+    ++S().translator_calls;
+}
+
+VS_API void VsSetProfilePath(const char* path) {
+    S().profile_path = path ? path : "";
+}

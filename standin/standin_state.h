@@ -1,0 +1,153 @@
+// The stand-in host's process-wide state, shared by its source files.
+//
+// The host is single-threaded towards the plug-in: every operation, event and
+// menu command runs on the caller's thread, so nothing here takes a lock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/host_api.h"
+#include "standin/veldan_control.h"
+
+namespace veldan {
+
+// Ordinal of every host operation, by name: kOrdinal_HostOpenTable and so on.
+#define VELDAN_ORDINAL(name, ordinal, convention, bytes, result, params) \
+    inline constexpr int32_t kOrdinal_##name = ordinal;
+HOST_OPERATIONS(VELDAN_ORDINAL)
+#undef VELDAN_ORDINAL
+
+// ------------------------------------------------------------------ memory
+// Every buffer the plug-in gets to see comes from here, so strict mode is a
+// single switch. Blocks are zero-filled; name says what the block is in a fault
+// report and must be a string literal.
+void* Allocate(size_t size, const char* name);
+void Release(void* block);
+bool IsAllocated(const void* block);
+size_t AllocatedSize(const void* block);  // 0 when unknown
+bool StrictAllocation();
+void SetStrictAllocation(bool on);
+
+// ------------------------------------------------------------------ store
+struct Store {
+    std::vector<DocumentHeader> headers;                 // storage order
+    std::map<int32_t, std::vector<DocumentItem>> lines;  // by document identifier
+};
+
+// What a range or scan walks over: header positions, or one document's lines.
+struct Range {
+    int32_t table = 0;     // 44 or 45
+    int32_t key = 0;       // the key number it was made for
+    int32_t document = 0;  // table 45: whose lines
+    std::vector<int> positions;
+};
+
+// A write made within an update, kept so that an unsuccessful end undoes it.
+struct Undo {
+    int32_t table = 0;
+    int32_t document = 0;
+    int position = 0;
+    std::vector<uint8_t> before;
+};
+struct Update {
+    std::vector<Undo> undo;
+};
+
+struct Scan {
+    Range range;
+    size_t next = 0;
+    HostTable* table = nullptr;
+};
+
+// Lines handed out by HostLoadLines or with a line event: the array and every
+// record that belonged to it, so giving it back frees what the plug-in may
+// have dropped from the array in the meantime.
+struct LineArray {
+    DocumentItem** array = nullptr;
+    std::vector<DocumentItem*> records;
+};
+
+struct DialogRecord {
+    VsDialogCall call{};
+    std::string caption, text, format;
+    std::vector<uint8_t> definition;
+    std::vector<std::string> rows;
+    std::vector<const char*> row_pointers;
+};
+
+struct Answer {
+    int32_t answer = 0;
+    int32_t selection = 0;
+};
+
+struct HookRecord {
+    int events = 0;
+    uint32_t last[11] = {};
+    int32_t result = 0;
+};
+
+struct State {
+    Store store;
+    int32_t edited_document = 0;
+    int edited_position = -1;
+
+    int16_t record_size[2] = {kHeaderRecordSize, kLineRecordSize};
+    bool open_fails[2] = {false, false};
+    int32_t table_mode[2] = {0, 0};
+    HookRecord hooks[2];
+
+    std::set<Range*> ranges;  // handed out by HostFindRange
+    std::set<Update*> updates;
+    std::map<uint32_t, Scan> scans;  // by the serial written into the scan state
+    uint32_t next_scan = 1;
+    std::map<DocumentItem**, LineArray> line_arrays;  // handed out by HostLoadLines
+    std::set<void*> heap_blocks;                      // handed out by HostRealloc
+    int heap_errors = 0;
+
+    std::map<int32_t, MenuCommandHandler> menu;
+    int32_t menu_marks = 0;
+
+    std::vector<std::pair<uint8_t, int32_t>> selection_flags;  // flag, value
+    std::vector<DocumentHeader> selection_records;
+    int32_t selection_count = 0;
+    SelectionEntry** selection_entries = nullptr;
+    std::vector<SelectionEntry*> selection_blocks;
+
+    std::deque<DialogRecord> dialogs;
+    std::map<int32_t, std::deque<Answer>> answers;
+
+    int32_t interface_version = kInterfaceVersion;
+    std::map<int32_t, int> calls;
+    int total_calls = 0;
+    std::map<int32_t, std::vector<int>> fail_ordinal;  // countdowns per operation
+    std::vector<int> fail_any;                         // countdowns over all calls
+    int translator_calls = 0;
+
+    std::string profile_path;  // empty: veldan.ini beside the library
+    std::string last_error;
+};
+
+State& S();
+
+// The host's two table objects; they never move.
+HostTable* TableObject(int32_t table);  // null for other numbers
+int TableSlot(int32_t table);           // 0, 1 or -1
+size_t RecordBytes(int32_t table);      // the real record length
+// Re-allocates both record buffers in the current allocation mode, keeping
+// their contents.
+void ReallocateRecordBuffers();
+void RebuildSelection();
+void ReleaseLineArray(LineArray& lines);
+
+// Counts a call of an operation and says whether it is to fail.
+bool Enter(int32_t ordinal);
+
+void ResetProfile();
+
+}  // namespace veldan
