@@ -248,7 +248,9 @@ extern "C" int16_t HOST_CDECL HostProfileValue(int16_t operation, const char* se
     vsnprintf(value, sizeof value, format, args);
     const std::string entry = std::string(key) + "=" + value;
     if (found >= 0) {
-        lines[found] = entry;
+        // The key keeps the spelling it already has in the file.
+        const std::string& line = lines[found];
+        lines[found] = Trim(line.substr(0, line.find('='))) + "=" + value;
     } else if (section_end >= 0) {
         lines.insert(lines.begin() + section_end, entry);
     } else {

@@ -1,0 +1,185 @@
+// Fault injection and accounting: a chosen call fails once with its
+// operation's failure value and leaves everything else as it was.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "records.h"
+
+namespace {
+
+constexpr int32_t kFindRange = 50516;
+constexpr int32_t kReadAt = 52286;
+
+int32_t HOST_STDCALL Rows(uint32_t row, int32_t) {
+    return static_cast<int16_t>(row) == -1 ? 1 : reinterpret_cast<intptr_t>("row");
+}
+
+int32_t HOST_STDCALL Command(uint32_t, uint32_t) {
+    return 0;
+}
+
+class Faults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        VsReset();
+        DocumentHeader order = test::Header(101, 7, "ZK/1");
+        VsAddHeader(&order);
+        DocumentItem line = test::Line("Maka", 5000, 11, 1, 2.0);
+        VsAddLine(101, &line);
+        headers = HostOpenTable(44);
+        lines = HostOpenTable(45);
+        HostMakeKey(801, &headers, &header_key, 0);
+        HostMakeKey(802, &lines, &line_key, 101);
+    }
+
+    HostTable* headers = nullptr;
+    HostTable* lines = nullptr;
+    KeyBuffer header_key{}, line_key{};
+};
+
+TEST_F(Faults, NthCallOfOneOperationFailsOnceAndEveryCallCounts) {
+    VsFailCall(kFindRange, 2);
+    int32_t count = -1;
+    RangeHandle first = HostFindRange(801, &header_key, headers, &count);
+    EXPECT_NE(first, nullptr);
+    RangeHandle second = HostFindRange(801, &header_key, headers, &count);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(count, 0);
+    RangeHandle third = HostFindRange(801, &header_key, headers, &count);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(VsCallCount(kFindRange), 3);
+    EXPECT_EQ(VsOutstanding(kVsRanges), 2);
+    HostFreeRange(&first);
+    HostFreeRange(&third);
+    EXPECT_EQ(VsOutstanding(kVsRanges), 0);
+
+    // Counting goes on from the moment of the request: the 1st is the next.
+    const int before = VsTotalCalls();
+    VsFailNthCall(2);
+    EXPECT_NE(HostOpenTable(44), nullptr);
+    EXPECT_EQ(HostOpenTable(44), nullptr);
+    EXPECT_NE(HostOpenTable(44), nullptr);
+    EXPECT_EQ(VsTotalCalls(), before + 3);
+
+    // An operation without a failure value only counts the failing call.
+    VsFailNthCall(1);
+    EXPECT_EQ(HostMakeKey(801, &headers, &header_key, 0), 1);
+    first = HostFindRange(801, &header_key, headers, &count);
+    EXPECT_NE(first, nullptr);
+    HostFreeRange(&first);
+}
+
+TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
+    int32_t count = 0;
+    RangeHandle range = HostFindRange(801, &header_key, headers, &count);
+    DocumentHeader& buffer = *static_cast<DocumentHeader*>(headers->record);
+    memset(&buffer, 0x5A, sizeof buffer);
+
+    VsFailCall(kReadAt, 1);
+    EXPECT_EQ(HostReadAt(nullptr, 0, headers, nullptr, range), 0);
+    EXPECT_EQ(buffer.customer, 0x5A5A) << "nothing read";
+    VsFailCall(52287, 1);
+    EXPECT_EQ(HostWriteAt(nullptr, 0, headers, nullptr, range), 0);
+    DocumentHeader stored;
+    VsGetHeader(0, &stored);
+    EXPECT_EQ(stored.document_id, 101) << "nothing written";
+
+    UpdateHandle update = nullptr;
+    VsFailCall(52300, 1);
+    EXPECT_EQ(HostBeginUpdate(&header_key, count, &update, 0), 0);
+    EXPECT_EQ(update, nullptr);
+    int32_t begun = 0;
+    HostEndUpdate(0, &update, &range, &begun);
+    EXPECT_EQ(VsOutstanding(kVsRanges), 0) << "ending frees the range even so";
+
+    ScanState scan{};
+    VsFailCall(52278, 1);
+    EXPECT_EQ(HostScanOpen(&scan, headers, 801, &header_key, 0, 0), 0);
+    HostScanClose(&scan);
+    ASSERT_NE(HostScanOpen(&scan, headers, 801, &header_key, 0, 0), 0);
+    VsFailCall(52279, 1);
+    EXPECT_EQ(HostScanNext(&scan), 0);
+    EXPECT_EQ(HostScanNext(&scan), 1) << "a failed step does not end the scan";
+    HostScanClose(&scan);
+    EXPECT_EQ(VsOutstanding(kVsScans), 0);
+
+    RangeHandle line_range = HostFindRange(802, &line_key, lines, &count);
+    DocumentItem** array = nullptr;
+    void* aux = nullptr;
+    int32_t loaded = 0;
+    VsFailCall(52328, 1);
+    EXPECT_EQ(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
+    EXPECT_EQ(array, nullptr);
+    EXPECT_EQ(loaded, 0);
+    ASSERT_NE(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
+    memset(array[0], 0, sizeof(DocumentItem));
+    VsFailCall(52470, 1);
+    EXPECT_EQ(HostSaveLines(802, lines, array, &loaded, line_range, 0x4100, 0, 1, 0, 0, 0, 0), 0);
+    EXPECT_EQ(loaded, 1) << "nothing dropped";
+    EXPECT_EQ(VsLineCount(101), 1) << "nothing stored";
+    *array[0] = test::Line("Maka", 3000, 11, 1, 2.0);
+    for (int32_t ordinal : {52332, 52330, 52331})
+        VsFailCall(ordinal, 1);
+    DocumentHeader header{};
+    EXPECT_EQ(HostUpdateLine(0, array[0], &header, 1), 0);
+    EXPECT_EQ(HostUpdateLines(array, loaded, &header, 0, 0), 0);
+    EXPECT_EQ(HostUpdateTotals(&header, &header, array, loaded), 0);
+    EXPECT_EQ(test::LineValue(*array[0]), 0.0);
+    EXPECT_EQ(header.gross_value, 0.0);
+    HostFreeLines(&array, &aux, &loaded, loaded, lines, line_range);
+    HostFreeRange(&line_range);
+
+    char* block = static_cast<char*>(HostRealloc(nullptr, 4));
+    strcpy(block, "abc");
+    VsFailCall(21286, 1);
+    EXPECT_EQ(HostRealloc(block, 400), nullptr);
+    EXPECT_STREQ(block, "abc") << "the old block stays as it was, and owned";
+    EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 1);
+    HostFree(block);
+    EXPECT_EQ(VsHeapErrors(), 0);
+
+    VsFailCall(52029, 1);
+    EXPECT_EQ(HostQuestion("Uwaga", "%s?", 0x20005, "tak"), 27);
+    EXPECT_EQ(HostQuestion("Uwaga", "%s?", 0x20005, "tak"), kAnswerYes);
+    int16_t row = 5;
+    VsFailCall(52026, 1);
+    const uint32_t definition[2] = {4, 0};
+    EXPECT_EQ(HostListDialog(definition, 1002, &row, 0, Rows), 27);
+    EXPECT_EQ(row, 5);
+    EXPECT_EQ(VsDialogCallAt(VsDialogCallCount() - 1)->rows, 0) << "no row was asked for";
+
+    VsFailCall(52020, 1);
+    EXPECT_EQ(HostAddMenuCommand(350, Command), 0);
+    EXPECT_EQ(VsMenuHandler(350), nullptr);
+    VsFailCall(52256, 1);
+    EXPECT_EQ(HostOpenTable(44), nullptr);
+
+    for (int resource : {kVsRanges, kVsUpdates, kVsScans, kVsLineArrays, kVsHeapBlocks})
+        EXPECT_EQ(VsOutstanding(resource), 0) << "resource " << resource;
+}
+
+TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
+    void* block = HostRealloc(nullptr, 16);
+    HostFree(block);
+    HostFree(block);
+    EXPECT_EQ(HostRealloc(block, 32), nullptr);
+    int local = 0;
+    HostFree(&local);
+    EXPECT_EQ(VsHeapErrors(), 3);
+
+    int32_t count = 0;
+    RangeHandle range = HostFindRange(802, &line_key, lines, &count);
+    DocumentItem** array = nullptr;
+    void* aux = nullptr;
+    int32_t loaded = 0;
+    HostLoadLines(&array, &aux, &loaded, count, lines, range);
+    DocumentItem** copy = array;
+    EXPECT_EQ(HostFreeLines(&array, &aux, &loaded, loaded, lines, range), 1);
+    EXPECT_EQ(HostFreeLines(&copy, &aux, &loaded, loaded, lines, range), 0);
+    EXPECT_EQ(VsHeapErrors(), 4);
+    HostFreeRange(&range);
+}
+
+}  // namespace
