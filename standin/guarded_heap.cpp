@@ -4,9 +4,15 @@
 // that it ends exactly at a page boundary with a no-access page behind it, the
 // way a full page heap does: a read or write one byte past the end faults at
 // once instead of silently touching a neighbour. Freed strict blocks keep
-// their address space (decommitted) for a while, so that a use after free
-// faults too. A vectored handler names the buffer that was hit and ends the
-// process with exit code 3, which tests and the host program can recognise.
+// their pages inaccessible for a while, so that a use after free faults too. A
+// vectored handler names the buffer that was hit and ends the process with exit
+// code 3, which tests and the host program can recognise.
+//
+// Strict blocks are carved page by page out of large reservations: a
+// reservation per block would take the system's 64 KB allocation granularity
+// each and use up a 32-bit address space after some ten thousand lines. Each
+// live block still costs two memory mappings, so under Wine the system's limit
+// on mappings allows some 30,000 live guarded blocks.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +20,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <vector>
 
 #include "standin/standin_state.h"
 
@@ -24,8 +31,8 @@ struct Block {
     size_t size = 0;
     const char* name = "";
     bool guarded = false;
-    char* base = nullptr;  // guarded: the reservation
-    size_t span = 0;       // guarded: bytes reserved, the guard page included
+    char* base = nullptr;  // guarded: the first page of its span
+    size_t span = 0;       // guarded: bytes of its span, the guard page included
 };
 
 struct FreedRegion {
@@ -36,7 +43,12 @@ struct FreedRegion {
 };
 
 constexpr size_t kKeptFreedRegions = 512;
+constexpr size_t kArenaBytes = 16u << 20;
+// The host heap refuses blocks above this size (the plug-in sees a failed
+// HostRealloc); below it, running out of memory ends the process.
+constexpr size_t kLargestBlock = 256u << 20;
 constexpr DWORD kGuardExitCode = 3;
+constexpr DWORD kOutOfMemoryExitCode = 4;
 
 std::map<const void*, Block>& Blocks() {
     static std::map<const void*, Block> blocks;
@@ -46,6 +58,14 @@ std::deque<FreedRegion>& Freed() {
     static std::deque<FreedRegion> freed;
     return freed;
 }
+// Spans that left the freed list, ready for blocks of the same span; and the
+// reservation that new spans are cut from.
+std::map<size_t, std::vector<char*>>& Reusable() {
+    static std::map<size_t, std::vector<char*>> reusable;
+    return reusable;
+}
+char* arena = nullptr;
+size_t arena_used = 0;
 bool strict = false;
 bool handler_installed = false;
 
@@ -64,6 +84,16 @@ void Report(const char* text) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
               nullptr);
+}
+
+[[noreturn]] void OutOfMemory(size_t size, const char* name) {
+    char text[160];
+    snprintf(text, sizeof text, "VELDAN: out of memory for %s (%u bytes); %u blocks alive%s\n",
+             name, static_cast<unsigned>(size), static_cast<unsigned>(Blocks().size()),
+             strict ? " (strict mode: each costs two memory mappings)" : "");
+    Report(text);
+    TerminateProcess(GetCurrentProcess(), kOutOfMemoryExitCode);
+    abort();
 }
 
 LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
@@ -106,17 +136,34 @@ LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;  // not reached
 }
 
+// A span of reserved, uncommitted pages.
+char* ReserveSpan(size_t span) {
+    auto& reusable = Reusable()[span];
+    if (!reusable.empty()) {
+        char* base = reusable.back();
+        reusable.pop_back();
+        return base;
+    }
+    if (span > kArenaBytes / 4)
+        return static_cast<char*>(VirtualAlloc(nullptr, span, MEM_RESERVE, PAGE_NOACCESS));
+    if (!arena || arena_used + span > kArenaBytes) {
+        arena = static_cast<char*>(VirtualAlloc(nullptr, kArenaBytes, MEM_RESERVE, PAGE_NOACCESS));
+        arena_used = 0;
+        if (!arena)
+            return nullptr;
+    }
+    char* base = arena + arena_used;
+    arena_used += span;
+    return base;
+}
+
 void* AllocateGuarded(size_t size, const char* name) {
     const size_t page = PageSize();
     const size_t data_pages = (size + page - 1) / page;
     const size_t span = (data_pages + 1) * page;
-    auto* base = static_cast<char*>(VirtualAlloc(nullptr, span, MEM_RESERVE, PAGE_NOACCESS));
-    if (!base)
-        return nullptr;
-    if (data_pages && !VirtualAlloc(base, data_pages * page, MEM_COMMIT, PAGE_READWRITE)) {
-        VirtualFree(base, 0, MEM_RELEASE);
-        return nullptr;
-    }
+    char* base = ReserveSpan(span);
+    if (!base || (data_pages && !VirtualAlloc(base, data_pages * page, MEM_COMMIT, PAGE_READWRITE)))
+        OutOfMemory(size, name);
     char* block = base + data_pages * page - size;
     Blocks()[block] = Block{size, name, true, base, span};
     return block;
@@ -127,19 +174,26 @@ void ReleaseGuarded(const Block& block) {
     auto& freed = Freed();
     freed.push_back(FreedRegion{block.base, block.span, block.size, block.name});
     if (freed.size() > kKeptFreedRegions) {
-        VirtualFree(freed.front().base, 0, MEM_RELEASE);
+        const FreedRegion oldest = freed.front();
         freed.pop_front();
+        if (oldest.span > kArenaBytes / 4)
+            VirtualFree(oldest.base, 0, MEM_RELEASE);
+        else
+            Reusable()[oldest.span].push_back(oldest.base);
     }
 }
 
 }  // namespace
 
 void* Allocate(size_t size, const char* name) {
+    if (size > kLargestBlock)
+        return nullptr;
     if (strict)
         return AllocateGuarded(size, name);
     void* block = calloc(1, size ? size : 1);
-    if (block)
-        Blocks()[block] = Block{size, name, false, nullptr, 0};
+    if (!block)
+        OutOfMemory(size, name);
+    Blocks()[block] = Block{size, name, false, nullptr, 0};
     return block;
 }
 
