@@ -167,6 +167,7 @@ VS_API void VsReset(void) {
     s.heap_errors = 0;
     s.last_error.clear();
     ResetProfile();
+    ResetHostTime();
 
     SetStrictAllocation(false);
     for (int slot = 0; slot < 2; ++slot) {
@@ -269,6 +270,7 @@ VS_API int VsOpenDocument(int32_t document_id) {
 }
 
 VS_API int32_t VsRaiseLineEvent(uint16_t key) {
+    const HostTimeScope host_time;
     State& s = S();
     HostTable* table = TableObject(kLineTable);
     // The event's lines belong to the host: copies of the stored lines, stored
@@ -295,10 +297,14 @@ VS_API int32_t VsRaiseLineEvent(uint16_t key) {
         range->positions.push_back(static_cast<int>(i));
     s.ranges.insert(range);
 
-    const int32_t result =
-        table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(count),
-                    reinterpret_cast<uintptr_t>(lines.array), 0, reinterpret_cast<uintptr_t>(table),
-                    0, reinterpret_cast<uintptr_t>(range), 0, 0, 0);
+    int32_t result;
+    {
+        const PluginTimeScope plugin_time;
+        result = table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(count),
+                             reinterpret_cast<uintptr_t>(lines.array), 0,
+                             reinterpret_cast<uintptr_t>(table), 0,
+                             reinterpret_cast<uintptr_t>(range), 0, 0, 0);
+    }
 
     if (s.ranges.erase(range))
         delete range;

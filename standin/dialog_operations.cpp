@@ -54,6 +54,12 @@ bool NextAnswer(int32_t ordinal, Answer& answer) {
     return true;
 }
 
+// The row callback is the plug-in's code: its time is not the host's.
+int32_t AskRow(ListRowCallback row_text, uint32_t row) {
+    const PluginTimeScope plugin_time;
+    return row_text(row, 0);
+}
+
 std::string Format(const char* format, va_list args) {
     if (!format)
         return std::string();
@@ -75,6 +81,7 @@ std::string Format(const char* format, va_list args) {
 using namespace veldan;
 
 extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* text, int32_t flags) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostMessage);
     DialogRecord record;
     record.call.ordinal = kOrdinal_HostMessage;
@@ -88,6 +95,7 @@ extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* tex
 
 extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* format, int32_t flags,
                                            ...) {
+    const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostQuestion);
     DialogRecord record;
     record.call.ordinal = kOrdinal_HostQuestion;
@@ -108,6 +116,7 @@ extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* form
 }
 
 extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostShowText);
     DialogRecord record;
     record.call.ordinal = kOrdinal_HostShowText;
@@ -123,6 +132,7 @@ extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
 // zero, so a callback that reads the whole slot sees 65535, not -1.
 extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dialog, int16_t* row,
                                              int32_t /*zero*/, ListRowCallback row_text) {
+    const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostListDialog);
     DialogRecord record;
     record.call.ordinal = kOrdinal_HostListDialog;
@@ -141,11 +151,11 @@ extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dia
     } else {
         NextAnswer(kOrdinal_HostListDialog, answer);
         if (row_text) {
-            const int32_t rows = row_text(0xFFFF, 0);
+            const int32_t rows = AskRow(row_text, 0xFFFF);
             record.call.rows = rows;
             for (int32_t i = 0; i < rows && i < kRowLimit; ++i) {
                 const auto text = reinterpret_cast<const char*>(
-                    static_cast<uintptr_t>(static_cast<uint32_t>(row_text(i, 0))));
+                    static_cast<uintptr_t>(static_cast<uint32_t>(AskRow(row_text, i))));
                 record.rows.push_back(Text(text));
             }
         }
@@ -158,6 +168,7 @@ extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dia
 
 extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
                                          const char* text) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostNotice);
     DialogRecord record;
     record.call.ordinal = kOrdinal_HostNotice;
@@ -172,6 +183,7 @@ extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t 
 }
 
 extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandHandler handler) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostAddMenuCommand) || !handler)
         return 0;
     State& s = S();
@@ -180,6 +192,7 @@ extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandH
 }
 
 extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostRemoveMenuCommand);
     return S().menu.erase(command) ? 1 : 0;
 }

@@ -139,6 +139,7 @@ void ResetProfile() {
 using namespace veldan;
 
 extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t limit) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostCopyText);
     if (!dest)
         return dest;
@@ -155,6 +156,7 @@ extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t
 // field, and shows it as DD.MM.YYYY. Zero, the date of a cleared record, shows
 // as an empty text.
 extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostFormatDate);
     if (!dest)
         return 0;
@@ -176,6 +178,7 @@ extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
 
 extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int32_t from,
                                                 int32_t to) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostConvertText);
     if (!dest || !src)
         return 0;
@@ -191,6 +194,7 @@ extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int
 // The host heap always moves a block it grows or shrinks, so a caller that
 // keeps using the old address is caught (in strict mode at once).
 extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostRealloc))
         return nullptr;
     State& s = S();
@@ -211,6 +215,7 @@ extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
 }
 
 extern "C" void HOST_CDECL HostFree(void* block) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostFree);
     if (!block)
         return;
@@ -227,6 +232,7 @@ extern "C" void HOST_CDECL HostFree(void* block) {
 // arguments; operation 2 writes the arguments printed with the format.
 extern "C" int16_t HOST_CDECL HostProfileValue(int16_t operation, const char* section,
                                                const char* key, const char* format, va_list args) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostProfileValue))
         return kProfileFailed;
     if (!section || !key || !format)
@@ -263,16 +269,19 @@ extern "C" int16_t HOST_CDECL HostProfileValue(int16_t operation, const char* se
 }
 
 extern "C" int32_t HOST_STDCALL HostInterfaceVersion(void) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostInterfaceVersion);
     return S().interface_version;
 }
 
 extern "C" int32_t* HOST_STDCALL HostSelectionCount(void) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostSelectionCount);
     return &S().selection_count;
 }
 
 extern "C" SelectionEntry** HOST_STDCALL HostSelectionEntries(void) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostSelectionEntries);
     return S().selection_entries;
 }

@@ -148,6 +148,43 @@ void ReleaseLineArray(LineArray& lines);
 // Counts a call of an operation and says whether it is to fail.
 bool Enter(int32_t ordinal);
 
+// ------------------------------------------------------------------ host time
+// VsSetTiming/VsHostTime: every exported operation holds a HostTimeScope for
+// its whole run; a PluginTimeScope around a call back into the plug-in takes
+// that call out of the host's account again. Off, a scope costs one test.
+extern bool host_timing;
+void StartHostTime();
+void StopHostTime();
+int SuspendHostTime();  // returns what ResumeHostTime needs
+void ResumeHostTime(int depth);
+void ResetHostTime();
+
+struct HostTimeScope {
+    const bool on = host_timing;
+    HostTimeScope() {
+        if (on)
+            StartHostTime();
+    }
+    ~HostTimeScope() {
+        if (on)
+            StopHostTime();
+    }
+    HostTimeScope(const HostTimeScope&) = delete;
+    HostTimeScope& operator=(const HostTimeScope&) = delete;
+};
+
+struct PluginTimeScope {
+    const bool on = host_timing;
+    const int depth = on ? SuspendHostTime() : 0;
+    PluginTimeScope() = default;
+    ~PluginTimeScope() {
+        if (on)
+            ResumeHostTime(depth);
+    }
+    PluginTimeScope(const PluginTimeScope&) = delete;
+    PluginTimeScope& operator=(const PluginTimeScope&) = delete;
+};
+
 void ResetProfile();
 
 }  // namespace veldan

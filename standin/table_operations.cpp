@@ -161,6 +161,7 @@ bool RecomputeTotals(DocumentHeader* header, DocumentItem** lines, int32_t count
 using namespace veldan;
 
 extern "C" HostTable* HOST_STDCALL HostOpenTable(int32_t table_number) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostOpenTable))
         return nullptr;
     const int slot = TableSlot(table_number);
@@ -170,6 +171,7 @@ extern "C" HostTable* HOST_STDCALL HostOpenTable(int32_t table_number) {
 }
 
 extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t mode) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostSetTableMode);
     for (int32_t number : {kHeaderTable, kLineTable}) {
         if (table && table == TableObject(number)) {
@@ -182,6 +184,7 @@ extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t mode)
 
 extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyBuffer* key_buffer,
                                             int32_t value) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostMakeKey);
     if (!key_buffer)
         return 0;
@@ -206,6 +209,7 @@ extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyB
 
 extern "C" RangeHandle HOST_STDCALL HostFindRange(int32_t key, KeyBuffer* key_buffer,
                                                   HostTable* table, int32_t* count) {
+    const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostFindRange);
     if (count)
         *count = 0;
@@ -220,6 +224,7 @@ extern "C" RangeHandle HOST_STDCALL HostFindRange(int32_t key, KeyBuffer* key_bu
 }
 
 extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostFreeRange);
     if (!range)
         return 0;
@@ -234,6 +239,7 @@ extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
 
 extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, HostTable* table,
                                            void* buffer, RangeHandle range) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostReadAt))
         return 0;
     Range* live = nullptr;
@@ -246,6 +252,7 @@ extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, H
 
 extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, HostTable* table,
                                             void* buffer, RangeHandle range) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostWriteAt))
         return 0;
     Range* live = nullptr;
@@ -264,6 +271,7 @@ extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, 
 
 extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /*count*/,
                                                 UpdateHandle* update, int32_t /*zero*/) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostBeginUpdate))
         return 0;
     EncodedKey encoded;
@@ -280,6 +288,7 @@ extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /
 // change behind.
 extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* update,
                                               RangeHandle* range, int32_t* /*begin_result*/) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostEndUpdate);
     State& s = S();
     if (update) {
@@ -309,6 +318,7 @@ extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* upd
 extern "C" int16_t HOST_STDCALL HostScanOpen(ScanState* scan, HostTable* table, int32_t key,
                                              KeyBuffer* key_buffer, int32_t /*zero1*/,
                                              int32_t /*zero2*/) {
+    const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostScanOpen);
     if (!scan)
         return 0;
@@ -326,6 +336,7 @@ extern "C" int16_t HOST_STDCALL HostScanOpen(ScanState* scan, HostTable* table, 
 }
 
 extern "C" int16_t HOST_STDCALL HostScanNext(ScanState* scan) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostScanNext) || !scan)
         return 0;
     EncodedScan encoded;
@@ -345,6 +356,7 @@ extern "C" int16_t HOST_STDCALL HostScanNext(ScanState* scan) {
 }
 
 extern "C" int32_t HOST_STDCALL HostScanClose(ScanState* scan) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostScanClose);
     if (!scan)
         return 0;
@@ -364,6 +376,7 @@ extern "C" int32_t HOST_STDCALL HostScanClose(ScanState* scan) {
 extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux, int32_t* count_out,
                                               int32_t /*count*/, HostTable* table,
                                               RangeHandle range) {
+    const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostLoadLines);
     if (!lines || !count_out)
         return 0;
@@ -399,6 +412,7 @@ extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux,
 extern "C" int32_t HOST_STDCALL HostFreeLines(DocumentItem*** lines, void** aux, int32_t* count_out,
                                               int32_t /*count*/, HostTable* /*table*/,
                                               RangeHandle /*range*/) {
+    const HostTimeScope host_time;
     Enter(kOrdinal_HostFreeLines);
     if (aux)
         *aux = nullptr;
@@ -425,6 +439,7 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
                                               int32_t* count, RangeHandle range, int32_t /*flags*/,
                                               int32_t, int32_t, int32_t, int32_t, int32_t,
                                               int32_t) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostSaveLines))
         return 0;
     State& s = S();
@@ -460,6 +475,7 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
 
 extern "C" int32_t HOST_STDCALL HostUpdateLine(int32_t /*zero*/, DocumentItem* line,
                                                DocumentHeader* /*header*/, int32_t /*one*/) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostUpdateLine) || !line)
         return 0;
     RecomputeLine(line);
@@ -469,6 +485,7 @@ extern "C" int32_t HOST_STDCALL HostUpdateLine(int32_t /*zero*/, DocumentItem* l
 extern "C" int32_t HOST_STDCALL HostUpdateLines(DocumentItem** lines, int32_t count,
                                                 DocumentHeader* header, int32_t /*zero1*/,
                                                 int32_t /*zero2*/) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostUpdateLines))
         return 0;
     return RecomputeTotals(header, lines, count) ? 1 : 0;
@@ -477,6 +494,7 @@ extern "C" int32_t HOST_STDCALL HostUpdateLines(DocumentItem** lines, int32_t co
 extern "C" int32_t HOST_STDCALL HostUpdateTotals(DocumentHeader* header,
                                                  DocumentHeader* header_again, DocumentItem** lines,
                                                  int32_t count) {
+    const HostTimeScope host_time;
     if (Enter(kOrdinal_HostUpdateTotals))
         return 0;
     if (!RecomputeTotals(header, lines, count))

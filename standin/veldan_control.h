@@ -145,3 +145,15 @@ VS_API int VsTranslatorCalls(void);
 // block the host did not hand out (or freed already), HostFreeLines of an array
 // given back before. Each is also reported on stderr.
 VS_API int VsHeapErrors(void);
+
+// ---------------------------------------------------------------- host time
+// With timing on, every host operation adds the time it runs to an account of
+// host time; the time the plug-in's row callback takes during a list dialog is
+// left out. VsRaiseLineEvent counts its own work (handing out the event's
+// lines and taking them back) as host time, the hook's run not. The account
+// is kept in cycles of the processor's time-stamp counter: reading it costs a
+// few nanoseconds, where QueryPerformanceCounter is a system call under Wine
+// that takes longer than many operations. Off (the default, and after
+// VsReset, which also zeroes the account), an operation pays one flag test.
+VS_API void VsSetTiming(int on);
+VS_API int64_t VsHostTime(void);  // time-stamp counter cycles
