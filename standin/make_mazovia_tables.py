@@ -5,7 +5,7 @@ Reads the code page (byte -> Unicode code point for 0x80-0xFF) and derives the
 Windows-1250 byte of each Mazovia byte through Unicode with Python's cp1250
 codec; '?' where Windows-1250 lacks the character.
 
-    python3 make_mazovia_tables.py mazovia.txt > mazovia_tables.h
+    python3 make_mazovia_tables.py mazovia.txt > mazovia_tables.h && clang-format -i mazovia_tables.h
 """
 import sys
 
