@@ -154,6 +154,7 @@ VS_API void VsReset(void) {
     s.edited_position = -1;
     s.dialogs.clear();
     s.answers.clear();
+    s.dialog_handler = nullptr;
     s.menu.clear();
     s.menu_marks = 0;
     s.selection_flags.clear();

@@ -1,6 +1,7 @@
-// The host's messages, questions, dialogs and menu commands. Nothing is drawn:
-// every call is logged with its exact bytes and answered from the script that
-// VsQueueAnswer fills, or with the defaults (yes, row 0 confirmed).
+// The host's messages, questions, dialogs and menu commands. Nothing is drawn
+// here: every call is logged with its exact bytes and answered by the host
+// program's dialog handler when one is set (it draws them), else from the
+// script that VsQueueAnswer fills, or with the defaults (yes, row 0 confirmed).
 //
 // Failure values under fault injection: HostQuestion and HostListDialog answer
 // 27 (Esc), and the list dialog then calls no row callback and leaves the
@@ -54,6 +55,16 @@ bool NextAnswer(int32_t ordinal, Answer& answer) {
     return true;
 }
 
+// The host program's handler, when set, answers in place of the script.
+bool HandlerAnswer(VsDialogCall& call, Answer& answer, int32_t selection) {
+    const VsDialogHandler handler = S().dialog_handler;
+    if (!handler)
+        return false;
+    answer.answer = handler(&call, &selection);
+    answer.selection = selection;
+    return true;
+}
+
 // The row callback is the plug-in's code: its time is not the host's.
 int32_t AskRow(ListRowCallback row_text, uint32_t row) {
     const PluginTimeScope plugin_time;
@@ -88,9 +99,12 @@ extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* tex
     record.caption = Text(caption);
     record.text = Text(text);
     record.call.flags = flags;
+    VsDialogCall& call = Log(std::move(record));
     Answer answer;
-    record.call.result = NextAnswer(kOrdinal_HostMessage, answer) ? answer.answer : 0;
-    return Log(std::move(record)).result;
+    const bool answered =
+        HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostMessage, answer);
+    call.result = answered ? answer.answer : 0;
+    return call.result;
 }
 
 extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* format, int32_t flags,
@@ -106,13 +120,14 @@ extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* form
     record.text = Format(format, args);
     va_end(args);
     record.call.flags = flags;
+    VsDialogCall& call = Log(std::move(record));
     Answer answer{kAnswerYes, 0};
     if (fail)
         answer.answer = kAnswerEscape;
-    else
+    else if (!HandlerAnswer(call, answer, 0))
         NextAnswer(kOrdinal_HostQuestion, answer);
-    record.call.result = static_cast<int16_t>(answer.answer);
-    return static_cast<int16_t>(Log(std::move(record)).result);
+    call.result = static_cast<int16_t>(answer.answer);
+    return static_cast<int16_t>(call.result);
 }
 
 extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
@@ -121,9 +136,12 @@ extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
     DialogRecord record;
     record.call.ordinal = kOrdinal_HostShowText;
     record.text = Text(text);
+    VsDialogCall& call = Log(std::move(record));
     Answer answer;
-    record.call.result = NextAnswer(kOrdinal_HostShowText, answer) ? answer.answer : 0;
-    return Log(std::move(record)).result;
+    const bool answered =
+        HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostShowText, answer);
+    call.result = answered ? answer.answer : 0;
+    return call.result;
 }
 
 // Runs a list dialog as the host does: asks the row callback for the number of
@@ -145,25 +163,27 @@ extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dia
         const auto* bytes = static_cast<const uint8_t*>(definition);
         record.definition.assign(bytes, bytes + sizeof length + length);
     }
+    if (!fail && row_text) {
+        const int32_t rows = AskRow(row_text, 0xFFFF);
+        record.call.rows = rows;
+        for (int32_t i = 0; i < rows && i < kRowLimit; ++i) {
+            const auto text = reinterpret_cast<const char*>(
+                static_cast<uintptr_t>(static_cast<uint32_t>(AskRow(row_text, i))));
+            record.rows.push_back(Text(text));
+        }
+    }
+    VsDialogCall& call = Log(std::move(record));
     Answer answer{kAnswerYes, 0};
     if (fail) {
         answer.answer = kAnswerEscape;
     } else {
-        NextAnswer(kOrdinal_HostListDialog, answer);
-        if (row_text) {
-            const int32_t rows = AskRow(row_text, 0xFFFF);
-            record.call.rows = rows;
-            for (int32_t i = 0; i < rows && i < kRowLimit; ++i) {
-                const auto text = reinterpret_cast<const char*>(
-                    static_cast<uintptr_t>(static_cast<uint32_t>(AskRow(row_text, i))));
-                record.rows.push_back(Text(text));
-            }
-        }
+        if (!HandlerAnswer(call, answer, row ? *row : 0))
+            NextAnswer(kOrdinal_HostListDialog, answer);
         if (row)
             *row = static_cast<int16_t>(answer.selection);
     }
-    record.call.result = static_cast<int16_t>(answer.answer);
-    return static_cast<int16_t>(Log(std::move(record)).result);
+    call.result = static_cast<int16_t>(answer.answer);
+    return static_cast<int16_t>(call.result);
 }
 
 extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
@@ -175,11 +195,12 @@ extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t 
     record.call.dialog = dialog;
     record.text = Text(text);
     record.call.flag_in = flag ? *flag : 0;
+    VsDialogCall& call = Log(std::move(record));
     Answer answer;
-    if (NextAnswer(kOrdinal_HostNotice, answer) && flag)
+    if ((HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostNotice, answer)) && flag)
         *flag = static_cast<int16_t>(answer.answer);
-    record.call.result = 1;
-    return Log(std::move(record)).result;
+    call.result = 1;
+    return call.result;
 }
 
 extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandHandler handler) {
@@ -195,4 +216,8 @@ extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {
     const HostTimeScope host_time;
     Enter(kOrdinal_HostRemoveMenuCommand);
     return S().menu.erase(command) ? 1 : 0;
+}
+
+VS_API void VsSetDialogHandler(VsDialogHandler handler) {
+    S().dialog_handler = handler;
 }

@@ -121,6 +121,7 @@ struct State {
 
     std::deque<DialogRecord> dialogs;
     std::map<int32_t, std::deque<Answer>> answers;
+    VsDialogHandler dialog_handler = nullptr;
 
     int32_t interface_version = kInterfaceVersion;
     std::map<int32_t, int> calls;

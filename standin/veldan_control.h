@@ -116,6 +116,17 @@ struct VsDialogCall {
 VS_API int VsDialogCallCount(void);
 VS_API const VsDialogCall* VsDialogCallAt(int index);
 
+// The host program's own drawing of the dialogs. With a handler set, every
+// message, question, notice, text and list dialog is handed to it as it
+// happens, once logged (a list dialog's rows already fetched), and what it
+// returns is the answer in place of the script: the result of HostQuestion
+// and HostListDialog, the flag HostNotice leaves, the result of HostMessage
+// and HostShowText. For a list dialog *selection comes in as the row the
+// dialog opens on and goes out as the chosen row. A call made to fail by
+// VsFailCall is not handed over. Null, and VsReset, go back to the script.
+typedef int32_t (*VsDialogHandler)(const VsDialogCall* call, int32_t* selection);
+VS_API void VsSetDialogHandler(VsDialogHandler handler);
+
 // ---------------------------------------------------------------- faults and accounting
 VS_API void VsSetInterfaceVersion(int32_t version);
 VS_API void VsSetRecordSize(int32_t table, int16_t size);

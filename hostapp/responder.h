@@ -1,0 +1,44 @@
+// The user at the host's windows: every message, question, notice and list
+// dialog that the plug-in asks for is drawn on the terminal as it happens and
+// answered, either from the story's script or by a person at prompts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "standin/veldan_control.h"
+
+namespace hostapp {
+
+inline constexpr int32_t kAnswerNo = 20482;
+inline constexpr int32_t kAnswerEscape = 27;
+
+// Script of the user's next answers; each is used once. A dialog for which
+// the script holds nothing is answered as a user who only presses Enter
+// would: the default button, the cursor row of a list, a notice left as it is.
+enum class ListChoice { kDefault, kDocument, kEscape };
+struct ListAnswer {
+    ListChoice choice = ListChoice::kDefault;
+    std::string number;  // kDocument: the row whose first cell is this number (UTF-8)
+};
+void ScriptList(const ListAnswer& answer);
+void ScriptQuestion(bool yes);
+void ScriptNotice(int16_t flag);
+void ClearScript();
+
+// Interactive: answers are read from standard input at prompts; at its end,
+// the defaults above.
+void SetInteractive(bool on);
+
+// What the last list dialog came to, for the story to tell.
+struct ListOutcome {
+    bool confirmed = false;
+    int row = -1;
+    std::string number;  // first cell of the chosen row (UTF-8)
+};
+const ListOutcome& LastListOutcome();
+
+// The stand-in's dialog handler: draws the call and returns the answer.
+int32_t AnswerDialog(const VsDialogCall* call, int32_t* selection);
+
+}  // namespace hostapp

@@ -1,0 +1,247 @@
+#include "hostapp/session.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "hostapp/documents.h"
+#include "hostapp/narration.h"
+#include "hostapp/responder.h"
+#include "hostapp/story.h"
+#include "hostapp/system.h"
+#include "standin/veldan_control.h"
+
+namespace hostapp {
+namespace {
+
+constexpr const char* kProgram = "veldan_host";
+constexpr const char* kSampleFile = "sample-shop.json";
+constexpr const char* kPluginFile = "Quendrix.dll";
+// The host's buffer for the plug-in's description: more than the 61 bytes
+// the plug-in needs, and terminated by the host whatever it receives.
+constexpr size_t kFeatureBufferSize = 128;
+
+int Fail(int code, const std::string& message) {
+    Err(std::string(kProgram) + ": " + message + "\n");
+    return code;
+}
+
+bool ParseNumber(const std::string& text, long low, long high, int& value) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    const long number = strtol(text.c_str(), &end, 10);
+    if (*end != 0 || number < low || number > high)
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+// The host's own hooks, remembered before the plug-in is loaded, so the
+// story can say whether the plug-in's hooks sit in the slots.
+struct HostHooks {
+    TableEventHook header = nullptr, line = nullptr;
+};
+
+bool PluginHooked(const HostHooks& own) {
+    return VsTable(kHeaderTable)->hook != own.header && VsTable(kLineTable)->hook != own.line;
+}
+
+bool HostHooksBack(const HostHooks& own) {
+    return VsTable(kHeaderTable)->hook == own.header && VsTable(kLineTable)->hook == own.line;
+}
+
+void ShowFeatureText(const char* text) {
+    Say("Opis wtyczki przekazany programowi:");
+    for (const Line& line : LayoutHostText(FieldBytes(text, kFeatureBufferSize)))
+        Say(line, 2 * kIndent);
+}
+
+void StopAndUnload(PluginModule& plugin, const HostHooks& own) {
+    const int32_t stopped = plugin.start(nullptr, nullptr);
+    Say("Wejście 30001 z pustym kontekstem (zatrzymanie): wynik " + std::to_string(stopped) + ".");
+    Say(std::string(HostHooksBack(own) ? "Haki tabel 44 i 45 przywrócone"
+                                       : "Haki tabel 44 i 45 NIE zostały przywrócone") +
+        (VsMenuHandler(kMenuCommand) ? ", polecenie 350 wciąż w menu."
+                                     : ", polecenia 350 nie ma w menu."));
+    UnloadPlugin(plugin);
+    Say("Biblioteka wtyczki zwolniona.");
+}
+
+}  // namespace
+
+std::string Usage() {
+    return "Użycie: veldan_host [opcje]\n"
+           "Program zastępczy VELDAN z wtyczką Quendrix.dll: ładuje wtyczkę tak jak program,\n"
+           "otwiera dokumenty i pokazuje okna wtyczki w terminalu.\n"
+           "\n"
+           "  --data PLIK              plik dokumentów (JSON); po pracy zapisywany z powrotem.\n"
+           "                           Bez tej opcji: dołączony sklep przykładowy, bez zapisu.\n"
+           "  --interactive            zamówienie i odpowiedzi wybiera użytkownik (stdin)\n"
+           "  --plugin ŚCIEŻKA         biblioteka wtyczki (domyślnie Quendrix.dll obok programu)\n"
+           "  --profile PLIK           plik ustawień programu (domyślnie veldan.ini obok "
+           "VELDAN.dll)\n"
+           "  --interface-version N    wersja interfejsu, którą program podaje wtyczce\n"
+           "  --record-size TABELA=N   rozmiar rekordu tabeli 44 albo 45, który podaje program\n"
+           "  --help                   ten opis\n"
+           "\n"
+           "Kody wyjścia: 0 gotowe, 1 błędne wywołanie, 2 plik danych, 3 biblioteka wtyczki,\n"
+           "4 wtyczka nie została załadowana, 5 nie udało się zapisać pliku danych.\n";
+}
+
+bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= arguments.size()) {
+                error = "opcja " + option + " wymaga wartości";
+                return false;
+            }
+            out = arguments[++i];
+            return true;
+        };
+        std::string text;
+        if (option == "--help" || option == "-h") {
+            options.help = true;
+        } else if (option == "--interactive") {
+            options.interactive = true;
+        } else if (option == "--data") {
+            if (!value(options.data))
+                return false;
+        } else if (option == "--plugin") {
+            if (!value(options.plugin))
+                return false;
+        } else if (option == "--profile") {
+            if (!value(options.profile))
+                return false;
+        } else if (option == "--interface-version") {
+            if (!value(text))
+                return false;
+            if (!ParseNumber(text, 1, 0x7FFFFFFF, options.interface_version)) {
+                error = "--interface-version: liczba dodatnia, nie „" + text + "”";
+                return false;
+            }
+        } else if (option == "--record-size") {
+            if (!value(text))
+                return false;
+            const size_t equals = text.find('=');
+            int table = 0, size = 0;
+            if (equals == std::string::npos ||
+                !ParseNumber(text.substr(0, equals), 44, 45, table) ||
+                !ParseNumber(text.substr(equals + 1), 0, 32767, size)) {
+                error = "--record-size: TABELA=ROZMIAR, tabela 44 albo 45, nie „" + text + "”";
+                return false;
+            }
+            options.record_sizes.emplace_back(table, size);
+        } else {
+            error = "nieznana opcja „" + option + "”";
+            return false;
+        }
+    }
+    return true;
+}
+
+int RunHost(const Options& options) {
+    // ---------------------------------------------------------------- data
+    const bool save = !options.data.empty();
+    const std::string data = save ? options.data : ExeDirectory() + kSampleFile;
+    if (IsDirectory(data))
+        return Fail(kExitDataFile, "„" + data + "” to katalog, nie plik danych");
+    if (!FileExists(data))
+        return Fail(kExitDataFile, save ? "nie ma pliku danych „" + data + "”"
+                                        : "nie ma dołączonych danych przykładowych „" + data +
+                                              "” (zbuduj projekt)");
+    VsReset();
+    if (VsLoadDocuments(data.c_str()) != 0) {
+        const std::string reason = VsLastError();
+        if (reason.find("cannot be opened") != std::string::npos)
+            return Fail(kExitDataFile, "nie da się odczytać pliku danych „" + data + "”");
+        return Fail(kExitDataFile, "błąd w pliku danych „" + data + "”: " + reason +
+                                       "; nic nie zostało zmienione");
+    }
+    if (!options.profile.empty())
+        VsSetProfilePath(options.profile.c_str());
+    if (options.interface_version != 0)
+        VsSetInterfaceVersion(options.interface_version);
+    for (const auto& [table, size] : options.record_sizes)
+        VsSetRecordSize(table, static_cast<int16_t>(size));
+    SetInteractive(options.interactive);
+    VsSetDialogHandler(&AnswerDialog);
+
+    const Snapshot start = TakeSnapshot();
+    const Plan plan = MakePlan(start);
+
+    // ---------------------------------------------------------------- plug-in
+    const std::string path = options.plugin.empty() ? ExeDirectory() + kPluginFile : options.plugin;
+    const HostHooks own{VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
+    PluginModule plugin;
+    std::string detail;
+    if (LoadPlugin(path, plugin, detail) != LoadError::kNone)
+        return Fail(kExitPluginModule, "biblioteka wtyczki: " + detail);
+
+    Say(Cells("Quendrix w programie zastępczym VELDAN", kBold), 0);
+    Say("Plik danych: " + data + " (dokumentów: " + std::to_string(start.headers.size()) + ")" +
+            (options.interactive ? ", odpowiedzi użytkownika z wejścia." : "."),
+        0);
+
+    Heading("1. Uruchomienie wtyczki");
+    Say("Wtyczka: " + path);
+    char feature[kFeatureBufferSize] = {};
+    int context = 0;  // the host's context; the plug-in only tests it for null
+    const int32_t started = plugin.start(&context, feature);
+    feature[kFeatureBufferSize - 1] = 0;
+    Say("Wejście 30001 (start): wynik " + std::to_string(started) + ".");
+    ShowFeatureText(feature);
+    if (started != 0) {
+        Say("Wtyczka nie może pracować z tym programem. Wejście 30008 z flagą 1 – wyjaśnienie:");
+        plugin.install(1);
+        StopAndUnload(plugin, own);
+        return Fail(kExitRefused, "wtyczka „" + path +
+                                      "” nie została załadowana (odmowa przy starcie); "
+                                      "nic nie zostało zapisane");
+    }
+    Say("Wejście 30008 (instalacja):");
+    const int32_t installed = plugin.install(0);
+    if (installed != 0) {
+        Say("Wynik " + std::to_string(installed) + ": wtyczka się nie zainstalowała.");
+        StopAndUnload(plugin, own);
+        return Fail(kExitRefused,
+                    "wtyczka „" + path + "” nie dała się zainstalować; nic nie zostało zapisane");
+    }
+    Say("Wynik 0. " +
+        std::string(PluginHooked(own) ? "Haki wtyczki na tabelach 44 i 45"
+                                      : "Haków wtyczki brak na tabelach 44 i 45") +
+        (VsMenuHandler(kMenuCommand) ? ", polecenie 350 w menu." : ", polecenia 350 brak w menu."));
+
+    // ---------------------------------------------------------------- story
+    int section = 2;
+    if (plan.comparisons.empty()) {
+        Heading(std::to_string(section++) + ". Porównanie WZ z zamówieniem");
+        Say("W pliku nie ma dokumentu WZ, który dałoby się porównać z zamówieniem.");
+    }
+    for (const Plan::Comparison& comparison : plan.comparisons)
+        CompareStep(section++, comparison);
+    if (plan.repeat >= 0)
+        RepeatStep(section++, plan.repeat);
+    if (plan.remarks_source >= 0) {
+        RemarksStep(section++, plan.remarks_source, plan.remarks_target);
+    } else {
+        Heading(std::to_string(section++) + ". Numer zamówienia zamiast symbolu (polecenie 350)");
+        Say("W pliku nie ma zamówienia z uwagami i dokumentu WZ tego samego odbiorcy.");
+    }
+
+    // ---------------------------------------------------------------- stop
+    Heading(std::to_string(section) + ". Zatrzymanie wtyczki");
+    StopAndUnload(plugin, own);
+    VsSetDialogHandler(nullptr);
+    if (!save) {
+        Say("Dane przykładowe nie są zapisywane (z opcją --data PLIK wynik trafia do pliku).");
+        return kExitDone;
+    }
+    if (VsSaveDocuments(data.c_str()) != 0)
+        return Fail(kExitNotSaved,
+                    "nie udało się zapisać pliku danych „" + data + "”: " + VsLastError());
+    Say("Zapisano plik danych: " + data);
+    return kExitDone;
+}
+
+}  // namespace hostapp

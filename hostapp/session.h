@@ -1,0 +1,36 @@
+// One run of the host program: the document file loaded, the plug-in loaded,
+// started and installed, the story played, the plug-in stopped and unloaded,
+// the file saved.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hostapp {
+
+struct Options {
+    std::string data;     // empty: the bundled sample, not saved
+    std::string plugin;   // empty: Quendrix.dll beside the program
+    std::string profile;  // empty: the host's settings file beside VELDAN.dll
+    bool interactive = false;
+    int interface_version = 0;                      // 0: the host's own
+    std::vector<std::pair<int, int>> record_sizes;  // table, size
+    bool help = false;
+};
+
+// Exit codes.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitDataFile = 2;
+inline constexpr int kExitPluginModule = 3;
+inline constexpr int kExitRefused = 4;
+inline constexpr int kExitNotSaved = 5;
+
+// False with a reason for a wrong command line.
+bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);
+std::string Usage();
+
+int RunHost(const Options& options);
+
+}  // namespace hostapp

@@ -1,0 +1,53 @@
+// What the host program needs of the system: the terminal, files, and
+// loading the plug-in module by ordinals. The only part of the host program
+// that includes windows.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/host_records.h"
+
+namespace hostapp {
+
+// ---------------------------------------------------------------- terminal
+// Output goes out as UTF-8 bytes when it is redirected; to a console it goes
+// as UTF-16, since the console would otherwise reinterpret the bytes in its
+// own code page. Attributes (ANSI sequences) only on a console.
+void InitTerminal();
+bool StyledOutput();
+void Out(std::string_view utf8);
+void Err(std::string_view utf8);
+// One line from standard input, without its line end; false at the end.
+bool ReadLine(std::string& line);
+// True when standard input is typed at a console (echoed by it), false when
+// it comes from a pipe or a file.
+bool InputIsConsole();
+
+// ---------------------------------------------------------------- files
+std::string ExeDirectory();  // with its trailing backslash
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool CopyFileOver(const std::string& from, const std::string& to);
+
+// ---------------------------------------------------------------- plug-in
+using StartEntry = int32_t(HOST_STDCALL*)(void* context, char* text_buffer);
+using InstallEntry = int32_t(HOST_STDCALL*)(int32_t flag);
+using IdleEntry = int32_t(HOST_STDCALL*)(void);
+
+struct PluginModule {
+    void* module = nullptr;
+    StartEntry start = nullptr;      // ordinal 30001
+    InstallEntry install = nullptr;  // ordinal 30008
+    IdleEntry idle = nullptr;        // ordinal 30009
+};
+
+enum class LoadError { kNone, kMissing, kNotLoadable, kNotAPlugin };
+
+// Loads the module as the host does and finds its three entries by ordinal.
+// On failure detail says what went wrong and nothing stays loaded.
+LoadError LoadPlugin(const std::string& path, PluginModule& plugin, std::string& detail);
+void UnloadPlugin(PluginModule& plugin);
+
+}  // namespace hostapp

@@ -1,0 +1,170 @@
+#include <windows.h>
+
+#include "hostapp/system.h"
+
+#include <vector>
+
+namespace hostapp {
+namespace {
+
+struct Stream {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool console = false;
+};
+Stream out_stream, err_stream;
+bool styled = false;
+bool input_console = false;
+
+Stream Open(DWORD which) {
+    Stream stream;
+    stream.handle = GetStdHandle(which);
+    DWORD mode = 0;
+    stream.console = stream.handle != INVALID_HANDLE_VALUE && stream.handle != nullptr &&
+                     GetConsoleMode(stream.handle, &mode);
+    return stream;
+}
+
+void Write(const Stream& stream, std::string_view utf8) {
+    if (stream.handle == INVALID_HANDLE_VALUE || stream.handle == nullptr || utf8.empty())
+        return;
+    if (!stream.console) {
+        size_t at = 0;
+        while (at < utf8.size()) {
+            DWORD written = 0;
+            if (!WriteFile(stream.handle, utf8.data() + at, static_cast<DWORD>(utf8.size() - at),
+                           &written, nullptr) ||
+                written == 0)
+                return;
+            at += written;
+        }
+        return;
+    }
+    const int wide =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (wide <= 0)
+        return;
+    std::vector<wchar_t> text(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+    DWORD written = 0;
+    WriteConsoleW(stream.handle, text.data(), static_cast<DWORD>(wide), &written, nullptr);
+}
+
+}  // namespace
+
+void InitTerminal() {
+    out_stream = Open(STD_OUTPUT_HANDLE);
+    err_stream = Open(STD_ERROR_HANDLE);
+    styled = out_stream.console;
+    if (styled) {
+        DWORD mode = 0;
+        GetConsoleMode(out_stream.handle, &mode);
+        SetConsoleMode(out_stream.handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+    DWORD mode = 0;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    input_console =
+        input != INVALID_HANDLE_VALUE && input != nullptr && GetConsoleMode(input, &mode);
+}
+
+bool StyledOutput() {
+    return styled;
+}
+
+void Out(std::string_view utf8) {
+    Write(out_stream, utf8);
+}
+
+void Err(std::string_view utf8) {
+    Write(err_stream, utf8);
+}
+
+bool InputIsConsole() {
+    return input_console;
+}
+
+// Byte by byte, so that nothing beyond the line is taken from a pipe that
+// later prompts still read from.
+bool ReadLine(std::string& line) {
+    line.clear();
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == INVALID_HANDLE_VALUE || input == nullptr)
+        return false;
+    bool any = false;
+    for (;;) {
+        char c = 0;
+        DWORD read = 0;
+        if (!ReadFile(input, &c, 1, &read, nullptr) || read == 0)
+            return any;
+        any = true;
+        if (c == '\n')
+            break;
+        line += c;
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
+std::string ExeDirectory() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string directory(path, length < sizeof path ? length : 0);
+    const size_t slash = directory.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : directory.substr(0, slash + 1);
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDirectory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CopyFileOver(const std::string& from, const std::string& to) {
+    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+LoadError LoadPlugin(const std::string& path, PluginModule& plugin, std::string& detail) {
+    plugin = PluginModule{};
+    if (!FileExists(path)) {
+        detail = "nie ma pliku " + path;
+        return LoadError::kMissing;
+    }
+    // No system error boxes: a module that cannot be loaded is reported here.
+    const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE module = LoadLibraryA(path.c_str());
+    const DWORD error = GetLastError();
+    SetErrorMode(previous);
+    if (!module) {
+        detail = path + " nie daje się załadować (błąd systemu " + std::to_string(error) + ")";
+        return LoadError::kNotLoadable;
+    }
+    auto entry = [module](WORD ordinal) {
+        return reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
+    };
+    plugin.start = reinterpret_cast<StartEntry>(entry(30001));
+    plugin.install = reinterpret_cast<InstallEntry>(entry(30008));
+    plugin.idle = reinterpret_cast<IdleEntry>(entry(30009));
+    if (!plugin.start || !plugin.install || !plugin.idle) {
+        detail = path + " nie jest wtyczką: brak wejścia o numerze " +
+                 std::string(!plugin.start     ? "30001"
+                             : !plugin.install ? "30008"
+                                               : "30009");
+        FreeLibrary(module);
+        plugin = PluginModule{};
+        return LoadError::kNotAPlugin;
+    }
+    plugin.module = module;
+    return LoadError::kNone;
+}
+
+void UnloadPlugin(PluginModule& plugin) {
+    if (plugin.module)
+        FreeLibrary(static_cast<HMODULE>(plugin.module));
+    plugin = PluginModule{};
+}
+
+}  // namespace hostapp
