@@ -112,7 +112,16 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     auto* header = static_cast<DocumentHeader*>(header_table->record);
     int32_t position = 0;
     for (; position < header_count; ++position) {
-        HostReadAt(nullptr, position, header_table, header, header_range);
+        // A failed read leaves the buffer holding the header read before, or
+        // the last one the order list scanned, which may well be the order:
+        // taken for the header at this position, the order's header would be
+        // written over another document, or the order would seem missing and
+        // the WZ be marked as compared with nothing deducted.
+        if (HostReadAt(nullptr, position, header_table, header, header_range) == 0) {
+            ShowError(kComparisonDiskError);
+            HostFreeRange(&header_range);
+            return 0;
+        }
         if (header->document_id == order_id)
             break;
     }
@@ -152,11 +161,13 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     }
 
     HostUpdateTotals(header, header, order_lines, line_count);
-    HostSaveLines(kKeyDocumentLines, line_table, order_lines, &line_count, line_range,
-                  kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
+    const int32_t stored = HostSaveLines(kKeyDocumentLines, line_table, order_lines, &line_count,
+                                         line_range, kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
     // An order with nothing left to deliver is cleared, so that its identifier
-    // becomes 0 and the order list never offers it again.
-    if (!HasArticleLine(order_lines, line_count))
+    // becomes 0 and the order list never offers it again; but only once its
+    // lines are stored as used up: clearing it over lines the host could not
+    // store would lose an order whose goods are still open.
+    if (stored != 0 && !HasArticleLine(order_lines, line_count))
         ClearRecord(header, header_table);
 
     HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
