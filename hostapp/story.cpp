@@ -149,8 +149,7 @@ void ShowChanges(const Snapshot& before, const Snapshot& after, int focus) {
             Say(Cells(Number(header) + " – pozycje przed i po:", kBold));
             ShowLineChanges(lines_before, lines_after, false);
             if (HasMarker(lines_before, lines_after))
-                Say("(„? ” – towaru nie ma na zamówieniu; „!n ” – wydano o n więcej, niż "
-                    "zamówiono)");
+                Say("(„? ” – towaru nie ma na zamówieniu, „!n ” – n ponad zamówienie)");
         } else {
             Say(Cells("Pozycje " + Number(header) + " bez zmian.", kBold));
         }

@@ -14,7 +14,8 @@ namespace hostapp {
 // ---------------------------------------------------------------- terminal
 // Output goes out as UTF-8 bytes when it is redirected; to a console it goes
 // as UTF-16, since the console would otherwise reinterpret the bytes in its
-// own code page. Attributes (ANSI sequences) only on a console.
+// own code page. Attributes only on a console: the SGR sequences of Render
+// become the console's own text attributes there.
 void InitTerminal();
 bool StyledOutput();
 void Out(std::string_view utf8);

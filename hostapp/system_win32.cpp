@@ -2,6 +2,7 @@
 
 #include "hostapp/system.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace hostapp {
@@ -14,6 +15,7 @@ struct Stream {
 Stream out_stream, err_stream;
 bool styled = false;
 bool input_console = false;
+WORD default_attributes = FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE;
 
 Stream Open(DWORD which) {
     Stream stream;
@@ -22,6 +24,41 @@ Stream Open(DWORD which) {
     stream.console = stream.handle != INVALID_HANDLE_VALUE && stream.handle != nullptr &&
                      GetConsoleMode(stream.handle, &mode);
     return stream;
+}
+
+void WriteWide(HANDLE handle, std::string_view utf8) {
+    if (utf8.empty())
+        return;
+    const int wide =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (wide <= 0)
+        return;
+    std::vector<wchar_t> text(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+    DWORD written = 0;
+    WriteConsoleW(handle, text.data(), static_cast<DWORD>(wide), &written, nullptr);
+}
+
+// The console's own attributes for the SGR sequences that Render writes (a
+// console counts escape sequences as cells of its lines, so they are not
+// passed through): 1 bright, 4 and 7 as colours, 0 the console's default.
+WORD ConsoleAttributes(std::string_view parameters) {
+    WORD attributes = default_attributes;
+    size_t at = 0;
+    while (at <= parameters.size()) {
+        const size_t end = std::min(parameters.find(';', at), parameters.size());
+        const std::string_view code = parameters.substr(at, end - at);
+        if (code == "0" || code.empty())
+            attributes = default_attributes;
+        else if (code == "1")
+            attributes |= FOREGROUND_INTENSITY;
+        else if (code == "4")
+            attributes = FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY;
+        else if (code == "7")
+            attributes = BACKGROUND_RED | BACKGROUND_GREEN | BACKGROUND_BLUE;
+        at = end + 1;
+    }
+    return attributes;
 }
 
 void Write(const Stream& stream, std::string_view utf8) {
@@ -39,14 +76,19 @@ void Write(const Stream& stream, std::string_view utf8) {
         }
         return;
     }
-    const int wide =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wide <= 0)
-        return;
-    std::vector<wchar_t> text(static_cast<size_t>(wide));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
-    DWORD written = 0;
-    WriteConsoleW(stream.handle, text.data(), static_cast<DWORD>(wide), &written, nullptr);
+    size_t at = 0;
+    for (;;) {
+        const size_t escape = utf8.find("\x1b[", at);
+        const size_t end = escape == std::string_view::npos ? escape : utf8.find('m', escape);
+        if (end == std::string_view::npos) {
+            WriteWide(stream.handle, utf8.substr(at));
+            return;
+        }
+        WriteWide(stream.handle, utf8.substr(at, escape - at));
+        SetConsoleTextAttribute(stream.handle,
+                                ConsoleAttributes(utf8.substr(escape + 2, end - escape - 2)));
+        at = end + 1;
+    }
 }
 
 }  // namespace
@@ -55,11 +97,9 @@ void InitTerminal() {
     out_stream = Open(STD_OUTPUT_HANDLE);
     err_stream = Open(STD_ERROR_HANDLE);
     styled = out_stream.console;
-    if (styled) {
-        DWORD mode = 0;
-        GetConsoleMode(out_stream.handle, &mode);
-        SetConsoleMode(out_stream.handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (styled && GetConsoleScreenBufferInfo(out_stream.handle, &info))
+        default_attributes = info.wAttributes;
     DWORD mode = 0;
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     input_console =

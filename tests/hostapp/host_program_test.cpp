@@ -1,0 +1,332 @@
+// veldan_host.exe as a person runs it: the unattended story on the sample
+// shop and the file it saves, a session answered from piped input, and the
+// errors that must stop it before anything is overwritten.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/host_records.h"
+#include "host/mazovia_text.h"
+#include "host_run.h"
+#include "standin/veldan_control.h"
+
+namespace {
+
+// Document identifiers of the sample shop (data/README.md).
+constexpr int32_t kOrder1 = 101, kOrder2 = 102, kOrder6 = 301, kOrder8 = 401;
+constexpr int32_t kWz2 = 1002, kWz4 = 1004, kWz5 = 1005;
+
+class HostProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = ScratchFolder();
+        data_ = folder_ + "shop.json";
+        profile_ = folder_ + "veldan.ini";
+        sample_ = ReadBytes(BuildFolder() + "sample-shop.json");
+        ASSERT_FALSE(sample_.empty()) << "the bundled sample beside the program";
+        WriteBytes(data_, sample_);
+    }
+
+    HostRun Run(std::vector<std::string> arguments, const std::string& input = "") {
+        arguments.insert(arguments.begin(), {"--profile", profile_});
+        return RunHostProgram(arguments, input);
+    }
+
+    // The saved file, read back through the stand-in's own loader.
+    void LoadSaved() {
+        VsReset();
+        ASSERT_EQ(VsLoadDocuments(data_.c_str()), 0) << VsLastError();
+    }
+    static DocumentHeader Header(int32_t id) {
+        DocumentHeader header;
+        memset(&header, 0, sizeof header);
+        EXPECT_EQ(VsGetHeader(VsFindHeader(id), &header), 1) << id;
+        return header;
+    }
+    static std::vector<DocumentItem> Lines(int32_t id) {
+        std::vector<DocumentItem> lines(VsLineCount(id));
+        for (size_t i = 0; i < lines.size(); ++i)
+            VsGetLine(id, static_cast<int>(i), &lines[i]);
+        return lines;
+    }
+
+    std::string folder_, data_, profile_, sample_;
+};
+
+}  // namespace
+
+TEST_F(HostProgram, UnattendedStoryAndTheFileItSaves) {
+    HostRun run = Run({"--data", data_});
+    ASSERT_EQ(run.exit_code, 0u) << run.err << run.out;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "no attributes into a file";
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+
+    ExpectInOrder(
+        run.out,
+        {
+            // Start and the install notice with the plug-in's own description.
+            "1. Uruchomienie wtyczki",
+            "Wejście 30001 (start): wynik 0.",
+            "DOKUMENTY SPRZEDAŻY:",
+            "┌─ Informacja ─",
+            "│ Zainstalowano wtyczkę do programu:",
+            "│ DOKUMENTY SPRZEDAŻY:",
+            "│ 1. Porównaj WZ z zamówieniem - Ctrl+9 │",
+            "[ ] Nie pokazuj więcej tej informacji",
+            "» OK",
+            "Haki wtyczki na tabelach 44 i 45, polecenie 350 w menu.",
+            // The first comparison: the order list drawn from the plug-in's dialog.
+            "2. WZ/2/2026: porównanie z zamówieniem (Ctrl+9)",
+            " ╔════════════════════════════ Wybierz zamówienie ════════════════════════════╗\n",
+            " ║ F3 Dokumenty ",
+            " ║ Numer zam.        Wartość zak.br. Data wyst. ",
+            " ║ ZK/1/2026                  116.50 02.03.2026 ",
+            " ║ ZK/2/2026                  154.40 03.03.2026 ",
+            " ║ ZK/3/2026                   84.40 04.03.2026 ",
+            "[    F12 OK    ]",
+            " ╚═══",
+            "» wiersz 2 (ZK/2/2026), F12 OK",
+            // The order before and after, side by side.
+            "Zamówienie ZK/2/2026 – pozycje przed i po:",
+            "  Mąka pszenna typ 450, 1 kg     15,000 │ (usunięta: wydana w całości)\n",
+            "  Olej rzepakowy tłoczony, 1 l    6,000 │ (usunięta: wydana w całości)\n",
+            "  Jaja kurze L, 10 szt.           4,000 │ Jaja kurze L, 10 szt.           2,500\n",
+            "Wartość zamówienia: 154,40 → 27,50",
+            // The WZ with the plug-in's markers, its marker and new remarks.
+            "WZ/2/2026 – pozycje przed i po:",
+            "│ Mąka pszenna typ 450, 1 kg     15,000\n",
+            "│ !2 Olej rzepakowy tłoczony,…    8,000\n",
+            "│ Jaja kurze L, 10 szt.           1,500\n",
+            "│ ? Mąka pszenna typ 650, 1 kg    2,000\n",
+            "Znacznik porównania: 0 → 2000",
+            "Uwagi: (puste) → „Zam. nr 15/03/2026 - zaopatrzenie na weekend”",
+            // An order used up: its header cleared.
+            "3. WZ/5/2026: porównanie z zamówieniem",
+            "» wiersz 1 (ZK/8/2026), F12 OK",
+            "  Ryż długoziarnisty, 1 kg        5,000 │ (usunięta: wydana w całości)",
+            "Nagłówek zamówienia wyczyszczony",
+            "Pozycje WZ/5/2026 bez zmian.",
+            "Uwagi: (puste) → „Zam. nr 3/Ż - dostawa rano, tylne wejście, Gdańsk”",
+            // The first WZ again: the question, then the list, left with Esc.
+            "4. WZ/2/2026 jeszcze raz",
+            "┌─ Uwaga ─",
+            "│ Ten dokument WZ już był porównywany z zamówieniem, które zawierało w │",
+            "│ Zam. nr 15/03/2026 - zaopatrzenie na weekend ",
+            "[ Tak ]  [ Nie ]",
+            "» Tak",
+            "Wybierz zamówienie",
+            " ║ ZK/2/2026                   27.50 03.03.2026 ",
+            "» Esc",
+            "Żaden dokument się nie zmienił.",
+            // The remarks function.
+            "5. Numer zamówienia zamiast symbolu (polecenie 350)",
+            "Zaznaczony na liście dokument: ZK/6/2026, uwagi: „Zam. nr HŁ/112 - odbiór własny”.",
+            "Polecenie menu 350",
+            "WZ/4/2026 – nagłówek:",
+            "Uwagi: (puste) → „Zam. nr HŁ/112 - odbiór własny”",
+            // The stop.
+            "6. Zatrzymanie wtyczki",
+            "Wejście 30001 z pustym kontekstem (zatrzymanie): wynik 0.",
+            "Haki tabel 44 i 45 przywrócone, polecenia 350 nie ma w menu.",
+            "Zapisano plik danych: " + data_,
+        });
+    EXPECT_EQ(run.out.find("Błąd"), std::string::npos) << "no error message on the way";
+    EXPECT_NE(ReadBytes(profile_).find("Pytaj=0"), std::string::npos);
+
+    // The saved file holds what the story told.
+    LoadSaved();
+    const std::vector<DocumentItem> order2 = Lines(kOrder2);
+    ASSERT_EQ(order2.size(), 1u);
+    EXPECT_EQ(order2[0].quantity, 2500);
+    EXPECT_EQ(order2[0].article_key_first, 16);
+    const std::vector<DocumentItem> wz2 = Lines(kWz2);
+    ASSERT_EQ(wz2.size(), 4u);
+    EXPECT_STREQ(wz2[0].text, "Mąka pszenna typ 450, 1 kg"_mz);
+    EXPECT_STREQ(wz2[1].text, "!2 Olej rzepakowy tłoczony, 1 l"_mz);
+    EXPECT_STREQ(wz2[3].text, "? Mąka pszenna typ 650, 1 kg"_mz);
+    EXPECT_EQ(Header(kWz2).compared_marker, kComparedMarker);
+    EXPECT_STREQ(Header(kWz2).remarks, "Zam. nr 15/03/2026 - zaopatrzenie na weekend");
+    EXPECT_EQ(VsFindHeader(kOrder8), -1) << "the used-up order's header is cleared";
+    EXPECT_EQ(Lines(kOrder8).size(), 0u);
+    EXPECT_EQ(Header(kWz5).compared_marker, kComparedMarker);
+    EXPECT_STREQ(Header(kWz4).remarks, "Zam. nr HŁ/112 - odbiór własny"_mz);
+    EXPECT_EQ(Header(kWz4).compared_marker, 0);
+    EXPECT_EQ(Lines(kOrder1)[0].quantity, 20000) << "an order not chosen is untouched";
+    EXPECT_STREQ(Header(kOrder6).remarks, "Zam. nr HŁ/112 - odbiór własny"_mz);
+    EXPECT_EQ(VsHeaderCount(), 13);
+
+    // The same story, word for word, on a fresh copy.
+    WriteBytes(data_, sample_);
+    DeleteFileA(profile_.c_str());
+    EXPECT_EQ(Run({"--data", data_}).out, run.out);
+}
+
+TEST_F(HostProgram, WithoutDataTheBundledSampleIsShownAndKept) {
+    const HostRun run = Run({});
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    ExpectInOrder(run.out, {"sample-shop.json (dokumentów: 13)", "» wiersz 2 (ZK/2/2026), F12 OK",
+                            "Dane przykładowe nie są zapisywane"});
+    EXPECT_EQ(ReadBytes(BuildFolder() + "sample-shop.json"), sample_);
+}
+
+TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
+    // The notice: a wrong answer, then "do not show again". The first list:
+    // a row that does not exist, then ZK/1 instead of the script's ZK/2. The
+    // second list: Esc. The repeated comparison: no.
+    const HostRun run = Run({"--data", data_, "--interactive"}, "x\nt\n9\n1\n0\nn\n");
+    ASSERT_EQ(run.exit_code, 0u) << run.err << run.out;
+    ExpectInOrder(
+        run.out,
+        {
+            "│ [ ] Nie pokazuj więcej tej informacji │",
+            "? Zaznaczyć „Nie pokazuj więcej”? [t/n] (Enter: bez zmian): x\n",
+            "Odpowiedz t (tak) albo n (nie).",
+            "(Enter: bez zmian): t\n",
+            "» zaznacza „Nie pokazuj więcej”, OK",
+            "Wybierz zamówienie",
+            "? Wiersz 1–3 (Enter: 1, 0: Esc): 9\n",
+            "Podaj numer wiersza albo 0.",
+            "? Wiersz 1–3 (Enter: 1, 0: Esc): 1\n",
+            "» wiersz 1 (ZK/1/2026), F12 OK",
+            "Zamówienie ZK/1/2026 – pozycje przed i po:",
+            "  Mąka pszenna typ 650, 1 kg     20,000 │ Mąka pszenna typ 650, 1 kg     18,000\n",
+            "│ ? Mąka pszenna typ 450, 1 kg   15,000\n",
+            "Uwagi: (puste) → „Zam. nr 14/03/2026 - p. Łucja, dostawa w środę”",
+            "3. WZ/5/2026",
+            "? Wiersz 1–1 (Enter: 1, 0: Esc): 0\n",
+            "» Esc",
+            "Żaden dokument się nie zmienił.",
+            "4. WZ/2/2026 jeszcze raz",
+            "[ Tak ]  [ Nie ]",
+            "? Tak/Nie [t/n] (Enter: Nie): n\n",
+            "» Nie",
+            "Żaden dokument się nie zmienił.",
+            "Zapisano plik danych",
+        });
+    EXPECT_EQ(run.out.find("(koniec wejścia)"), std::string::npos);
+    EXPECT_NE(ReadBytes(profile_).find("Pytaj=1"), std::string::npos);
+
+    LoadSaved();
+    EXPECT_EQ(Lines(kOrder1)[0].quantity, 18000);
+    EXPECT_EQ(Lines(kOrder2).size(), 3u) << "the order the script would have chosen";
+    EXPECT_STREQ(Lines(kWz2)[1].text, "? Olej rzepakowy tłoczony, 1 l"_mz);
+    EXPECT_EQ(Header(kWz5).compared_marker, 0) << "left with Esc";
+    EXPECT_EQ(Lines(kOrder8).size(), 1u);
+
+    // Again, with no input at all: the notice stays away ("Pytaj" is 1 now)
+    // and every prompt takes its default when the input ends.
+    const HostRun again = Run({"--data", data_, "--interactive"});
+    ASSERT_EQ(again.exit_code, 0u) << again.err << again.out;
+    EXPECT_EQ(again.out.find("Informacja"), std::string::npos);
+    ExpectInOrder(again.out,
+                  {"Wybierz zamówienie", "(koniec wejścia)", "» wiersz 1", "Zapisano plik danych"});
+}
+
+TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
+    // A field out of its bounds: the record and the field are named.
+    std::string malformed = sample_;
+    const size_t number = malformed.find("\"ZK/4/2026\"");
+    ASSERT_NE(number, std::string::npos);
+    malformed.replace(number, 11, "\"ZK/4/2026/ŚLĄZAK/A\"");
+    WriteBytes(data_, malformed);
+    HostRun run = Run({"--data", data_});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("headers[3].number: longer than 16 characters"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(data_), std::string::npos);
+    EXPECT_EQ(run.out, "") << "no story";
+    EXPECT_EQ(ReadBytes(data_), malformed);
+    EXPECT_FALSE(Exists(data_ + ".tmp"));
+    EXPECT_FALSE(Exists(profile_)) << "the plug-in never ran";
+
+    // Cut short: not JSON any more.
+    const std::string cut = sample_.substr(0, sample_.size() / 2);
+    WriteBytes(data_, cut);
+    run = Run({"--data", data_});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("błąd w pliku danych"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(data_), cut);
+
+    // Missing, a folder, and a file that another program holds locked.
+    run = Run({"--data", folder_ + "none.json"});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("nie ma pliku danych"), std::string::npos) << run.err;
+    EXPECT_FALSE(Exists(folder_ + "none.json"));
+    run = Run({"--data", folder_});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("to katalog"), std::string::npos) << run.err;
+
+    WriteBytes(data_, sample_);
+    HANDLE locked = CreateFileA(data_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    run = Run({"--data", data_});
+    CloseHandle(locked);
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("nie da się odczytać"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(data_), sample_);
+}
+
+TEST_F(HostProgram, PluginModuleThatCannotBeLoaded) {
+    HostRun run = Run({"--data", data_, "--plugin", folder_ + "Brak.dll"});
+    EXPECT_EQ(run.exit_code, 3u);
+    EXPECT_NE(run.err.find("nie ma pliku"), std::string::npos) << run.err;
+
+    // The host's own library has none of the plug-in's entries.
+    run = Run({"--data", data_, "--plugin", BuildFolder() + "VELDAN.dll"});
+    EXPECT_EQ(run.exit_code, 3u);
+    EXPECT_NE(run.err.find("nie jest wtyczką: brak wejścia o numerze 30001"), std::string::npos)
+        << run.err;
+
+    WriteBytes(folder_ + "Tekst.dll", "to nie jest biblioteka");
+    run = Run({"--data", data_, "--plugin", folder_ + "Tekst.dll"});
+    EXPECT_EQ(run.exit_code, 3u);
+    EXPECT_NE(run.err.find("nie daje się załadować"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(data_), sample_);
+}
+
+TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
+    // Another interface version: the plug-in's version text, then stop.
+    HostRun run = Run({"--data", data_, "--interface-version", "111"});
+    EXPECT_EQ(run.exit_code, 4u);
+    ExpectInOrder(run.out, {
+                               "Wejście 30001 (start): wynik -1.",
+                               "DOKUMENTY SPRZEDAŻY:",
+                               "Wejście 30008 z flagą 1",
+                               "┌─ STOP!!! ─",
+                               "│ Moduł \"DOKUMENTY SPRZEDAŻY:",
+                               "i program występują w różnych",
+                               "│ MODUŁ NIE ZOSTANIE ZAŁADOWANY!!!",
+                               "[ OK ]",
+                               "» OK",
+                               "Haki tabel 44 i 45 przywrócone, polecenia 350 nie ma w menu.",
+                               "Biblioteka wtyczki zwolniona.",
+                           });
+    EXPECT_EQ(run.out.find("Wybierz zamówienie"), std::string::npos);
+    EXPECT_NE(run.err.find("nie została załadowana"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(data_), sample_);
+
+    // A line record of another size: the record-size report in its columns.
+    run = Run({"--data", data_, "--record-size", "45=297"});
+    EXPECT_EQ(run.exit_code, 4u);
+    ExpectInOrder(run.out,
+                  {
+                      "┌─ STOP!!! ─",
+                      "│ Rozmiary rekordów niektórych tabel nie zgadzają się",
+                      "│ TABELA            WE WTYCZCE     W PROGRAMIE",
+                      "│ Tspr_dok" + std::string(14, ' ') + "298" + std::string(12, ' ') + "297",
+                      "│ Moduł wtyczki Quendrix.dll",
+                      "│ NIE zostanie załadowany!",
+                  });
+    EXPECT_EQ(ReadBytes(data_), sample_);
+
+    run = Run({"--data", data_, "--bogus"});
+    EXPECT_EQ(run.exit_code, 1u);
+    EXPECT_NE(run.err.find("nieznana opcja „--bogus”"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Użycie: veldan_host"), std::string::npos);
+}

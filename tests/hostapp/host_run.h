@@ -1,0 +1,25 @@
+// Runs veldan_host.exe (beside the test) as a person would: in a process of
+// its own, with standard input from a text and its output captured.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct HostRun {
+    unsigned long exit_code = 0;
+    std::string out, err;
+};
+
+HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::string& input = "");
+
+// The folder of the test and the program, with a trailing backslash.
+std::string BuildFolder();
+// A fresh empty folder for one test, with a trailing backslash.
+std::string ScratchFolder();
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);
+
+// Fails the test unless every piece occurs in text, in this order.
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& pieces);
