@@ -162,9 +162,14 @@ VS_API int VsHeapErrors(void);
 // host time; the time the plug-in's row callback takes during a list dialog is
 // left out. VsRaiseLineEvent counts its own work (handing out the event's
 // lines and taking them back) as host time, the hook's run not. The account
-// is kept in cycles of the processor's time-stamp counter: reading it costs a
-// few nanoseconds, where QueryPerformanceCounter is a system call under Wine
-// that takes longer than many operations. Off (the default, and after
-// VsReset, which also zeroes the account), an operation pays one flag test.
+// is kept in cycles of the processor's time-stamp counter: reading it costs
+// nanoseconds, where QueryPerformanceCounter is a system call under Wine that
+// takes longer than many operations. Reading it still costs something: when
+// timing is switched on, the stand-in measures what, and books each operation
+// net of the clock's part within it; the clock's whole cost goes to an
+// account of its own, which a caller timing from outside takes off its own
+// figure. Off (the default, and after VsReset, which also zeroes both
+// accounts), an operation pays one flag test.
 VS_API void VsSetTiming(int on);
-VS_API int64_t VsHostTime(void);  // time-stamp counter cycles
+VS_API int64_t VsHostTime(void);       // time-stamp counter cycles
+VS_API int64_t VsHostClockTime(void);  // time-stamp counter cycles
