@@ -33,6 +33,7 @@ struct Block {
     bool guarded = false;
     char* base = nullptr;  // guarded: the first page of its span
     size_t span = 0;       // guarded: bytes of its span, the guard page included
+    size_t capacity = 0;   // unguarded: bytes it may grow to in place
 };
 
 struct FreedRegion {
@@ -185,16 +186,31 @@ void ReleaseGuarded(const Block& block) {
 
 }  // namespace
 
-void* Allocate(size_t size, const char* name) {
+void* Allocate(size_t size, const char* name, size_t reserve) {
     if (size > kLargestBlock)
         return nullptr;
     if (strict)
         return AllocateGuarded(size, name);
-    void* block = calloc(1, size ? size : 1);
+    if (reserve > kLargestBlock - size)
+        reserve = kLargestBlock - size;
+    void* block = calloc(1, size + reserve ? size + reserve : 1);
     if (!block)
-        OutOfMemory(size, name);
-    Blocks()[block] = Block{size, name, false, nullptr, 0};
+        OutOfMemory(size + reserve, name);
+    Blocks()[block] = Block{size, name, false, nullptr, 0, size + reserve};
     return block;
+}
+
+bool ResizeInPlace(void* block, size_t size) {
+    auto found = Blocks().find(block);
+    if (found == Blocks().end() || found->second.guarded || size > found->second.capacity)
+        return false;
+    Block& info = found->second;
+    // What the block gains reads as zero, as in a new block, also where it
+    // held bytes before it shrank.
+    if (size > info.size)
+        memset(static_cast<char*>(block) + info.size, 0, size - info.size);
+    info.size = size;
+    return true;
 }
 
 void Release(void* block) {

@@ -191,9 +191,14 @@ extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int
     return 1;
 }
 
-// The host heap always moves a block it grows or shrinks, so a caller that
-// keeps using the old address is caught (in strict mode at once).
+// The host heap moves a block it grows or shrinks, so a caller that keeps
+// using the old address is caught (in strict mode at once). Only a large block
+// grows in place, into a reserve as long as the block was when it last moved,
+// as a real heap's large blocks do: a list that grows by a fixed step then
+// costs amortised constant time per entry instead of a copy of the whole list
+// at every step. Strict mode moves every block at every change.
 extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
+    constexpr size_t kGrowsInPlaceFrom = 64 * 1024;
     const HostTimeScope host_time;
     if (Enter(kOrdinal_HostRealloc))
         return nullptr;
@@ -202,7 +207,10 @@ extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
         HeapError("HostRealloc of", block);
         return nullptr;
     }
-    void* moved = Allocate(size, "HostRealloc block");
+    if (block && AllocatedSize(block) >= kGrowsInPlaceFrom && ResizeInPlace(block, size))
+        return block;
+    const size_t reserve = block && size >= kGrowsInPlaceFrom ? size : 0;
+    void* moved = Allocate(size, "HostRealloc block", reserve);
     if (!moved)
         return nullptr;
     if (block) {

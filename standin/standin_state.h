@@ -27,7 +27,11 @@ HOST_OPERATIONS(VELDAN_ORDINAL)
 // Every buffer the plug-in gets to see comes from here, so strict mode is a
 // single switch. Blocks are zero-filled; name says what the block is in a fault
 // report and must be a string literal.
-void* Allocate(size_t size, const char* name);
+// reserve: bytes more that the block may later grow by in place (not in
+// strict mode, where every block ends at its guard page).
+void* Allocate(size_t size, const char* name, size_t reserve = 0);
+// Changes the size of a block without moving it; false when it has no room.
+bool ResizeInPlace(void* block, size_t size);
 void Release(void* block);
 bool IsAllocated(const void* block);
 size_t AllocatedSize(const void* block);  // 0 when unknown
