@@ -18,7 +18,9 @@ void TakeSelectedRemarks() {
     const int32_t* count = HostSelectionCount();
     for (int32_t i = 0; count != nullptr && i < *count; ++i) {
         SelectionEntry** entries = HostSelectionEntries();
-        if (entries == nullptr)
+        // The host may have rebuilt its list while handing it out; the count
+        // read before then may no longer fit the array it gave.
+        if (entries == nullptr || i >= *count)
             return;
         const SelectionEntry* entry = entries[i];
         if (entry == nullptr || entry->flag == 0 || entry->value == 0 || entry->record == nullptr)
