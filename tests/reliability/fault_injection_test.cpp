@@ -1,0 +1,652 @@
+// Every host call on every road through the plug-in, failing once.
+//
+// A road is one thing the host does with the plug-in: start and install; the
+// WZ comparison with a confirmed order; the repeated comparison, with its
+// question; the comparison cancelled in the order list; command 350 followed
+// by a saved header; stop. Each road runs once without a fault to count its
+// host calls N, and then once for every k from 1 to N + 1 with the k-th call
+// failing with that operation's failure value (a null table, no range, a scan
+// that does not open, a failed read, write, begin or reallocation, a save or
+// update returning 0, a 16-bit answer other than yes). Run N + 1 reaches no
+// fault: the road is complete.
+//
+// The plug-in keeps process-wide state (the compatibility list only grows,
+// for one), so every run is a process of its own: this program started again
+// as a child, which loads the plug-in afresh, plays the road, checks what the
+// plug-in promises after a failure, and reports by its exit code. A strict-mode
+// fault or a crash ends the child with its own code, which the parent reports.
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "reliability_host.h"
+
+namespace reliability {
+namespace {
+
+using namespace shop;
+
+constexpr int32_t kHostHookResult = 41;
+
+// The texts the Parts allow on these roads, byte for byte.
+const std::string kErrorCaption = "Błąd"_mz.c_str();
+const std::string kComparisonDiskError =
+    "Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz.c_str();
+const std::string kDiskError = "Błąd operacji dyskowej!"_mz.c_str();
+const std::string kAllocationError =
+    "Błąd podczas alokowania pamięci w WybierzMM!\nOperacja niekompletna!"_mz.c_str();
+const std::string kRemarksDiskError =
+    "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz.c_str();
+const std::string kNewerPlugin = "Program wymaga nowszej wtyczki!"_mz.c_str();
+const std::string kCaution = "Uwaga"_mz.c_str();
+const std::string kCompareAgain =
+    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
+    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
+const std::string kStopCaption = "STOP!!!";
+const std::string kFeatureText =
+    "\x02"
+    "DOKUMENTY SPRZEDAŻY:\x01\n1. Porównaj WZ z zamówieniem - Ctrl+9"_mz.c_str();
+
+// What one child found wrong; printed one per line, the exit code says whether
+// there was any.
+class Findings {
+  public:
+    void Expect(bool ok, const std::string& what) {
+        if (!ok)
+            found_.push_back(what);
+    }
+    bool Clean() const { return found_.empty(); }
+    std::string Text() const {
+        std::string text;
+        for (const std::string& what : found_)
+            text += what + "\n";
+        return text;
+    }
+    int Report(int calls, bool reached) const {
+        printf("calls=%d reached=%d\n", calls, reached ? 1 : 0);
+        for (const std::string& what : found_)
+            printf("VIOLATION: %s\n", what.c_str());
+        return found_.empty() ? 0 : 1;
+    }
+
+  private:
+    std::vector<std::string> found_;
+};
+
+std::string Printable(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+std::string Describe(const VsDialogCall& call) {
+    return "operation " + std::to_string(call.ordinal) + " caption \"" + Printable(call.caption) +
+           "\" text \"" + Printable(call.text) + "\" flags " + std::to_string(call.flags);
+}
+
+bool IsMessage(const VsDialogCall& call, const std::string& text) {
+    return call.ordinal == kOpMessage && call.caption == kErrorCaption && call.text == text &&
+           call.flags == kFlagsError;
+}
+
+// The dialog calls since a mark; each must be one the road allows, and at most
+// one may be an error message: every failure is shown once.
+struct DialogsSeen {
+    int errors = 0;
+    int list_dialogs = 0;
+    int16_t list_result = 0;
+    int questions = 0;
+    int16_t question_result = 0;
+    int notices = 0;
+};
+
+DialogsSeen CheckDialogs(int from, const std::function<bool(const VsDialogCall&)>& allowed,
+                         Findings& findings) {
+    DialogsSeen seen;
+    for (int i = from; i < VsDialogCallCount(); ++i) {
+        const VsDialogCall& call = *VsDialogCallAt(i);
+        findings.Expect(allowed(call), "a dialog the road does not name: " + Describe(call));
+        if (call.ordinal == kOpMessage)
+            ++seen.errors;
+        if (call.ordinal == kOpListDialog) {
+            ++seen.list_dialogs;
+            seen.list_result = static_cast<int16_t>(call.result);
+        }
+        if (call.ordinal == kOpQuestion) {
+            ++seen.questions;
+            seen.question_result = static_cast<int16_t>(call.result);
+        }
+        if (call.ordinal == kOpNotice)
+            ++seen.notices;
+    }
+    findings.Expect(seen.errors <= 1, "a failure shown more than once");
+    return seen;
+}
+
+// ------------------------------------------------------------------ the roads
+
+// Runs the road's host calls with the k-th failing (none for k = 0), and
+// leaves what it saw in findings; returns the number of host calls made.
+struct RoadRun {
+    Findings findings;
+    int calls = 0;
+    bool reached = false;
+};
+
+// Which host call fails: the k-th of the road (none for 0), or one chosen by
+// operation for a case of its own.
+struct Fault {
+    int k = 0;
+    std::function<void()> inject;
+    bool None() const { return k == 0 && !inject; }
+};
+
+void Arm(const Fault& fault) {
+    if (fault.inject)
+        fault.inject();
+    else if (fault.k > 0)
+        VsFailNthCall(fault.k);
+}
+
+void Measure(RoadRun& run, int base, int k) {
+    run.calls = VsTotalCalls() - base;
+    run.reached = k > 0 && run.calls >= k;
+}
+
+std::string StopReport(const Plugin& plugin, const char* label, int expected) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(plugin.module, path, sizeof path);
+    const char* slash = strrchr(path, '\\');
+    const std::string file = slash != nullptr ? slash + 1 : path;
+    return "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a wtyczką \""_mz
+               .c_str() +
+           kFeatureText + "\":\n\n\x01tl18l33\x01TABELA\tWE WTYCZCE\tW PROGRAMIE\n\x01tp25p40\x01" +
+           label + "\t" + std::to_string(expected) + "\tbrak\n" +
+           "\nModuł wtyczki \x02"_mz.c_str() + file + "\x01\nNIE zostanie załadowany!"_mz.c_str();
+}
+
+// Start with a context and install, as the host does: after a refused start
+// the host asks why (install with a non-zero flag) instead.
+void StartInstallRoad(int k, RoadRun& run) {
+    FreshHost(true);  // no settings yet: the install notice is shown
+    Findings& f = run.findings;
+    const Plugin plugin = LoadPlugin();
+    if (plugin.start == nullptr) {
+        f.Expect(false, "Quendrix.dll cannot be loaded");
+        return;
+    }
+    const TableEventHook host_hooks[2] = {VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
+    const std::string buffer_before = Bytes(RecordBuffer(), sizeof(DocumentHeader));
+
+    const int base = VsTotalCalls();
+    Arm({k, {}});
+    int context = 0;
+    char text[64];
+    memset(text, 'x', sizeof text);
+    const int32_t started = plugin.start(&context, text);
+    const int32_t installed = started == 0 ? plugin.install(0) : plugin.install(1);
+    Measure(run, base, k);
+
+    f.Expect(Bytes(text, 61) == kFeatureText + std::string(1, '\0'),
+             "the feature text is not in the host's buffer");
+    f.Expect(started == 0 || started == -1, "start returned " + std::to_string(started));
+    f.Expect(installed == 0 || (started == 0 && installed == -1),
+             "install returned " + std::to_string(installed));
+    const std::string report44 = StopReport(plugin, "Tspr", kHeaderRecordSize);
+    const std::string report45 = StopReport(plugin, "Tspr_dok", kLineRecordSize);
+    const std::string notice = "Zainstalowano wtyczkę do programu:\n"_mz.c_str() + kFeatureText;
+    const DialogsSeen seen = CheckDialogs(
+        0,
+        [&](const VsDialogCall& call) {
+            if (started != 0)  // refused: the report names the table that failed to open
+                return call.ordinal == kOpMessage && call.caption == kStopCaption &&
+                       call.flags == kFlagsStop && (call.text == report44 || call.text == report45);
+            if (installed != 0)
+                return call.ordinal == kOpShowText && call.text == kNewerPlugin;
+            return call.ordinal == kOpNotice && call.dialog == kInstallNoticeDialog &&
+                   call.text == notice;
+        },
+        f);
+    f.Expect(started == 0 || seen.errors == 1, "a refused start without its report");
+    f.Expect(installed != -1 || VsDialogCallCount() == 1,
+             "a failed install without \"Program wymaga nowszej wtyczki!\"");
+
+    // Installed: both hooks in place. Otherwise: neither, not even half.
+    const bool ours[2] = {VsTable(kHeaderTable)->hook != host_hooks[0],
+                          VsTable(kLineTable)->hook != host_hooks[1]};
+    if (started == 0 && installed == 0)
+        f.Expect(ours[0] && ours[1], "installed without both hooks in place");
+    else
+        f.Expect(!ours[0] && !ours[1], "a hook left in place after a failed start or install");
+    f.Expect(Bytes(RecordBuffer(), sizeof(DocumentHeader)) == buffer_before,
+             "table 44's record buffer changed");
+    f.Expect(Unreturned().empty(), "not given back: " + Unreturned());
+    if (k == 0)
+        f.Expect(started == 0 && installed == 0 && seen.notices == 1,
+                 "the road without faults does not install with its notice");
+
+    // Whatever the failure left, the host's stop puts its own hooks back and
+    // removes the command (once the fault is spent, so the stop runs clean).
+    if (k == 0 || run.reached) {
+        plugin.start(nullptr, nullptr);
+        f.Expect(VsTable(kHeaderTable)->hook == host_hooks[0] &&
+                     VsTable(kLineTable)->hook == host_hooks[1],
+                 "stop did not give the host its hooks back");
+        f.Expect(VsMenuHandler(kMenuCommand) == nullptr, "command 350 still there after stop");
+    }
+}
+
+enum class Choice { kConfirm, kCancel };
+
+// Event 239 with key 806 on a WZ of the shop, the order list answered with
+// the row of order (or cancelled), and for a WZ compared before the question
+// answered yes.
+void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Choice choice,
+                    RoadRun& run) {
+    FreshHost();
+    Findings& f = run.findings;
+    const Plugin plugin = LoadPlugin();
+    if (!StartAndInstall(plugin)) {
+        f.Expect(false, "the plug-in cannot be started and installed");
+        return;
+    }
+    Seed(compared_before);
+    VsOpenDocument(kWz);
+    VsSetHostHookResult(kLineTable, kHostHookResult);
+    VsQueueAnswer(kOpListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,
+                  order == kOrderA ? kRowOfA : kRowOfB);
+    const std::vector<int32_t> documents = Documents();
+    const StoreImage before = ImageOfStore(documents);
+    // Where the order's header is stored: a header written to the wrong
+    // position would make a search by its identifier look elsewhere.
+    const int order_position = VsFindHeader(order);
+    const std::string wz_before = Bytes(RecordBuffer(), sizeof(DocumentHeader));
+    DocumentHeader wz_marked = *RecordBuffer();
+    wz_marked.compared_marker = kComparedMarker;
+    memset(wz_marked.remarks, 0, sizeof wz_marked.remarks);
+    strcpy(wz_marked.remarks, RemarksOf(order).c_str());
+    const int dialogs_before = VsDialogCallCount();
+
+    const int base = VsTotalCalls();
+    Arm(fault);
+    const int32_t result = VsRaiseLineEvent(kKeyEditedLines);
+    Measure(run, base, fault.k);
+
+    std::string question = kCompareAgain;
+    question.replace(question.find("%s"), 2, EarlierRemarks());
+    const DialogsSeen seen = CheckDialogs(
+        dialogs_before,
+        [&](const VsDialogCall& call) {
+            switch (call.ordinal) {
+                case kOpListDialog:
+                    return call.dialog == kOrderListDialog;
+                case kOpQuestion:
+                    return compared_before && call.caption == kCaution &&
+                           call.format == kCompareAgain && call.text == question &&
+                           call.flags == kFlagsYesNo;
+                case kOpMessage:
+                    return IsMessage(call, kComparisonDiskError) || IsMessage(call, kDiskError) ||
+                           IsMessage(call, kAllocationError);
+            }
+            return false;
+        },
+        f);
+
+    const std::string wz_after = Bytes(RecordBuffer(), sizeof(DocumentHeader));
+    const bool marked = wz_after == Bytes(wz_marked);
+    f.Expect(wz_after == wz_before || marked,
+             "table 44's record buffer holds neither the WZ header nor the compared WZ header");
+    f.Expect(Unreturned().empty(), "not given back: " + Unreturned());
+
+    // The event goes on to the host's hook, unless the plug-in could not open
+    // its tables, which it says.
+    const int host_events = VsHostHookEvents(kLineTable);
+    if (host_events == 0)
+        f.Expect(result == 0 && seen.errors == 1, "the event ended without a message");
+    else
+        f.Expect(host_events == 1 && result == kHostHookResult,
+                 "the host's hook did not see the event once, or its result was lost");
+
+    const StoreImage after = ImageOfStore(documents);
+    const bool nothing_done = seen.errors > 0 || seen.list_dialogs == 0 ||
+                              seen.list_result != kAnswerYes ||
+                              (compared_before && seen.question_result != kAnswerYes);
+    if (nothing_done) {
+        f.Expect(after == before,
+                 "a stored record changed on a road that the Parts say changes "
+                 "nothing (a failure shown, or no order confirmed)");
+        f.Expect(wz_after == wz_before, "the WZ header changed though no comparison was done");
+    }
+    if (seen.errors > 0)
+        f.Expect(!marked, "the WZ was marked as compared after a failure was shown");
+
+    // Whatever else happened: only the order and the WZ may change, each only
+    // to its state before or after a complete comparison.
+    for (size_t i = 0; i < after.headers.size(); ++i) {
+        if (static_cast<int>(i) != order_position)
+            f.Expect(after.headers[i] == before.headers[i],
+                     "header " + std::to_string(i) + " changed; only the order's may");
+    }
+    for (int32_t document : documents) {
+        if (document != order && document != kWz)
+            f.Expect(after.lines.at(document) == before.lines.at(document),
+                     "lines of document " + std::to_string(document) + " changed");
+    }
+    std::vector<std::string> wz_compared, order_compared;
+    for (const DocumentItem& line : WzLinesAfterComparison())
+        wz_compared.push_back(Bytes(line));
+    if (order == kOrderA)
+        for (const DocumentItem& line : LinesOfAAfterWz())
+            order_compared.push_back(Bytes(line));
+    auto lines_of = [](const StoreImage& image, int32_t document) {
+        auto found = image.lines.find(document);
+        return found == image.lines.end() ? std::vector<std::string>() : found->second;
+    };
+    const auto wz_lines = lines_of(after, kWz);
+    const auto order_lines = lines_of(after, order);
+    f.Expect(wz_lines == lines_of(before, kWz) || wz_lines == wz_compared,
+             "the WZ's stored lines are neither as before nor as compared");
+    f.Expect(order_lines == lines_of(before, order) || order_lines == order_compared,
+             "the order's stored lines are neither as before nor as deducted");
+    const std::string order_header = after.headers[order_position];
+    const bool cleared = order_header == std::string(sizeof(DocumentHeader), '\0');
+    if (order == kOrderB) {
+        // B is used up: its header is cleared, but only once its lines are
+        // stored deducted; a cleared header over lines still open loses them.
+        f.Expect(order_header == before.headers[order_position] || cleared,
+                 "the order's header is neither as before nor cleared");
+        f.Expect(!cleared || order_lines == order_compared,
+                 "the order's header was cleared though its lines were not stored deducted");
+    } else {
+        f.Expect(order_header == before.headers[order_position],
+                 "the header of an order with lines left changed");
+    }
+
+    if (fault.None()) {
+        f.Expect(choice == Choice::kCancel ? !marked : marked,
+                 "the road without faults did not end as it should");
+        if (choice == Choice::kConfirm)
+            f.Expect(order_lines == order_compared && wz_lines == wz_compared &&
+                         (order == kOrderA || cleared),
+                     "the road without faults did not compare the WZ with the order");
+        f.Expect(seen.list_dialogs == 1 && seen.errors == 0 &&
+                     seen.questions == (compared_before ? 1 : 0),
+                 "the road without faults showed other dialogs than expected");
+    }
+}
+
+const std::string kPendingRemarks = "ZK 1/2024 zamówienie klienta"_mz.c_str();
+
+// Command 350 confirmed with a selection list whose first qualifying entry with
+// remarks is the third, then the host stores the WZ's header.
+void RemarksRoad(int k, RoadRun& run) {
+    FreshHost();
+    Findings& f = run.findings;
+    const Plugin plugin = LoadPlugin();
+    if (!StartAndInstall(plugin)) {
+        f.Expect(false, "the plug-in cannot be started and installed");
+        return;
+    }
+    Seed();
+    const DocumentHeader skipped = MakeHeader(1, 1, kCustomer, "ZK 1", "pominięty"_mz);
+    const DocumentHeader empty = MakeHeader(2, 2, kCustomer, "ZK 2", "");
+    const DocumentHeader chosen = MakeHeader(3, 3, kCustomer, "ZK 3", kPendingRemarks.c_str());
+    const DocumentHeader later = MakeHeader(4, 4, kCustomer, "ZK 4", "później"_mz);
+    VsAddSelection(1, 0, &skipped);  // its value is 0
+    VsAddSelection(0, 1, &skipped);  // its flag is 0
+    VsAddSelection(1, 1, &empty);
+    VsAddSelection(1, 1, &chosen);
+    VsAddSelection(1, 1, &later);
+    VsOpenDocument(kWz);
+    const std::vector<int32_t> documents = Documents();
+    const StoreImage before = ImageOfStore(documents);
+    const int wz_position = VsFindHeader(kWz);
+    const std::string wz_before = Bytes(RecordBuffer(), sizeof(DocumentHeader));
+    DocumentHeader wz_written = *RecordBuffer();
+    strcpy(wz_written.remarks, kPendingRemarks.c_str());
+    const int dialogs_before = VsDialogCallCount();
+
+    const int base = VsTotalCalls();
+    Arm({k, {}});
+    const int32_t command_result = VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed);
+    VsStoreHeader(kVsKeyCustomerHeaders);
+    Measure(run, base, k);
+
+    const DialogsSeen seen = CheckDialogs(
+        dialogs_before, [](const VsDialogCall& call) { return IsMessage(call, kRemarksDiskError); },
+        f);
+    f.Expect(command_result == 0, "command 350 returned " + std::to_string(command_result));
+    f.Expect(VsHostHookEvents(kHeaderTable) == 1, "the host's hook did not see the stored header");
+    f.Expect(Bytes(RecordBuffer(), sizeof(DocumentHeader)) == wz_before,
+             "table 44's record buffer does not hold the WZ header as the host left it");
+    f.Expect(Unreturned().empty(), "not given back: " + Unreturned());
+
+    const StoreImage after = ImageOfStore(documents);
+    for (size_t i = 0; i < after.headers.size(); ++i) {
+        if (static_cast<int>(i) != wz_position)
+            f.Expect(after.headers[i] == before.headers[i],
+                     "header " + std::to_string(i) + " changed; only the stored WZ's may");
+    }
+    f.Expect(after.lines == before.lines, "a document's lines changed");
+    const std::string wz_stored = after.headers[wz_position];
+    f.Expect(wz_stored == before.headers[wz_position] || wz_stored == Bytes(wz_written),
+             "the stored WZ header is neither as before nor with the remarks written");
+    if (seen.errors > 0)
+        f.Expect(wz_stored == before.headers[wz_position],
+                 "remarks written though a failure was shown");
+    if (k == 0)
+        f.Expect(wz_stored == Bytes(wz_written) && seen.errors == 0,
+                 "the road without faults did not write the remarks");
+}
+
+// The host's stop after a complete installation.
+void StopRoad(int k, RoadRun& run) {
+    FreshHost();
+    Findings& f = run.findings;
+    const TableEventHook host_hooks[2] = {VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
+    const Plugin plugin = LoadPlugin();
+    if (!StartAndInstall(plugin)) {
+        f.Expect(false, "the plug-in cannot be started and installed");
+        return;
+    }
+    const int dialogs_before = VsDialogCallCount();
+    char text[64];
+    memset(text, 'x', sizeof text);
+
+    const int base = VsTotalCalls();
+    Arm({k, {}});
+    const int32_t result = plugin.start(nullptr, text);
+    Measure(run, base, k);
+
+    f.Expect(result == 0, "stop returned " + std::to_string(result));
+    f.Expect(std::string(text, sizeof text) == std::string(sizeof text, 'x'),
+             "stop wrote into the text buffer");
+    CheckDialogs(
+        dialogs_before, [](const VsDialogCall&) { return false; }, f);
+    f.Expect(
+        VsTable(kHeaderTable)->hook == host_hooks[0] && VsTable(kLineTable)->hook == host_hooks[1],
+        "stop did not give the host its hooks back");
+    f.Expect(VsMenuHandler(kMenuCommand) == nullptr, "command 350 still there after stop");
+    f.Expect(Unreturned().empty(), "not given back: " + Unreturned());
+}
+
+const std::map<std::string, std::function<void(int, RoadRun&)>>& Roads() {
+    static const std::map<std::string, std::function<void(int, RoadRun&)>> roads = {
+        {"start-install", StartInstallRoad},
+        {"compare",
+         [](int k, RoadRun& run) {
+             ComparisonRoad({k, {}}, kOrderA, false, Choice::kConfirm, run);
+         }},
+        {"compare-again",
+         [](int k, RoadRun& run) {
+             ComparisonRoad({k, {}}, kOrderB, true, Choice::kConfirm, run);
+         }},
+        {"cancel",
+         [](int k, RoadRun& run) {
+             ComparisonRoad({k, {}}, kOrderA, false, Choice::kCancel, run);
+         }},
+        {"remarks", RemarksRoad},
+        {"stop", StopRoad},
+    };
+    return roads;
+}
+
+// ------------------------------------------------------------------ the parent
+
+struct Outcome {
+    int calls = 0;
+    bool reached = false;
+};
+
+Outcome Parse(const std::string& output) {
+    Outcome outcome;
+    int reached = 0;
+    if (const char* at = strstr(output.c_str(), "calls="))
+        sscanf(at, "calls=%d reached=%d", &outcome.calls, &reached);
+    outcome.reached = reached != 0;
+    return outcome;
+}
+
+std::string Explain(uint32_t code) {
+    switch (code) {
+        case 0:
+            return "passed";
+        case 1:
+            return "the plug-in broke a promise";
+        case 3:
+            return "strict mode caught an access outside a host buffer";
+        case 0xC0000005:
+            return "access violation";
+        case 0xC0000409:
+            return "stack buffer overrun";
+    }
+    char text[32];
+    snprintf(text, sizeof text, "exit code 0x%08X", code);
+    return text;
+}
+
+void RunEveryFault(const std::string& road) {
+    const ChildResult clean = RunChildren({{road, "0"}}).front();
+    ASSERT_EQ(clean.exit_code, 0u) << "without faults: " << Explain(clean.exit_code) << "\n"
+                                   << clean.output;
+    const int calls = Parse(clean.output).calls;
+    ASSERT_GT(calls, 0) << clean.output;
+
+    std::vector<std::vector<std::string>> runs;
+    for (int k = 1; k <= calls + 1; ++k)
+        runs.push_back({road, std::to_string(k)});
+    const std::vector<ChildResult> results = RunChildren(runs);
+    for (int k = 1; k <= calls + 1; ++k) {
+        const ChildResult& result = results[k - 1];
+        EXPECT_EQ(result.exit_code, 0u) << road << ", host call " << k << " of " << calls
+                                        << " failing: " << Explain(result.exit_code) << "\n"
+                                        << result.output;
+    }
+    // The road takes no more calls than without faults, so the run past its
+    // last call reaches no fault: every failure point was tried.
+    EXPECT_FALSE(Parse(results.back().output).reached) << results.back().output;
+    ::testing::Test::RecordProperty("host_calls", calls);
+}
+
+}  // namespace
+
+int RunChild(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 2 || Roads().count(arguments[0]) == 0) {
+        fprintf(stderr, "usage: %s <road> <k>\n", kChildFlag);
+        return 2;
+    }
+    RoadRun run;
+    Roads().at(arguments[0])(atoi(arguments[1].c_str()), run);
+    return run.findings.Report(run.calls, run.reached);
+}
+
+}  // namespace reliability
+
+namespace reliability {
+namespace {
+
+constexpr int32_t kOpReadAt = 52286;
+constexpr int32_t kOpSaveLines = 52470;
+
+int ErrorsShown(const std::string& text) {
+    int shown = 0;
+    for (int i = 0; i < VsDialogCallCount(); ++i)
+        shown += IsMessage(*VsDialogCallAt(i), text) ? 1 : 0;
+    return shown;
+}
+
+// Two failures that the road runs above found, as cases of their own that do
+// not depend on where in a road a call falls.
+TEST(FailedHostCall, HeaderReadFailsWhileTheBufferStillHoldsTheOrder) {
+    // The order list's scan leaves order A, the last header, in the buffer;
+    // the comparison's first read fails. Taking the stale buffer for the
+    // header at position 0 would write A's header over another document.
+    RoadRun run;
+    ComparisonRoad({0, [] { VsFailCall(kOpReadAt, 1); }}, kOrderA, false, Choice::kConfirm, run);
+    EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
+    EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
+    EXPECT_EQ(StoredHeader(0).document_id, kOtherOrder);
+    EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
+}
+
+TEST(FailedHostCall, ReadOfTheOrderItselfFails) {
+    // Without its header the order would seem missing, which is no failure:
+    // the WZ would be marked as compared with nothing deducted.
+    RoadRun run;
+    // Reads go through positions 0, 1, ... up to the order's.
+    ComparisonRoad({0, [] { VsFailCall(kOpReadAt, VsFindHeader(kOrderA) + 1); }}, kOrderA, false,
+                   Choice::kConfirm, run);
+    EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
+    EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
+    EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
+}
+
+TEST(FailedHostCall, UsedUpOrderWhoseLinesCannotBeStoredKeepsItsHeader) {
+    // The WZ's lines are saved first, then the order's: the second save fails.
+    RoadRun run;
+    ComparisonRoad({0, [] { VsFailCall(kOpSaveLines, 2); }}, kOrderB, true, Choice::kConfirm, run);
+    EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
+    const int position = VsFindHeader(kOrderB);
+    ASSERT_GE(position, 0) << "the order's header was cleared";
+    EXPECT_EQ(StoredLines(kOrderB).size(), 2u);
+}
+
+}  // namespace
+}  // namespace reliability
+
+using reliability::RunEveryFault;
+
+TEST(FaultInjection, StartAndInstall) {
+    RunEveryFault("start-install");
+}
+
+TEST(FaultInjection, ComparisonWithAConfirmedOrder) {
+    RunEveryFault("compare");
+}
+
+TEST(FaultInjection, RepeatedComparisonThatUsesTheOrderUp) {
+    RunEveryFault("compare-again");
+}
+
+TEST(FaultInjection, ComparisonCancelledInTheOrderList) {
+    RunEveryFault("cancel");
+}
+
+TEST(FaultInjection, Command350ThenASavedHeader) {
+    RunEveryFault("remarks");
+}
+
+TEST(FaultInjection, Stop) {
+    RunEveryFault("stop");
+}
