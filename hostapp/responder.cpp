@@ -97,6 +97,7 @@ void ShowMessage(std::string_view caption, std::string_view text, int32_t flags)
     size_t default_button = 0;
     const std::vector<std::string> buttons = Buttons(flags, default_button);
     ShowLines(MessageBox(caption, text, buttons, default_button));
+    UserAction(buttons[default_button]);
 }
 
 int32_t AnswerQuestion(const VsDialogCall& call) {

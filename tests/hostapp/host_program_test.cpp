@@ -322,6 +322,7 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
                       "│ Tspr_dok" + std::string(14, ' ') + "298" + std::string(12, ' ') + "297",
                       "│ Moduł wtyczki Quendrix.dll",
                       "│ NIE zostanie załadowany!",
+                      "» OK",
                   });
     EXPECT_EQ(ReadBytes(data_), sample_);
 
@@ -329,4 +330,15 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     EXPECT_EQ(run.exit_code, 1u);
     EXPECT_NE(run.err.find("nieznana opcja „--bogus”"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Użycie: veldan_host"), std::string::npos);
+}
+
+TEST_F(HostProgram, ASaveThatFailsLeavesTheFileAsItWas) {
+    // The temporary file of the atomic save cannot be made: a folder holds
+    // its name.
+    ASSERT_TRUE(CreateDirectoryA((data_ + ".tmp").c_str(), nullptr));
+    const HostRun run = Run({"--data", data_});
+    EXPECT_EQ(run.exit_code, 5u);
+    EXPECT_NE(run.out.find("6. Zatrzymanie wtyczki"), std::string::npos) << "the story ran";
+    EXPECT_NE(run.err.find("nie udało się zapisać pliku danych"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(data_), sample_);
 }
