@@ -275,11 +275,9 @@ struct BareHost {
         HostFunction<decltype(&HostFreeRange)>(kOrdinalHostFreeRange);
 };
 
-}  // namespace
-
-void RunBareRoad(const RoadShop& shop) {
-    static const BareHost host;
-    HostTable* table = host.open_table(kHeaderTable);
+// Key 801 over table 44, every header read; returns the key for further use.
+KeyBuffer BareScan(const BareHost& host, HostTable*& table) {
+    table = host.open_table(kHeaderTable);
     KeyBuffer key{};
     host.make_key(kKeyOrderHeaders, &table, &key, 0);
     ScanState scan{};
@@ -287,6 +285,20 @@ void RunBareRoad(const RoadShop& shop) {
     while (host.scan_next(&scan) == 1) {
     }
     host.scan_close(&scan);
+    return key;
+}
+
+const BareHost& Bare() {
+    static const BareHost host;
+    return host;
+}
+
+}  // namespace
+
+void RunBareRoad(const RoadShop& shop) {
+    const BareHost& host = Bare();
+    HostTable* table = nullptr;
+    KeyBuffer key = BareScan(host, table);
     int32_t count = 0;
     RangeHandle range = host.find_range(kKeyOrderHeaders, &key, table, &count);
     for (int32_t position = 0; position <= shop.order_position && position < count; ++position)
@@ -389,6 +401,11 @@ void SeedOrderListShop(int orders) {
         VsAddHeader(&own);
         VsAddHeader(&other);
     }
+}
+
+void RunBareScan() {
+    HostTable* table = nullptr;
+    BareScan(Bare(), table);
 }
 
 int32_t RunOrderList() {

@@ -136,7 +136,11 @@ inline constexpr int16_t kListCustomer = 7;
 inline constexpr int kListGrowth = 30;  // entries the list grows by
 
 void SeedOrderListShop(int orders);
-// WybierzMM for the customer, then the list released. Returns its result.
+// The scan that WybierzMM makes, by a caller that reads every header and
+// does nothing with it: what the host's reads alone cost at this size.
+void RunBareScan();
+// WybierzMM for the customer, then the list released. Returns how many
+// orders it listed, or -1 when it failed.
 int32_t RunOrderList();
 // The order choice with the list shown and left without confirming.
 int32_t RunOrderChoiceCancelled();
