@@ -1,5 +1,6 @@
 // The stand-in host's state, its table objects and the control interface by
 // which tests and the host program play the host's part.
+#include <cstdlib>
 #include <cstring>
 
 #include "standin/standin_state.h"
@@ -50,6 +51,14 @@ void ReleaseAllHandedOut() {
     for (void* block : s.heap_blocks)
         Release(block);
     s.heap_blocks.clear();
+}
+
+// VELDAN_STRICT=1 in the environment makes every reset, and so the library's
+// own start, strict: a whole test suite runs guarded without each test asking.
+// VsSetStrict still switches either way afterwards.
+bool StrictByDefault() {
+    const char* value = getenv("VELDAN_STRICT");
+    return value != nullptr && strcmp(value, "1") == 0;
 }
 
 }  // namespace
@@ -170,7 +179,7 @@ VS_API void VsReset(void) {
     ResetProfile();
     ResetHostTime();
 
-    SetStrictAllocation(false);
+    SetStrictAllocation(StrictByDefault());
     for (int slot = 0; slot < 2; ++slot) {
         HostTable& table = *TableObject(slot == 0 ? kHeaderTable : kLineTable);
         s.record_size[slot] = slot == 0 ? kHeaderRecordSize : kLineRecordSize;
@@ -392,6 +401,10 @@ VS_API void VsQueueAnswer(int32_t ordinal, int32_t answer, int32_t selection) {
 
 VS_API int VsDialogCallCount(void) {
     return static_cast<int>(S().dialogs.size());
+}
+
+VS_API void VsClearDialogLog(void) {
+    S().dialogs.clear();
 }
 
 VS_API const VsDialogCall* VsDialogCallAt(int index) {

@@ -23,7 +23,8 @@
 
 // Empties the store and restores every default: tables with their sizes and the
 // host's own hooks, no menu commands, no selection, no scripts, no faults, empty
-// logs, accounting at zero, interface version 112, strict mode off.
+// logs, accounting at zero, interface version 112, strict mode off (on when
+// the environment holds VELDAN_STRICT=1, as the test suites set it).
 VS_API void VsReset(void);
 
 // Loads a document file (JSON, texts UTF-8) into the store, replacing it. 0 on
@@ -115,6 +116,9 @@ struct VsDialogCall {
 };
 VS_API int VsDialogCallCount(void);
 VS_API const VsDialogCall* VsDialogCallAt(int index);
+// Empties the log, so that a long run in one process does not grow it without
+// end; earlier VsDialogCallAt pointers become invalid.
+VS_API void VsClearDialogLog(void);
 
 // The host program's own drawing of the dialogs. With a handler set, every
 // message, question, notice, text and list dialog is handed to it as it
