@@ -5,6 +5,7 @@ export WINEPREFIX := $(CURDIR)/$(BUILD)/wineprefix
 export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps configure build wine-ready test demo bench format clean
 
@@ -22,20 +23,23 @@ build: configure
 
 # The first Wine run creates the prefix; a kept-alive wineserver makes the many
 # short test processes cheap.
-wine-ready: build
+wine-ready: configure
 	@mkdir -p $(WINEPREFIX)
 	@wineserver -p 30 </dev/null >/dev/null 2>&1 || true
 	@wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
-test: wine-ready
+test: build wine-ready
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: wine-ready
+# The demo needs only the two DLLs and the host program.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix VELDAN veldan_host
+	@$(MAKE) wine-ready
 	@tools/demo.sh
 
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quendrix_bench
-	@$(MAKE) --no-print-directory wine-ready >/dev/null
+	@$(MAKE) wine-ready
 	@wine $(BUILD)/quendrix_bench.exe
 
 format:
