@@ -30,3 +30,13 @@ int PlatformMessageBox(const char* text, const char* caption, uint32_t style);
 // thread; returns the one installed before, or null when the runtime offers no
 // translator setter.
 HostTranslatorFunction PlatformInstallTranslator(HostTranslatorFunction translator);
+
+// A value that differs from process to process and from one load to the next,
+// from what the system offers without loading anything: its clocks, the
+// process and thread identifiers, and addresses that address-space layout
+// randomisation places anew at every start.
+uint32_t PlatformEntropy();
+
+// Ends the process at once with the system's code for a stack buffer overrun,
+// running nothing of the process's own on the way out.
+[[noreturn]] void PlatformFailFast();

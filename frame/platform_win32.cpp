@@ -3,6 +3,7 @@
 
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/stack_guard.h"
 
 void* PlatformFindModule(const char* name) {
     return reinterpret_cast<void*>(GetModuleHandleA(name));
@@ -46,13 +47,40 @@ HostTranslatorFunction PlatformInstallTranslator(HostTranslatorFunction translat
     return setter(translator);
 }
 
+uint32_t PlatformEntropy() {
+    FILETIME time;
+    GetSystemTimeAsFileTime(&time);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    uint32_t value = time.dwLowDateTime ^ time.dwHighDateTime;
+    value ^= (GetCurrentProcessId() << 16) ^ GetCurrentThreadId();
+    value ^= GetTickCount();
+    value ^= counter.LowPart ^ static_cast<uint32_t>(counter.HighPart);
+    // Where the stack and this module lie; both move at every start.
+    value ^= static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&counter));
+    value ^= static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&PlatformEntropy)) << 7;
+    return value;
+}
+
+void PlatformFailFast() {
+    constexpr UINT kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN
+    TerminateProcess(GetCurrentProcess(), kStackBufferOverrun);
+    __builtin_trap();  // not reached: the call does not return to its own process
+}
+
 // The runtime's own DLL entry. Weak, so that programs linking the plug-in's
 // code without being a DLL (the tests) need not provide it.
 extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID) __attribute__((weak));
 
-// The DLL's real entry point: records the module before the runtime is set up
-// and before any static object is constructed, then hands over to the runtime.
-extern "C" BOOL WINAPI QuendrixDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+// The DLL's real entry point: seeds the stack canary and records the module
+// before the runtime is set up and before any static object is constructed,
+// then hands over to the runtime. It carries no canary itself: it is running
+// while the canary changes.
+extern "C" __attribute__((no_stack_protector)) BOOL WINAPI QuendrixDllEntry(HINSTANCE instance,
+                                                                            DWORD reason,
+                                                                            LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH)
+        SeedStackGuard(PlatformEntropy());
     AttachToHost(reinterpret_cast<void*>(instance), reason);
     if (DllMainCRTStartup == nullptr)
         return TRUE;
