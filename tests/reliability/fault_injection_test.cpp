@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <set>
 
 #include <gtest/gtest.h>
 
@@ -136,8 +135,8 @@ DialogsSeen CheckDialogs(int from, const std::function<bool(const VsDialogCall&)
 
 // ------------------------------------------------------------------ the roads
 
-// Runs the road's host calls with the k-th failing (none for k = 0), and
-// leaves what it saw in findings; returns the number of host calls made.
+// What one run of a road found, the host calls it made, and whether the
+// failing call was among them.
 struct RoadRun {
     Findings findings;
     int calls = 0;
