@@ -21,6 +21,20 @@ Plugin LoadPlugin() {
     return plugin;
 }
 
+namespace {
+
+// The settings file of this process, removed when the process ends: a road
+// run is a process of its own, and there are hundreds of them.
+struct SettingsFile {
+    std::string path;
+    ~SettingsFile() {
+        if (!path.empty())
+            DeleteFileA(path.c_str());
+    }
+} settings_file;
+
+}  // namespace
+
 std::string FreshHost(bool notice) {
     VsReset();
     VsSetStrict(1);
@@ -35,6 +49,7 @@ std::string FreshHost(bool notice) {
         out << "[Quendrix]\r\nPytaj=1\r\n";
     }
     VsSetProfilePath(path);
+    settings_file.path = path;
     return path;
 }
 
