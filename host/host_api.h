@@ -23,4 +23,5 @@ HOST_OPERATIONS(HOST_DECLARE_OPERATION)
 // fault code and the exception pointers. Imported by ordinal, not bound lazily.
 struct _EXCEPTION_POINTERS;
 typedef void(HOST_CDECL* HostTranslatorFunction)(unsigned int code, _EXCEPTION_POINTERS* pointers);
-extern "C" void HOST_CDECL HostExceptionTranslator(unsigned int code, _EXCEPTION_POINTERS* pointers);
+extern "C" void HOST_CDECL HostExceptionTranslator(unsigned int code,
+                                                   _EXCEPTION_POINTERS* pointers);

@@ -26,7 +26,8 @@ inline constexpr int32_t kHeaderRecordSize = 980;
 inline constexpr int32_t kLineRecordSize = 298;
 
 // Key numbers.
-inline constexpr int32_t kKeyOrderHeaders = 801;  // table 44, value 0: headers to look for orders in
+inline constexpr int32_t kKeyOrderHeaders =
+    801;  // table 44, value 0: headers to look for orders in
 inline constexpr int32_t kKeyDocumentLines = 802;  // table 45, value: a document identifier
 inline constexpr int32_t kKeyEditedLines = 806;    // table 45: lines of the document being edited
 
@@ -60,8 +61,7 @@ struct HostTable;
 // 16-bit values in the low half of their slot.
 typedef int32_t(HOST_STDCALL* TableEventHook)(uint32_t event, uint32_t key, uint32_t a3,
                                               uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7,
-                                              uint32_t a8, uint32_t a9, uint32_t a10,
-                                              uint32_t a11);
+                                              uint32_t a8, uint32_t a9, uint32_t a10, uint32_t a11);
 
 // Menu command handler: two 16-bit values in 32-bit slots.
 typedef int32_t(HOST_STDCALL* MenuCommandHandler)(uint32_t result, uint32_t phase);
@@ -93,7 +93,7 @@ struct DocumentHeader {
     uint8_t reserved_525[441];
     int16_t customer;
     uint8_t reserved_968[4];
-    int32_t second_id;  // non-zero on every document that may be offered as an order
+    int32_t second_id;    // non-zero on every document that may be offered as an order
     int32_t document_id;  // the key under which the document's lines are found
 };
 

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string Bytes(const char* s) { return std::string(s); }
+std::string Bytes(const char* s) {
+    return std::string(s);
+}
 
 TEST(MazoviaText, PolishLettersBecomeMazoviaBytes) {
     EXPECT_EQ(Bytes("Błąd"_mz), "B\x92\x86\x64");
@@ -18,7 +20,10 @@ TEST(MazoviaText, PolishLettersBecomeMazoviaBytes) {
 
 TEST(MazoviaText, ControlBytesAndAsciiPassUnchanged) {
     EXPECT_EQ(Bytes("\x01tl18l33\x01TABELA\t"_mz), "\x01tl18l33\x01TABELA\t");
-    EXPECT_EQ("\x02" "DOKUMENTY SPRZEDAŻY:"_mz.size(), 21u);
+    EXPECT_EQ(
+        "\x02"
+        "DOKUMENTY SPRZEDAŻY:"_mz.size(),
+        21u);
 }
 
 TEST(MazoviaText, WindowsTableMapsPolishLetters) {
