@@ -1,7 +1,8 @@
 // The stand-in's account of host time: what it counts, what it leaves to the
-// plug-in, and what it costs when it is off.
+// plug-in, and what it costs when it is off. The account reads a clock of the
+// test's own, so every figure is exact and nothing depends on how busy the
+// machine is.
 #include <gtest/gtest.h>
-#include <x86intrin.h>
 
 #include <cstring>
 
@@ -10,17 +11,34 @@
 
 namespace {
 
-// Long enough that the host's own work in the same call is far smaller.
-constexpr uint64_t kPluginWork = 30'000'000;  // time-stamp counter cycles
+// Each read moves the clock on by the current step. While timing is switched
+// on the step is 1, so reading the clock costs 1: an interval holds one read's
+// cost between its two reads and two in all. Afterwards each interval lasts
+// kStep, and the account books kStep - 1 for it.
+constexpr uint64_t kStep = 100;
+constexpr int64_t kBooked = kStep - 1;
+constexpr int64_t kClockCost = 2;
+// What the plug-in's code "takes": far more than any host interval, so that
+// booking any part of it would show.
+constexpr uint64_t kPluginWork = 1'000'000;
 
-void Spin(uint64_t cycles) {
-    const uint64_t start = __rdtsc();
-    while (__rdtsc() - start < cycles) {
-    }
+uint64_t now = 0;
+uint64_t step = 1;
+int reads = 0;
+
+uint64_t FakeClock() {
+    ++reads;
+    return now += step;
+}
+
+void TimingOn() {
+    step = 1;
+    VsSetTiming(1);
+    step = kStep;
 }
 
 int32_t HOST_STDCALL SlowRows(uint32_t row, int32_t) {
-    Spin(kPluginWork);
+    now += kPluginWork;
     return static_cast<int16_t>(row) == -1 ? 2 : reinterpret_cast<intptr_t>("row");
 }
 
@@ -31,9 +49,14 @@ int32_t HOST_STDCALL RowsCallingTheHost(uint32_t row, int32_t) {
     return static_cast<int16_t>(row) == -1 ? 2 : reinterpret_cast<intptr_t>(copied);
 }
 
-int32_t HOST_STDCALL SlowHook(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
-                              uint32_t, uint32_t, uint32_t, uint32_t) {
-    Spin(kPluginWork);
+int hook_calls = 0;
+int32_t HOST_STDCALL SlowHookCallingTheHost(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                            uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                            uint32_t) {
+    ++hook_calls;
+    now += kPluginWork;
+    HostInterfaceVersion();
+    now += kPluginWork;
     return 7;
 }
 
@@ -41,61 +64,80 @@ const uint32_t kNoDefinition[2] = {4, 0};
 
 class HostTime : public ::testing::Test {
   protected:
-    void SetUp() override { VsReset(); }
-    // The clock's whole cost of one interval, as the stand-in books it.
-    static int64_t IntervalCost() {
-        const int64_t before = VsHostClockTime();
-        HostInterfaceVersion();
-        return VsHostClockTime() - before;
+    void SetUp() override {
+        VsReset();
+        now = 0;
+        step = 1;
+        reads = 0;
+        VsSetTimingClock(FakeClock);
     }
+    void TearDown() override { VsSetTimingClock(nullptr); }
 };
 
-TEST_F(HostTime, OffItCountsNothingAndVsResetSwitchesItOffAndZeroesIt) {
+TEST_F(HostTime, OffItReadsNoClockAndVsResetSwitchesItOffAndRestoresTheCounter) {
     HostInterfaceVersion();
     HostOpenTable(44);
+    int16_t row = 0;
+    HostListDialog(kNoDefinition, 1002, &row, 0, SlowRows);
+    EXPECT_EQ(reads, 0) << "off, an operation costs a flag test and no clock read";
     EXPECT_EQ(VsHostTime(), 0);
     EXPECT_EQ(VsHostClockTime(), 0);
 
-    VsSetTiming(1);
+    TimingOn();
     HostInterfaceVersion();
-    EXPECT_GT(VsHostClockTime(), 0);
+    EXPECT_EQ(VsHostTime(), kBooked);
+    EXPECT_EQ(VsHostClockTime(), kClockCost);
+
     VsReset();
     EXPECT_EQ(VsHostTime(), 0);
     EXPECT_EQ(VsHostClockTime(), 0);
+    VsSetTimingClock(FakeClock);
+    const int reads_before = reads;
     HostInterfaceVersion();
-    EXPECT_EQ(VsHostClockTime(), 0) << "VsReset switches timing off";
+    EXPECT_EQ(reads, reads_before) << "VsReset switches timing off";
+    EXPECT_EQ(VsHostTime(), 0);
+    EXPECT_EQ(VsHostClockTime(), 0);
+
+    VsReset();
+    VsSetTiming(1);
+    HostInterfaceVersion();
+    EXPECT_EQ(reads, reads_before) << "VsReset puts the time-stamp counter back";
+
+    VsReset();
+    VsSetTimingClock(FakeClock);
+    VsSetTimingClock(nullptr);
+    VsSetTiming(1);
+    HostInterfaceVersion();
+    EXPECT_EQ(reads, reads_before) << "null puts the time-stamp counter back";
 }
 
-TEST_F(HostTime, EveryOperationIsOneIntervalAndItsTimeIsBooked) {
-    VsSetTiming(1);
-    const int64_t cost = IntervalCost();
-    ASSERT_GT(cost, 0);
-    const int64_t clock_before = VsHostClockTime();
-    const int64_t host_before = VsHostTime();
+TEST_F(HostTime, EveryOperationIsOneIntervalAndHostCallsFromCallbacksAreTheirOwn) {
+    TimingOn();
     for (int i = 0; i < 10; ++i)
         HostOpenTable(45);
-    EXPECT_EQ(VsHostClockTime() - clock_before, 10 * cost);
+    EXPECT_EQ(VsHostTime(), 10 * kBooked);
+    EXPECT_EQ(VsHostClockTime(), 10 * kClockCost);
 
     // A list dialog of 2 rows asks its callback 3 times; each call ends one
     // interval of the dialog and starts the next, and each host call made from
     // within the callback is an interval of its own.
-    const int64_t dialog_before = VsHostClockTime();
+    const int64_t host_before = VsHostTime();
+    const int64_t clock_before = VsHostClockTime();
     int16_t row = 0;
     HostListDialog(kNoDefinition, 1002, &row, 0, RowsCallingTheHost);
-    EXPECT_EQ(VsHostClockTime() - dialog_before, (4 + 3) * cost);
-    EXPECT_GT(VsHostTime(), host_before);
+    EXPECT_STREQ(copied, "row");
+    EXPECT_EQ(VsHostTime() - host_before, (4 + 3) * kBooked);
+    EXPECT_EQ(VsHostClockTime() - clock_before, (4 + 3) * kClockCost);
 }
 
 TEST_F(HostTime, ThePluginsRowCallbackIsNotHostTime) {
-    VsSetTiming(1);
-    const int64_t before = VsHostTime();
-    const uint64_t start = __rdtsc();
+    TimingOn();
+    const uint64_t start = now;
     int16_t row = 0;
     HostListDialog(kNoDefinition, 1002, &row, 0, SlowRows);
-    const uint64_t elapsed = __rdtsc() - start;
-
-    ASSERT_GE(elapsed, 3 * kPluginWork);
-    EXPECT_LT(VsHostTime() - before, static_cast<int64_t>(kPluginWork / 2));
+    ASSERT_GE(now - start, 3 * kPluginWork) << "the callback ran for each row and the count";
+    EXPECT_EQ(VsHostTime(), 4 * kBooked) << "the dialog's four stretches around the callbacks";
+    EXPECT_EQ(VsHostClockTime(), 4 * kClockCost);
 }
 
 TEST_F(HostTime, ALineEventCountsItsOwnWorkButNotTheHook) {
@@ -108,14 +150,30 @@ TEST_F(HostTime, ALineEventCountsItsOwnWorkButNotTheHook) {
     for (int i = 0; i < 100; ++i)
         VsAddLine(5, &line);
     ASSERT_EQ(VsOpenDocument(5), 1);
-    VsTable(45)->hook = SlowHook;
+    VsTable(45)->hook = SlowHookCallingTheHost;
 
-    VsSetTiming(1);
-    const int64_t before = VsHostTime();
+    TimingOn();
     EXPECT_EQ(VsRaiseLineEvent(806), 7);
-    const int64_t host = VsHostTime() - before;
-    EXPECT_GT(host, 0) << "handing out and taking back 100 lines is the host's work";
-    EXPECT_LT(host, static_cast<int64_t>(kPluginWork / 2));
+    ASSERT_EQ(hook_calls, 1);
+    // Handing out the lines before the hook and taking them back after it are
+    // the host's work, and so is the host call the hook makes.
+    EXPECT_EQ(VsHostTime(), 3 * kBooked);
+    EXPECT_EQ(VsHostClockTime(), 3 * kClockCost);
+    EXPECT_EQ(VsOutstanding(kVsLineArrays), 0);
+}
+
+TEST_F(HostTime, AClockSwitchedWhileTimingIsOnIsMeasuredAgain) {
+    TimingOn();
+    HostInterfaceVersion();
+    EXPECT_EQ(VsHostTime(), kBooked);
+
+    // The same clock, now costing kStep a read: measured again, an interval
+    // that does nothing else books nothing, and the clock's account its whole
+    // cost.
+    VsSetTimingClock(FakeClock);
+    HostInterfaceVersion();
+    EXPECT_EQ(VsHostTime(), kBooked);
+    EXPECT_EQ(VsHostClockTime(), kClockCost + 2 * static_cast<int64_t>(kStep));
 }
 
 }  // namespace
