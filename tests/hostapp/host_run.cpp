@@ -39,14 +39,70 @@ std::string BuildFolder() {
     return folder.substr(0, folder.find_last_of("\\/") + 1);
 }
 
+namespace {
+
+// Removes a folder with everything in it.
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(folder + name + "\\");
+            } else {
+                SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA((folder + name).c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// The running test's own folder, removed when the test ends. Its name holds
+// the test's full name and the process id: the cases of the suite run side by
+// side in processes of their own, and Wine hands a finished process's id to
+// the next one soon, so neither alone keeps two cases apart. Anything a
+// crashed earlier process of the same name left there is removed first.
+std::string test_folder;
+
+struct RemoveTestFolder : ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        if (!test_folder.empty())
+            RemoveTree(test_folder);
+        test_folder.clear();
+    }
+};
+
+const bool listening = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new RemoveTestFolder);
+    return true;
+}();
+
+std::string TestFolder() {
+    if (!test_folder.empty())
+        return test_folder;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = test != nullptr
+                                 ? std::string(test->test_suite_name()) + "." + test->name()
+                                 : std::string("outside-a-test");
+    const std::string scratch = BuildFolder() + "scratch\\";
+    CreateDirectoryA(scratch.c_str(), nullptr);
+    test_folder = scratch + name + "." + std::to_string(GetCurrentProcessId()) + "\\";
+    RemoveTree(test_folder);
+    EXPECT_TRUE(CreateDirectoryA(test_folder.c_str(), nullptr)) << test_folder;
+    return test_folder;
+}
+
+}  // namespace
+
 std::string ScratchFolder() {
     static int serial = 0;
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof temp, temp);
-    const std::string folder = std::string(temp) + "veldan_host_test_" +
-                               std::to_string(GetCurrentProcessId()) + "_" +
-                               std::to_string(++serial) + "\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string folder = TestFolder() + std::to_string(++serial) + "\\";
+    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     return folder;
 }
 

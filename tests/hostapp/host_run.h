@@ -14,7 +14,9 @@ HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::str
 
 // The folder of the test and the program, with a trailing backslash.
 std::string BuildFolder();
-// A fresh empty folder for one test, with a trailing backslash.
+// A fresh empty folder, with a trailing backslash, inside the running test's
+// own work folder under the build folder; the whole work folder is removed
+// when the test ends.
 std::string ScratchFolder();
 
 std::string ReadBytes(const std::string& path);
