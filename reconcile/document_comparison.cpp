@@ -142,11 +142,13 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     }
     DocumentItem** order_lines = nullptr;
     void* lines_aux = nullptr;
-    const int32_t loaded =
-        HostLoadLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
+    const int32_t lines_in_range = line_count;
+    HostLoadLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
     // Without its lines the order would look delivered in full: storing the
-    // empty array would drop its lines and its header would be cleared.
-    if (loaded == 0 || (order_lines == nullptr && line_count > 0)) {
+    // empty array would drop its lines and its header would be cleared. The
+    // host promises nothing about this call's result, so the missing array is
+    // what tells a failed load from an order that has no lines.
+    if (order_lines == nullptr && (line_count > 0 || lines_in_range > 0)) {
         ShowError(kComparisonDiskError);
         HostFreeRange(&line_range);
         HostFreeRange(&header_range);
