@@ -11,9 +11,13 @@
 #include "reconcile/document_comparison.h"
 #include "reconcile/order_choice.h"
 #include "standin/veldan_control.h"
+#include "tests/support/host_store.h"
 
 namespace bench {
 namespace {
+
+using test_host::PutText;
+using test_host::SetUnitPrice;
 
 constexpr int16_t kAnswerEscape = 27;
 constexpr int32_t kDate = 20260105;
@@ -28,11 +32,6 @@ void ResetHost() {
     VsSetStrict(0);
 }
 
-void PutText(char* field, size_t size, const char* text) {
-    std::memset(field, 0, size);
-    std::snprintf(field, size, "%s", text);
-}
-
 void OrderRemarks(char* field, size_t size, int32_t id) {
     char text[64];
     std::snprintf(text, sizeof text, "Zam. klienta nr %ld, dostawa czesciowa",
@@ -41,18 +40,8 @@ void OrderRemarks(char* field, size_t size, int32_t id) {
 }
 
 bool EverythingGivenBack(std::string& why) {
-    const char* names[] = {"ranges", "updates", "scans", "line arrays", "heap blocks"};
-    for (int resource = kVsRanges; resource <= kVsHeapBlocks; ++resource) {
-        if (VsOutstanding(resource) != 0) {
-            why = std::string(names[resource]) + " still held";
-            return false;
-        }
-    }
-    if (VsHeapErrors() != 0) {
-        why = "heap misused";
-        return false;
-    }
-    return true;
+    why = test_host::Unreturned();
+    return why.empty();
 }
 
 bool StoredQuantitiesAre(int32_t document_id, size_t count, int32_t quantity, std::string& why) {
@@ -122,23 +111,6 @@ double GrowthExponent(double size_a, double time_a, double size_b, double time_b
 
 // ------------------------------------------------------------------ the plug-in DLL
 
-bool LoadPlugin(Plugin& plugin, std::string& why) {
-    plugin.module = LoadLibraryA("Quendrix.dll");
-    if (plugin.module == nullptr) {
-        why = "Quendrix.dll cannot be loaded";
-        return false;
-    }
-    plugin.start = reinterpret_cast<StartEntry>(
-        reinterpret_cast<void*>(GetProcAddress(plugin.module, MAKEINTRESOURCEA(30001))));
-    plugin.install = reinterpret_cast<InstallEntry>(
-        reinterpret_cast<void*>(GetProcAddress(plugin.module, MAKEINTRESOURCEA(30008))));
-    if (plugin.start == nullptr || plugin.install == nullptr) {
-        why = "Quendrix.dll lacks entry 30001 or 30008";
-        return false;
-    }
-    return true;
-}
-
 bool StartPlugin(const Plugin& plugin, std::string& why) {
     if (settings_path.empty()) {
         char directory[MAX_PATH];
@@ -151,17 +123,7 @@ bool StartPlugin(const Plugin& plugin, std::string& why) {
     // may write its one setting at install.
     if (!settings_path.empty())
         VsSetProfilePath(settings_path.c_str());
-    static int context = 0;
-    char text[64] = {};
-    if (plugin.start(&context, text) != 0) {
-        why = "the plug-in refused the host";
-        return false;
-    }
-    if (plugin.install(0) != 0) {
-        why = "the plug-in could not install its hooks";
-        return false;
-    }
-    return true;
+    return test_host::StartAndInstall(plugin, why);
 }
 
 void StopPlugin(const Plugin& plugin) {
@@ -203,9 +165,7 @@ DocumentItem MakeLine(int16_t article, int32_t quantity, int sequence) {
     std::snprintf(text, sizeof text, "Artykul %d, pozycja %d", article, sequence);
     PutText(line.text, sizeof line.text, text);
     line.quantity = quantity;
-    const double unit_price = 12.5;
-    std::memcpy(reinterpret_cast<uint8_t*>(&line) + kVsLineUnitPriceOffset, &unit_price,
-                sizeof unit_price);
+    SetUnitPrice(line, 12.5);
     line.article_key_second = 1;
     line.article_key_first = article;
     return line;

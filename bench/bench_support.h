@@ -13,6 +13,7 @@
 
 #include "host/host_api.h"
 #include "host/host_records.h"
+#include "tests/support/plugin_library.h"
 
 namespace bench {
 
@@ -35,18 +36,11 @@ double Median(std::vector<double> values);
 double GrowthExponent(double size_a, double time_a, double size_b, double time_b);
 
 // ------------------------------------------------------------------ the plug-in DLL
-using StartEntry = int32_t(__stdcall*)(void* context, char* text_buffer);
-using InstallEntry = int32_t(__stdcall*)(int32_t flag);
-
-struct Plugin {
-    HMODULE module = nullptr;
-    StartEntry start = nullptr;
-    InstallEntry install = nullptr;
-};
+using test_host::Plugin;
 
 // Loads Quendrix.dll beside the stand-in and finds its entries by ordinal;
 // false (with why) when something is missing.
-bool LoadPlugin(Plugin& plugin, std::string& why);
+using test_host::LoadPlugin;
 // Starts and installs the plug-in into the stand-in's current tables, as the
 // host does at start-up; the settings go to a temporary file. False when the
 // plug-in refused.

@@ -14,25 +14,9 @@
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
-
-// The host's ordinals of the dialog operations, as the call log names them.
-inline constexpr int32_t kOpMessage = 52028;
-inline constexpr int32_t kOpQuestion = 52029;
-inline constexpr int32_t kOpShowText = 52030;
-inline constexpr int32_t kOpListDialog = 52026;
-inline constexpr int32_t kOpNotice = 52023;
-inline constexpr int32_t kOpOpenTable = 52256;
-inline constexpr int32_t kOpInterfaceVersion = 51594;
-inline constexpr int32_t kOpSaveLines = 52470;
-inline constexpr int32_t kOpUpdateLine = 52332;
-inline constexpr int32_t kOpProfileValue = 52224;
-inline constexpr int32_t kOpAddMenuCommand = 52020;
-inline constexpr int32_t kOpRemoveMenuCommand = 52021;
-inline constexpr int32_t kOpFindRange = 50516;
-inline constexpr int32_t kOpBeginUpdate = 52300;
-inline constexpr int32_t kOpEndUpdate = 52302;
-inline constexpr int32_t kOpReadAt = 52286;
-inline constexpr int32_t kOpWriteAt = 52287;
+#include "tests/support/host_numbers.h"
+#include "tests/support/host_store.h"
+#include "tests/support/plugin_library.h"
 
 // The feature text written out byte by byte, independently of the plug-in's
 // Mazovia encoder: 0xA1 is Ż and 0xA2 is ó in the host's code page.
@@ -40,9 +24,9 @@ inline const std::string kExpectedFeatureText =
     "\x02"
     "DOKUMENTY SPRZEDA\xA1Y:\x01\n1. Por\xA2wnaj WZ z zam\xA2wieniem - Ctrl+9";
 
-using StartEntry = int32_t(__stdcall*)(void* context, char* text_buffer);
-using InstallEntry = int32_t(__stdcall*)(int32_t flag);
-using IdleEntry = int32_t(__stdcall*)(void);
+using test_host::IdleEntry;
+using test_host::InstallEntry;
+using test_host::StartEntry;
 
 class PluginHost : public ::testing::Test {
   protected:
@@ -75,24 +59,26 @@ class PluginHost : public ::testing::Test {
     std::string profile_path_;
 };
 
-// Records built field by field; every other byte is zero.
-DocumentHeader MakeHeader(int32_t document_id, int32_t second_id, int16_t customer,
-                          const char* number, const char* remarks);
-DocumentItem MakeLine(const char* text, int32_t quantity, int16_t article_first,
-                      int16_t article_second);
+// The plug-in started and installed before each test; the dialogs it shows
+// after that (past the install notice) are the test's.
+class InstalledPlugin : public PluginHost {
+  protected:
+    void SetUp() override;
 
-// Into the store; the position or line index.
-inline int AddHeader(const DocumentHeader& header) {
-    return VsAddHeader(&header);
-}
-inline int AddLine(int32_t document_id, const DocumentItem& line) {
-    return VsAddLine(document_id, &line);
-}
+    int first_dialog_ = 0;
+};
 
-// The header at a store position, and a document's stored lines.
+using test_host::AddHeader;
+using test_host::AddLine;
+using test_host::MakeHeader;
+using test_host::MakeLine;
+using test_host::RecordBuffer;
+using test_host::StoredLines;
+
+// The header at a store position, which must hold one.
 DocumentHeader StoredHeader(int position);
-std::vector<DocumentItem> StoredLines(int32_t document_id);
-DocumentHeader* RecordBuffer();  // table 44's current record
 
 std::string Text(const char* text);  // "" for null
-std::string RecordBytes(const void* record, size_t size);
+inline std::string RecordBytes(const void* record, size_t size) {
+    return test_host::Bytes(record, size);
+}

@@ -11,14 +11,12 @@ constexpr int16_t kCustomer = 7;
 constexpr int32_t kConfirmed = 20481;
 constexpr int32_t kHeaderHookResult = 55;
 
-class OrderNumberRemarks : public PluginHost {
+class OrderNumberRemarks : public InstalledPlugin {
   protected:
     void SetUp() override {
-        PluginHost::SetUp();
+        InstalledPlugin::SetUp();
         if (HasFatalFailure())
             return;
-        StartAndInstall();
-        first_dialog_ = DialogCount();
         VsSetHostHookResult(44, kHeaderHookResult);
         a_ = AddHeader(MakeHeader(1, 21, kCustomer, "FV 1/2024", "własne A"_mz));
         b_ = AddHeader(MakeHeader(2, 22, kCustomer, "FV 2/2024", ""));
@@ -43,7 +41,6 @@ class OrderNumberRemarks : public PluginHost {
 
     std::string StoredRemarks(int position) { return Text(StoredHeader(position).remarks); }
 
-    int first_dialog_ = 0;
     int a_ = 0, b_ = 0, c_ = 0;
 };
 

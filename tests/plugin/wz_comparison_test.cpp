@@ -22,17 +22,12 @@ const std::string kAgainFormat =
 // the refresh after a comparison shows: the host's line update computes the
 // value, and the plug-in clears the field.
 DocumentItem Priced(DocumentItem line) {
-    const double price = 2.5;
-    memcpy(reinterpret_cast<char*>(&line) + kVsLineUnitPriceOffset, &price, sizeof price);
+    test_host::SetUnitPrice(line, 2.5);
     line.value_202 = 7.0;
     return line;
 }
 
-double LineValue(const DocumentItem& line) {
-    double value = 0;
-    memcpy(&value, reinterpret_cast<const char*>(&line) + kVsLineValueOffset, sizeof value);
-    return value;
-}
+using test_host::LineValue;
 
 std::string AgainQuestion(const std::string& remarks) {
     std::string text = kAgainFormat;
@@ -40,16 +35,8 @@ std::string AgainQuestion(const std::string& remarks) {
     return text;
 }
 
-class WzComparison : public PluginHost {
+class WzComparison : public InstalledPlugin {
   protected:
-    void SetUp() override {
-        PluginHost::SetUp();
-        if (HasFatalFailure())
-            return;
-        StartAndInstall();
-        first_dialog_ = DialogCount();  // after the install notice
-    }
-
     // An order of the WZ's customer, one of another customer, and the WZ:
     // a partial delivery, an article not on the order, an excess of one unit
     // and a text line without article.
@@ -72,8 +59,6 @@ class WzComparison : public PluginHost {
         first_dialog_ = DialogCount();
         return calls;
     }
-
-    int first_dialog_ = 0;
 };
 
 }  // namespace

@@ -14,30 +14,17 @@
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
+#include "tests/support/child_process.h"
+#include "tests/support/host_numbers.h"
+#include "tests/support/host_store.h"
+#include "tests/support/plugin_library.h"
 
 namespace reliability {
 
-// Ordinals of the host operations as the stand-in's call log names them.
-inline constexpr int32_t kOpListDialog = 52026;
-inline constexpr int32_t kOpNotice = 52023;
-inline constexpr int32_t kOpMessage = 52028;
-inline constexpr int32_t kOpQuestion = 52029;
-inline constexpr int32_t kOpShowText = 52030;
-inline constexpr int32_t kOpCopyText = 52161;
-inline constexpr int32_t kOpSelectionEntries = 51521;
-
-inline constexpr int16_t kAnswerEscape = 27;
-
-using StartEntry = int32_t(__stdcall*)(void* context, char* text_buffer);
-using InstallEntry = int32_t(__stdcall*)(int32_t flag);
-
-// Quendrix.dll loaded from beside the program, with its two working entries.
-struct Plugin {
-    HMODULE module = nullptr;
-    StartEntry start = nullptr;
-    InstallEntry install = nullptr;
-};
-Plugin LoadPlugin();
+using test_host::InstallEntry;
+using test_host::LoadPlugin;
+using test_host::Plugin;
+using test_host::StartEntry;
 
 // Puts the stand-in back to its defaults in strict mode, with a settings file
 // of this process's own in which "Pytaj" is 1 (no install notice) unless
@@ -47,24 +34,16 @@ std::string FreshHost(bool notice = false);
 // Start with a context, then install; true when both returned 0.
 bool StartAndInstall(const Plugin& plugin);
 
-// Records built field by field; every other byte is zero.
-DocumentHeader MakeHeader(int32_t document_id, int32_t second_id, int16_t customer,
-                          const char* number, const char* remarks);
-DocumentItem MakeLine(const char* text, int32_t quantity, int16_t article_first,
-                      int16_t article_second);
-void AddHeader(const DocumentHeader& header);
-void AddLine(int32_t document_id, const DocumentItem& line);
-
-std::string Bytes(const void* record, size_t size);
-template <typename Record>
-std::string Bytes(const Record& record) {
-    return Bytes(&record, sizeof record);
-}
-// A text field read no further than its width.
-std::string FieldText(const char* field, size_t width);
-DocumentHeader* RecordBuffer();  // table 44's current record
-DocumentHeader StoredHeader(int position);
-std::vector<DocumentItem> StoredLines(int32_t document_id);
+using test_host::AddHeader;
+using test_host::AddLine;
+using test_host::Bytes;
+using test_host::FieldText;
+using test_host::MakeHeader;
+using test_host::MakeLine;
+using test_host::RecordBuffer;
+using test_host::StoredHeader;
+using test_host::StoredLines;
+using test_host::Unreturned;
 
 // Every stored header, in storage order, and the stored lines of the given
 // documents, as bytes.
@@ -93,10 +72,6 @@ class GuardedBlock {
     void* reservation_ = nullptr;
     void* start_ = nullptr;
 };
-
-// What the plug-in still holds of what the host handed out, as text: "" when
-// everything was given back.
-std::string Unreturned();
 
 // ------------------------------------------------------------------ the shop
 // One customer with two orders that a WZ can be compared with (A partly
@@ -135,10 +110,7 @@ std::vector<DocumentItem> WzLinesAfterComparison();
 inline constexpr const char* kChildFlag = "--reliability-child";
 int RunChild(const std::vector<std::string>& arguments);
 
-struct ChildResult {
-    uint32_t exit_code = 0;
-    std::string output;  // standard output and error together
-};
+using test_host::ChildResult;
 // Runs one child per argument list, a few at a time, and waits for all.
 std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>& argument_lists);
 

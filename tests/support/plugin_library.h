@@ -1,0 +1,36 @@
+// Quendrix.dll loaded as the host loads it: from beside the program, next to
+// the stand-in VELDAN.dll, its entries found by ordinal.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace test_host {
+
+using StartEntry = int32_t(__stdcall*)(void* context, char* text_buffer);
+using InstallEntry = int32_t(__stdcall*)(int32_t flag);
+using IdleEntry = int32_t(__stdcall*)(void);
+
+inline constexpr int kStartOrdinal = 30001;
+inline constexpr int kInstallOrdinal = 30008;
+inline constexpr int kIdleOrdinal = 30009;
+
+struct Plugin {
+    HMODULE module = nullptr;
+    StartEntry start = nullptr;
+    InstallEntry install = nullptr;
+    IdleEntry idle = nullptr;
+};
+
+// Whatever could be found: a null module or entry where it could not.
+Plugin LoadPlugin();
+// False (with why) unless the DLL loaded with its start and install entries.
+bool LoadPlugin(Plugin& plugin, std::string& why);
+
+// Start with a context of its own, then install; false (with why) when the
+// plug-in refused either.
+bool StartAndInstall(const Plugin& plugin, std::string& why);
+
+}  // namespace test_host
