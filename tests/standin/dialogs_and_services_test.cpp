@@ -7,11 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "records.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -43,10 +43,7 @@ int16_t Profile(int16_t operation, const char* section, const char* key, const c
 }
 
 std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return test_host::ReadBytes(path.string());
 }
 
 TEST(Dialogs, ListDialogAsksEveryRowAndAnswersFromTheScript) {

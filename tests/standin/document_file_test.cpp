@@ -6,10 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "records.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -42,10 +42,7 @@ std::string StoreBytes() {
 }
 
 std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return test_host::ReadBytes(path.string());
 }
 
 class DocumentFile : public ::testing::Test {

@@ -5,15 +5,14 @@
 #include <windows.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "records.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
-constexpr DWORD kGuardExitCode = 3;
+constexpr uint32_t kGuardExitCode = 3;
 constexpr char kChildOption[] = "--strict-child=";
 
 uint8_t Touch(const void* block, size_t offset) {
@@ -87,48 +86,8 @@ const bool child = [] {
     return false;
 }();
 
-struct ChildResult {
-    DWORD exit_code = 0;
-    std::string errors;
-};
-
-ChildResult RunChildProcess(const std::string& name) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    const std::string errors_path = std::string(folder) + "standin-strict-" +
-                                    std::to_string(GetCurrentProcessId()) + "-" + name + ".txt";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE errors = CreateFileA(errors_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = errors;
-    startup.hStdError = errors;
-    std::string command = "\"" + std::string(self) + "\" " + kChildOption + name;
-    PROCESS_INFORMATION process{};
-    ChildResult result;
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        CloseHandle(errors);
-        ADD_FAILURE() << "cannot start " << command;
-        return result;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &result.exit_code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(errors);
-    std::ifstream in(errors_path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    result.errors = text.str();
-    in.close();
-    DeleteFileA(errors_path.c_str());
-    return result;
+test_host::ChildResult RunChildProcess(const std::string& name) {
+    return test_host::RunChildProcess({kChildOption + name});
 }
 
 TEST(StrictMode, OneByteOverrunEndsTheProcessNamingTheBuffer) {
@@ -146,13 +105,13 @@ TEST(StrictMode, OneByteOverrunEndsTheProcessNamingTheBuffer) {
     };
     for (const auto& overrun : cases) {
         SCOPED_TRACE(overrun.child);
-        const ChildResult result = RunChildProcess(overrun.child);
+        const test_host::ChildResult result = RunChildProcess(overrun.child);
         EXPECT_EQ(result.exit_code, kGuardExitCode);
-        EXPECT_NE(result.errors.find(overrun.report), std::string::npos) << result.errors;
+        EXPECT_NE(result.output.find(overrun.report), std::string::npos) << result.output;
     }
-    const ChildResult within = RunChildProcess("in-bounds");
+    const test_host::ChildResult within = RunChildProcess("in-bounds");
     EXPECT_EQ(within.exit_code, 0u);
-    EXPECT_EQ(within.errors, "");
+    EXPECT_EQ(within.output, "");
 }
 
 TEST(StrictMode, SwitchingMovesRecordBuffersButNotTablesOrContents) {
