@@ -20,14 +20,7 @@ const std::string kModulePath = "C:\\Host\\Quendrix.dll";
 
 class HostWithoutConverter : public ::testing::Test {
   protected:
-    void SetUp() override {
-        InstallSystemHooks();
-        ScriptModuleName(ProgramModule(), ModuleNameMode::kFixed, kModulePath);
-        AttachToHost(ProgramModule(), kProcessAttach);
-        ASSERT_NE(HostLibraryHandle, nullptr);
-        WatchLookups(HostLibraryHandle);
-        VsReset();
-    }
+    void SetUp() override { AttachAsModule(kModulePath); }
 };
 
 }  // namespace

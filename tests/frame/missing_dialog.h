@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "frame/host_binding.h"
+#include "frame/module_attach.h"
+#include "standin/veldan_control.h"
 #include "system_hooks.h"
 
 // Windows-1250 bytes of a UTF-8 text made of ASCII and the Polish letters
@@ -61,4 +64,16 @@ inline void ExpectMissingEntryBox(const ShownBox& box, const std::string& module
     EXPECT_EQ(box.style, 0x2012u);
     EXPECT_FALSE(box.has_owner);
     EXPECT_EQ(box.text.find_first_of(std::string("\x01\x02", 2)), std::string::npos);
+}
+
+// The plug-in attached to the host library beside the program, as a module of
+// the given path, with the host emptied and every entry lookup watched from
+// here on: what the missing-entry dialog reports depends on both.
+inline void AttachAsModule(const std::string& module_path) {
+    InstallSystemHooks();
+    ScriptModuleName(ProgramModule(), ModuleNameMode::kFixed, module_path);
+    AttachToHost(ProgramModule(), kProcessAttach);
+    ASSERT_NE(HostLibraryHandle, nullptr);
+    WatchLookups(HostLibraryHandle);
+    VsReset();
 }

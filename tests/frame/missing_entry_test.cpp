@@ -19,14 +19,7 @@ const std::string kModulePath = "C:\\Program Files\\Host\\Quendrix.dll";
 
 class OlderHost : public ::testing::Test {
   protected:
-    void SetUp() override {
-        InstallSystemHooks();
-        ScriptModuleName(ProgramModule(), ModuleNameMode::kFixed, kModulePath);
-        AttachToHost(ProgramModule(), kProcessAttach);
-        ASSERT_NE(HostLibraryHandle, nullptr);
-        WatchLookups(HostLibraryHandle);
-        VsReset();
-    }
+    void SetUp() override { AttachAsModule(kModulePath); }
 };
 
 // Calls a missing entry with every register seeded: it must return 0 and
