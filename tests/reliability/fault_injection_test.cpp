@@ -175,6 +175,16 @@ std::string StopReport(const Plugin& plugin, const char* label, int expected) {
            "\nModuł wtyczki \x02"_mz.c_str() + file + "\x01\nNIE zostanie załadowany!"_mz.c_str();
 }
 
+// The plug-in loaded, started and installed as the host does at start-up;
+// false, with the finding noted, when it could not be.
+bool LoadedAndInstalled(Findings& f, Plugin& plugin) {
+    plugin = LoadPlugin();
+    if (StartAndInstall(plugin))
+        return true;
+    f.Expect(false, "the plug-in cannot be started and installed");
+    return false;
+}
+
 // Start with a context and install, as the host does: after a refused start
 // the host asks why (install with a non-zero flag) instead.
 void StartInstallRoad(int k, RoadRun& run) {
@@ -255,11 +265,9 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                     RoadRun& run) {
     FreshHost();
     Findings& f = run.findings;
-    const Plugin plugin = LoadPlugin();
-    if (!StartAndInstall(plugin)) {
-        f.Expect(false, "the plug-in cannot be started and installed");
+    Plugin plugin;
+    if (!LoadedAndInstalled(f, plugin))
         return;
-    }
     Seed(compared_before);
     VsOpenDocument(kWz);
     VsSetHostHookResult(kLineTable, kHostHookResult);
@@ -392,11 +400,9 @@ const std::string kPendingRemarks = "ZK 1/2024 zamówienie klienta"_mz.c_str();
 void RemarksRoad(int k, RoadRun& run) {
     FreshHost();
     Findings& f = run.findings;
-    const Plugin plugin = LoadPlugin();
-    if (!StartAndInstall(plugin)) {
-        f.Expect(false, "the plug-in cannot be started and installed");
+    Plugin plugin;
+    if (!LoadedAndInstalled(f, plugin))
         return;
-    }
     Seed();
     const DocumentHeader skipped = MakeHeader(1, 1, kCustomer, "ZK 1", "pominięty"_mz);
     const DocumentHeader empty = MakeHeader(2, 2, kCustomer, "ZK 2", "");
@@ -454,11 +460,9 @@ void StopRoad(int k, RoadRun& run) {
     FreshHost();
     Findings& f = run.findings;
     const TableEventHook host_hooks[2] = {VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
-    const Plugin plugin = LoadPlugin();
-    if (!StartAndInstall(plugin)) {
-        f.Expect(false, "the plug-in cannot be started and installed");
+    Plugin plugin;
+    if (!LoadedAndInstalled(f, plugin))
         return;
-    }
     const int dialogs_before = VsDialogCallCount();
     char text[64];
     memset(text, 'x', sizeof text);
