@@ -51,24 +51,27 @@ constexpr size_t kLargestBlock = 256u << 20;
 constexpr DWORD kGuardExitCode = 3;
 constexpr DWORD kOutOfMemoryExitCode = 4;
 
+// The books are never destroyed: the fault handler reads them, and a fault
+// (even one that its own code expects and handles) may come while the
+// process ends, after this library's static objects are gone.
 std::map<const void*, Block>& Blocks() {
-    static std::map<const void*, Block> blocks;
-    return blocks;
+    static auto* blocks = new std::map<const void*, Block>;
+    return *blocks;
 }
 std::deque<FreedRegion>& Freed() {
-    static std::deque<FreedRegion> freed;
-    return freed;
+    static auto* freed = new std::deque<FreedRegion>;
+    return *freed;
 }
 // Spans that left the freed list, ready for blocks of the same span; and the
 // reservation that new spans are cut from.
 std::map<size_t, std::vector<char*>>& Reusable() {
-    static std::map<size_t, std::vector<char*>> reusable;
-    return reusable;
+    static auto* reusable = new std::map<size_t, std::vector<char*>>;
+    return *reusable;
 }
 char* arena = nullptr;
 size_t arena_used = 0;
 bool strict = false;
-bool handler_installed = false;
+void* handler = nullptr;
 
 size_t PageSize() {
     static size_t page = [] {
@@ -240,10 +243,25 @@ bool StrictAllocation() {
     return strict;
 }
 
+namespace {
+
+// The handler's code goes with the library: once it is unloaded, every
+// access fault in the process, including those other code expects and
+// handles, would call into memory that is no longer there. Registered with
+// the handler, this runs when the library detaches (unloaded or at the
+// process's end).
+void RemoveGuardHandler() {
+    if (handler != nullptr)
+        RemoveVectoredExceptionHandler(handler);
+    handler = nullptr;
+}
+
+}  // namespace
+
 void SetStrictAllocation(bool on) {
-    if (on && !handler_installed) {
-        AddVectoredExceptionHandler(1, GuardHandler);
-        handler_installed = true;
+    if (on && handler == nullptr) {
+        handler = AddVectoredExceptionHandler(1, GuardHandler);
+        atexit(RemoveGuardHandler);
     }
     strict = on;
 }
