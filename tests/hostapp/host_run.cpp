@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace {
 
 constexpr DWORD kRunLimitMs = 60000;
@@ -16,18 +13,6 @@ HANDLE Inheritable(const std::string& path, bool write) {
     return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::string Quote(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
-        return argument;
-    std::string quoted = "\"";
-    for (char c : argument) {
-        if (c == '"')
-            quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
 }
 
 }  // namespace
@@ -106,18 +91,6 @@ std::string ScratchFolder() {
     return folder;
 }
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -132,9 +105,9 @@ HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::str
     HANDLE out = Inheritable(out_path, true);
     HANDLE err = Inheritable(err_path, true);
 
-    std::string command = Quote(BuildFolder() + "veldan_host.exe");
+    std::string command = test_host::QuotedArgument(BuildFolder() + "veldan_host.exe");
     for (const std::string& argument : arguments)
-        command += " " + Quote(argument);
+        command += " " + test_host::QuotedArgument(argument);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

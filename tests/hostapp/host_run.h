@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+
 struct HostRun {
     unsigned long exit_code = 0;
     std::string out, err;
@@ -19,8 +21,8 @@ std::string BuildFolder();
 // when the test ends.
 std::string ScratchFolder();
 
-std::string ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::string& bytes);
+using test_host::ReadBytes;
+using test_host::WriteBytes;
 bool Exists(const std::string& path);
 
 // Fails the test unless every piece occurs in text, in this order.

@@ -6,10 +6,8 @@
 #include <sstream>
 
 namespace test_host {
-namespace {
 
-// Quotes one argument for the system's command-line splitting, where it needs it.
-std::string Quoted(const std::string& argument) {
+std::string QuotedArgument(const std::string& argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
         return argument;
     std::string quoted = "\"";
@@ -21,6 +19,8 @@ std::string Quoted(const std::string& argument) {
     return quoted + "\"";
 }
 
+namespace {
+
 struct RunningChild {
     PROCESS_INFORMATION process{};
     std::string output_path;
@@ -30,9 +30,9 @@ struct RunningChild {
 bool Launch(const std::vector<std::string>& arguments, size_t index, RunningChild& child) {
     char program[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, program, sizeof program);
-    std::string command = Quoted(program);
+    std::string command = QuotedArgument(program);
     for (const std::string& argument : arguments)
-        command += " " + Quoted(argument);
+        command += " " + QuotedArgument(argument);
 
     char directory[MAX_PATH] = {};
     GetTempPathA(sizeof directory, directory);

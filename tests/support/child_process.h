@@ -17,6 +17,9 @@ struct ChildResult {
 // The exit code of a child that could not be started.
 inline constexpr uint32_t kChildNotStarted = 0xFFFFFFFF;
 
+// One argument quoted for the system's command-line splitting, where it needs it.
+std::string QuotedArgument(const std::string& argument);
+
 // Runs this program once per argument list, a few at a time, and waits for all.
 std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>& argument_lists);
 ChildResult RunChildProcess(const std::vector<std::string>& arguments);
