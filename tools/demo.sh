@@ -12,9 +12,7 @@ case $build in
     /*) ;;
     *) build=$root/$build ;;
 esac
-export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+BUILD=$build source "$root/tools/wine-env.sh"
 
 for file in veldan_host.exe VELDAN.dll Quendrix.dll; do
     if [ ! -f "$build/$file" ]; then
