@@ -48,6 +48,9 @@ void ReleaseAllHandedOut() {
     for (auto& [array, lines] : s.line_arrays)
         ReleaseLineArray(lines);
     s.line_arrays.clear();
+    for (void* aux : s.line_aux)
+        Release(aux);
+    s.line_aux.clear();
     for (void* block : s.heap_blocks)
         Release(block);
     s.heap_blocks.clear();
@@ -149,6 +152,33 @@ bool Enter(int32_t ordinal) {
     return fail;
 }
 
+int32_t OpenResult(int32_t own, int32_t count) {
+    switch (S().variation.open_results) {
+        case kVsResultZero:
+            return 0;
+        case kVsResultOne:
+            return 1;
+        case kVsResultCount:
+            return count;
+        case kVsResultGarbage:
+            return static_cast<int32_t>(0xDEADBEEFu);
+    }
+    return own;
+}
+
+uint32_t ShortResult(int16_t value) {
+    const uint32_t low = static_cast<uint16_t>(value);
+    return S().variation.wide_short ? (0xBEEF0000u | low) : low;
+}
+
+int32_t RaiseNestedEvent(int32_t table, uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
+                         uint32_t a6, uint32_t a8) {
+    HostTable* object = TableObject(table);
+    ++S().nested_events[TableSlot(table)];
+    const PluginTimeScope plugin_time;
+    return object->hook(event, key, a3, a4, 0, a6, 0, a8, 0, 0, 0);
+}
+
 }  // namespace veldan
 
 using namespace veldan;
@@ -176,6 +206,9 @@ VS_API void VsReset(void) {
     s.translator_calls = 0;
     s.heap_errors = 0;
     s.last_error.clear();
+    s.variation = VsVariation{};
+    s.nested_events[0] = s.nested_events[1] = 0;
+    s.outside_row_texts = 0;
     ResetProfile();
     ResetHostTime();
 
@@ -465,7 +498,7 @@ VS_API int VsOutstanding(int resource) {
         case kVsScans:
             return static_cast<int>(s.scans.size());
         case kVsLineArrays:
-            return static_cast<int>(s.line_arrays.size());
+            return static_cast<int>(s.line_arrays.size() + s.line_aux.size());
         case kVsHeapBlocks:
             return static_cast<int>(s.heap_blocks.size());
     }
@@ -495,3 +528,18 @@ struct Startup {
     Startup() { VsReset(); }
 } startup;
 }  // namespace
+
+// ---------------------------------------------------------------- host variations
+
+VS_API void VsSetVariation(const VsVariation* variation) {
+    S().variation = variation ? *variation : VsVariation{};
+}
+
+VS_API int VsNestedEvents(int32_t table) {
+    const int slot = TableSlot(table);
+    return slot < 0 ? 0 : S().nested_events[slot];
+}
+
+VS_API int VsOutsideRowTexts(void) {
+    return S().outside_row_texts;
+}

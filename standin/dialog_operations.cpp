@@ -8,6 +8,7 @@
 // selection alone; HostAddMenuCommand 0, nothing registered. HostMessage,
 // HostShowText, HostNotice and HostRemoveMenuCommand have no failure value: an
 // injected fault only counts the call.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -65,10 +66,26 @@ bool HandlerAnswer(VsDialogCall& call, Answer& answer, int32_t selection) {
     return true;
 }
 
+constexpr int32_t kRowsOnScreen = 9;
+
 // The row callback is the plug-in's code: its time is not the host's.
 int32_t AskRow(ListRowCallback row_text, uint32_t row) {
     const PluginTimeScope plugin_time;
     return row_text(row, 0);
+}
+
+// A row's text as the callback gives it; row is sent as 16 bits.
+std::string RowText(ListRowCallback row_text, int32_t row) {
+    const auto text = reinterpret_cast<const char*>(
+        static_cast<uintptr_t>(static_cast<uint32_t>(AskRow(row_text, row & 0xFFFF))));
+    return Text(text);
+}
+
+// The row the scripted user will choose, without taking the answer yet.
+int32_t NextSelection(int32_t ordinal) {
+    const auto& answers = S().answers;
+    auto found = answers.find(ordinal);
+    return found == answers.end() || found->second.empty() ? 0 : found->second.front().selection;
 }
 
 std::string Format(const char* format, va_list args) {
@@ -104,11 +121,14 @@ extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* tex
     const bool answered =
         HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostMessage, answer);
     call.result = answered ? answer.answer : 0;
-    return call.result;
+    return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
 }
 
-extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* format, int32_t flags,
-                                           ...) {
+extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
+                                               int32_t flags, ...)
+    VELDAN_SHORT_RESULT("_HostQuestion");
+extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
+                                               int32_t flags, ...) {
     const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostQuestion);
     DialogRecord record;
@@ -127,7 +147,7 @@ extern "C" int16_t HOST_CDECL HostQuestion(const char* caption, const char* form
     else if (!HandlerAnswer(call, answer, 0))
         NextAnswer(kOrdinal_HostQuestion, answer);
     call.result = static_cast<int16_t>(answer.answer);
-    return static_cast<int16_t>(call.result);
+    return ShortResult(static_cast<int16_t>(call.result));
 }
 
 extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
@@ -141,15 +161,23 @@ extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
     const bool answered =
         HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostShowText, answer);
     call.result = answered ? answer.answer : 0;
-    return call.result;
+    return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
 }
 
 // Runs a list dialog as the host does: asks the row callback for the number of
-// rows (row -1) and then for every row's text, before the user answers. The
-// row travels as a 16-bit value in the low half of its slot, the upper half
-// zero, so a callback that reads the whole slot sees 65535, not -1.
-extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dialog, int16_t* row,
-                                             int32_t /*zero*/, ListRowCallback row_text) {
+// rows (row -1) and then for every row's text, before the user answers; or,
+// under the shown-only variation, for the rows on screen only, out of order,
+// twice, and for rows outside the list. The row travels as a 16-bit value in
+// the low half of its slot, the upper half zero, so a callback that reads the
+// whole slot sees 65535, not -1. The log holds each row's latest text, empty
+// for rows never asked.
+extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t dialog,
+                                                 int16_t* row, int32_t zero,
+                                                 ListRowCallback row_text)
+    VELDAN_SHORT_RESULT("_HostListDialog");
+extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t dialog,
+                                                 int16_t* row, int32_t /*zero*/,
+                                                 ListRowCallback row_text) {
     const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostListDialog);
     DialogRecord record;
@@ -166,10 +194,27 @@ extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dia
     if (!fail && row_text) {
         const int32_t rows = AskRow(row_text, 0xFFFF);
         record.call.rows = rows;
-        for (int32_t i = 0; i < rows && i < kRowLimit; ++i) {
-            const auto text = reinterpret_cast<const char*>(
-                static_cast<uintptr_t>(static_cast<uint32_t>(AskRow(row_text, i))));
-            record.rows.push_back(Text(text));
+        const int32_t listed = std::clamp(rows, 0, kRowLimit);
+        record.rows.resize(static_cast<size_t>(listed));
+        auto ask = [&](int32_t i) {
+            const std::string text = RowText(row_text, i);
+            if (i >= 0 && i < listed)
+                record.rows[static_cast<size_t>(i)] = text;
+            else if (!text.empty())
+                ++S().outside_row_texts;
+        };
+        if (S().variation.list_rows == kVsRowsShownOnly) {
+            const int32_t chosen = NextSelection(kOrdinal_HostListDialog);
+            const int32_t last = std::clamp(chosen, 0, std::max(listed - 1, 0));
+            const int32_t first = std::max(last - kRowsOnScreen + 1, 0);
+            for (int pass = 0; pass < 2; ++pass)
+                for (int32_t i = last; i >= first && i < listed; --i)
+                    ask(i);
+            ask(listed);
+            ask(0x7FFF);
+        } else {
+            for (int32_t i = 0; i < listed; ++i)
+                ask(i);
         }
     }
     VsDialogCall& call = Log(std::move(record));
@@ -183,7 +228,7 @@ extern "C" int16_t HOST_CDECL HostListDialog(const void* definition, int32_t dia
             *row = static_cast<int16_t>(answer.selection);
     }
     call.result = static_cast<int16_t>(answer.answer);
-    return static_cast<int16_t>(call.result);
+    return ShortResult(static_cast<int16_t>(call.result));
 }
 
 extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
@@ -200,7 +245,7 @@ extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t 
     if ((HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostNotice, answer)) && flag)
         *flag = static_cast<int16_t>(answer.answer);
     call.result = 1;
-    return call.result;
+    return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
 }
 
 extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandHandler handler) {
@@ -215,7 +260,8 @@ extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandH
 extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {
     const HostTimeScope host_time;
     Enter(kOrdinal_HostRemoveMenuCommand);
-    return S().menu.erase(command) ? 1 : 0;
+    const auto removed = static_cast<int32_t>(S().menu.erase(command));
+    return OpenResult(removed, removed);
 }
 
 VS_API void VsSetDialogHandler(VsDialogHandler handler) {

@@ -149,7 +149,10 @@ extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t
             ++n;
     memmove(dest, src ? src : "", n);
     dest[n] = 0;
-    return dest;
+    if (S().variation.copy_zero_fill && n < limit)
+        memset(dest + n, 0, limit - n);
+    return reinterpret_cast<char*>(static_cast<uintptr_t>(static_cast<uint32_t>(OpenResult(
+        static_cast<int32_t>(reinterpret_cast<uintptr_t>(dest)), static_cast<int32_t>(n)))));
 }
 
 // The host keeps a date as a 32-bit yyyymmdd number at the front of the date
@@ -159,21 +162,21 @@ extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
     const HostTimeScope host_time;
     Enter(kOrdinal_HostFormatDate);
     if (!dest)
-        return 0;
+        return OpenResult(0, 0);
     dest[0] = 0;
     if (!date)
-        return 0;
+        return OpenResult(0, 0);
     int32_t value;
     memcpy(&value, date, sizeof value);
     if (value <= 0)
-        return 0;
+        return OpenResult(0, 0);
     const int year = value / 10000, month = value / 100 % 100, day = value % 100;
     if (year > 9999)
-        return 0;
+        return OpenResult(0, 0);
     char text[16];
     snprintf(text, sizeof text, "%02d.%02d.%04d", day, month, year);
     memcpy(dest, text, strlen(text) + 1);
-    return static_cast<int32_t>(strlen(dest));
+    return OpenResult(static_cast<int32_t>(strlen(dest)), static_cast<int32_t>(strlen(dest)));
 }
 
 extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int32_t from,
@@ -181,14 +184,14 @@ extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int
     const HostTimeScope host_time;
     Enter(kOrdinal_HostConvertText);
     if (!dest || !src)
-        return 0;
+        return OpenResult(0, 0);
     const size_t length = strlen(src);
     memmove(dest, src, length + 1);
     if (from == kTextHost && to == kTextSystem) {
         for (size_t i = 0; i < length; ++i)
             dest[i] = static_cast<char>(MazoviaToWindows1250(static_cast<uint8_t>(dest[i])));
     }
-    return 1;
+    return OpenResult(1, static_cast<int32_t>(length));
 }
 
 // The host heap moves a block it grows or shrinks, so a caller that keeps
@@ -238,11 +241,10 @@ extern "C" void HOST_CDECL HostFree(void* block) {
 // Settings live in an INI-style file: [section] lines and key=value lines.
 // Operation 1 reads the value with the format as a scanf format into the
 // arguments; operation 2 writes the arguments printed with the format.
-extern "C" int16_t HOST_CDECL HostProfileValue(int16_t operation, const char* section,
-                                               const char* key, const char* format, va_list args) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostProfileValue))
-        return kProfileFailed;
+namespace {
+
+int16_t ProfileValue(int16_t operation, const char* section, const char* key, const char* format,
+                     va_list args) {
     if (!section || !key || !format)
         return kProfileFailed;
     const std::string path = ProfilePath();
@@ -274,6 +276,21 @@ extern "C" int16_t HOST_CDECL HostProfileValue(int16_t operation, const char* se
         lines.push_back(entry);
     }
     return WriteLinesAtomically(path, lines) ? 0 : kProfileFailed;
+}
+
+}  // namespace
+
+extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char* section,
+                                                   const char* key, const char* format,
+                                                   va_list args)
+    VELDAN_SHORT_RESULT("_HostProfileValue");
+extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char* section,
+                                                   const char* key, const char* format,
+                                                   va_list args) {
+    const HostTimeScope host_time;
+    if (Enter(kOrdinal_HostProfileValue))
+        return ShortResult(kProfileFailed);
+    return ShortResult(ProfileValue(operation, section, key, format, args));
 }
 
 extern "C" int32_t HOST_STDCALL HostInterfaceVersion(void) {

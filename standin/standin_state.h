@@ -111,7 +111,8 @@ struct State {
     std::map<uint32_t, Scan> scans;  // by the serial written into the scan state
     uint32_t next_scan = 1;
     std::map<DocumentItem**, LineArray> line_arrays;  // handed out by HostLoadLines
-    std::set<void*> heap_blocks;                      // handed out by HostRealloc
+    std::set<void*> line_aux;     // second values of failed loads, until HostFreeLines
+    std::set<void*> heap_blocks;  // handed out by HostRealloc
     int heap_errors = 0;
 
     std::map<int32_t, MenuCommandHandler> menu;
@@ -136,6 +137,10 @@ struct State {
 
     std::string profile_path;  // empty: veldan.ini beside the library
     std::string last_error;
+
+    VsVariation variation{};
+    int nested_events[2] = {0, 0};
+    int outside_row_texts = 0;
 };
 
 State& S();
@@ -191,5 +196,20 @@ struct PluginTimeScope {
 };
 
 void ResetProfile();
+
+// ------------------------------------------------------------------ variations
+// The result an operation with an open result returns: its own value, or what
+// VsSetVariation chose. count is what the operation has at hand to count.
+int32_t OpenResult(int32_t own, int32_t count);
+// A 16-bit result in the whole register it travels in: the upper half zero,
+// or garbage under the wide_short variation. The operations with 16-bit
+// results are defined returning uint32_t under their exported symbol (see
+// VELDAN_SHORT_RESULT), so that the upper half is ours to set.
+uint32_t ShortResult(int16_t value);
+#define VELDAN_SHORT_RESULT(symbol) __asm__(symbol)
+// Raises an event through a table's hook slot from inside an operation,
+// counting it as nested; the plug-in's time in it is not the host's.
+int32_t RaiseNestedEvent(int32_t table, uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
+                         uint32_t a6, uint32_t a8);
 
 }  // namespace veldan

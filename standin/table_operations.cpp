@@ -5,11 +5,18 @@
 //   HostOpenTable null; HostFindRange 0 with the count 0; HostReadAt and
 //   HostWriteAt 0, nothing copied; HostBeginUpdate 0, the handle untouched;
 //   HostScanOpen 0 (the scan state is still safe to close); HostScanNext 0, as
-//   at the end; HostLoadLines 0 with no array and the count 0; HostSaveLines,
-//   HostUpdateLine, HostUpdateLines and HostUpdateTotals 0 with nothing stored
-//   or recomputed.
+//   at the end; HostLoadLines 0 with no array and the count 0, though with its
+//   second value handed out, which HostFreeLines alone gives back;
+//   HostUpdateLine, HostUpdateLines and HostUpdateTotals 0 with nothing
+//   recomputed.
+// HostSaveLines has no way to report a failure: an injected fault makes it
+// return 0 with its work done, as a host whose save returns what it kept does
+// for an order delivered in full.
 // HostSetTableMode, HostMakeKey, HostFreeRange, HostEndUpdate, HostScanClose and
 // HostFreeLines have no failure value: an injected fault only counts the call.
+//
+// Results that the interface leaves open go through OpenResult, and 16-bit
+// results through ShortResult, so that VsSetVariation can change them.
 #include <cstring>
 
 #include "standin/standin_state.h"
@@ -176,10 +183,10 @@ extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t mode)
     for (int32_t number : {kHeaderTable, kLineTable}) {
         if (table && table == TableObject(number)) {
             S().table_mode[TableSlot(number)] = mode;
-            return 1;
+            return OpenResult(1, 1);
         }
     }
-    return 0;
+    return OpenResult(0, 0);
 }
 
 extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyBuffer* key_buffer,
@@ -187,11 +194,11 @@ extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyB
     const HostTimeScope host_time;
     Enter(kOrdinal_HostMakeKey);
     if (!key_buffer)
-        return 0;
+        return OpenResult(0, 0);
     memset(key_buffer->bytes, 0, sizeof key_buffer->bytes);
     const int32_t number = KeyTable(key);
     if (!number || !table || *table != TableObject(number))
-        return 0;
+        return OpenResult(0, 0);
     EncodedKey encoded{};
     memcpy(encoded.magic, kKeyMagic, sizeof kKeyMagic);
     encoded.key = key;
@@ -204,7 +211,7 @@ extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyB
     if (key == kKeyEditedLines)
         encoded.value = S().edited_document;
     memcpy(key_buffer->bytes, &encoded, sizeof encoded);
-    return 1;
+    return OpenResult(1, static_cast<int32_t>(sizeof encoded));
 }
 
 extern "C" RangeHandle HOST_STDCALL HostFindRange(int32_t key, KeyBuffer* key_buffer,
@@ -227,14 +234,15 @@ extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
     const HostTimeScope host_time;
     Enter(kOrdinal_HostFreeRange);
     if (!range)
-        return 0;
+        return OpenResult(0, 0);
     Range* live = LiveRange(*range);
     *range = nullptr;
     if (!live)
-        return 0;
+        return OpenResult(0, 0);
+    const auto records = static_cast<int32_t>(live->positions.size());
     S().ranges.erase(live);
     delete live;
-    return 1;
+    return OpenResult(1, records);
 }
 
 extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, HostTable* table,
@@ -266,6 +274,8 @@ extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, 
         within->undo.push_back(std::move(undo));
     }
     memmove(record, buffer ? buffer : table->record, size);
+    if (live->table == kHeaderTable && S().variation.nested_events)
+        RaiseNestedEvent(kHeaderTable, kEventHeaderStored, kVsKeyCustomerHeaders, 0, 0, 0, 0);
     return 1;
 }
 
@@ -291,13 +301,16 @@ extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* upd
     const HostTimeScope host_time;
     Enter(kOrdinal_HostEndUpdate);
     State& s = S();
+    int32_t undone = 0;
     if (update) {
         if (Update* live = LiveUpdate(*update)) {
             if (!success) {
                 for (auto it = live->undo.rbegin(); it != live->undo.rend(); ++it) {
                     Range where{it->table, 0, it->document, {it->position}};
-                    if (uint8_t* record = StoredRecord(where, 0))
+                    if (uint8_t* record = StoredRecord(where, 0)) {
                         memcpy(record, it->before.data(), it->before.size());
+                        ++undone;
+                    }
                 }
             }
             s.updates.erase(live);
@@ -312,16 +325,20 @@ extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* upd
         }
         *range = nullptr;
     }
-    return 1;
+    return OpenResult(1, undone);
 }
 
-extern "C" int16_t HOST_STDCALL HostScanOpen(ScanState* scan, HostTable* table, int32_t key,
-                                             KeyBuffer* key_buffer, int32_t /*zero1*/,
-                                             int32_t /*zero2*/) {
+extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* table, int32_t key,
+                                                 KeyBuffer* key_buffer, int32_t /*zero1*/,
+                                                 int32_t /*zero2*/)
+    VELDAN_SHORT_RESULT("_HostScanOpen@24");
+extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* table, int32_t key,
+                                                 KeyBuffer* key_buffer, int32_t /*zero1*/,
+                                                 int32_t /*zero2*/) {
     const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostScanOpen);
     if (!scan)
-        return 0;
+        return ShortResult(0);
     EncodedScan encoded{};
     memcpy(encoded.magic, kScanMagic, sizeof kScanMagic);
     memset(scan->bytes, 0, sizeof scan->bytes);
@@ -332,61 +349,73 @@ extern "C" int16_t HOST_STDCALL HostScanOpen(ScanState* scan, HostTable* table, 
         s.scans[encoded.serial] = Scan{std::move(range), 0, table};
     }
     memcpy(scan->bytes, &encoded, sizeof encoded);
-    return encoded.serial ? 1 : 0;
+    return ShortResult(encoded.serial ? 1 : 0);
 }
 
-extern "C" int16_t HOST_STDCALL HostScanNext(ScanState* scan) {
+extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan)
+    VELDAN_SHORT_RESULT("_HostScanNext@4");
+extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan) {
     const HostTimeScope host_time;
     if (Enter(kOrdinal_HostScanNext) || !scan)
-        return 0;
+        return ShortResult(0);
     EncodedScan encoded;
     memcpy(&encoded, scan->bytes, sizeof encoded);
     auto found = S().scans.find(encoded.serial);
     if (memcmp(encoded.magic, kScanMagic, sizeof kScanMagic) != 0 || found == S().scans.end())
-        return 0;
+        return ShortResult(0);
     Scan& open = found->second;
     while (open.next < open.range.positions.size()) {
         const uint8_t* record = StoredRecord(open.range, static_cast<int32_t>(open.next++));
         if (record) {
             memcpy(open.table->record, record, RecordBytes(open.range.table));
-            return 1;
+            return ShortResult(1);
         }
     }
-    return 0;
+    return ShortResult(0);
 }
 
 extern "C" int32_t HOST_STDCALL HostScanClose(ScanState* scan) {
     const HostTimeScope host_time;
     Enter(kOrdinal_HostScanClose);
     if (!scan)
-        return 0;
+        return OpenResult(0, 0);
     EncodedScan encoded;
     memcpy(&encoded, scan->bytes, sizeof encoded);
     if (memcmp(encoded.magic, kScanMagic, sizeof kScanMagic) != 0)
-        return 0;
+        return OpenResult(0, 0);
     const bool closed = S().scans.erase(encoded.serial) != 0;
     encoded.serial = 0;
     memcpy(scan->bytes, &encoded, sizeof encoded);
-    return closed ? 1 : 0;
+    return OpenResult(closed ? 1 : 0, closed ? 1 : 0);
 }
 
 // Hands out copies of the range's lines, each record a block of its own, so
 // that a write past one line cannot reach the next one unnoticed in strict
 // mode. The count comes from the range; the caller's count is only a hint.
+// The second value is the array again: the host's handle on what it handed out.
 extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux, int32_t* count_out,
                                               int32_t /*count*/, HostTable* table,
                                               RangeHandle range) {
     const HostTimeScope host_time;
     const bool fail = Enter(kOrdinal_HostLoadLines);
     if (!lines || !count_out)
-        return 0;
+        return OpenResult(0, 0);
     *lines = nullptr;
     *count_out = 0;
     if (aux)
         *aux = nullptr;
     Range* live = LiveRange(range);
-    if (fail || !live || live->table != kLineTable || table != TableObject(kLineTable))
-        return 0;
+    if (fail) {
+        // A load that fails half-way: no lines, but the second value already
+        // handed out, and only HostFreeLines gives it back.
+        if (aux) {
+            *aux = Allocate(sizeof(void*), "second value of a failed line load");
+            S().line_aux.insert(*aux);
+        }
+        return OpenResult(0, 0);
+    }
+    if (!live || live->table != kLineTable || table != TableObject(kLineTable))
+        return OpenResult(0, 0);
 
     LineArray handed_out;
     std::vector<const uint8_t*> records;
@@ -406,7 +435,7 @@ extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux,
         *aux = handed_out.array;
     *count_out = static_cast<int32_t>(records.size());
     S().line_arrays[handed_out.array] = std::move(handed_out);
-    return 1;
+    return OpenResult(1, *count_out);
 }
 
 extern "C" int32_t HOST_STDCALL HostFreeLines(DocumentItem*** lines, void** aux, int32_t* count_out,
@@ -414,54 +443,59 @@ extern "C" int32_t HOST_STDCALL HostFreeLines(DocumentItem*** lines, void** aux,
                                               RangeHandle /*range*/) {
     const HostTimeScope host_time;
     Enter(kOrdinal_HostFreeLines);
-    if (aux)
+    State& s = S();
+    if (aux) {
+        if (s.line_aux.erase(*aux))
+            Release(*aux);
         *aux = nullptr;
+    }
     if (count_out)
         *count_out = 0;
     if (!lines || !*lines)
-        return 0;
-    State& s = S();
+        return OpenResult(0, 0);
     auto found = s.line_arrays.find(*lines);
     *lines = nullptr;
     if (found == s.line_arrays.end()) {
         ++s.heap_errors;  // given back twice, or never handed out
-        return 0;
+        return OpenResult(0, 0);
     }
+    const auto freed = static_cast<int32_t>(found->second.records.size());
     ReleaseLineArray(found->second);
     s.line_arrays.erase(found);
-    return 1;
+    return OpenResult(1, freed);
 }
 
 // Stores an array as a document's lines: under 802 the document of the range,
 // under 806 the document being edited. Cleared lines (all zero) are dropped,
-// and the array and its count are compacted in place to what was stored.
+// and the array and its count are compacted in place to what was stored;
+// under the keep-cleared variation every line is stored as it is.
 extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, DocumentItem** lines,
                                               int32_t* count, RangeHandle range, int32_t /*flags*/,
                                               int32_t, int32_t, int32_t, int32_t, int32_t,
                                               int32_t) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostSaveLines))
-        return 0;
+    const bool fail = Enter(kOrdinal_HostSaveLines);
     State& s = S();
     if (table != TableObject(kLineTable) || !count || *count < 0 || (*count > 0 && !lines))
-        return 0;
+        return OpenResult(0, 0);
     int32_t document = 0;
     if (key == kKeyDocumentLines) {
         Range* live = LiveRange(range);
         if (!live || live->table != kLineTable)
-            return 0;
+            return OpenResult(0, 0);
         document = live->document;
     } else if (key == kKeyEditedLines) {
         document = s.edited_document;
     } else {
-        return 0;
+        return OpenResult(0, 0);
     }
+    const bool keep_cleared = s.variation.save_lines == kVsSaveKeepCleared;
     std::vector<DocumentItem> stored;
     int32_t kept = 0;
     const int32_t total = *count;
     for (int32_t i = 0; i < total; ++i) {
         DocumentItem* line = lines[i];
-        if (!line || AllZero(line, sizeof(DocumentItem)))
+        if (!line || (!keep_cleared && AllZero(line, sizeof(DocumentItem))))
             continue;
         stored.push_back(*line);
         lines[kept++] = line;
@@ -470,16 +504,22 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
         lines[i] = nullptr;
     *count = kept;
     s.store.lines[document] = std::move(stored);
-    return 1;
+    if (key == kKeyEditedLines && s.variation.nested_events)
+        RaiseNestedEvent(kLineTable, kEventLines, kKeyEditedLines,
+                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(count)),
+                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(lines)),
+                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table)),
+                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(range)));
+    return fail ? 0 : OpenResult(1, kept);
 }
 
 extern "C" int32_t HOST_STDCALL HostUpdateLine(int32_t /*zero*/, DocumentItem* line,
                                                DocumentHeader* /*header*/, int32_t /*one*/) {
     const HostTimeScope host_time;
     if (Enter(kOrdinal_HostUpdateLine) || !line)
-        return 0;
+        return OpenResult(0, 0);
     RecomputeLine(line);
-    return 1;
+    return OpenResult(1, 1);
 }
 
 extern "C" int32_t HOST_STDCALL HostUpdateLines(DocumentItem** lines, int32_t count,
@@ -487,8 +527,8 @@ extern "C" int32_t HOST_STDCALL HostUpdateLines(DocumentItem** lines, int32_t co
                                                 int32_t /*zero2*/) {
     const HostTimeScope host_time;
     if (Enter(kOrdinal_HostUpdateLines))
-        return 0;
-    return RecomputeTotals(header, lines, count) ? 1 : 0;
+        return OpenResult(0, 0);
+    return RecomputeTotals(header, lines, count) ? OpenResult(1, count) : OpenResult(0, 0);
 }
 
 extern "C" int32_t HOST_STDCALL HostUpdateTotals(DocumentHeader* header,
@@ -496,10 +536,10 @@ extern "C" int32_t HOST_STDCALL HostUpdateTotals(DocumentHeader* header,
                                                  int32_t count) {
     const HostTimeScope host_time;
     if (Enter(kOrdinal_HostUpdateTotals))
-        return 0;
+        return OpenResult(0, 0);
     if (!RecomputeTotals(header, lines, count))
-        return 0;
+        return OpenResult(0, 0);
     if (header_again && header_again != header && header)
         header_again->gross_value = header->gross_value;
-    return 1;
+    return OpenResult(1, count);
 }

@@ -161,6 +161,62 @@ VS_API int VsTranslatorCalls(void);
 // given back before. Each is also reported on stderr.
 VS_API int VsHeapErrors(void);
 
+// ---------------------------------------------------------------- host variations
+// Where the host interface leaves a result or a side effect open, the stand-in
+// makes one choice by default; a variation makes another that the interface
+// equally allows, so that tests can show the plug-in's outcome does not hang
+// on the stand-in's choice. VsReset goes back to the defaults (all zero).
+
+// The result of an operation whose result the interface does not define or
+// the plug-in must not consult: HostSetTableMode, HostMakeKey, HostFreeRange,
+// HostEndUpdate, HostScanClose, HostLoadLines, HostFreeLines, HostSaveLines,
+// HostUpdateLine, HostUpdateLines, HostUpdateTotals, HostMessage,
+// HostShowText, HostNotice, HostRemoveMenuCommand, HostFormatDate,
+// HostConvertText and HostCopyText (whose result is a pointer).
+enum VsOpenResult {
+    kVsResultOwn,      // the stand-in's own value
+    kVsResultZero,     // 0
+    kVsResultOne,      // 1
+    kVsResultCount,    // a count the operation has at hand: lines kept, characters written
+    kVsResultGarbage,  // 0xDEADBEEF
+};
+
+// What HostSaveLines does with the cleared lines (all zero) of the array.
+enum VsSaveLines {
+    kVsSaveDropCleared,  // drops them from the store, compacts the array and lowers the count
+    kVsSaveKeepCleared,  // stores every line as it is; array and count unchanged
+};
+
+// How HostListDialog asks the row callback for its rows. Either way it asks
+// for the row count (row -1) first.
+enum VsListRows {
+    kVsRowsAllInOrder,  // every row once, 0 to count - 1, before the user answers
+    // Only the nine rows on screen, those ending at the row the user will
+    // choose, last to first and each twice, then a row past the end of the
+    // list and one far outside it.
+    kVsRowsShownOnly,
+};
+
+struct VsVariation {
+    int open_results;    // VsOpenResult
+    int wide_short;      // nonzero: 16-bit results (HostScanOpen, HostScanNext, HostQuestion,
+                         // HostListDialog, HostProfileValue) with garbage in the upper half
+    int save_lines;      // VsSaveLines
+    int copy_zero_fill;  // nonzero: HostCopyText zero-fills the rest of its n characters
+    int list_rows;       // VsListRows
+    int nested_events;   // nonzero: HostWriteAt of a header raises event 17152 on table 44
+                         // (key 800), and HostSaveLines under key 806 raises event 239 with
+                         // key 806 and the lines it stored, each after its work is done
+};
+// Null goes back to the defaults.
+VS_API void VsSetVariation(const VsVariation* variation);
+// Events the stand-in raised from inside its own operations (nested_events),
+// included in VsHostHookEvents when they reach the host's own hook.
+VS_API int VsNestedEvents(int32_t table);
+// Row callback answers for rows outside the list that were not empty texts,
+// over all list dialogs since VsReset.
+VS_API int VsOutsideRowTexts(void);
+
 // ---------------------------------------------------------------- host time
 // With timing on, every host operation adds the time it runs to an account of
 // host time; the time the plug-in's row callback takes during a list dialog is

@@ -113,12 +113,11 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     EXPECT_EQ(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
     EXPECT_EQ(array, nullptr);
     EXPECT_EQ(loaded, 0);
+    EXPECT_NE(aux, nullptr) << "a load failing half-way has handed out its second value";
+    EXPECT_EQ(VsOutstanding(kVsLineArrays), 1);
+    HostFreeLines(&array, &aux, &loaded, 0, lines, line_range);
+    EXPECT_EQ(VsOutstanding(kVsLineArrays), 0) << "HostFreeLines gives it back";
     ASSERT_NE(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
-    memset(array[0], 0, sizeof(DocumentItem));
-    VsFailCall(52470, 1);
-    EXPECT_EQ(HostSaveLines(802, lines, array, &loaded, line_range, 0x4100, 0, 1, 0, 0, 0, 0), 0);
-    EXPECT_EQ(loaded, 1) << "nothing dropped";
-    EXPECT_EQ(VsLineCount(101), 1) << "nothing stored";
     *array[0] = test::Line("Maka", 3000, 11, 1, 2.0);
     for (int32_t ordinal : {52332, 52330, 52331})
         VsFailCall(ordinal, 1);
@@ -128,6 +127,12 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     EXPECT_EQ(HostUpdateTotals(&header, &header, array, loaded), 0);
     EXPECT_EQ(test::LineValue(*array[0]), 0.0);
     EXPECT_EQ(header.gross_value, 0.0);
+    memset(array[0], 0, sizeof(DocumentItem));
+    VsFailCall(52470, 1);
+    EXPECT_EQ(HostSaveLines(802, lines, array, &loaded, line_range, 0x4100, 0, 1, 0, 0, 0, 0), 0)
+        << "a save has no failure to report: it returns 0 with its work done";
+    EXPECT_EQ(loaded, 0) << "the cleared line dropped";
+    EXPECT_EQ(VsLineCount(101), 0);
     HostFreeLines(&array, &aux, &loaded, loaded, lines, line_range);
     HostFreeRange(&line_range);
 
