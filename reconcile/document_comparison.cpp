@@ -150,6 +150,11 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     // what tells a failed load from an order that has no lines.
     if (order_lines == nullptr && (line_count > 0 || lines_in_range > 0)) {
         ShowError(kComparisonDiskError);
+        // A load that failed half-way may still have handed out its second
+        // value, which only HostFreeLines gives back.
+        if (lines_aux != nullptr)
+            HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table,
+                          line_range);
         HostFreeRange(&line_range);
         HostFreeRange(&header_range);
         return 0;
@@ -163,13 +168,15 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     }
 
     HostUpdateTotals(header, header, order_lines, line_count);
-    const int32_t stored = HostSaveLines(kKeyDocumentLines, line_table, order_lines, &line_count,
-                                         line_range, kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
+    // The save has no result to go by: a host may return the lines it kept,
+    // which is 0 exactly when the order was delivered in full. It may drop the
+    // cleared lines and lower the count, or keep them; either way the lines
+    // up to the count it left say whether anything is still to deliver.
+    HostSaveLines(kKeyDocumentLines, line_table, order_lines, &line_count, line_range,
+                  kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
     // An order with nothing left to deliver is cleared, so that its identifier
-    // becomes 0 and the order list never offers it again; but only once its
-    // lines are stored as used up: clearing it over lines the host could not
-    // store would lose an order whose goods are still open.
-    if (stored != 0 && !HasArticleLine(order_lines, line_count))
+    // becomes 0 and the order list never offers it again.
+    if (!HasArticleLine(order_lines, line_count))
         ClearRecord(header, header_table);
 
     HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);

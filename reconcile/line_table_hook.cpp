@@ -33,9 +33,7 @@ void SaveLines(const LineEvent& e) {
 // The count is read through the host's pointer at every use: saving the lines
 // may compact the array and lower it.
 int32_t LineCount(const LineEvent& e) {
-    if (e.count == nullptr || e.lines == nullptr)
-        return 0;
-    return *e.count;
+    return e.lines == nullptr ? 0 : *e.count;
 }
 
 // True when the user wants a WZ that was compared before compared again.
@@ -65,41 +63,70 @@ void MarkCompared(DocumentHeader* wz, void* record, const char* order_remarks, c
     SaveLines(e);
 }
 
+// Set while the hook works on a WZ. The host may raise the line event again
+// from inside the operations the hook calls (storing the WZ's lines, say).
+// Such an event is passed on to the replaced hook and otherwise left alone:
+// worked on again, it would store the lines and raise the event once more,
+// without end, and start a second order choice over the one candidate list.
+bool ComparingWz = false;
+
+// Only an event that comes with its lines can be compared: with a count of
+// lines but no array to hold them, the WZ would be marked as compared with
+// nothing deducted.
+bool HasLines(const LineEvent& e) {
+    return e.count != nullptr && (e.lines != nullptr || *e.count <= 0);
+}
+
+// Saves the lines, asks before a repeated comparison, lets the user choose and
+// apply an order, and marks the WZ. False when the tables cannot be opened:
+// the failure has been shown, and the event ends here.
+bool CompareWz(const LineEvent& e) {
+    HostTable* headers = HostOpenTable(kHeaderTable);
+    HostTable* lines = HostOpenTable(kLineTable);
+    if (headers == nullptr || lines == nullptr || headers->record == nullptr) {
+        ShowError(kComparisonDiskError);
+        return false;
+    }
+    HostSetTableMode(headers, kTableMode);
+    HostSetTableMode(lines, kTableMode);
+
+    void* record = headers->record;
+    DocumentHeader wz;
+    memcpy(&wz, record, sizeof wz);
+    char order_remarks[kRemarksLength + 1] = {};
+    SaveLines(e);
+
+    // The marker and the customer are read from the record buffer as the
+    // host left it after storing the lines.
+    const auto* current = static_cast<const DocumentHeader*>(record);
+    if (current->compared_marker == kComparedMarker && !ConfirmCompareAgain(current))
+        return true;
+    const int32_t chosen = ChooseOrder(current->customer, e.lines, LineCount(e), order_remarks);
+    // Whatever the comparison left there, the remarks stay one field long.
+    order_remarks[kRemarksLength] = 0;
+    if (chosen != 0)
+        MarkCompared(&wz, record, order_remarks, e);
+    else
+        memcpy(record, &wz, sizeof wz);
+    ReleaseOrderCandidates();
+    return true;
+}
+
 }  // namespace
 
 extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint32_t a3,
                                               uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7,
                                               uint32_t a8, uint32_t a9, uint32_t a10,
                                               uint32_t a11) {
-    if (event == kEventLines && static_cast<int16_t>(key) == kKeyEdited) {
-        HostTable* headers = HostOpenTable(kHeaderTable);
-        HostTable* lines = HostOpenTable(kLineTable);
-        if (headers == nullptr || lines == nullptr || headers->record == nullptr) {
-            ShowError(kComparisonDiskError);
+    const LineEvent e = {reinterpret_cast<int32_t*>(a3), reinterpret_cast<DocumentItem**>(a4),
+                         reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
+    if (event == kEventLines && static_cast<int16_t>(key) == kKeyEdited && !ComparingWz &&
+        HasLines(e)) {
+        ComparingWz = true;
+        const bool opened = CompareWz(e);
+        ComparingWz = false;
+        if (!opened)
             return 0;
-        }
-        HostSetTableMode(headers, kTableMode);
-        HostSetTableMode(lines, kTableMode);
-
-        void* record = headers->record;
-        DocumentHeader wz;
-        memcpy(&wz, record, sizeof wz);
-        char order_remarks[kRemarksLength + 1] = {};
-        const LineEvent e = {reinterpret_cast<int32_t*>(a3), reinterpret_cast<DocumentItem**>(a4),
-                             reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
-        SaveLines(e);
-
-        if (static_cast<const DocumentHeader*>(record)->compared_marker != kComparedMarker ||
-            ConfirmCompareAgain(static_cast<const DocumentHeader*>(record))) {
-            const int32_t chosen = ChooseOrder(wz.customer, e.lines, LineCount(e), order_remarks);
-            // Whatever the comparison left there, the remarks stay one field long.
-            order_remarks[kRemarksLength] = 0;
-            if (chosen != 0)
-                MarkCompared(&wz, record, order_remarks, e);
-            else
-                memcpy(record, &wz, sizeof wz);
-            ReleaseOrderCandidates();
-        }
     }
     return ChainLineEvent(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
 }

@@ -11,6 +11,9 @@ char PendingRemarks[kPendingRemarksSize] = {};
 
 namespace {
 
+// Set while WritePendingRemarks runs from the header hook.
+bool WritingRemarks = false;
+
 constexpr uint32_t kRemarksLength = kPendingRemarksSize - 1;
 
 // The first qualifying selection entry with remarks gives PendingRemarks.
@@ -95,7 +98,14 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
                                                 uint32_t a8, uint32_t a9, uint32_t a10,
                                                 uint32_t a11) {
     const int32_t result = ChainHeaderEvent(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
-    if (event == kEventHeaderStored && PendingRemarks[0] != 0)
+    // The host may raise the event again for the header that the remarks are
+    // being written into: that header is ours already, and writing it again
+    // would raise the event once more, without end. Any other stored header,
+    // the comparison's among them, gets the remarks.
+    if (event == kEventHeaderStored && PendingRemarks[0] != 0 && !WritingRemarks) {
+        WritingRemarks = true;
         WritePendingRemarks(static_cast<int16_t>(key));
+        WritingRemarks = false;
+    }
     return result;
 }

@@ -15,6 +15,7 @@
 // as a child, which loads the plug-in afresh, plays the road, checks what the
 // plug-in promises after a failure, and reports by its exit code. A strict-mode
 // fault or a crash ends the child with its own code, which the parent reports.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -318,7 +319,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
 
     // The event goes on to the host's hook, unless the plug-in could not open
     // its tables, which it says.
-    const int host_events = VsHostHookEvents(kLineTable);
+    const int host_events = HostEventsRaised(kLineTable);
     if (host_events == 0)
         f.Expect(result == 0 && seen.errors == 1, "the event ended without a message");
     else
@@ -432,7 +433,7 @@ void RemarksRoad(int k, RoadRun& run) {
         dialogs_before, [](const VsDialogCall& call) { return IsMessage(call, kRemarksDiskError); },
         f);
     f.Expect(command_result == 0, "command 350 returned " + std::to_string(command_result));
-    f.Expect(VsHostHookEvents(kHeaderTable) == 1, "the host's hook did not see the stored header");
+    f.Expect(HostEventsRaised(kHeaderTable) == 1, "the host's hook did not see the stored header");
     f.Expect(Bytes(RecordBuffer(), sizeof(DocumentHeader)) == wz_before,
              "table 44's record buffer does not hold the WZ header as the host left it");
     f.Expect(Unreturned().empty(), "not given back: " + Unreturned());
@@ -505,6 +506,88 @@ const std::map<std::string, std::function<void(int, RoadRun&)>>& Roads() {
     return roads;
 }
 
+// ------------------------------------------------------------------ host variations
+// Every behaviour that the host interface leaves open, as the stand-in can
+// vary it. A road run under a variation must end as under the stand-in's own
+// choices; where a variation has to change what is seen, the comparison below
+// says how.
+struct Variation {
+    const char* name;
+    VsVariation settings;
+};
+
+// The stand-in's own choices but for one.
+constexpr VsVariation With(int VsVariation::*field, int value) {
+    VsVariation variation{};
+    variation.*field = value;
+    return variation;
+}
+
+constexpr VsVariation kEveryVariation = {kVsResultGarbage, 1, kVsSaveKeepCleared, 1,
+                                         kVsRowsShownOnly, 1};
+
+const Variation kVariations[] = {
+    {"results-zero", With(&VsVariation::open_results, kVsResultZero)},
+    {"results-one", With(&VsVariation::open_results, kVsResultOne)},
+    {"results-count", With(&VsVariation::open_results, kVsResultCount)},
+    {"results-garbage", With(&VsVariation::open_results, kVsResultGarbage)},
+    {"short-results-garbage-above", With(&VsVariation::wide_short, 1)},
+    {"save-keeps-cleared-lines", With(&VsVariation::save_lines, kVsSaveKeepCleared)},
+    {"copy-text-zero-fills", With(&VsVariation::copy_zero_fill, 1)},
+    {"list-asks-shown-rows-only", With(&VsVariation::list_rows, kVsRowsShownOnly)},
+    {"events-from-inside-operations", With(&VsVariation::nested_events, 1)},
+    {"all-at-once", kEveryVariation},
+};
+
+const Variation* FindVariation(const std::string& name) {
+    if (name == "none") {
+        static const Variation none = {"none", {}};
+        return &none;
+    }
+    for (const Variation& variation : kVariations)
+        if (name == variation.name)
+            return &variation;
+    return nullptr;
+}
+
+std::string Hash(const std::string& bytes) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 1099511628211ull;
+    char text[20];
+    snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// What a road left for the host and the user to see, one fact a line: the
+// stored records as ImageOfStore sees them, table 44's record buffer, every
+// dialog with its exact texts, the events that reached the host's hooks, and
+// what was not given back. Rows of a list dialog are "row" lines.
+void PrintOutcome() {
+    const StoreImage image = ImageOfStore(Documents());
+    for (size_t i = 0; i < image.headers.size(); ++i)
+        printf("OUTCOME header %zu %s\n", i, Hash(image.headers[i]).c_str());
+    for (const auto& [document, lines] : image.lines) {
+        std::string all;
+        for (const std::string& line : lines)
+            all += line;
+        printf("OUTCOME lines %d %s\n", static_cast<int>(document), Hash(all).c_str());
+    }
+    printf("OUTCOME buffer %s\n", Hash(Bytes(RecordBuffer(), sizeof(DocumentHeader))).c_str());
+    for (int i = 0; i < VsDialogCallCount(); ++i) {
+        const VsDialogCall& call = *VsDialogCallAt(i);
+        printf("OUTCOME dialog %s dialog %d result %d\n", Describe(call).c_str(),
+               static_cast<int>(call.dialog), static_cast<int>(call.result));
+        for (int row = 0; row < call.rows && call.row_texts != nullptr; ++row)
+            if (call.row_texts[row][0] != 0)
+                printf("OUTCOME row %d %d %s\n", i, row, Printable(call.row_texts[row]).c_str());
+    }
+    printf("OUTCOME outside rows with text %d\n", VsOutsideRowTexts());
+    for (int32_t table : {kHeaderTable, kLineTable})
+        printf("OUTCOME events %d %d\n", static_cast<int>(table), HostEventsRaised(table));
+    printf("OUTCOME not given back \"%s\"\n", Unreturned().c_str());
+}
+
 // ------------------------------------------------------------------ the parent
 
 struct Outcome {
@@ -562,15 +645,70 @@ void RunEveryFault(const std::string& road) {
     ::testing::Test::RecordProperty("host_calls", calls);
 }
 
+std::vector<std::string> OutcomeLines(const std::string& output) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while ((at = output.find("OUTCOME ", at)) != std::string::npos) {
+        const size_t end = output.find('\n', at);
+        lines.push_back(output.substr(at + 8, end == std::string::npos ? end : end - at - 8));
+        at = end;
+    }
+    return lines;
+}
+
+bool IsRow(const std::string& line) {
+    return line.rfind("row ", 0) == 0;
+}
+
+// Runs the road without faults on the stand-in as it is and under every
+// variation, and compares what each left behind.
+void RunEveryVariation(const std::string& road) {
+    std::vector<std::vector<std::string>> runs = {{road, "0", "none"}};
+    for (const Variation& variation : kVariations)
+        runs.push_back({road, "0", variation.name});
+    const std::vector<ChildResult> results = RunChildren(runs);
+    ASSERT_EQ(results[0].exit_code, 0u) << Explain(results[0].exit_code) << "\n"
+                                        << results[0].output;
+    const std::vector<std::string> expected = OutcomeLines(results[0].output);
+    ASSERT_FALSE(expected.empty()) << results[0].output;
+    for (size_t i = 1; i < results.size(); ++i) {
+        const Variation& variation = kVariations[i - 1];
+        SCOPED_TRACE(variation.name);
+        EXPECT_EQ(results[i].exit_code, 0u) << Explain(results[i].exit_code) << "\n"
+                                            << results[i].output;
+        std::vector<std::string> seen = OutcomeLines(results[i].output);
+        std::vector<std::string> wanted = expected;
+        if (variation.settings.list_rows == kVsRowsShownOnly) {
+            // The one difference allowed: a list that asks only for the rows
+            // it shows has only those texts; each must be the row it is.
+            for (const std::string& line : seen) {
+                if (IsRow(line)) {
+                    EXPECT_NE(std::find(expected.begin(), expected.end(), line), expected.end())
+                        << "a row that differs: " << line;
+                }
+            }
+            std::erase_if(seen, IsRow);
+            std::erase_if(wanted, IsRow);
+        }
+        EXPECT_EQ(seen, wanted) << results[i].output;
+    }
+}
+
 }  // namespace
 
 int RunChild(const std::vector<std::string>& arguments) {
-    if (arguments.size() != 2 || Roads().count(arguments[0]) == 0) {
-        fprintf(stderr, "usage: %s <road> <k>\n", kChildFlag);
+    const bool varied = arguments.size() == 3;
+    if ((arguments.size() != 2 && !varied) || Roads().count(arguments[0]) == 0 ||
+        (varied && FindVariation(arguments[2]) == nullptr)) {
+        fprintf(stderr, "usage: %s <road> <k> [<variation>]\n", kChildFlag);
         return 2;
     }
+    if (varied)
+        UseVariation(FindVariation(arguments[2])->settings);
     RoadRun run;
     Roads().at(arguments[0])(atoi(arguments[1].c_str()), run);
+    if (varied)
+        PrintOutcome();
     return run.findings.Report(run.calls, run.reached);
 }
 
@@ -581,6 +719,7 @@ namespace {
 
 constexpr int32_t kOpReadAt = 52286;
 constexpr int32_t kOpSaveLines = 52470;
+constexpr int32_t kOpLoadLines = 52328;
 
 int ErrorsShown(const std::string& text) {
     int shown = 0;
@@ -615,14 +754,83 @@ TEST(FailedHostCall, ReadOfTheOrderItselfFails) {
     EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
 }
 
-TEST(FailedHostCall, UsedUpOrderWhoseLinesCannotBeStoredKeepsItsHeader) {
-    // The WZ's lines are saved first, then the order's: the second save fails.
+TEST(FailedHostCall, UsedUpOrderIsClearedWhateverTheSaveReturns) {
+    // A host whose save returns the lines it kept returns 0 exactly for an
+    // order delivered in full: the order must be cleared all the same, or it
+    // stays on the list for ever. (The WZ's lines are saved first.)
     RoadRun run;
     ComparisonRoad({0, [] { VsFailCall(kOpSaveLines, 2); }}, kOrderB, true, Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
-    const int position = VsFindHeader(kOrderB);
-    ASSERT_GE(position, 0) << "the order's header was cleared";
-    EXPECT_EQ(StoredLines(kOrderB).size(), 2u);
+    EXPECT_EQ(VsFindHeader(kOrderB), -1) << "the used-up order's header was not cleared";
+    EXPECT_TRUE(StoredLines(kOrderB).empty());
+}
+
+TEST(FailedHostCall, LoadOfTheOrderLinesFailsHalfWay) {
+    // The load hands out its second value and then fails: the comparison
+    // stops with its message and gives that value back.
+    RoadRun run;
+    ComparisonRoad({0, [] { VsFailCall(kOpLoadLines, 1); }}, kOrderA, false, Choice::kConfirm, run);
+    EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
+    EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
+    EXPECT_EQ(Unreturned(), "");
+}
+
+// Two choices the variations above leave to a host, as cases of their own.
+// The host's own line hook as a host may have it: it brings the current
+// header up to date with the customer of the stored lines.
+int32_t HOST_STDCALL CustomerRefreshingHook(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                            uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                            uint32_t) {
+    RecordBuffer()->customer = kCustomer;
+    return 0;
+}
+
+TEST(HostVariation, CustomerIsTakenFromTheHeaderAsTheSaveLeftIt) {
+    // Storing the WZ's lines raises the line event, which the host's hook
+    // handles by bringing the current header up to date: the order list is
+    // that of the customer the header then holds.
+    UseVariation(With(&VsVariation::nested_events, 1));
+    FreshHost();
+    VsTable(kLineTable)->hook = CustomerRefreshingHook;
+    Findings f;
+    Plugin plugin;
+    ASSERT_TRUE(LoadedAndInstalled(f, plugin)) << f.Text();
+    Seed();
+    VsOpenDocument(kWz);
+    RecordBuffer()->customer = kOtherCustomer;  // not the stored header's customer
+    VsQueueAnswer(kOpListDialog, kAnswerEscape, 0);
+    VsRaiseLineEvent(kKeyEditedLines);
+    ASSERT_EQ(VsDialogCallCount(), 1);
+    EXPECT_EQ(VsDialogCallAt(0)->rows, kFillers + 2) << "the orders of the stored WZ's customer";
+}
+
+TEST(HostVariation, HeaderWrittenByTheComparisonTakesPendingRemarks) {
+    // Command 350 has left remarks to write; the host raises event 17152
+    // when the comparison writes the order's header, and again when the
+    // remarks are written into it: the first is a header stored like any
+    // other, the second is passed on only.
+    UseVariation(With(&VsVariation::nested_events, 1));
+    FreshHost();
+    Findings f;
+    Plugin plugin;
+    ASSERT_TRUE(LoadedAndInstalled(f, plugin)) << f.Text();
+    Seed();
+    const DocumentHeader selected = MakeHeader(1, 1, kCustomer, "ZK 3", kPendingRemarks.c_str());
+    VsAddSelection(1, 1, &selected);
+    VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed);
+    VsOpenDocument(kWz);
+    VsQueueAnswer(kOpListDialog, kAnswerYes, kRowOfA);
+
+    VsRaiseLineEvent(kKeyEditedLines);
+
+    const DocumentHeader order = StoredHeader(VsFindHeader(kOrderA));
+    EXPECT_EQ(FieldText(order.remarks, sizeof order.remarks), kPendingRemarks);
+    EXPECT_EQ(FieldText(RecordBuffer()->remarks, sizeof RecordBuffer()->remarks),
+              RemarksOf(kOrderA))
+        << "the WZ takes the order's remarks as they were before the write";
+    EXPECT_EQ(VsNestedEvents(kHeaderTable), 2);
+    EXPECT_EQ(HostEventsRaised(kLineTable), 1);
+    EXPECT_EQ(Unreturned(), "");
 }
 
 }  // namespace
@@ -652,4 +860,28 @@ TEST(FaultInjection, Command350ThenASavedHeader) {
 
 TEST(FaultInjection, Stop) {
     RunEveryFault("stop");
+}
+
+TEST(HostVariation, StartAndInstall) {
+    reliability::RunEveryVariation("start-install");
+}
+
+TEST(HostVariation, ComparisonWithAConfirmedOrder) {
+    reliability::RunEveryVariation("compare");
+}
+
+TEST(HostVariation, RepeatedComparisonThatUsesTheOrderUp) {
+    reliability::RunEveryVariation("compare-again");
+}
+
+TEST(HostVariation, ComparisonCancelledInTheOrderList) {
+    reliability::RunEveryVariation("cancel");
+}
+
+TEST(HostVariation, Command350ThenASavedHeader) {
+    reliability::RunEveryVariation("remarks");
+}
+
+TEST(HostVariation, Stop) {
+    reliability::RunEveryVariation("stop");
 }

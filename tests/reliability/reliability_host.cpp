@@ -19,11 +19,22 @@ struct SettingsFile {
     }
 } settings_file;
 
+VsVariation variation_in_use{};
+
 }  // namespace
+
+void UseVariation(const VsVariation& variation) {
+    variation_in_use = variation;
+}
+
+int HostEventsRaised(int32_t table) {
+    return VsHostHookEvents(table) - VsNestedEvents(table);
+}
 
 std::string FreshHost(bool notice) {
     VsReset();
     VsSetStrict(1);
+    VsSetVariation(&variation_in_use);
     char directory[MAX_PATH] = {};
     GetTempPathA(sizeof directory, directory);
     char path[MAX_PATH] = {};
@@ -46,9 +57,13 @@ StoreImage ImageOfStore(const std::vector<int32_t>& documents) {
     StoreImage image;
     for (int i = 0; i < VsHeaderCount(); ++i)
         image.headers.push_back(Bytes(StoredHeader(i)));
-    for (int32_t document : documents)
+    const std::string cleared(sizeof(DocumentItem), '\0');
+    for (int32_t document : documents) {
+        image.lines[document];  // present, if empty
         for (const DocumentItem& line : StoredLines(document))
-            image.lines[document].push_back(Bytes(line));
+            if (Bytes(line) != cleared)
+                image.lines[document].push_back(Bytes(line));
+    }
     return image;
 }
 

@@ -31,6 +31,13 @@ using test_host::StartEntry;
 // notice is true (no file: the notice is shown). Returns the file's path.
 std::string FreshHost(bool notice = false);
 
+// A host variation that every later FreshHost applies (see VsSetVariation).
+void UseVariation(const VsVariation& variation);
+
+// Events the host's own hook saw of those it raised itself, without the ones
+// a variation raised from inside its own operations.
+int HostEventsRaised(int32_t table);
+
 // Start with a context, then install; true when both returned 0.
 bool StartAndInstall(const Plugin& plugin);
 
@@ -46,7 +53,8 @@ using test_host::StoredLines;
 using test_host::Unreturned;
 
 // Every stored header, in storage order, and the stored lines of the given
-// documents, as bytes.
+// documents, as bytes. Cleared lines (all zero) are left out: a host may drop
+// them when it stores a document's lines, or keep them.
 struct StoreImage {
     std::vector<std::string> headers;
     std::map<int32_t, std::vector<std::string>> lines;
