@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "frame/version.h"
 #include "plugin_host.h"
 
 namespace {
@@ -132,8 +133,11 @@ TEST_F(DllImage, HeaderAndVersionResource) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(QUENDRIX_VERSION_MAJOR << 16 | QUENDRIX_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(QUENDRIX_VERSION_PATCH << 16));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     char* value = nullptr;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\ProductName",
@@ -141,8 +145,12 @@ TEST_F(DllImage, HeaderAndVersionResource) {
     EXPECT_STREQ(value, "Quendrix");
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\FileVersion",
                                reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "1.0.0");
+    EXPECT_STREQ(value, QUENDRIX_VERSION_TEXT);
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\ProductVersion",
+                               reinterpret_cast<void**>(&value), &length));
+    EXPECT_STREQ(value, QUENDRIX_VERSION_TEXT);
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\FileDescription",
                                reinterpret_cast<void**>(&value), &length));
     EXPECT_GT(strlen(value), 0u);
 }
+
