@@ -154,3 +154,20 @@ TEST_F(DllImage, HeaderAndVersionResource) {
     EXPECT_GT(strlen(value), 0u);
 }
 
+// What a second build elsewhere would change: time stamps and the folders it
+// was built in. The file checked is the build output with its debug
+// information, so the debug information is held to the same rule.
+// tools/check-reproducible.sh compares two whole builds.
+TEST_F(DllImage, NoTimeStampNorBuildFolder) {
+    EXPECT_EQ(nt_->FileHeader.TimeDateStamp, 0u);
+    const IMAGE_DATA_DIRECTORY& exports = Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    ASSERT_NE(exports.VirtualAddress, 0u);
+    EXPECT_EQ(At<IMAGE_EXPORT_DIRECTORY>(Offset(exports.VirtualAddress))->TimeDateStamp, 0u);
+    const IMAGE_DATA_DIRECTORY& resources = Directory(IMAGE_DIRECTORY_ENTRY_RESOURCE);
+    ASSERT_NE(resources.VirtualAddress, 0u);
+    EXPECT_EQ(At<IMAGE_RESOURCE_DIRECTORY>(Offset(resources.VirtualAddress))->TimeDateStamp, 0u);
+    EXPECT_EQ(Directory(IMAGE_DIRECTORY_ENTRY_DEBUG).Size, 0u) << "a CodeView record with a path";
+
+    for (const std::string folder : {QUENDRIX_SOURCE_DIR, QUENDRIX_BINARY_DIR})
+        EXPECT_EQ(image_.find(folder), std::string::npos) << folder << " in Quendrix.dll";
+}
