@@ -7,7 +7,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build wine-ready test demo bench format clean
+.PHONY: all deps configure build wine-ready test demo bench dist format clean
 
 all: build
 
@@ -42,9 +42,15 @@ bench: configure
 	@$(MAKE) wine-ready
 	@wine $(BUILD)/quendrix_bench.exe
 
+# The release package: dist/Quendrix-<version>.zip and, beside it, the debug
+# information in dist/Quendrix.dll.debug.
+dist: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix
+	@tools/make-dist.sh $(BUILD) dist
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	@-wineserver -k 2>/dev/null || true
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) dist
