@@ -7,7 +7,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build wine-ready test demo bench dist format clean
+.PHONY: all deps configure build wine-ready test demo bench dist reproducible format clean
 
 all: build
 
@@ -43,10 +43,14 @@ bench: configure
 	@wine $(BUILD)/quendrix_bench.exe
 
 # The release package: dist/Quendrix-<version>.zip and, beside it, the debug
-# information in dist/Quendrix.dll.debug.
+# information in dist/Quendrix.dll.debug. `make reproducible` builds it twice
+# from clean clones in two temporary folders and compares the bytes.
 dist: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix
 	@tools/make-dist.sh $(BUILD) dist
+
+reproducible: deps
+	@tools/check-reproducible.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
