@@ -40,7 +40,7 @@ demo: configure
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quendrix_bench
 	@$(MAKE) wine-ready
-	@wine $(BUILD)/quendrix_bench.exe
+	@wine $(BUILD)/quendrix_bench.exe $(STAGES)
 
 # The release package: dist/Quendrix-<version>.zip and, beside it, the debug
 # information in dist/Quendrix.dll.debug. `make reproducible` builds it twice
