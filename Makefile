@@ -7,7 +7,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build wine-ready test demo bench format clean
+.PHONY: all deps configure build wine-ready test demo bench dist reproducible format clean
 
 all: build
 
@@ -40,11 +40,21 @@ demo: configure
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quendrix_bench
 	@$(MAKE) wine-ready
-	@wine $(BUILD)/quendrix_bench.exe
+	@wine $(BUILD)/quendrix_bench.exe $(STAGES)
+
+# The release package: dist/Quendrix-<version>.zip and, beside it, the debug
+# information in dist/Quendrix.dll.debug. `make reproducible` builds it twice
+# from clean clones in two temporary folders and compares the bytes.
+dist: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix
+	@tools/make-dist.sh $(BUILD) dist
+
+reproducible: deps
+	@tools/check-reproducible.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	@-wineserver -k 2>/dev/null || true
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) dist

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "frame/version.h"
 #include "plugin_host.h"
 
 namespace {
@@ -132,8 +133,11 @@ TEST_F(DllImage, HeaderAndVersionResource) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(QUENDRIX_VERSION_MAJOR << 16 | QUENDRIX_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(QUENDRIX_VERSION_PATCH << 16));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     char* value = nullptr;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\ProductName",
@@ -141,8 +145,35 @@ TEST_F(DllImage, HeaderAndVersionResource) {
     EXPECT_STREQ(value, "Quendrix");
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\FileVersion",
                                reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "1.0.0");
+    EXPECT_STREQ(value, QUENDRIX_VERSION_TEXT);
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\ProductVersion",
+                               reinterpret_cast<void**>(&value), &length));
+    EXPECT_STREQ(value, QUENDRIX_VERSION_TEXT);
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\FileDescription",
                                reinterpret_cast<void**>(&value), &length));
     EXPECT_GT(strlen(value), 0u);
+}
+
+// What a second build elsewhere would change: time stamps and the folders it
+// was built in. The file checked is the build output with its debug
+// information, so the debug information is held to the same rule.
+// tools/check-reproducible.sh compares two whole builds.
+TEST_F(DllImage, NoTimeStampNorBuildFolder) {
+    EXPECT_EQ(nt_->FileHeader.TimeDateStamp, 0u);
+    const IMAGE_DATA_DIRECTORY& exports = Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    ASSERT_NE(exports.VirtualAddress, 0u);
+    EXPECT_EQ(At<IMAGE_EXPORT_DIRECTORY>(Offset(exports.VirtualAddress))->TimeDateStamp, 0u);
+    const IMAGE_DATA_DIRECTORY& resources = Directory(IMAGE_DIRECTORY_ENTRY_RESOURCE);
+    ASSERT_NE(resources.VirtualAddress, 0u);
+    EXPECT_EQ(At<IMAGE_RESOURCE_DIRECTORY>(Offset(resources.VirtualAddress))->TimeDateStamp, 0u);
+    EXPECT_EQ(Directory(IMAGE_DIRECTORY_ENTRY_DEBUG).Size, 0u) << "a CodeView record with a path";
+
+    // Also as a tool makes a symbol of a path: every other character an underscore.
+    for (std::string folder : {QUENDRIX_SOURCE_DIR, QUENDRIX_BINARY_DIR}) {
+        EXPECT_EQ(image_.find(folder), std::string::npos) << folder << " in Quendrix.dll";
+        for (char& c : folder)
+            if (!isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        EXPECT_EQ(image_.find(folder), std::string::npos) << folder << " in Quendrix.dll";
+    }
 }

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""The release package as `make dist` builds it, checked file by file.
+
+package_test.py SOURCE BUILD: packs BUILD/Quendrix.dll with tools/make-dist.sh
+into BUILD/package-check and checks what the administrator and the debugger
+get: the zip's four files in their order with fixed times, sums that match, a
+DLL without debug information that names its debug file by the right CRC, no
+time stamp, and the two texts in the encodings and line ends they promise.
+"""
+import configparser
+import hashlib
+import re
+import struct
+import subprocess
+import sys
+import unittest
+import zipfile
+import zlib
+from pathlib import Path
+
+SOURCE, BUILD = Path(sys.argv[1]), Path(sys.argv[2])
+OUT = BUILD / "package-check"
+
+
+def pe_header(image):
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    assert image[pe:pe + 4] == b"PE\0\0"
+    return pe
+
+
+def time_stamp(image):
+    return struct.unpack_from("<I", image, pe_header(image) + 8)[0]
+
+
+def sections(image):
+    """(name, raw bytes) of each section of a PE file."""
+    pe = pe_header(image)
+    count, optional = struct.unpack_from("<H12xH", image, pe + 6)
+    table = pe + 24 + optional
+    result = {}
+    strings = struct.unpack_from("<I", image, pe + 12)[0] + 18 * struct.unpack_from(
+        "<I", image, pe + 16)[0]
+    for i in range(count):
+        raw_name, size, offset = struct.unpack_from("<8s8xII", image, table + 40 * i)
+        name = raw_name.rstrip(b"\0").decode()
+        if name.startswith("/"):  # a long name, kept in the string table
+            at = strings + int(name[1:])
+            name = image[at:image.index(b"\0", at)].decode()
+        result[name] = image[offset:offset + size]
+    return result
+
+
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run([SOURCE / "tools/make-dist.sh", BUILD, OUT], check=True,
+                       stdout=subprocess.DEVNULL)
+        version = re.search(r'#define QUENDRIX_VERSION_TEXT "([0-9.]+)"',
+                            (SOURCE / "frame/version.h").read_text()).group(1)
+        cls.zip = zipfile.ZipFile(OUT / f"Quendrix-{version}.zip")
+        cls.files = {name: cls.zip.read(name) for name in cls.zip.namelist()}
+
+    def test_holds_its_four_files_with_fixed_times_and_matching_sums(self):
+        self.assertEqual(self.zip.namelist(),
+                         ["Quendrix.dll", "Quendrix.ini", "INSTALACJA.txt", "SHA256SUMS"])
+        self.assertEqual(len({entry.date_time for entry in self.zip.infolist()}), 1)
+        sums = self.files["SHA256SUMS"].decode("ascii").splitlines()
+        self.assertEqual(sums, [f"{hashlib.sha256(self.files[name]).hexdigest()} *{name}"
+                                for name in ("Quendrix.dll", "Quendrix.ini", "INSTALACJA.txt")])
+
+    def test_dll_is_stripped_and_links_its_debug_file(self):
+        dll = sections(self.files["Quendrix.dll"])
+        self.assertFalse([name for name in dll if name.startswith(".debug")])
+        debug = (OUT / "Quendrix.dll.debug").read_bytes()
+        self.assertEqual((time_stamp(self.files["Quendrix.dll"]), time_stamp(debug)), (0, 0))
+        self.assertIn(".debug_info", sections(debug))
+        link = dll[".gnu_debuglink"]
+        name = link[:link.index(b"\0")]
+        self.assertEqual(name, b"Quendrix.dll.debug")
+        crc_at = (len(name) + 1 + 3) // 4 * 4
+        self.assertEqual(struct.unpack_from("<I", link, crc_at)[0], zlib.crc32(debug))
+        # The same code as the build output, only without what the debugger reads.
+        built = sections((BUILD / "Quendrix.dll").read_bytes())
+        self.assertEqual(dll[".text"], built[".text"])
+        self.assertEqual(dll[".rsrc"], built[".rsrc"])
+
+    def test_settings_file_has_every_key_off_in_windows_1250_with_crlf(self):
+        raw = self.files["Quendrix.ini"]
+        self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
+        text = raw.decode("cp1250")
+        ini = configparser.ConfigParser(interpolation=None)
+        ini.optionxform = str
+        ini.read_string(text)
+        self.assertEqual({s: dict(ini[s]) for s in ini.sections()},
+                         {"Trace": {"Enabled": "0", "File": "Quendrix-trace.txt"},
+                          "Journal": {"Enabled": "0", "File": "Quendrix-journal.csv"}})
+
+    def test_instructions_in_utf8_for_notepad_name_what_the_administrator_sees(self):
+        raw = self.files["INSTALACJA.txt"]
+        self.assertTrue(raw.startswith(b"\xef\xbb\xbf"))
+        self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
+        text = raw[3:].decode("utf-8").replace("\r\n", "\n")
+        for shown in ["DOKUMENTY SPRZEDAŻY:\n    1. Porównaj WZ z zamówieniem - Ctrl+9",
+                      "Zainstalowano wtyczkę do programu:", '"Pytaj"', '"Quendrix"',
+                      '"STOP!!!"', "Program wymaga nowszej wtyczki!", "Tspr_dok",
+                      "[Trace]", "[Journal]", "Quendrix.ini", "ODINSTALOWANIE"]:
+            self.assertIn(shown, text)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
