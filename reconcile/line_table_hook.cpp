@@ -5,6 +5,7 @@
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/comparison_journal.h"
 #include "reconcile/order_choice.h"
 #include "reconcile/reconcile_messages.h"
 #include "reconcile/table_hooks.h"
@@ -84,6 +85,7 @@ extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint
         void* record = headers->record;
         DocumentHeader wz;
         memcpy(&wz, record, sizeof wz);
+        JournalWz(&wz);
         char order_remarks[kRemarksLength + 1] = {};
         const LineEvent e = {reinterpret_cast<int32_t*>(a3), reinterpret_cast<DocumentItem**>(a4),
                              reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
