@@ -117,7 +117,7 @@ constexpr uint32_t kTextLimit = 256;
 constexpr size_t kLineSize = 4096;
 constexpr int kMostNested = 64;
 // A variadic operation's arguments beyond its fixed ones are handed on as this
-// many bytes of the caller's stack.
+// many bytes of the caller's stack (it is caller-cleans: extra bytes do no harm).
 constexpr uint32_t kVariadicBytes = 64;
 
 // ------------------------------------------------------------------ composing
@@ -417,7 +417,7 @@ extern "C" uint32_t HostTraceEnter(uint32_t index, const uint32_t* args) {
         line.length += FormatHostCall(text + line.length, sizeof text - line.length, index, args);
         Write(line);
     }
-    return entry.argument_bytes + (entry.convention == HostConvention::kCdecl ? kVariadicBytes : 0);
+    return entry.argument_bytes + (kHostShapes[index].variadic ? kVariadicBytes : 0);
 }
 
 extern "C" void HostTraceLeave(uint32_t index, uint32_t eax, uint32_t /*edx*/) {
