@@ -112,3 +112,97 @@ _HostEntryAbandon:
         .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
         ZERO_RETURN host_abandon_, \n
         .endr
+
+/* The call trace (frame/call_trace.h). While it is on, each entry's target
+ * word holds the entry's trace thunk and HostEntryTraced the word's former
+ * value. A thunk hands its index to the common routine and returns as the
+ * entry's callers expect: a stdcall entry removes its arguments. */
+        .set    host_trace_index, 0
+
+.macro HOST_TRACE_THUNK name, convention, bytes
+        .p2align 3
+host_trace_\name:
+        pushl   $host_trace_index
+        call    host_trace_common
+        leal    4(%esp), %esp
+  .ifc \convention,STDCALL
+        ret     $\bytes
+  .else
+        ret
+  .endif
+        .set    host_trace_index, host_trace_index + 1
+.endm
+
+.macro HOST_TRACE_THUNK_WORD name
+        .long   host_trace_\name
+.endm
+
+#define HOST_ENTRY_TRACE_THUNK(name, ordinal, convention, bytes, result, params) \
+        HOST_TRACE_THUNK name, convention, bytes;
+#define HOST_ENTRY_TRACE_THUNK_WORD(name, ordinal, convention, bytes, result, params) \
+        HOST_TRACE_THUNK_WORD name;
+#define HOST_ENTRY_TRACED_WORD(name, ordinal, convention, bytes, result, params) \
+        .long 0;
+
+        .data
+        .p2align 2
+        .globl  _HostEntryTraced
+_HostEntryTraced:
+        HOST_OPERATIONS(HOST_ENTRY_TRACED_WORD)
+
+        .section .rdata,"dr"
+        .p2align 2
+        .globl  _HostEntryTraceThunks
+_HostEntryTraceThunks:
+        HOST_OPERATIONS(HOST_ENTRY_TRACE_THUNK_WORD)
+
+        .text
+        HOST_OPERATIONS(HOST_ENTRY_TRACE_THUNK)
+
+/* Stack on entry: the thunk's return, the index, the caller's return, the
+ * arguments. The arguments are copied (as many bytes as HostTraceEnter says)
+ * and the operation is called with the copy, so that the return comes back
+ * here whatever convention it has; the result (EAX, EDX) goes back untouched. */
+        .p2align 4
+host_trace_common:
+        pushl   %ebp
+        movl    %esp, %ebp
+        pushl   %ebx
+        pushl   %esi
+        pushl   %edi
+        andl    $-16, %esp
+        subl    $8, %esp
+        leal    16(%ebp), %eax
+        pushl   %eax
+        pushl   8(%ebp)
+        cld
+        call    _HostTraceEnter
+        movl    %eax, %ecx
+        leal    -12(%ebp), %esp
+        subl    %ecx, %esp
+        andl    $-16, %esp
+        movl    %esp, %edi
+        leal    16(%ebp), %esi
+        shrl    $2, %ecx
+        rep movsl
+        movl    8(%ebp), %eax
+        call    *_HostEntryTraced(,%eax,4)
+        leal    -12(%ebp), %esp
+        pushl   %edx
+        pushl   %eax
+        movl    %esp, %ebx
+        andl    $-16, %esp
+        subl    $4, %esp
+        pushl   %edx
+        pushl   %eax
+        pushl   8(%ebp)
+        cld
+        call    _HostTraceLeave
+        movl    %ebx, %esp
+        popl    %eax
+        popl    %edx
+        popl    %edi
+        popl    %esi
+        popl    %ebx
+        popl    %ebp
+        ret

@@ -40,3 +40,32 @@ uint32_t PlatformEntropy();
 // Ends the process at once with the system's code for a stack buffer overrun,
 // running nothing of the process's own on the way out.
 [[noreturn]] void PlatformFailFast();
+
+// ---------------------------------------------------------------- diagnostics
+// Only the field diagnostics (call trace and comparison journal) use these.
+
+// A value of an INI file, read with the system's profile functions. The text
+// is always zero-terminated within size bytes; fallback where the file, the
+// section or the key is missing.
+void PlatformProfileText(const char* file, const char* section, const char* key,
+                         const char* fallback, char* buffer, uint32_t size);
+int32_t PlatformProfileNumber(const char* file, const char* section, const char* key,
+                              int32_t fallback);
+
+// A file opened for appending, created when missing; null when it cannot be.
+// empty tells whether it held nothing yet.
+void* PlatformOpenAppend(const char* path, bool* empty);
+// Appends size bytes in one write; false unless all of them were written.
+bool PlatformAppend(void* file, const void* bytes, uint32_t size);
+void PlatformClose(void* file);
+
+uint32_t PlatformThreadId();
+
+struct PlatformTime {
+    uint16_t year, month, day, hour, minute, second, millisecond;
+};
+PlatformTime PlatformLocalTime();
+
+// How many of the size bytes from address on can be read without a fault: the
+// memory is committed and neither no-access nor a guard page.
+uint32_t PlatformReadableSize(const void* address, uint32_t size);

@@ -86,3 +86,72 @@ extern "C" __attribute__((no_stack_protector)) BOOL WINAPI QuendrixDllEntry(HINS
         return TRUE;
     return DllMainCRTStartup(instance, reason, reserved);
 }
+
+void PlatformProfileText(const char* file, const char* section, const char* key,
+                         const char* fallback, char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return;
+    buffer[0] = 0;
+    const DWORD length = GetPrivateProfileStringA(section, key, fallback, buffer, size, file);
+    buffer[length < size ? length : size - 1] = 0;
+}
+
+int32_t PlatformProfileNumber(const char* file, const char* section, const char* key,
+                              int32_t fallback) {
+    return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, file));
+}
+
+void* PlatformOpenAppend(const char* path, bool* empty) {
+    HANDLE file =
+        CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (empty != nullptr) {
+        LARGE_INTEGER size;
+        *empty = GetFileSizeEx(file, &size) && size.QuadPart == 0;
+    }
+    return file;
+}
+
+bool PlatformAppend(void* file, const void* bytes, uint32_t size) {
+    DWORD written = 0;
+    return file != nullptr &&
+           WriteFile(static_cast<HANDLE>(file), bytes, size, &written, nullptr) && written == size;
+}
+
+void PlatformClose(void* file) {
+    if (file != nullptr)
+        CloseHandle(static_cast<HANDLE>(file));
+}
+
+uint32_t PlatformThreadId() {
+    return GetCurrentThreadId();
+}
+
+PlatformTime PlatformLocalTime() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return {now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+            now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+uint32_t PlatformReadableSize(const void* address, uint32_t size) {
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    const auto start = reinterpret_cast<uintptr_t>(address);
+    uintptr_t at = start;
+    while (at - start < size) {
+        MEMORY_BASIC_INFORMATION region;
+        if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
+            region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
+            (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0)
+            break;
+        const uintptr_t end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+        if (end <= at)
+            break;
+        at = end;
+    }
+    const uintptr_t readable = at - start;
+    return readable < size ? static_cast<uint32_t>(readable) : size;
+}

@@ -1,6 +1,8 @@
 #include "frame/plugin_entry.h"
 
+#include "frame/call_trace.h"
 #include "frame/compatibility.h"
+#include "frame/diagnostics.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "host/host_api.h"
@@ -24,7 +26,9 @@ int32_t StopPlugin() {
     return 0;
 }
 
-extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
+namespace {
+
+int32_t Start(void* context, char* text_buffer) {
     if (context == nullptr)
         return StopPlugin();
     HostContext = context;
@@ -36,7 +40,7 @@ extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
     return CheckHostCompatibility();
 }
 
-extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag) {
+int32_t Install(int32_t flag) {
     if (flag != 0) {
         ShowIncompatibility();
         return 0;
@@ -53,6 +57,33 @@ extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag) {
     return 0;
 }
 
+uint32_t Slot(const void* pointer) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+}  // namespace
+
+extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
+    // The diagnostics settings come first, so that the trace sees this call.
+    if (context != nullptr)
+        ApplyDiagnosticsSettings();
+    const uint32_t args[2] = {Slot(context), Slot(text_buffer)};
+    const uint32_t sequence = TraceIncomingCall(IncomingCall::kStart, args);
+    const int32_t result =
+        TraceIncomingReturn(IncomingCall::kStart, sequence, Start(context, text_buffer), args);
+    // Stopped, the plug-in leaves its trace file closed and complete.
+    if (context == nullptr)
+        StopCallTrace();
+    return result;
+}
+
+extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag) {
+    const uint32_t args[1] = {static_cast<uint32_t>(flag)};
+    const uint32_t sequence = TraceIncomingCall(IncomingCall::kInstall, args);
+    return TraceIncomingReturn(IncomingCall::kInstall, sequence, Install(flag), args);
+}
+
 extern "C" int32_t HOST_STDCALL PluginIdle(void) {
-    return 0;
+    const uint32_t sequence = TraceIncomingCall(IncomingCall::kIdle, nullptr);
+    return TraceIncomingReturn(IncomingCall::kIdle, sequence, 0, nullptr);
 }

@@ -5,6 +5,7 @@
 
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/comparison_journal.h"
 #include "reconcile/reconcile_messages.h"
 
 namespace {
@@ -36,6 +37,7 @@ bool SameArticle(const DocumentItem* order_line, const DocumentItem* wz_line) {
 // further than its 120 characters even when the host left it unterminated;
 // the host cuts the result to 120 characters as it stores it.
 void MarkLine(DocumentItem* wz_line, const char* prefix) {
+    JournalWzMark(wz_line, prefix);
     char marked[256];
     const int text_length = static_cast<int>(BoundedLength(wz_line->text, kLineTextLength));
     std::snprintf(marked, sizeof marked, "%s%.*s", prefix, text_length, wz_line->text);
@@ -54,11 +56,13 @@ void ApplyWzLine(DocumentItem* wz_line, DocumentItem** order_lines, int32_t orde
             continue;
         ++matches;
         if (order_line->quantity > open) {
+            JournalOrderLine(order_line, WrappingSubtract(order_line->quantity, open), false);
             order_line->quantity = WrappingSubtract(order_line->quantity, open);
             open = 0;
             HostUpdateLine(0, order_line, order_header, 1);
         } else {
             open = WrappingSubtract(open, order_line->quantity);
+            JournalOrderLine(order_line, 0, true);
             ClearRecord(order_line, line_table);
         }
         HostUpdateLines(order_lines, order_count, order_header, 0, 0);
@@ -131,6 +135,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     }
 
     BoundedCopy(remarks, header->remarks, kRemarksLength);
+    JournalOrder(header);
 
     int32_t line_count = 0;
     HostMakeKey(kKeyDocumentLines, &line_table, &key, order_id);
@@ -176,12 +181,15 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
                   kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
     // An order with nothing left to deliver is cleared, so that its identifier
     // becomes 0 and the order list never offers it again.
-    if (!HasArticleLine(order_lines, line_count))
+    if (!HasArticleLine(order_lines, line_count)) {
+        JournalOrderCleared();
         ClearRecord(header, header_table);
+    }
 
     HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
     HostFreeRange(&line_range);
     HostWriteAt(nullptr, position, header_table, header, header_range);
     HostFreeRange(&header_range);
+    JournalFinish();
     return 1;
 }

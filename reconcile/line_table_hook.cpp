@@ -5,6 +5,7 @@
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/comparison_journal.h"
 #include "reconcile/order_choice.h"
 #include "reconcile/reconcile_messages.h"
 #include "reconcile/table_hooks.h"
@@ -93,6 +94,7 @@ bool CompareWz(const LineEvent& e) {
     void* record = headers->record;
     DocumentHeader wz;
     memcpy(&wz, record, sizeof wz);
+    JournalWz(&wz);
     char order_remarks[kRemarksLength + 1] = {};
     SaveLines(e);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/call_trace.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
@@ -251,8 +252,8 @@ int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count,
     if (WybierzMM(customer) == 0)
         return 0;
 
-    const int16_t result =
-        HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0, OrderRowText);
+    const int16_t result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
+                                          RowCallbackAsHanded(OrderRowText));
     // A confirmation on no entry (an empty list, or a row the list does not
     // have) leaves nothing to compare with.
     if (result != kAnswerYes || selection < 0 || selection >= OrderCandidateList.count) {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "frame/call_trace.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
@@ -74,10 +75,11 @@ int32_t InstallTableHooks(int32_t flag) {
         Unhook(&LineHook);
         return 0;
     }
-    if (Hook(&HeaderHook, kHeaderTable, &InstallHeaderCheck, kHeaderTableLabel, HeaderTableHook) !=
-        0)
+    if (Hook(&HeaderHook, kHeaderTable, &InstallHeaderCheck, kHeaderTableLabel,
+             HookAsHanded(HeaderTableHook)) != 0)
         return -1;
-    if (Hook(&LineHook, kLineTable, &InstallLineCheck, kLineTableLabel, LineTableHook) != 0)
+    if (Hook(&LineHook, kLineTable, &InstallLineCheck, kLineTableLabel,
+             HookAsHanded(LineTableHook)) != 0)
         return -1;
     return 0;
 }
@@ -95,7 +97,7 @@ int32_t ChainLineEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, u
 }
 
 void AddOrderCommand() {
-    CommandMark = HostAddMenuCommand(kMenuCommand, OrderNumberCommand);
+    CommandMark = HostAddMenuCommand(kMenuCommand, HandlerAsHanded(OrderNumberCommand));
 }
 
 void RemoveOrderCommand() {

@@ -144,6 +144,8 @@ bool Enter(int32_t ordinal) {
     State& s = S();
     ++s.calls[ordinal];
     ++s.total_calls;
+    if (s.call_order.size() < static_cast<size_t>(kCallOrderKept))
+        s.call_order.push_back(ordinal);
     bool fail = false;
     Tick(s.fail_any, fail);
     auto found = s.fail_ordinal.find(ordinal);
@@ -201,6 +203,7 @@ VS_API void VsReset(void) {
     s.interface_version = kInterfaceVersion;
     s.calls.clear();
     s.total_calls = 0;
+    s.call_order.clear();
     s.fail_ordinal.clear();
     s.fail_any.clear();
     s.translator_calls = 0;
@@ -486,6 +489,11 @@ VS_API int VsCallCount(int32_t ordinal) {
 
 VS_API int VsTotalCalls(void) {
     return S().total_calls;
+}
+
+VS_API int32_t VsCallOrdinalAt(int index) {
+    const auto& order = S().call_order;
+    return index >= 0 && static_cast<size_t>(index) < order.size() ? order[index] : 0;
 }
 
 VS_API int VsOutstanding(int resource) {

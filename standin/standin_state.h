@@ -131,6 +131,7 @@ struct State {
     int32_t interface_version = kInterfaceVersion;
     std::map<int32_t, int> calls;
     int total_calls = 0;
+    std::vector<int32_t> call_order;  // the ordinals of the first kCallOrderKept calls
     std::map<int32_t, std::vector<int>> fail_ordinal;  // countdowns per operation
     std::vector<int> fail_any;                         // countdowns over all calls
     int translator_calls = 0;

@@ -143,6 +143,10 @@ VS_API void VsFailCall(int32_t ordinal, int nth);
 VS_API void VsFailNthCall(int nth);
 VS_API int VsCallCount(int32_t ordinal);  // calls of one operation since VsReset
 VS_API int VsTotalCalls(void);            // calls of all operations since VsReset
+// The ordinal of the index-th call since VsReset (0 = the first), or 0 beyond
+// the calls made; the first kCallOrderKept calls are kept.
+inline constexpr int kCallOrderKept = 100000;
+VS_API int32_t VsCallOrdinalAt(int index);
 
 // What the plug-in holds of what the host handed out.
 enum VsResource { kVsRanges, kVsUpdates, kVsScans, kVsLineArrays, kVsHeapBlocks };

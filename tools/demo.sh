@@ -31,8 +31,33 @@ mkdir -p "$work"
 cp "$sample" "$work/sample-shop.json"
 rm -f "$work/veldan.ini"  # a fresh settings file: the install notice shows
 
+# The plug-in runs from the working folder with its diagnostics switched on:
+# its settings file beside it, the trace and the journal written there, anew.
+cp "$build/Quendrix.dll" "$work/Quendrix.dll"
+printf '[Trace]\r\nEnabled=1\r\nFile=Quendrix-trace.txt\r\n[Journal]\r\nEnabled=1\r\nFile=Quendrix-journal.csv\r\n' \
+    >"$work/Quendrix.ini"
+rm -f "$work/Quendrix-trace.txt" "$work/Quendrix-journal.csv"
+
 # Paths as the user sees them from the project folder, where it runs.
 cd "$root"
 relative=${work#"$root"/}
-exec wine "$build/veldan_host.exe" --data "$relative/sample-shop.json" \
-    --profile "$relative/veldan.ini" "$@"
+status=0
+wine "$build/veldan_host.exe" --data "$relative/sample-shop.json" \
+    --profile "$relative/veldan.ini" --plugin "$relative/Quendrix.dll" "$@" || status=$?
+
+echo
+echo "Dziennik porównań ($relative/Quendrix-journal.csv, Windows-1250):"
+if [ -f "$work/Quendrix-journal.csv" ]; then
+    iconv -f CP1250 -t UTF-8 "$work/Quendrix-journal.csv" | tr -d '\r' | sed 's/^/  /'
+else
+    echo "  (brak: żadne porównanie nic nie zmieniło)"
+fi
+echo
+echo "Ślad wywołań, pierwsze wiersze ($relative/Quendrix-trace.txt):"
+if [ -f "$work/Quendrix-trace.txt" ]; then
+    head -n 16 "$work/Quendrix-trace.txt" | tr -d '\r' | sed 's/^/  /'
+    echo "  … razem $(wc -l <"$work/Quendrix-trace.txt") wierszy"
+else
+    echo "  (brak)"
+fi
+exit $status

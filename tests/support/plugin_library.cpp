@@ -22,6 +22,48 @@ Plugin LoadPlugin() {
     return plugin;
 }
 
+Plugin LoadPluginCopy(const std::string& folder) {
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    std::string original = program;
+    original.resize(original.find_last_of('\\') + 1);
+    original += "Quendrix.dll";
+    const std::string copy = folder + "Quendrix.dll";
+    Plugin plugin;
+    if (!CopyFileA(original.c_str(), copy.c_str(), FALSE))
+        return plugin;
+    plugin.module = LoadLibraryA(copy.c_str());
+    if (plugin.module == nullptr)
+        return plugin;
+    plugin.start = Find<StartEntry>(plugin.module, kStartOrdinal);
+    plugin.install = Find<InstallEntry>(plugin.module, kInstallOrdinal);
+    plugin.idle = Find<IdleEntry>(plugin.module, kIdleOrdinal);
+    return plugin;
+}
+
+std::string MakeTemporaryFolder() {
+    char directory[MAX_PATH] = {};
+    GetTempPathA(sizeof directory, directory);
+    char path[MAX_PATH] = {};
+    GetTempFileNameA(directory, "qdx", 0, path);
+    DeleteFileA(path);
+    CreateDirectoryA(path, nullptr);
+    return std::string(path) + "\\";
+}
+
+void RemoveFolder(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                DeleteFileA((folder + found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
 bool LoadPlugin(Plugin& plugin, std::string& why) {
     plugin = LoadPlugin();
     if (plugin.module == nullptr) {

@@ -29,6 +29,16 @@ Plugin LoadPlugin();
 // False (with why) unless the DLL loaded with its start and install entries.
 bool LoadPlugin(Plugin& plugin, std::string& why);
 
+// A copy of the program's Quendrix.dll in folder, loaded from there: the
+// plug-in then reads its settings file (Quendrix.ini) from that folder. The
+// copy's module differs from any other copy's.
+Plugin LoadPluginCopy(const std::string& folder);
+
+// A new, empty folder under the system's temporary folder (ending in a
+// backslash), and its removal with the files directly in it.
+std::string MakeTemporaryFolder();
+void RemoveFolder(const std::string& folder);
+
 // Start with a context of its own, then install; false (with why) when the
 // plug-in refused either.
 bool StartAndInstall(const Plugin& plugin, std::string& why);

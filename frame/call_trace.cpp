@@ -1,0 +1,510 @@
+#include "frame/call_trace.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include "frame/host_binding.h"
+#include "frame/module_attach.h"
+#include "frame/platform.h"
+#include "frame/version.h"
+#include "host/host_api.h"
+#include "host/mazovia_text.h"
+#include "reconcile/line_table_hook.h"
+#include "reconcile/order_choice.h"
+#include "reconcile/order_number_remarks.h"
+
+namespace {
+
+// ------------------------------------------------------------------ descriptions
+
+// How a value is shown: numbers in decimal, 16-bit values as 16-bit, handles
+// and pointers in hex, texts the host reads (const char*) as their text.
+enum class Shown : uint8_t { kNone, kSigned, kUnsigned, kSigned16, kUnsigned16, kPointer, kText };
+
+template <typename T>
+constexpr Shown ShownAs() {
+    if constexpr (std::is_void_v<T>)
+        return Shown::kNone;
+    else if constexpr (std::is_same_v<T, const char*>)
+        return Shown::kText;
+    else if constexpr (std::is_pointer_v<T>)
+        return Shown::kPointer;
+    else if constexpr (std::is_same_v<T, int16_t>)
+        return Shown::kSigned16;
+    else if constexpr (std::is_same_v<T, uint16_t>)
+        return Shown::kUnsigned16;
+    else if constexpr (std::is_signed_v<T>)
+        return Shown::kSigned;
+    else
+        return Shown::kUnsigned;
+}
+
+constexpr int kMostArguments = 12;
+
+struct Shape {
+    Shown result;
+    uint8_t count;
+    bool variadic;
+    Shown arguments[kMostArguments];
+};
+
+template <typename F>
+struct ShapeOf;
+template <typename R, typename... A>
+struct ShapeOf<R(A...)> {
+    static_assert(sizeof...(A) <= kMostArguments);
+    static constexpr Shape value = {ShownAs<R>(), sizeof...(A), false, {ShownAs<A>()...}};
+};
+template <typename R, typename... A>
+struct ShapeOf<R(A..., ...)> {
+    static_assert(sizeof...(A) <= kMostArguments);
+    static constexpr Shape value = {ShownAs<R>(), sizeof...(A), true, {ShownAs<A>()...}};
+};
+
+// Each operation's shape from its declared type, and its parameter list as
+// written, for the names: both from the one list of host operations.
+#define HOST_TRACE_SHAPE(name, ordinal, convention, bytes, result, params) \
+    ShapeOf<result params>::value,
+constexpr Shape kHostShapes[] = {HOST_OPERATIONS(HOST_TRACE_SHAPE)};
+#undef HOST_TRACE_SHAPE
+#define HOST_TRACE_PARAMS(name, ordinal, convention, bytes, result, params) #params,
+constexpr const char* kHostParameters[] = {HOST_OPERATIONS(HOST_TRACE_PARAMS)};
+#undef HOST_TRACE_PARAMS
+static_assert(sizeof(kHostShapes) / sizeof(kHostShapes[0]) == kHostEntryCount);
+
+// The calls into the plug-in.
+struct IncomingDescription {
+    const char* name;
+    uint16_t ordinal;  // 0: reached through a pointer the plug-in handed over
+    Shape shape;
+    const char* parameters;
+};
+
+constexpr const char* kHookParameters = "(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11)";
+constexpr Shape kHookShape = {
+    Shown::kSigned,
+    11,
+    false,
+    {Shown::kUnsigned, Shown::kUnsigned16, Shown::kPointer, Shown::kPointer, Shown::kPointer,
+     Shown::kPointer, Shown::kPointer, Shown::kPointer, Shown::kPointer, Shown::kUnsigned16,
+     Shown::kPointer}};
+
+constexpr IncomingDescription kIncoming[] = {
+    {"PluginStart",
+     30001,
+     {Shown::kSigned, 2, false, {Shown::kPointer, Shown::kPointer}},
+     "(context, text_buffer)"},
+    {"PluginInstall", 30008, {Shown::kSigned, 1, false, {Shown::kSigned}}, "(flag)"},
+    {"PluginIdle", 30009, {Shown::kSigned, 0, false, {}}, "()"},
+    {"HeaderTableHook", 0, kHookShape, kHookParameters},
+    {"LineTableHook", 0, kHookShape, kHookParameters},
+    {"OrderNumberCommand",
+     0,
+     {Shown::kSigned, 2, false, {Shown::kUnsigned16, Shown::kUnsigned16}},
+     "(result, phase)"},
+    {"OrderRowText",
+     0,
+     {Shown::kSigned, 2, false, {Shown::kSigned16, Shown::kSigned}},
+     "(row, unused)"},
+};
+
+// A text is shown up to this many bytes, or up to the 16-bit length that
+// follows it among the arguments (HostCopyText's limit).
+constexpr uint32_t kTextLimit = 256;
+constexpr size_t kLineSize = 4096;
+constexpr int kMostNested = 64;
+// A variadic operation's arguments beyond its fixed ones are handed on as this
+// many bytes of the caller's stack (it is caller-cleans: extra bytes do no harm).
+constexpr uint32_t kVariadicBytes = 64;
+
+// ------------------------------------------------------------------ composing
+
+struct Line {
+    char* text;
+    size_t size;
+    size_t length;
+
+    void Add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (length + 1 >= size)
+            return;
+        va_list args;
+        va_start(args, format);
+        const int written = std::vsnprintf(text + length, size - length, format, args);
+        va_end(args);
+        if (written > 0)
+            length += static_cast<size_t>(written) < size - length ? static_cast<size_t>(written)
+                                                                   : size - 1 - length;
+    }
+};
+
+// The name of parameter index in a parameter list as written: the last word of
+// its part between the commas.
+void AddParameterName(Line& line, const char* parameters, int index) {
+    const char* at = parameters;
+    if (*at == '(')
+        ++at;
+    for (int i = 0; i < index && *at != 0; ++at)
+        if (*at == ',')
+            ++i;
+    const char* end = at;
+    while (*end != 0 && *end != ',' && *end != ')')
+        ++end;
+    const char* start = end;
+    while (start > at && (std::isalnum(static_cast<unsigned char>(start[-1])) || start[-1] == '_'))
+        --start;
+    line.Add("%.*s=", static_cast<int>(end - start), start);
+}
+
+void AddUtf8(Line& line, unsigned char byte) {
+    if (byte < 0x80) {
+        if (byte == '"' || byte == '\\')
+            line.Add("\\%c", byte);
+        else if (byte == '\n')
+            line.Add("\\n");
+        else if (byte < 0x20 || byte == 0x7F)
+            line.Add("\\x%02X", byte);
+        else
+            line.Add("%c", byte);
+        return;
+    }
+    const char16_t c = mazovia::kUpperHalf[byte - 0x80];
+    if (c < 0x800)
+        line.Add("%c%c", 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
+    else
+        line.Add("%c%c%c", 0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
+}
+
+// A Mazovia text as UTF-8 between quotes, read no further than limit bytes and
+// only where the memory is readable.
+void AddText(Line& line, const char* text, uint32_t limit) {
+    line.Add("0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(text)));
+    if (text == nullptr)
+        return;
+    const uint32_t readable = PlatformReadableSize(text, limit);
+    line.Add(" \"");
+    uint32_t i = 0;
+    while (i < readable && text[i] != 0)
+        AddUtf8(line, static_cast<unsigned char>(text[i++]));
+    line.Add("\"");
+    if (i == readable && i < limit)
+        line.Add("(unreadable after %u bytes)", static_cast<unsigned>(i));
+    else if (i == limit && limit != 0)
+        line.Add("(cut at %u bytes)", static_cast<unsigned>(limit));
+}
+
+void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
+    switch (shown) {
+        case Shown::kNone:
+            break;
+        case Shown::kSigned:
+            line.Add("%d", static_cast<int>(static_cast<int32_t>(value)));
+            break;
+        case Shown::kUnsigned:
+            line.Add("%u", static_cast<unsigned>(value));
+            break;
+        case Shown::kSigned16:
+            line.Add("%d", static_cast<int>(static_cast<int16_t>(value & 0xFFFFu)));
+            break;
+        case Shown::kUnsigned16:
+            line.Add("%u", static_cast<unsigned>(value & 0xFFFFu));
+            break;
+        case Shown::kPointer:
+            line.Add("0x%08X", static_cast<unsigned>(value));
+            break;
+        case Shown::kText:
+            AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), text_limit);
+            break;
+    }
+}
+
+void AddArguments(Line& line, const Shape& shape, const char* parameters, const uint32_t* args) {
+    line.Add("(");
+    for (int i = 0; i < shape.count; ++i) {
+        if (i > 0)
+            line.Add(", ");
+        AddParameterName(line, parameters, i);
+        uint32_t limit = kTextLimit;
+        if (i + 1 < shape.count && shape.arguments[i + 1] == Shown::kUnsigned16)
+            limit = args[i + 1] & 0xFFFFu;
+        AddValue(line, shape.arguments[i], args[i], limit);
+    }
+    if (shape.variadic)
+        line.Add(shape.count > 0 ? ", ..." : "...");
+    line.Add(")");
+}
+
+// ------------------------------------------------------------------ the file
+
+struct TraceState {
+    void* file = nullptr;
+    bool on = false;
+    uint32_t sequence = 0;
+    int depth = 0;
+    uint32_t open[kMostNested] = {};  // the sequence numbers of the calls still running
+};
+TraceState trace;
+
+void PointEntriesAtThunks() {
+    for (size_t i = 0; i < kHostEntryCount; ++i) {
+        if (HostEntryTargets[i] == HostEntryTraceThunks[i])
+            continue;
+        HostEntryTraced[i] = HostEntryTargets[i];
+        HostEntryTargets[i] = HostEntryTraceThunks[i];
+    }
+}
+
+void PointEntriesBack() {
+    for (size_t i = 0; i < kHostEntryCount; ++i)
+        if (HostEntryTargets[i] == HostEntryTraceThunks[i])
+            HostEntryTargets[i] = HostEntryTraced[i];
+}
+
+void Write(Line& line) {
+    if (!trace.on)
+        return;
+    if (line.length + 2 >= line.size)
+        line.length = line.size - 3;
+    line.text[line.length++] = '\r';
+    line.text[line.length++] = '\n';
+    line.text[line.length] = 0;
+    if (!PlatformAppend(trace.file, line.text, static_cast<uint32_t>(line.length)))
+        StopCallTrace();
+}
+
+void AddPrefix(Line& line, uint32_t sequence, int depth, char direction) {
+    line.Add("%06u %5u %2d %c ", static_cast<unsigned>(sequence),
+             static_cast<unsigned>(PlatformThreadId()), depth, direction);
+}
+
+// A call begins: its sequence number (0 while the trace is off) and its depth,
+// 1 for a call that no other traced call encloses.
+uint32_t Open(int* depth) {
+    const uint32_t sequence = trace.on ? ++trace.sequence : 0;
+    if (trace.depth < kMostNested)
+        trace.open[trace.depth] = sequence;
+    *depth = ++trace.depth;
+    return sequence;
+}
+
+// The innermost call ends: its sequence number and depth as Open gave them.
+uint32_t Close(int* depth) {
+    *depth = trace.depth;
+    if (trace.depth > 0)
+        --trace.depth;
+    return trace.depth < kMostNested ? trace.open[trace.depth] : 0;
+}
+
+// ------------------------------------------------------------------ traced twins
+
+int32_t TracedHook(IncomingCall call, TableEventHook hook, uint32_t event, uint32_t key,
+                   uint32_t a3, uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
+                   uint32_t a9, uint32_t a10, uint32_t a11) {
+    const uint32_t args[11] = {event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11};
+    const uint32_t sequence = TraceIncomingCall(call, args);
+    return TraceIncomingReturn(call, sequence,
+                               hook(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11), args);
+}
+
+int32_t HOST_STDCALL TracedHeaderHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
+                                      uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
+                                      uint32_t a9, uint32_t a10, uint32_t a11) {
+    return TracedHook(IncomingCall::kHeaderHook, HeaderTableHook, event, key, a3, a4, a5, a6, a7,
+                      a8, a9, a10, a11);
+}
+
+int32_t HOST_STDCALL TracedLineHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
+                                    uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9,
+                                    uint32_t a10, uint32_t a11) {
+    return TracedHook(IncomingCall::kLineHook, LineTableHook, event, key, a3, a4, a5, a6, a7, a8,
+                      a9, a10, a11);
+}
+
+int32_t HOST_STDCALL TracedOrderCommand(uint32_t result, uint32_t phase) {
+    const uint32_t args[2] = {result, phase};
+    const uint32_t sequence = TraceIncomingCall(IncomingCall::kMenuCommand, args);
+    return TraceIncomingReturn(IncomingCall::kMenuCommand, sequence,
+                               OrderNumberCommand(result, phase), args);
+}
+
+int32_t HOST_STDCALL TracedRowText(uint32_t row, int32_t unused) {
+    const uint32_t args[2] = {row, static_cast<uint32_t>(unused)};
+    const uint32_t sequence = TraceIncomingCall(IncomingCall::kRowText, args);
+    return TraceIncomingReturn(IncomingCall::kRowText, sequence, OrderRowText(row, unused), args);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ switching
+
+bool StartCallTrace(const char* path) {
+    if (trace.on)
+        return true;
+    bool empty = false;
+    trace.file = PlatformOpenAppend(path, &empty);
+    if (trace.file == nullptr)
+        return false;
+    trace.on = true;
+    char text[kLineSize];
+    Line line = {text, sizeof text, 0};
+    if (!empty)
+        line.Add("\r\n");
+    const PlatformTime now = PlatformLocalTime();
+    line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
+             now.year, now.month, now.day, now.hour, now.minute, now.second);
+    // The module's path is in the system's code page; its other letters are
+    // shown as '?', so that the file stays UTF-8.
+    for (const char* at = PluginModulePath; *at != 0; ++at)
+        line.Add("%c", static_cast<unsigned char>(*at) < 0x80 ? *at : '?');
+    Write(line);
+    if (!trace.on)
+        return false;
+    PointEntriesAtThunks();
+    return true;
+}
+
+void StopCallTrace() {
+    if (trace.on)
+        PointEntriesBack();
+    trace.on = false;
+    PlatformClose(trace.file);
+    trace.file = nullptr;
+}
+
+bool CallTraceOn() {
+    return trace.on;
+}
+
+// ------------------------------------------------------------------ host calls
+
+size_t FormatHostCall(char* text, size_t size, size_t index, const uint32_t* args) {
+    Line line = {text, size, 0};
+    if (size > 0)
+        text[0] = 0;
+    if (index >= kHostEntryCount)
+        return 0;
+    line.Add("%s #%u ", kHostEntries[index].name,
+             static_cast<unsigned>(kHostEntries[index].ordinal));
+    AddArguments(line, kHostShapes[index], kHostParameters[index], args);
+    return line.length;
+}
+
+size_t FormatHostReturn(char* text, size_t size, size_t index, uint32_t eax) {
+    Line line = {text, size, 0};
+    if (size > 0)
+        text[0] = 0;
+    if (index >= kHostEntryCount)
+        return 0;
+    line.Add("%s #%u", kHostEntries[index].name,
+             static_cast<unsigned>(kHostEntries[index].ordinal));
+    if (kHostShapes[index].result != Shown::kNone) {
+        line.Add(" = ");
+        AddValue(line, kHostShapes[index].result, eax, kTextLimit);
+    }
+    return line.length;
+}
+
+extern "C" uint32_t HostTraceEnter(uint32_t index, const uint32_t* args) {
+    const HostEntryDescriptor& entry = kHostEntries[index];
+    int depth = 0;
+    const uint32_t sequence = Open(&depth);
+    if (sequence != 0) {
+        char text[kLineSize];
+        Line line = {text, sizeof text, 0};
+        AddPrefix(line, sequence, depth, '>');
+        line.length += FormatHostCall(text + line.length, sizeof text - line.length, index, args);
+        Write(line);
+    }
+    return entry.argument_bytes + (kHostShapes[index].variadic ? kVariadicBytes : 0);
+}
+
+extern "C" void HostTraceLeave(uint32_t index, uint32_t eax, uint32_t /*edx*/) {
+    int depth = 0;
+    const uint32_t sequence = Close(&depth);
+    if (!trace.on)
+        return;
+    // A first call went through the binding routine, which put the host
+    // function into the target word: the thunk takes the word back.
+    if (HostEntryTargets[index] != HostEntryTraceThunks[index]) {
+        HostEntryTraced[index] = HostEntryTargets[index];
+        HostEntryTargets[index] = HostEntryTraceThunks[index];
+    }
+    if (sequence == 0)
+        return;
+    char text[kLineSize];
+    Line line = {text, sizeof text, 0};
+    AddPrefix(line, sequence, depth, '<');
+    line.length += FormatHostReturn(text + line.length, sizeof text - line.length, index, eax);
+    Write(line);
+}
+
+// ------------------------------------------------------------------ calls into the plug-in
+
+uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
+    if (!trace.on)
+        return 0;
+    const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
+    int depth = 0;
+    const uint32_t sequence = Open(&depth);
+    char text[kLineSize];
+    Line line = {text, sizeof text, 0};
+    AddPrefix(line, sequence, depth, '>');
+    line.Add("%s ", d.name);
+    if (d.ordinal != 0)
+        line.Add("#%u ", static_cast<unsigned>(d.ordinal));
+    AddArguments(line, d.shape, d.parameters, args);
+    Write(line);
+    return sequence;
+}
+
+int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result,
+                            const uint32_t* args) {
+    if (sequence == 0)
+        return result;
+    int depth = 0;
+    Close(&depth);
+    if (!trace.on)
+        return result;
+    const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
+    char text[kLineSize];
+    Line line = {text, sizeof text, 0};
+    AddPrefix(line, sequence, depth, '<');
+    line.Add("%s", d.name);
+    if (d.ordinal != 0)
+        line.Add(" #%u", static_cast<unsigned>(d.ordinal));
+    line.Add(" = ");
+    const auto value = static_cast<uint32_t>(result);
+    if (call == IncomingCall::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1) {
+        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), kTextLimit);
+    } else {
+        AddValue(line, d.shape.result, value, kTextLimit);
+        // What the start hands the host in its text buffer.
+        if (call == IncomingCall::kStart && args[0] != 0 && args[1] != 0) {
+            line.Add(", text_buffer=");
+            AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(args[1])),
+                    sizeof(FeatureText.bytes));
+        }
+    }
+    Write(line);
+    return result;
+}
+
+TableEventHook HookAsHanded(TableEventHook hook) {
+    if (!trace.on)
+        return hook;
+    if (hook == HeaderTableHook)
+        return TracedHeaderHook;
+    if (hook == LineTableHook)
+        return TracedLineHook;
+    return hook;
+}
+
+MenuCommandHandler HandlerAsHanded(MenuCommandHandler handler) {
+    return trace.on && handler == OrderNumberCommand ? TracedOrderCommand : handler;
+}
+
+ListRowCallback RowCallbackAsHanded(ListRowCallback callback) {
+    return trace.on && callback == OrderRowText ? TracedRowText : callback;
+}

@@ -1,0 +1,31 @@
+// The comparison journal: what each comparison of a WZ with an order changed,
+// appended to a CSV file that a spreadsheet on a Polish Windows opens as it is
+// (semicolons, Windows-1250, CRLF, a header row at the top of a new file).
+//
+// The comparison reports each change as it makes it, the journal collects the
+// rows, and the whole record goes into the file in one append write once the
+// comparison is done, so a crash leaves no half record. A journal that cannot
+// be written loses the record and nothing else: no call here calls the host,
+// fails the comparison or changes a record.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_records.h"
+
+// The journal's file; null or "" switches the journal off (the default).
+void SetJournalFile(const char* path);
+bool JournalOn();
+
+// The WZ being compared (its number and identifier), as the line hook has it.
+void JournalWz(const DocumentHeader* wz);
+// The order the WZ is applied to; begins a new record.
+void JournalOrder(const DocumentHeader* order);
+// An order line about to be reduced to quantity_after, or cleared.
+void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, bool cleared);
+// A WZ line about to receive prefix ("? ", "!n ") in front of its text.
+void JournalWzMark(const DocumentItem* wz_line, const char* prefix);
+// The order's header about to be cleared.
+void JournalOrderCleared();
+// Appends the record to the file, when it holds any row, and ends it.
+void JournalFinish();
