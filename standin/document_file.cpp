@@ -642,8 +642,13 @@ Json HeaderJson(const DocumentHeader& header, const std::vector<DocumentItem>* l
         return Json{{"cleared", true}};
     const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
     Json object;
-    object["kind"] =
+    // A record made without a kind (by a program, not from a file) is written
+    // with the kind that its identifiers give it.
+    std::string kind =
         FieldText(reinterpret_cast<const char*>(bytes + kVsHeaderKindOffset), kVsHeaderKindLength);
+    if (kind.empty())
+        kind = header.second_id != 0 ? "ZK" : "WZ";
+    object["kind"] = kind;
     object["number"] = FieldText(header.number, sizeof header.number - 1);
     int32_t date;
     memcpy(&date, bytes + kDateOffset, sizeof date);
