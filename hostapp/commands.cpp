@@ -90,8 +90,8 @@ int AskDocument(const std::string& what, const char* kind) {
 void ShowMenu(bool whole) {
     Blank();
     if (!whole) {
-        Say("Menu: 1 lista, 2 Ctrl+9 na WZ, 3 polecenie 350, 4 zapis nagłówka, 5 zapisz i "
-            "zakończ, 6 zakończ bez zapisywania");
+        Say("Menu: 1 lista  2 Ctrl+9 na WZ  3 polecenie 350  4 zapis nagłówka");
+        Say("      5 zapisz i zakończ  6 zakończ bez zapisywania");
         return;
     }
     Say(Cells("Menu", kBold));

@@ -227,10 +227,16 @@ TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
 
     // Quitting without saving leaves the file as it was.
     const std::string saved = ReadBytes(data_);
-    const HostRun quit = Run({"--data", data_, "--interactive"}, "2\nWZ/4/2026\n\n6\n");
+    // The list shows what the session did; Enter takes the cursor row.
+    const HostRun quit = Run({"--data", data_, "--interactive"}, "1\n2\nWZ/4/2026\n\n6\n");
     EXPECT_EQ(quit.exit_code, 0u) << quit.err;
-    ExpectInOrder(quit.out, {"» wiersz 1 (ZK/6/2026), F12 OK", "Znacznik porównania: 0 → 2000",
-                             "? Wybór [1–6]: 6\n", "Plik danych nie został zapisany."});
+    ExpectInOrder(quit.out,
+                  {"Poz. Rodzaj Numer             Odbiorca  Wartość Wiersze Uwagi",
+                   "     1 ZK     ZK/1/2026                1   110,10       3 Zam. nr 14/03/2026 …",
+                   "    10 WZ     WZ/2/2026                1   153,10       4 [porównany] Zam. nr…",
+                   "    12 WZ     WZ/4/2026                3   490,00       3 ",
+                   "» wiersz 1 (ZK/6/2026), F12 OK", "Znacznik porównania: 0 → 2000",
+                   "? Wybór [1–6]: 6\n", "Plik danych nie został zapisany."});
     EXPECT_EQ(ReadBytes(data_), saved);
 }
 
