@@ -329,14 +329,14 @@ void ParseHeader(const Json& object, size_t position, Report& report, Seen& seen
     auto* bytes = reinterpret_cast<uint8_t*>(&header);
     std::string text;
     std::string kind;
-    if (Text(object, "kind", place, true, kVsHeaderKindLength, text)) {
-        if (text == "ZK" || text == "WZ") {
-            kind = text;
-            Put(reinterpret_cast<char*>(bytes + kVsHeaderKindOffset), text);
+    if (const Json* value = Field(object, "kind", place, true)) {
+        const std::string given = value->is_string() ? value->get<std::string>() : value->dump();
+        if (given == "ZK" || given == "WZ") {
+            kind = given;
+            Put(reinterpret_cast<char*>(bytes + kVsHeaderKindOffset), given);
         } else {
             place.Problem("pole " + Quote("kind") + " musi być " + Quote("ZK") +
-                          " (zamówienie) albo " + Quote("WZ") + " (wydanie), nie " +
-                          Quote(object["kind"].get<std::string>()));
+                          " (zamówienie) albo " + Quote("WZ") + " (wydanie), nie " + Quote(given));
         }
     }
     if (Text(object, "number", place, true, sizeof header.number - 1, text)) {
