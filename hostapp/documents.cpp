@@ -60,6 +60,11 @@ std::string LineText(const DocumentItem& line) {
     return FieldToUtf8(line.text, sizeof line.text);
 }
 
+std::string Kind(const DocumentHeader& header) {
+    return FieldToUtf8(reinterpret_cast<const char*>(&header) + kVsHeaderKindOffset,
+                       kVsHeaderKindLength);
+}
+
 int FindNumber(const Snapshot& snapshot, std::string_view number) {
     for (size_t i = 0; i < snapshot.headers.size(); ++i)
         if (Number(snapshot.headers[i]) == number)

@@ -24,6 +24,7 @@ const std::vector<DocumentItem>& LinesOf(const Snapshot& snapshot, int32_t docum
 std::string Number(const DocumentHeader& header);
 std::string Remarks(const DocumentHeader& header);
 std::string LineText(const DocumentItem& line);
+std::string Kind(const DocumentHeader& header);  // "ZK" an order, "WZ" an issue note
 
 // Position of the first header with that number (UTF-8), or -1.
 int FindNumber(const Snapshot& snapshot, std::string_view number);

@@ -6,9 +6,9 @@
 #include "hostapp/session.h"
 #include "hostapp/system.h"
 
-int main(int argc, char** argv) {
+int main() {
     hostapp::InitTerminal();
-    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::vector<std::string> arguments = hostapp::CommandLineArguments();
     hostapp::Options options;
     std::string error;
     if (!hostapp::ParseOptions(arguments, options, error)) {

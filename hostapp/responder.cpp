@@ -55,20 +55,15 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
-// Asks at a prompt; false at the end of the input.
 bool Ask(std::string_view prompt, std::string& reply) {
-    Out(std::string(kIndent, ' ') + "? " + std::string(prompt));
-    if (!ReadLine(reply)) {
-        Out("(koniec wejścia)\n");
+    if (!Prompt(prompt, reply))
         return false;
-    }
-    if (!InputIsConsole())
-        Out(reply + "\n");
-    reply = Lower(Trim(reply));
+    reply = Lower(reply);
     return true;
 }
 
-enum class YesNo { kYes, kNo, kUnanswered };
+// kUnanswered: Enter; kEnd: the end of the input.
+enum class YesNo { kYes, kNo, kUnanswered, kEnd };
 
 YesNo AskYesNo(std::string_view prompt) {
     std::string reply;
@@ -81,7 +76,7 @@ YesNo AskYesNo(std::string_view prompt) {
             return YesNo::kNo;
         Say("Odpowiedz t (tak) albo n (nie).");
     }
-    return YesNo::kUnanswered;
+    return YesNo::kEnd;
 }
 
 std::vector<std::string> Buttons(int32_t flags, size_t& default_button) {
@@ -112,6 +107,7 @@ int32_t AnswerQuestion(const VsDialogCall& call) {
     if (interactive) {
         const YesNo reply = AskYesNo(default_button == 0 ? "Tak/Nie [t/n] (Enter: Tak): "
                                                          : "Tak/Nie [t/n] (Enter: Nie): ");
+        // The end of the input answers no, whatever the default.
         if (reply != YesNo::kUnanswered)
             yes = reply == YesNo::kYes;
     } else if (!script.questions.empty()) {
@@ -135,7 +131,7 @@ int32_t AnswerNotice(const VsDialogCall& call) {
     ShowLines(MessageBox(caption, Text(call.text), {"OK"}, 0, check_box(flag)));
     if (interactive) {
         const YesNo reply = AskYesNo("Zaznaczyć „Nie pokazuj więcej”? [t/n] (Enter: bez zmian): ");
-        if (reply != YesNo::kUnanswered)
+        if (reply == YesNo::kYes || reply == YesNo::kNo)
             flag = reply == YesNo::kYes ? 1 : 0;
     } else if (!script.notices.empty()) {
         flag = script.notices.front();
@@ -194,17 +190,21 @@ int32_t AnswerList(const VsDialogCall& call, int32_t* selection) {
     }
 
     ListOutcome outcome;
+    outcome.shown = true;
     int chosen = -1;  // -1: Esc
     if (interactive) {
         std::string reply;
         if (rows.empty()) {
             Ask("Lista jest pusta – Enter zamyka okno (Esc): ", reply);
         } else {
-            // Enter, or the end of the input, confirms the cursor row.
-            chosen = cursor;
+            // Enter confirms the cursor row; the end of the input is Esc.
             const std::string prompt = "Wiersz 1–" + std::to_string(rows.size()) +
                                        " (Enter: " + std::to_string(cursor + 1) + ", 0: Esc): ";
-            while (Ask(prompt, reply) && !reply.empty()) {
+            while (Ask(prompt, reply)) {
+                if (reply.empty()) {
+                    chosen = cursor;
+                    break;
+                }
                 if (reply == "0" || reply == "esc") {
                     chosen = -1;
                     break;
@@ -250,6 +250,18 @@ int32_t AnswerList(const VsDialogCall& call, int32_t* selection) {
 
 }  // namespace
 
+bool Prompt(std::string_view prompt, std::string& reply) {
+    Out(std::string(kIndent, ' ') + "? " + std::string(prompt));
+    if (!ReadLine(reply)) {
+        Out("(koniec wejścia)\n");
+        return false;
+    }
+    if (!InputIsConsole())
+        Out(reply + "\n");
+    reply = Trim(reply);
+    return true;
+}
+
 void ScriptList(const ListAnswer& answer) {
     script.lists.push_back(answer);
 }
@@ -264,6 +276,7 @@ void ScriptNotice(int16_t flag) {
 
 void ClearScript() {
     script = Script{};
+    last_list = ListOutcome{};
 }
 
 void SetInteractive(bool on) {

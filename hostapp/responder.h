@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "standin/veldan_control.h"
 
@@ -13,7 +14,8 @@ namespace hostapp {
 inline constexpr int32_t kAnswerNo = 20482;
 inline constexpr int32_t kAnswerEscape = 27;
 
-// Script of the user's next answers; each is used once. A dialog for which
+// Script of the user's next answers; each is used once (ClearScript also
+// forgets the last list's outcome). A dialog for which
 // the script holds nothing is answered as a user who only presses Enter
 // would: the default button, the cursor row of a list, a notice left as it is.
 enum class ListChoice { kDefault, kDocument, kEscape };
@@ -26,12 +28,17 @@ void ScriptQuestion(bool yes);
 void ScriptNotice(int16_t flag);
 void ClearScript();
 
-// Interactive: answers are read from standard input at prompts; at its end,
-// the defaults above.
+// Interactive: answers are read from standard input at prompts. Enter takes
+// the default; the end of the input cancels: Esc in a list, no to a question,
+// a notice left as it is.
 void SetInteractive(bool on);
+
+// Asks at a prompt and reads the reply, trimmed; false at the end of the input.
+bool Prompt(std::string_view prompt, std::string& reply);
 
 // What the last list dialog came to, for the story to tell.
 struct ListOutcome {
+    bool shown = false;
     bool confirmed = false;
     int row = -1;
     std::string number;  // first cell of the chosen row (UTF-8)

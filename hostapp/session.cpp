@@ -67,6 +67,30 @@ void StopAndUnload(PluginModule& plugin, const HostHooks& own) {
     Say("Biblioteka wtyczki zwolniona.");
 }
 
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The sample's story: the comparisons, the first WZ again, the remarks.
+void PlayStory(const Plan& plan, int& section) {
+    if (plan.comparisons.empty()) {
+        Heading(std::to_string(section++) + ". Porównanie WZ z zamówieniem");
+        Say("W pliku nie ma dokumentu WZ, który dałoby się porównać z zamówieniem.");
+    }
+    for (const Plan::Comparison& comparison : plan.comparisons)
+        CompareStep(section++, comparison);
+    if (plan.repeat >= 0)
+        RepeatStep(section++, plan.repeat);
+    if (plan.remarks_source >= 0) {
+        RemarksStep(section++, plan.remarks_source, plan.remarks_target);
+    } else {
+        Heading(std::to_string(section++) + ". Numer zamówienia zamiast symbolu (polecenie 350)");
+        Say("W pliku nie ma zamówienia z uwagami i dokumentu WZ tego samego odbiorcy.");
+    }
+}
+
 }  // namespace
 
 std::string Usage() {
@@ -74,9 +98,21 @@ std::string Usage() {
            "Program zastępczy VELDAN z wtyczką Quendrix.dll: ładuje wtyczkę tak jak program,\n"
            "otwiera dokumenty i pokazuje okna wtyczki w terminalu.\n"
            "\n"
-           "  --data PLIK              plik dokumentów (JSON); po pracy zapisywany z powrotem.\n"
-           "                           Bez tej opcji: dołączony sklep przykładowy, bez zapisu.\n"
-           "  --interactive            zamówienie i odpowiedzi wybiera użytkownik (stdin)\n"
+           "  --data PLIK              plik dokumentów (JSON, UTF-8); po pracy zapisywany\n"
+           "                           z powrotem. Bez tej opcji: dołączony sklep przykładowy,\n"
+           "                           bez zapisu. Bez kroków poniżej: pokaz przykładowy.\n"
+           "  --interactive            menu: lista dokumentów, Ctrl+9 na WZ, polecenie 350,\n"
+           "                           zapis nagłówka; zamówienie i odpowiedzi wybiera\n"
+           "                           użytkownik (stdin); koniec wejścia – bez zapisu\n"
+           "\n"
+           "Kroki bez udziału użytkownika, wykonywane w podanej kolejności:\n"
+           "  --wz NUMER --order NUMER Ctrl+9 na tym WZ i to zamówienie wybrane z listy\n"
+           "                           (--order - zamyka listę klawiszem Esc); pytanie\n"
+           "                           o ponowne porównanie dostaje odpowiedź Tak\n"
+           "  --command-350 NUMER      ten dokument zaznaczony na liście, polecenie 350\n"
+           "  --save NUMER             ten dokument otwarty i zapisany (zdarzenie 17152)\n"
+           "Po krokach plik jest zapisywany; gdy krok się nie uda, nie jest.\n"
+           "\n"
            "  --plugin ŚCIEŻKA         biblioteka wtyczki (domyślnie Quendrix.dll obok programu)\n"
            "  --profile PLIK           plik ustawień programu (domyślnie veldan.ini obok "
            "VELDAN.dll)\n"
@@ -85,7 +121,8 @@ std::string Usage() {
            "  --help                   ten opis\n"
            "\n"
            "Kody wyjścia: 0 gotowe, 1 błędne wywołanie, 2 plik danych, 3 biblioteka wtyczki,\n"
-           "4 wtyczka nie została załadowana, 5 nie udało się zapisać pliku danych.\n";
+           "4 wtyczka nie została załadowana, 5 pliku danych nie da się zapisać, 6 koniec\n"
+           "wejścia w menu (bez zapisu), 7 krok się nie udał (bez zapisu).\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error) {
@@ -104,6 +141,26 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             options.help = true;
         } else if (option == "--interactive") {
             options.interactive = true;
+        } else if (option == "--wz") {
+            Step step;
+            if (!value(step.number))
+                return false;
+            if (i + 2 >= arguments.size() || arguments[i + 1] != "--order") {
+                error = "po --wz " + step.number + " potrzebne jest --order NUMER (albo --order -)";
+                return false;
+            }
+            ++i;
+            step.order = arguments[++i];
+            options.steps.push_back(step);
+        } else if (option == "--order") {
+            error = "--order tylko zaraz po --wz NUMER";
+            return false;
+        } else if (option == "--command-350" || option == "--save") {
+            Step step;
+            step.kind = option == "--save" ? Step::Kind::kSave : Step::Kind::kCommand350;
+            if (!value(step.number))
+                return false;
+            options.steps.push_back(step);
         } else if (option == "--data") {
             if (!value(options.data))
                 return false;
@@ -137,6 +194,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             return false;
         }
     }
+    if (options.interactive && !options.steps.empty()) {
+        error = "--interactive nie łączy się z krokami --wz, --command-350 i --save";
+        return false;
+    }
     return true;
 }
 
@@ -144,22 +205,33 @@ int RunHost(const Options& options) {
     // ---------------------------------------------------------------- data
     const bool save = !options.data.empty();
     const std::string data = save ? options.data : ExeDirectory() + kSampleFile;
-    if (IsDirectory(data))
+    const std::string data_path = save ? SystemPath(data) : data;
+    if (IsDirectory(data_path))
         return Fail(kExitDataFile, "„" + data + "” to katalog, nie plik danych");
-    if (!FileExists(data))
+    if (!FileExists(data_path))
         return Fail(kExitDataFile, save ? "nie ma pliku danych „" + data + "”"
                                         : "nie ma dołączonych danych przykładowych „" + data +
                                               "” (zbuduj projekt)");
     VsReset();
-    if (VsLoadDocuments(data.c_str()) != 0) {
-        const std::string reason = VsLastError();
-        if (reason.find("cannot be opened") != std::string::npos)
+    if (VsLoadDocuments(data_path.c_str()) != 0) {
+        std::string reasons = VsLastError();
+        if (reasons.rfind(data_path + ": nie da się otworzyć", 0) == 0)
             return Fail(kExitDataFile, "nie da się odczytać pliku danych „" + data + "”");
-        return Fail(kExitDataFile, "błąd w pliku danych „" + data + "”: " + reason +
-                                       "; nic nie zostało zmienione");
+        return Fail(kExitDataFile, "błąd w pliku danych „" + data +
+                                       "” – nic nie zostało uruchomione ani zapisane:\n  " +
+                                       ReplaceAll(reasons, "\n", "\n  "));
     }
+    std::string problems;
+    if (!CheckSteps(options.steps, problems))
+        return Fail(kExitUsage, "kroki nie pasują do pliku danych „" + data +
+                                    "” – nic nie zostało uruchomione ani zapisane:\n  " +
+                                    ReplaceAll(problems, "\n", "\n  "));
+    // Before the session, so that no work is lost to a file that cannot be saved.
+    if (save && !CanReplace(data_path, problems))
+        return Fail(kExitNotSaved, "pliku danych „" + data + "” nie da się zapisać: " + problems +
+                                       "; nic nie zostało uruchomione");
     if (!options.profile.empty())
-        VsSetProfilePath(options.profile.c_str());
+        VsSetProfilePath(SystemPath(options.profile).c_str());
     if (options.interface_version != 0)
         VsSetInterfaceVersion(options.interface_version);
     for (const auto& [table, size] : options.record_sizes)
@@ -171,7 +243,8 @@ int RunHost(const Options& options) {
     const Plan plan = MakePlan(start);
 
     // ---------------------------------------------------------------- plug-in
-    const std::string path = options.plugin.empty() ? ExeDirectory() + kPluginFile : options.plugin;
+    const std::string path =
+        options.plugin.empty() ? ExeDirectory() + kPluginFile : SystemPath(options.plugin);
     const HostHooks own{VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
     PluginModule plugin;
     std::string detail;
@@ -180,7 +253,7 @@ int RunHost(const Options& options) {
 
     Say(Cells("Quendrix w programie zastępczym VELDAN", kBold), 0);
     Say("Plik danych: " + data + " (dokumentów: " + std::to_string(start.headers.size()) + ")" +
-            (options.interactive ? ", odpowiedzi użytkownika z wejścia." : "."),
+            (options.interactive ? ", menu i odpowiedzi użytkownika z wejścia." : "."),
         0);
 
     Heading("1. Uruchomienie wtyczki");
@@ -212,32 +285,36 @@ int RunHost(const Options& options) {
                                       : "Haków wtyczki brak na tabelach 44 i 45") +
         (VsMenuHandler(kMenuCommand) ? ", polecenie 350 w menu." : ", polecenia 350 brak w menu."));
 
-    // ---------------------------------------------------------------- story
+    // ---------------------------------------------------------------- work
     int section = 2;
-    if (plan.comparisons.empty()) {
-        Heading(std::to_string(section++) + ". Porównanie WZ z zamówieniem");
-        Say("W pliku nie ma dokumentu WZ, który dałoby się porównać z zamówieniem.");
-    }
-    for (const Plan::Comparison& comparison : plan.comparisons)
-        CompareStep(section++, comparison);
-    if (plan.repeat >= 0)
-        RepeatStep(section++, plan.repeat);
-    if (plan.remarks_source >= 0) {
-        RemarksStep(section++, plan.remarks_source, plan.remarks_target);
+    bool keep = true;  // whether the file is saved at the end
+    int code = kExitDone;
+    if (options.interactive) {
+        const MenuEnd end = RunMenu(section);
+        keep = end == MenuEnd::kSave;
+        code = end == MenuEnd::kInputEnded ? kExitCancelled : kExitDone;
+    } else if (!options.steps.empty()) {
+        keep = RunSteps(options.steps, section);
+        code = keep ? kExitDone : kExitStepFailed;
     } else {
-        Heading(std::to_string(section++) + ". Numer zamówienia zamiast symbolu (polecenie 350)");
-        Say("W pliku nie ma zamówienia z uwagami i dokumentu WZ tego samego odbiorcy.");
+        PlayStory(plan, section);
     }
 
     // ---------------------------------------------------------------- stop
     Heading(std::to_string(section) + ". Zatrzymanie wtyczki");
     StopAndUnload(plugin, own);
     VsSetDialogHandler(nullptr);
+    if (!keep) {
+        Say(Cells(code == kExitStepFailed ? "Krok się nie udał: plik danych nie został zapisany."
+                                          : "Plik danych nie został zapisany.",
+                  kBold));
+        return code;
+    }
     if (!save) {
         Say("Dane przykładowe nie są zapisywane (z opcją --data PLIK wynik trafia do pliku).");
         return kExitDone;
     }
-    if (VsSaveDocuments(data.c_str()) != 0)
+    if (VsSaveDocuments(data_path.c_str()) != 0)
         return Fail(kExitNotSaved,
                     "nie udało się zapisać pliku danych „" + data + "”: " + VsLastError());
     Say("Zapisano plik danych: " + data);

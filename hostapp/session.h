@@ -1,11 +1,14 @@
-// One run of the host program: the document file loaded, the plug-in loaded,
-// started and installed, the story played, the plug-in stopped and unloaded,
-// the file saved.
+// One run of the host program: the document file checked and loaded, its
+// folder checked for writing, the plug-in loaded, started and installed; then
+// the steps named on the command line, the interactive menu or else the
+// story; the plug-in stopped and unloaded, the file saved.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "hostapp/commands.h"
 
 namespace hostapp {
 
@@ -14,6 +17,7 @@ struct Options {
     std::string plugin;   // empty: Quendrix.dll beside the program
     std::string profile;  // empty: the host's settings file beside VELDAN.dll
     bool interactive = false;
+    std::vector<Step> steps;                        // in the order given
     int interface_version = 0;                      // 0: the host's own
     std::vector<std::pair<int, int>> record_sizes;  // table, size
     bool help = false;
@@ -25,7 +29,9 @@ inline constexpr int kExitUsage = 1;
 inline constexpr int kExitDataFile = 2;
 inline constexpr int kExitPluginModule = 3;
 inline constexpr int kExitRefused = 4;
-inline constexpr int kExitNotSaved = 5;
+inline constexpr int kExitNotSaved = 5;    // also: the file's folder cannot be written
+inline constexpr int kExitCancelled = 6;   // the input ended in the menu; nothing saved
+inline constexpr int kExitStepFailed = 7;  // a step did not come out as asked; nothing saved
 
 // False with a reason for a wrong command line.
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);

@@ -241,18 +241,28 @@ Plan MakePlan(const Snapshot& snapshot) {
     return plan;
 }
 
-void CompareStep(int section, const Plan::Comparison& comparison) {
+bool CompareStep(int section, const Plan::Comparison& comparison) {
     const Snapshot before = TakeSnapshot();
     const DocumentHeader& wz = before.headers[comparison.wz];
-    Heading(std::to_string(section) + ". " + Number(wz) + ": porównanie z zamówieniem (Ctrl+9)");
+    Heading(std::to_string(section) + ". " + Number(wz) +
+            (wz.compared_marker == kComparedMarker ? " jeszcze raz (Ctrl+9)"
+                                                   : ": porównanie z zamówieniem (Ctrl+9)"));
     Say("Otwarty dokument " + Number(wz) + ", odbiorca nr " + std::to_string(wz.customer) +
         ", uwagi: " + Quoted(Remarks(wz)) + ".");
     if (!OpenDocument(wz))
-        return;
+        return false;
     ClearScript();
-    ScriptList({ListChoice::kDocument, comparison.order_number});
+    ScriptQuestion(true);
+    if (comparison.order_number.empty())
+        ScriptList({ListChoice::kEscape, ""});
+    else
+        ScriptList({ListChoice::kDocument, comparison.order_number});
     CompareAndSave(wz);
     ShowChanges(before, TakeSnapshot(), comparison.wz);
+    const ListOutcome& outcome = LastListOutcome();
+    return comparison.order_number.empty()
+               ? outcome.shown && !outcome.confirmed
+               : outcome.confirmed && outcome.number == comparison.order_number;
 }
 
 void RepeatStep(int section, int position) {
@@ -270,25 +280,50 @@ void RepeatStep(int section, int position) {
     ShowChanges(before, TakeSnapshot(), position);
 }
 
-void RemarksStep(int section, int source_position, int target_position) {
-    const Snapshot before = TakeSnapshot();
-    DocumentHeader source = before.headers[source_position];
-    const DocumentHeader& target = before.headers[target_position];
-    Heading(std::to_string(section) + ". Numer zamówienia zamiast symbolu (polecenie 350)");
+void SelectAndRun350(const DocumentHeader& source) {
+    DocumentHeader selected = source;
     Say("Zaznaczony na liście dokument: " + Number(source) + ", uwagi: " + Quoted(Remarks(source)) +
         ".");
     VsClearSelection();
-    VsAddSelection(1, source.document_id, &source);
+    VsAddSelection(1, selected.document_id, &selected);
     Say("Polecenie menu 350, zatwierdzone (wynik 20481, faza 2).");
     if (VsRunMenuCommand(kMenuCommand, static_cast<uint16_t>(kAnswerYes), kMenuPhaseConfirmed) ==
         -1)
         Say("Polecenia 350 nie ma w menu.");
+}
+
+void RemarksStep(int section, int source_position, int target_position) {
+    const Snapshot before = TakeSnapshot();
+    const DocumentHeader& target = before.headers[target_position];
+    Heading(std::to_string(section) + ". Numer zamówienia zamiast symbolu (polecenie 350)");
+    SelectAndRun350(before.headers[source_position]);
     Say("Otwarcie i zapis dokumentu " + Number(target) +
         ": zdarzenie 17152 na tabeli nagłówków (44).");
     if (OpenDocument(target))
         VsStoreHeader(kVsKeyCustomerHeaders);
     VsClearSelection();
     ShowChanges(before, TakeSnapshot(), target_position);
+}
+
+void Command350Step(int section, int source_position) {
+    const Snapshot before = TakeSnapshot();
+    Heading(std::to_string(section) + ". Numer zamówienia zamiast symbolu (polecenie 350)");
+    ClearScript();
+    SelectAndRun350(before.headers[source_position]);
+    VsClearSelection();
+    Say("Uwagi zaznaczonego dokumentu trafią do każdego nagłówka zapisanego od teraz.");
+}
+
+void SaveStep(int section, int position) {
+    const Snapshot before = TakeSnapshot();
+    const DocumentHeader& header = before.headers[position];
+    Heading(std::to_string(section) + ". " + Number(header) + ": zapis nagłówka");
+    ClearScript();
+    Say("Otwarcie i zapis dokumentu " + Number(header) +
+        ": zdarzenie 17152 na tabeli nagłówków (44).");
+    if (OpenDocument(header))
+        VsStoreHeader(kVsKeyCustomerHeaders);
+    ShowChanges(before, TakeSnapshot(), position);
 }
 
 void ShowLineChanges(const std::vector<DocumentItem>& before,

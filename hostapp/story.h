@@ -26,9 +26,17 @@ struct Plan {
 Plan MakePlan(const Snapshot& snapshot);
 
 // Each step narrates itself under its own heading.
-void CompareStep(int section, const Plan::Comparison& comparison);
+// Ctrl+9 on a WZ: in the list the row of the order number, or Esc when the
+// number is empty; a question about a repeated comparison answered yes (at a
+// prompt, the user answers instead). True when the list came and was left as
+// asked.
+bool CompareStep(int section, const Plan::Comparison& comparison);
 void RepeatStep(int section, int wz);
 void RemarksStep(int section, int source, int target);
+// The document at source selected in the list, menu command 350 run.
+void Command350Step(int section, int source);
+// The document at position opened and saved (event 17152 on the headers).
+void SaveStep(int section, int position);
 
 // The lines of a document before and after, side by side.
 void ShowLineChanges(const std::vector<DocumentItem>& before,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/host_records.h"
 
@@ -26,11 +27,21 @@ bool ReadLine(std::string& line);
 // it comes from a pipe or a file.
 bool InputIsConsole();
 
+// The program's arguments as UTF-8, whatever the system's code page (document
+// numbers such as "HŁ/112" come through whole); without the program's name.
+std::vector<std::string> CommandLineArguments();
+
 // ---------------------------------------------------------------- files
+// A UTF-8 path in the system's code page, for the file functions below and
+// the stand-in's.
+std::string SystemPath(const std::string& utf8);
 std::string ExeDirectory();  // with its trailing backslash
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool CopyFileOver(const std::string& from, const std::string& to);
+// Whether the file at path can be replaced by a new one: its folder takes a
+// new file and the file is not read-only. False with the reason (Polish).
+bool CanReplace(const std::string& path, std::string& reason);
 
 // ---------------------------------------------------------------- plug-in
 using StartEntry = int32_t(HOST_STDCALL*)(void* context, char* text_buffer);

@@ -1,8 +1,11 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "hostapp/system.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace hostapp {
@@ -145,6 +148,41 @@ bool ReadLine(std::string& line) {
     return true;
 }
 
+std::vector<std::string> CommandLineArguments() {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return arguments;
+    for (int i = 1; i < count; ++i) {
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<size_t>(std::max(length, 1)), '\0');
+        if (length > 0)
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), length, nullptr, nullptr);
+        text.resize(strlen(text.c_str()));
+        arguments.push_back(text);
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+std::string SystemPath(const std::string& utf8) {
+    const int wide =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (wide <= 0)
+        return utf8;
+    std::vector<wchar_t> text(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return utf8;
+    std::string out(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), wide, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
 std::string ExeDirectory() {
     char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -165,6 +203,32 @@ bool IsDirectory(const std::string& path) {
 
 bool CopyFileOver(const std::string& from, const std::string& to) {
     return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool CanReplace(const std::string& path, std::string& reason) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        reason = "plik jest tylko do odczytu";
+        return false;
+    }
+    const size_t slash = path.find_last_of("\\/");
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // A probe file of its own name (not the saving's temporary one), gone
+    // when closed.
+    const std::string probe =
+        folder + ".veldan-zapis-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+    const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = "w katalogu „" + (folder.empty() ? std::string(".") : folder) +
+                 "” nie da się utworzyć pliku (błąd systemu " + std::to_string(GetLastError()) +
+                 ")";
+        return false;
+    }
+    CloseHandle(file);
+    DeleteFileA(probe.c_str());
+    return true;
 }
 
 LoadError LoadPlugin(const std::string& path, PluginModule& plugin, std::string& detail) {

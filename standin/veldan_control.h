@@ -27,11 +27,13 @@
 // the environment holds VELDAN_STRICT=1, as the test suites set it).
 VS_API void VsReset(void);
 
-// Loads a document file (JSON, texts UTF-8) into the store, replacing it. 0 on
-// success; otherwise the store is unchanged and VsLastError() says which record
-// and field is wrong.
+// Loads a document file (JSON, texts UTF-8) into the store, replacing it. The
+// whole file is checked first: 0 on success; otherwise the store is unchanged
+// and VsLastError() lists every problem in Polish, one a line, each naming the
+// document and its 1-based position.
 VS_API int VsLoadDocuments(const char* path);
-// Saves the store to a document file atomically (temporary file, then rename).
+// Saves the store to a document file atomically (temporary file, then rename),
+// keeping the line endings (and a byte order mark) of the file it replaces.
 VS_API int VsSaveDocuments(const char* path);
 VS_API const char* VsLastError(void);
 
@@ -51,6 +53,9 @@ VS_API int VsPutLine(int32_t document_id, int index, const DocumentItem* line);
 // times the price) and value, recomputed by the host's line and totals updates.
 inline constexpr int kVsLineUnitPriceOffset = 210;  // double
 inline constexpr int kVsLineValueOffset = 218;      // double, the line's gross value
+// A header's kind, up to 4 characters: "ZK" an order, "WZ" an issue note.
+inline constexpr int kVsHeaderKindOffset = 19;
+inline constexpr int kVsHeaderKindLength = 4;
 
 // ---------------------------------------------------------------- playing the host
 // The host's table objects (44 and 45), as HostOpenTable returns them.

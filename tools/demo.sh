@@ -3,7 +3,8 @@
 # the bundled sample shop. The program works on a fresh copy in the build
 # folder (BUILD, default build), so the repository's data/sample-shop.json is
 # never changed; the copy is left there, compared and saved, to look at.
-# Arguments go to the program, e.g. tools/demo.sh --interactive.
+# Arguments go to the program, e.g. tools/demo.sh --interactive for a menu
+# in which you choose the documents and answer yourself.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -175,10 +175,12 @@ TEST_F(HostProgram, WithoutDataTheBundledSampleIsShownAndKept) {
 }
 
 TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
-    // The notice: a wrong answer, then "do not show again". The first list:
-    // a row that does not exist, then ZK/1 instead of the script's ZK/2. The
-    // second list: Esc. The repeated comparison: no.
-    const HostRun run = Run({"--data", data_, "--interactive"}, "x\nt\n9\n1\n0\nn\n");
+    // The notice: a wrong answer, then "do not show again". The menu: Ctrl+9
+    // on WZ/2, in its list a row that does not exist, then ZK/1 instead of the
+    // story's ZK/2; Ctrl+9 on WZ/5 (by its position), the list left with Esc;
+    // WZ/2 again, the question answered no; save and quit.
+    const HostRun run = Run({"--data", data_, "--interactive"},
+                            "x\nt\n2\nWZ/2/2026\n9\n1\n2\n13\n0\n2\nwz/2/2026\nn\n5\n");
     ASSERT_EQ(run.exit_code, 0u) << run.err << run.out;
     ExpectInOrder(
         run.out,
@@ -188,6 +190,10 @@ TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
             "Odpowiedz t (tak) albo n (nie).",
             "(Enter: bez zmian): t\n",
             "» zaznacza „Nie pokazuj więcej”, OK",
+            "6 zakończ bez zapisywania",
+            "? Wybór [1–6]: 2\n",
+            "? Dokument WZ – numer albo pozycja z listy (Enter: wróć): WZ/2/2026\n",
+            "2. WZ/2/2026: porównanie z zamówieniem (Ctrl+9)",
             "Wybierz zamówienie",
             "? Wiersz 1–3 (Enter: 1, 0: Esc): 9\n",
             "Podaj numer wiersza albo 0.",
@@ -206,6 +212,7 @@ TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
             "? Tak/Nie [t/n] (Enter: Nie): n\n",
             "» Nie",
             "Żaden dokument się nie zmienił.",
+            "? Wybór [1–6]: 5\n",
             "Zapisano plik danych",
         });
     EXPECT_EQ(run.out.find("(koniec wejścia)"), std::string::npos);
@@ -213,18 +220,140 @@ TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
 
     LoadSaved();
     EXPECT_EQ(Lines(kOrder1)[0].quantity, 18000);
-    EXPECT_EQ(Lines(kOrder2).size(), 3u) << "the order the script would have chosen";
+    EXPECT_EQ(Lines(kOrder2).size(), 3u) << "the order the story would have chosen";
     EXPECT_STREQ(Lines(kWz2)[1].text, "? Olej rzepakowy tłoczony, 1 l"_mz);
     EXPECT_EQ(Header(kWz5).compared_marker, 0) << "left with Esc";
     EXPECT_EQ(Lines(kOrder8).size(), 1u);
 
-    // Again, with no input at all: the notice stays away ("Pytaj" is 1 now)
-    // and every prompt takes its default when the input ends.
-    const HostRun again = Run({"--data", data_, "--interactive"});
-    ASSERT_EQ(again.exit_code, 0u) << again.err << again.out;
-    EXPECT_EQ(again.out.find("Informacja"), std::string::npos);
-    ExpectInOrder(again.out,
-                  {"Wybierz zamówienie", "(koniec wejścia)", "» wiersz 1", "Zapisano plik danych"});
+    // Quitting without saving leaves the file as it was.
+    const std::string saved = ReadBytes(data_);
+    // The list shows what the session did; Enter takes the cursor row.
+    const HostRun quit = Run({"--data", data_, "--interactive"}, "1\n2\nWZ/4/2026\n\n6\n");
+    EXPECT_EQ(quit.exit_code, 0u) << quit.err;
+    ExpectInOrder(quit.out,
+                  {"Poz. Rodzaj Numer             Odbiorca  Wartość Wiersze Uwagi",
+                   "     1 ZK     ZK/1/2026                1   110,10       3 Zam. nr 14/03/2026 …",
+                   "    10 WZ     WZ/2/2026                1   153,10       4 [porównany] Zam. nr…",
+                   "    12 WZ     WZ/4/2026                3   490,00       3 ",
+                   "» wiersz 1 (ZK/6/2026), F12 OK", "Znacznik porównania: 0 → 2000",
+                   "? Wybór [1–6]: 6\n", "Plik danych nie został zapisany."});
+    EXPECT_EQ(ReadBytes(data_), saved);
+}
+
+TEST_F(HostProgram, EndOfInputCancelsAndSavesNothing) {
+    // The input ends in the order list: Esc, not the cursor row; then in the
+    // menu: quit without saving.
+    HostRun run = Run({"--data", data_, "--interactive"}, "n\n2\nWZ/1/2026\n");
+    EXPECT_EQ(run.exit_code, 6u) << run.err;
+    ExpectInOrder(run.out, {"Wybierz zamówienie", "(Enter: 1, 0: Esc): (koniec wejścia)", "» Esc",
+                            "Żaden dokument się nie zmienił.", "? Wybór [1–6]: (koniec wejścia)",
+                            "Koniec wejścia: koniec pracy bez zapisywania pliku.",
+                            "Plik danych nie został zapisany."});
+    EXPECT_EQ(run.out.find("» wiersz"), std::string::npos);
+    EXPECT_EQ(ReadBytes(data_), sample_);
+
+    // Ended at the question before a repeated comparison: no, whatever the
+    // default; with no input at all, nothing happens and nothing is saved.
+    WriteBytes(data_, sample_);
+    run = Run({"--data", data_, "--interactive"}, "n\n2\nWZ/3/2026\n");
+    EXPECT_EQ(run.exit_code, 6u) << run.err;
+    ExpectInOrder(run.out, {"WZ/3/2026 jeszcze raz", "[ Tak ]  [ Nie ]", "(koniec wejścia)",
+                            "» Nie", "Plik danych nie został zapisany."});
+    run = Run({"--data", data_, "--interactive"});
+    EXPECT_EQ(run.exit_code, 6u) << run.err;
+    EXPECT_EQ(ReadBytes(data_), sample_);
+}
+
+// A shop's own file: two orders and two issue notes of one customer, numbers
+// with Polish letters. The steps name the second WZ and its order.
+const char kOwnShop[] = R"({"headers": [
+  {"kind": "ZK", "number": "ZK/Ż/1", "customer": 7, "second_id": 7101, "document_id": 71,
+   "remarks": "Zam. nr Ż-1 - odbiór w piątek", "lines": [
+    {"text": "Mąka żytnia, 1 kg", "quantity": 4000, "article": [21, 1], "unit_price": 4.0}]},
+  {"kind": "ZK", "number": "ZK/Ż/2", "customer": 7, "second_id": 7102, "document_id": 72,
+   "remarks": "Zam. nr Ż-2 - pilne", "lines": [
+    {"text": "Kasza gryczana, 1 kg", "units": 5, "article": [22, 1], "unit_price": 7.5}]},
+  {"kind": "WZ", "number": "WZ/Ż/1", "customer": 7, "document_id": 81, "lines": [
+    {"text": "Mąka żytnia, 1 kg", "quantity": 1000, "article": [21, 1], "unit_price": 4.0}]},
+  {"kind": "WZ", "number": "WZ/Ż/2", "customer": 7, "document_id": 82, "lines": [
+    {"text": "Kasza gryczana, 1 kg", "quantity": 5000, "article": [22, 1], "unit_price": 7.5},
+    {"text": "Miód wielokwiatowy", "quantity": 1000, "article": [23, 1], "unit_price": 20.0}]}
+]}
+)";
+
+TEST_F(HostProgram, StepsOnTheUsersOwnDocumentsInTheOrderGiven) {
+    WriteBytes(data_, kOwnShop);
+    const HostRun run =
+        Run({"--data", data_, "--wz", "WZ/Ż/2", "--order", "ZK/Ż/2", "--wz", "WZ/Ż/2", "--order",
+             "-", "--command-350", "ZK/Ż/1", "--save", "WZ/Ż/1"});
+    ASSERT_EQ(run.exit_code, 0u) << run.err << run.out;
+    ExpectInOrder(run.out, {
+                               "2. WZ/Ż/2: porównanie z zamówieniem (Ctrl+9)",
+                               " ║ ZK/Ż/1                      16.00 ",
+                               " ║ ZK/Ż/2                      37.50 ",
+                               "» wiersz 2 (ZK/Ż/2), F12 OK",
+                               "Nagłówek zamówienia wyczyszczony",
+                               "│ ? Miód wielokwiatowy            1,000",
+                               "Uwagi: (puste) → „Zam. nr Ż-2 - pilne”",
+                               "3. WZ/Ż/2 jeszcze raz (Ctrl+9)",
+                               "» Tak",
+                               " ║ ZK/Ż/1 ",
+                               "» Esc",
+                               "Żaden dokument się nie zmienił.",
+                               "4. Numer zamówienia zamiast symbolu (polecenie 350)",
+                               "Zaznaczony na liście dokument: ZK/Ż/1",
+                               "5. WZ/Ż/1: zapis nagłówka",
+                               "Uwagi: (puste) → „Zam. nr Ż-1 - odbiór w piątek”",
+                               "Zapisano plik danych: " + data_,
+                           });
+    EXPECT_EQ(run.out.find("Wybierz zamówienie", run.out.find("3. WZ/Ż/2")),
+              run.out.find("Wybierz zamówienie", run.out.find("» Tak")))
+        << "the list after the question";
+
+    LoadSaved();
+    EXPECT_EQ(VsFindHeader(72), -1) << "the order used up";
+    EXPECT_EQ(Header(82).compared_marker, kComparedMarker);
+    EXPECT_STREQ(Header(82).remarks, "Zam. nr Ż-2 - pilne"_mz);
+    EXPECT_STREQ(Lines(82)[1].text, "? Miód wielokwiatowy"_mz);
+    EXPECT_STREQ(Header(81).remarks, "Zam. nr Ż-1 - odbiór w piątek"_mz);
+    EXPECT_EQ(Header(81).compared_marker, 0);
+    EXPECT_EQ(Lines(71)[0].quantity, 4000) << "the order not chosen is untouched";
+}
+
+TEST_F(HostProgram, StepsThatDoNotFitStopWithoutSaving) {
+    WriteBytes(data_, kOwnShop);
+    const std::string own = kOwnShop;
+    // Checked against the file before anything runs.
+    const struct {
+        std::vector<std::string> steps;
+        std::string error;
+    } wrong[] = {
+        {{"--wz", "ZK/Ż/1", "--order", "ZK/Ż/2"}, "--wz ZK/Ż/1: to nie jest dokument WZ"},
+        {{"--wz", "WZ/Ż/9", "--order", "-"}, "--wz WZ/Ż/9: w pliku nie ma dokumentu o tym numerze"},
+        {{"--wz", "WZ/Ż/1", "--order", "WZ/Ż/2"}, "--order WZ/Ż/2: to nie jest zamówienie (ZK)"},
+        {{"--save", "ZK/9"}, "--save ZK/9: w pliku nie ma dokumentu o tym numerze"},
+        {{"--wz", "WZ/Ż/1"}, "po --wz WZ/Ż/1 potrzebne jest --order NUMER (albo --order -)"},
+        {{"--order", "ZK/Ż/1"}, "--order tylko zaraz po --wz NUMER"},
+        {{"--interactive", "--save", "WZ/Ż/1"}, "--interactive nie łączy się z krokami"},
+    };
+    for (const auto& [steps, error] : wrong) {
+        SCOPED_TRACE(error);
+        std::vector<std::string> arguments{"--data", data_};
+        arguments.insert(arguments.end(), steps.begin(), steps.end());
+        const HostRun run = Run(arguments);
+        EXPECT_EQ(run.exit_code, 1u);
+        EXPECT_NE(run.err.find(error), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    // An order gone from the list by the time its step comes: the step fails
+    // and the file stays as it was.
+    const HostRun run = Run({"--data", data_, "--wz", "WZ/Ż/2", "--order", "ZK/Ż/2", "--wz",
+                             "WZ/Ż/1", "--order", "ZK/Ż/2"});
+    EXPECT_EQ(run.exit_code, 7u) << run.err;
+    ExpectInOrder(run.out, {"» wiersz 2 (ZK/Ż/2), F12 OK", "3. WZ/Ż/1", "» Esc",
+                            "Zamówienia ZK/Ż/2 nie było na liście – krok niewykonany.",
+                            "Krok się nie udał: plik danych nie został zapisany."});
+    EXPECT_EQ(ReadBytes(data_), own);
 }
 
 TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
@@ -236,13 +365,28 @@ TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
     WriteBytes(data_, malformed);
     HostRun run = Run({"--data", data_});
     EXPECT_EQ(run.exit_code, 2u);
-    EXPECT_NE(run.err.find("headers[3].number: longer than 16 characters"), std::string::npos)
-        << run.err;
+    ExpectInOrder(run.err,
+                  {"veldan_host: błąd w pliku danych „" + data_ +
+                       "” – nic nie zostało uruchomione ani zapisane:\n",
+                   "  dokument ZK/4/2026/ŚLĄZAK/A (nagłówek 4): pole „number” dłuższe niż 16 "
+                   "znaków (ma 18)\n"});
     EXPECT_NE(run.err.find(data_), std::string::npos);
     EXPECT_EQ(run.out, "") << "no story";
     EXPECT_EQ(ReadBytes(data_), malformed);
     EXPECT_FALSE(Exists(data_ + ".tmp"));
     EXPECT_FALSE(Exists(profile_)) << "the plug-in never ran";
+
+    // Written in Windows-1250: named as not UTF-8.
+    std::string windows1250 = sample_;
+    for (size_t at = windows1250.find("ą"); at != std::string::npos; at = windows1250.find("ą"))
+        windows1250.replace(at, 2, "\xB9");
+    WriteBytes(data_, windows1250);
+    run = Run({"--data", data_});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("plik nie jest zapisany w UTF-8 (wiersz 15, kolumna 21: bajt 0xB9"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadBytes(data_), windows1250);
 
     // Cut short: not JSON any more.
     const std::string cut = sample_.substr(0, sample_.size() / 2);
@@ -250,7 +394,21 @@ TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
     run = Run({"--data", data_});
     EXPECT_EQ(run.exit_code, 2u);
     EXPECT_NE(run.err.find("błąd w pliku danych"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("błąd składni JSON (wiersz "), std::string::npos) << run.err;
     EXPECT_EQ(ReadBytes(data_), cut);
+
+    // A file that cannot be replaced is found before the session, not after.
+    WriteBytes(data_, sample_);
+    ASSERT_TRUE(SetFileAttributesA(data_.c_str(), FILE_ATTRIBUTE_READONLY));
+    run = Run({"--data", data_});
+    SetFileAttributesA(data_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(run.exit_code, 5u);
+    EXPECT_NE(run.err.find("nie da się zapisać: plik jest tylko do odczytu; nic nie zostało "
+                           "uruchomione"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(Exists(profile_));
 
     // Missing, a folder, and a file that another program holds locked.
     run = Run({"--data", folder_ + "none.json"});

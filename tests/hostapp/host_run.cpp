@@ -108,16 +108,21 @@ HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::str
     std::string command = test_host::QuotedArgument(BuildFolder() + "veldan_host.exe");
     for (const std::string& argument : arguments)
         command += " " + test_host::QuotedArgument(argument);
-    STARTUPINFOA startup{};
+    // The command line goes over as UTF-16, so that document numbers with
+    // Polish letters reach the program whole, whatever the code page.
+    std::wstring wide(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, nullptr, 0)),
+        L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, command.c_str(), -1, wide.data(),
+                        static_cast<int>(wide.size()));
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in;
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
-    const BOOL created = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    const BOOL created = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         nullptr, &startup, &process);
     CloseHandle(in);
     CloseHandle(out);

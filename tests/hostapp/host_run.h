@@ -12,6 +12,7 @@ struct HostRun {
     std::string out, err;
 };
 
+// Arguments in UTF-8; they reach the program whole (as UTF-16).
 HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::string& input = "");
 
 // The folder of the test and the program, with a trailing backslash.

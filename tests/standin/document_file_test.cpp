@@ -123,10 +123,11 @@ TEST_F(DocumentFile, SaveAndLoadRoundTripEveryStoredByte) {
     DocumentHeader cleared{};
     VsAddHeader(&cleared);
     VsAddLine(4242, &line);
-    DocumentHeader twin = test::Header(101, 9, "ZK/1/2026-bis");
+    DocumentHeader odd = test::Header(105, 9, "ZK/1/2026-bis", 5105);
+    memcpy(reinterpret_cast<uint8_t*>(&odd) + kVsHeaderKindOffset, "ZK", 3);
     const int32_t no_date = 20260230;
-    memcpy(twin.issue_date, &no_date, sizeof no_date);
-    VsAddHeader(&twin);
+    memcpy(odd.issue_date, &no_date, sizeof no_date);
+    VsAddHeader(&odd);
     const std::string before = StoreBytes();
 
     const std::string first = Path("first.json"), second = Path("second.json");
@@ -139,62 +140,150 @@ TEST_F(DocumentFile, SaveAndLoadRoundTripEveryStoredByte) {
     EXPECT_NE(ReadFile(first).find("Mąka pszenna"), std::string::npos) << "texts in UTF-8";
 }
 
-TEST_F(DocumentFile, BadFileNamesRecordAndFieldAndLeavesTheStoreAlone) {
+// A small good file, one document a line; each bad case changes one piece.
+const std::string kLine1 =
+    R"({"text": "Mąka", "quantity": 1000, "article": [11, 1], "unit_price": 3.2})";
+const std::string kLine2 =
+    R"({"text": "Cukier", "quantity": 2000, "article": [12, 1], "unit_price": 4.5})";
+const std::string kGoodFile =
+    "{\"headers\": [\n"
+    R"( {"kind": "ZK", "number": "ZK/1/2026", "customer": 1, "second_id": 51, "document_id": 1, "lines": [)" +
+    kLine1 + "]},\n" +
+    R"( {"kind": "WZ", "number": "WZ/1/2026", "customer": 1, "document_id": 2, "remarks": "", "lines": [)" +
+    kLine2 + "]}\n]}\n";
+
+std::string Changed(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+TEST_F(DocumentFile, BadFileNamesDocumentAndPositionAndChangesNothing) {
     ASSERT_EQ(VsLoadDocuments(kSample), 0) << VsLastError();
     const std::string before = StoreBytes();
-    const std::string good_line =
-        R"({"text": "Mąka", "quantity": 1000, "article": [11, 1], "unit_price": 3.2})";
-    auto file = [&](const std::string& header, const std::string& line = "") {
-        return R"({"headers": [{"number": "ZK/1", "document_id": 1, "lines": [)" + good_line +
-               "]}, {" + header + R"(, "lines": [)" + good_line + (line.empty() ? "" : ", ") +
-               line + "]}]}";
-    };
+    const std::string wz = "dokument WZ/1/2026 (nagłówek 2): ";
+    const std::string wz_line = "dokument WZ/1/2026 (nagłówek 2, wiersz 1): ";
+    std::string windows1250 = kGoodFile;
+    windows1250[windows1250.find("ą")] = '\xB9';
+    windows1250.erase(windows1250.find('\xB9') + 1, 1);
     const struct {
         std::string text;
         std::string error;
     } cases[] = {
-        {file(R"("number": "ZK/12345678901/2026")"),
-         "headers[1].number: longer than 16 characters"},
-        {file(R"("remarks": "Cena 5 €")"),
-         "headers[1].remarks: character U+20AC is not in the Mazovia code page"},
-        {file(R"("remarks": ")" + std::string(101, 'x') + "\""),
-         "headers[1].remarks: longer than 100 characters"},
-        {file(R"("date": "2026-02-29")"), "headers[1].date: no such date"},
-        {file(R"("date": "2.3.2026")"), "headers[1].date: must be a text YYYY-MM-DD"},
-        {file(R"("customer": 40000)"), "headers[1].customer: out of range -32768 to 32767"},
-        {file(R"("document_id": "7")"), "headers[1].document_id: must be a whole number"},
-        {file(R"("colour": "red")"), "headers[1].colour: unknown field"},
-        {file(R"("number": "x")", R"({"quantity": 1.5})"),
-         "headers[1].lines[1].quantity: must be a whole number"},
-        {file(R"("number": "x")", R"({"units": 0.0005})"),
-         "headers[1].lines[1].units: must be whole thousandths within 32 bits"},
-        {file(R"("number": "x")", R"({"article": [11]})"),
-         "headers[1].lines[1].article: must be [first part, second part]"},
-        {file(R"("number": "x")", R"({"article": [11, 70000]})"),
-         "headers[1].lines[1].article[1]: must be a 16-bit whole number"},
-        {file(R"("number": "x")", R"({"text": ")" + std::string(121, 'y') + "\"}"),
-         "headers[1].lines[1].text: longer than 120 characters"},
-        {R"({"header": []})", "document file.header: unknown field"},
-        {R"({"headers": {}})", "headers: must be a list"},
+        // Missing fields: never taken as zero.
+        {Changed(kGoodFile, R"("customer": 1, "document_id": 2)", R"("document_id": 2)"),
+         wz + "brak pola „customer”"},
+        {Changed(kGoodFile, R"("quantity": 2000, )", ""),
+         wz_line + "brak pola „quantity” (albo „units”)"},
+        {Changed(kGoodFile, R"("article": [12, 1], )", ""), wz_line + "brak pola „article”"},
+        {Changed(kGoodFile, R"("kind": "WZ", )", ""), wz + "brak pola „kind”"},
+        // The kind against what makes an order.
+        {Changed(kGoodFile, R"("second_id": 51, )", ""),
+         "dokument ZK/1/2026 (nagłówek 1): brak pola „second_id”"},
+        {Changed(kGoodFile, R"("second_id": 51)", R"("second_id": 0)"),
+         "dokument ZK/1/2026 (nagłówek 1): zamówienie (ZK) musi mieć pole „second_id” różne od 0"},
+        {Changed(kGoodFile, R"("document_id": 2)", R"("second_id": 7, "document_id": 2)"),
+         wz + "dokument WZ ma pole „second_id” równe 0 albo go nie ma; z innym byłby zamówieniem"},
+        {Changed(kGoodFile, R"("kind": "WZ")", R"("kind": "FV")"),
+         wz + "pole „kind” musi być „ZK” (zamówienie) albo „WZ” (wydanie), nie „FV”"},
+        // Identifiers unique, lines with their document.
+        {Changed(kGoodFile, R"("document_id": 2)", R"("document_id": 1)"),
+         wz + "ten sam „document_id” (1) ma już dokument ZK/1/2026 (nagłówek 1)"},
+        {Changed(kGoodFile, R"("WZ/1/2026")", R"("ZK/1/2026")"),
+         "dokument ZK/1/2026 (nagłówek 2): ten sam numer ma już dokument ZK/1/2026 (nagłówek 1)"},
+        {Changed(kGoodFile, "\n]}",
+                 "\n], \"orphan_lines\": [{\"document_id\": 9, \"lines\": [" + kLine1 + "]}]}"),
+         "wiersze bez nagłówka (grupa 1): nie ma dokumentu o „document_id” 9, do którego "
+         "należałyby te wiersze"},
+        {Changed(kGoodFile, "\n]}",
+                 "\n], \"orphan_lines\": [{\"document_id\": 2, \"lines\": []}]}"),
+         "wiersze bez nagłówka (grupa 1): dokument o „document_id” 2 to dokument WZ/1/2026 "
+         "(nagłówek 2)"
+         "; jego wiersze należą do jego pola „lines”"},
+        // Texts within their fields and the code page.
+        {Changed(kGoodFile, R"("WZ/1/2026")", R"("WZ/12345678901/2026")"),
+         "dokument WZ/12345678901/2026 (nagłówek 2): pole „number” dłuższe niż 16 znaków (ma 19)"},
+        {Changed(kGoodFile, R"("remarks": "")", R"("remarks": "Cena 5 – 6 €")"),
+         wz + "pole „remarks”: znak „–” (U+2013) nie występuje w stronie kodowej Mazovia"},
+        {Changed(kGoodFile, R"("remarks": "")", R"("remarks": ")" + std::string(101, 'x') + "\""),
+         wz + "pole „remarks” dłuższe niż 100 znaków (ma 101)"},
+        {Changed(kGoodFile, R"("Cukier")", "\"" + std::string(121, 'y') + "\""),
+         wz_line + "pole „text” dłuższe niż 120 znaków (ma 121)"},
+        // Values of their type and range.
+        {Changed(kGoodFile, R"("remarks": "")", R"("date": "2026-02-29")"),
+         wz + "pole „date”: nie ma dnia 2026-02-29"},
+        {Changed(kGoodFile, R"("remarks": "")", R"("date": "2.3.2026")"),
+         wz + "pole „date” musi być datą RRRR-MM-DD"},
+        {Changed(kGoodFile, R"("customer": 1, "document_id": 2)",
+                 R"("customer": 40000, "document_id": 2)"),
+         wz + "pole „customer” poza zakresem od -32768 do 32767"},
+        {Changed(kGoodFile, R"("document_id": 2)", R"("document_id": "2")"),
+         wz + "pole „document_id” musi być liczbą całkowitą"},
+        {Changed(kGoodFile, R"("remarks": "")", R"("colour": "red")"),
+         wz + "nieznane pole „colour”"},
+        {Changed(kGoodFile, R"("quantity": 2000)", R"("quantity": 1.5)"),
+         wz_line + "pole „quantity” musi być liczbą całkowitą"},
+        {Changed(kGoodFile, R"("quantity": 2000)", R"("units": 0.0005)"),
+         wz_line + "pole „units” musi mieć najwyżej trzy miejsca po przecinku i mieścić się w 32 "
+                   "bitach w tysięcznych"},
+        {Changed(kGoodFile, R"([12, 1])", R"([12, 70000])"),
+         wz_line + "pole „article” musi być parą liczb całkowitych od -32768 do 32767: [pierwsza "
+                   "część, druga część]"},
+        {R"({"header": []})", "plik: nieznane pole „header”\nplik: brak pola „headers”"},
+        {R"({"headers": {}})", "plik: pole „headers” musi być listą [ … ]"},
+        // Two problems, both listed.
+        {Changed(Changed(kGoodFile, R"("kind": "WZ", )", ""), R"("quantity": 2000, )", ""),
+         wz + "brak pola „kind”\n" + wz_line + "brak pola „quantity” (albo „units”)"},
+        // Syntax and encoding, with line and column.
+        {Changed(kGoodFile, R"("customer": 1, "document_id": 2)",
+                 R"("customer": 1 "document_id": 2)"),
+         "błąd składni JSON (wiersz 3, kolumna 54): w tym miejscu nie może stać: tekst w "
+         "cudzysłowie; oczekiwano: „,” albo „}”"},
+        {kGoodFile.substr(0, 40),
+         "błąd składni JSON (wiersz 2, kolumna 27): plik kończy się w środku danych; oczekiwano: "
+         "wartość"},
+        {windows1250,
+         "plik nie jest zapisany w UTF-8 (wiersz 2, kolumna 111: bajt 0xB9, zapewne "
+         "litera w kodowaniu Windows-1250); zapisz go w UTF-8"},
+        {"\xFF\xFE{", "plik jest zapisany w UTF-16, a nie w UTF-8; zapisz go w UTF-8"},
     };
     for (const auto& bad : cases) {
         SCOPED_TRACE(bad.text);
-        EXPECT_NE(VsLoadDocuments(Write("bad.json", bad.text).c_str()), 0);
+        const std::string path = Write("bad.json", bad.text);
+        EXPECT_NE(VsLoadDocuments(path.c_str()), 0);
         EXPECT_EQ(VsLastError(), bad.error);
         EXPECT_EQ(StoreBytes(), before);
+        EXPECT_EQ(ReadFile(path), bad.text);
     }
-    EXPECT_NE(VsLoadDocuments(Write("broken.json", R"({"headers": [)").c_str()), 0);
-    EXPECT_EQ(std::string(VsLastError()).rfind("document file: ", 0), 0u) << VsLastError();
     EXPECT_NE(VsLoadDocuments(Path("missing.json").c_str()), 0);
-    EXPECT_NE(std::string(VsLastError()).find("cannot be opened"), std::string::npos);
+    EXPECT_NE(std::string(VsLastError()).find("nie da się otworzyć"), std::string::npos);
     EXPECT_EQ(StoreBytes(), before);
 
-    // The same file without its faults loads.
-    ASSERT_EQ(VsLoadDocuments(Write("good.json", file(R"("number": "x")")).c_str()), 0)
-        << VsLastError();
+    // The good file loads.
+    ASSERT_EQ(VsLoadDocuments(Write("good.json", kGoodFile).c_str()), 0) << VsLastError();
     EXPECT_EQ(VsHeaderCount(), 2);
-    EXPECT_EQ(VsLineCount(0), 1);
     EXPECT_EQ(VsLineCount(1), 1);
+    EXPECT_EQ(VsLineCount(2), 1);
+}
+
+TEST_F(DocumentFile, MoneyIsWrittenAsTheRecordHoldsItAndLineEndsAreKept) {
+    // 75.19999999999999 holds 752,000 ten-thousandths; written back as 75.2.
+    const std::string file = Changed(
+        Changed(kGoodFile, R"("remarks": "")", R"("gross": 75.19999999999999)"), "\n", "\r\n");
+    const std::string path = Write("crlf.json", file);
+    ASSERT_EQ(VsLoadDocuments(path.c_str()), 0) << VsLastError();
+    DocumentHeader header;
+    VsGetHeader(1, &header);
+    EXPECT_EQ(header.gross_value, 752000.0);
+    ASSERT_EQ(VsSaveDocuments(path.c_str()), 0) << VsLastError();
+    const std::string saved = ReadFile(path);
+    EXPECT_NE(saved.find("\"gross\": 75.2,\r\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("gross_stored"), std::string::npos);
+    EXPECT_EQ(saved.find("\r\n", saved.size() - 2), saved.size() - 2) << "ends in CRLF";
+    size_t bare = 0;
+    for (size_t i = 0; i < saved.size(); ++i)
+        bare += saved[i] == '\n' && (i == 0 || saved[i - 1] != '\r');
+    EXPECT_EQ(bare, 0u) << "every line end CRLF, as in the file it replaced";
 }
 
 TEST_F(DocumentFile, SaveReplacesTheFileWholeOrNotAtAll) {
