@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one test executable under Wine for ctest.
+# Runs one test executable under Wine for ctest, in the environment of
+# tools/wine-env.sh (ctest passes BUILD, the build folder).
 #
 # Under parallel load, Wine 8.0 now and then crashes its own loader with a
 # signal while a process is exiting, after every test in it has passed: the
@@ -7,6 +8,7 @@
 # Such a run counts as passed, with a note; any other failure, and any crash
 # before the tests' verdict, is passed on unchanged.
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
