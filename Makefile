@@ -1,13 +1,13 @@
 # Quendrix: `make demo` runs the plug-in in the stand-in host; `make test` builds
 # and runs every test. Both install what is missing first.
-BUILD := build
-export WINEPREFIX := $(CURDIR)/$(BUILD)/wineprefix
-export WINEDEBUG := -all
-export WINEDLLOVERRIDES := mscoree,mshtml=
+# Wine runs in the build folder's own prefix (tools/wine-env.sh); the Wine
+# processes of a run are ended with it (tools/wine-session.sh).
+BUILD ?= build
+export BUILD
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build wine-ready test demo bench dist reproducible format clean
+.PHONY: all deps configure build test demo bench dist reproducible format clean
 
 all: build
 
@@ -21,26 +21,17 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# The first Wine run creates the prefix; a kept-alive wineserver makes the many
-# short test processes cheap.
-wine-ready: configure
-	@mkdir -p $(WINEPREFIX)
-	@wineserver -p 30 </dev/null >/dev/null 2>&1 || true
-	@wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-
-test: build wine-ready
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+test: build
+	@tools/wine-session.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The demo needs only the two DLLs and the host program.
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix VELDAN veldan_host
-	@$(MAKE) wine-ready
-	@tools/demo.sh
+	@tools/wine-session.sh tools/demo.sh
 
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quendrix_bench
-	@$(MAKE) wine-ready
-	@wine $(BUILD)/quendrix_bench.exe $(STAGES)
+	@tools/wine-session.sh wine $(BUILD)/quendrix_bench.exe $(STAGES)
 
 # The release package: dist/Quendrix-<version>.zip and, beside it, the debug
 # information in dist/Quendrix.dll.debug. `make reproducible` builds it twice
@@ -56,5 +47,5 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@-wineserver -k 2>/dev/null || true
+	@-tools/wine-session.sh --end
 	rm -rf $(BUILD) dist

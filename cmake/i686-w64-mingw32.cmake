@@ -13,6 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Test executables run under Wine, through a wrapper that tells a crash of
-# Wine itself at process exit from a failed test (see tools/wine-test.sh).
+# Test executables run under Wine, through a wrapper that gives them the build
+# folder's Wine environment (see tools/wine-test.sh).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-test.sh)

@@ -139,8 +139,9 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
         }
     }
     // Empty: the call cannot reach any function. It is abandoned with a 0
-    // result and the stack as the caller expects it, never through address 0,
-    // and the ordinal is not looked up again.
-    *target = HostEntryAbandon[FittingMember(entry)];
+    // result and the stack as the caller expects it, through the member that
+    // fits its arguments, never through address 0, and the ordinal is not
+    // looked up again.
+    *target = ZeroFallback[FittingMember(entry)];
     entry_states[index] = HostEntryState::kEmpty;
 }

@@ -37,8 +37,10 @@ inline constexpr size_t kHostEntryCount = sizeof(kHostEntries) / sizeof(kHostEnt
 enum class HostEntryId : uint16_t { HOST_OPERATIONS(HOST_ENTRY_ID) };
 #undef HOST_ENTRY_ID
 
-// The 15 members of ZeroFallback and of the abandon family: member 0 leaves
-// the arguments to the caller, member n removes n four-byte arguments.
+// The 15 members of ZeroFallback: member 0 leaves the arguments to the
+// caller, member n removes n four-byte arguments. They serve both an entry
+// given a fallback and an Empty entry, whose calls are abandoned with a 0
+// result; EntryState tells the two apart.
 inline constexpr int kZeroFallbackMembers = 15;
 inline constexpr uint32_t kLargestFallbackBytes = 4 * (kZeroFallbackMembers - 1);
 
@@ -64,9 +66,6 @@ extern void* const HostEntryBinders[];
 extern const uint32_t HostEntryCountInAssembly;
 // Functions that do nothing and return 0; see kZeroFallbackMembers.
 extern void* const ZeroFallback[kZeroFallbackMembers];
-// Where an Empty entry's calls go: like ZeroFallback, but distinct code, so
-// that an abandoned entry is never mistaken for one given a fallback.
-extern void* const HostEntryAbandon[kZeroFallbackMembers];
 }
 
 // What an entry's target word holds.
@@ -75,7 +74,8 @@ enum class HostEntryState : uint8_t {
     kBinding,   // the first call is being bound right now
     kHost,      // the host function
     kFallback,  // a ZeroFallback member, after Ignore
-    kEmpty,     // nothing: its calls are abandoned and return 0
+    kEmpty,     // nothing: its calls are abandoned through the fitting
+                // ZeroFallback member and return 0
 };
 HostEntryState EntryState(size_t index);
 inline HostEntryState EntryState(HostEntryId id) {

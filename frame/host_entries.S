@@ -1,6 +1,6 @@
 /* The host entries: target words, forwarding stubs and binding routines,
- * generated from the one list of host operations, and the ZeroFallback and
- * abandon routines. See frame/host_binding.h.
+ * generated from the one list of host operations, and the ZeroFallback
+ * routines. See frame/host_binding.h.
  *
  * A stub is the operation itself as far as the caller knows: it jumps through
  * its target word with the caller's stack and registers untouched. A binding
@@ -96,21 +96,12 @@ _ZeroFallback:
         .long   zero_fallback_\n
         .endr
 
-        .globl  _HostEntryAbandon
-_HostEntryAbandon:
-        .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
-        .long   host_abandon_\n
-        .endr
-
         .text
         HOST_OPERATIONS(HOST_ENTRY_STUB)
         HOST_OPERATIONS(HOST_ENTRY_BIND)
 
         .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
         ZERO_RETURN zero_fallback_, \n
-        .endr
-        .irp n, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14
-        ZERO_RETURN host_abandon_, \n
         .endr
 
 /* The call trace (frame/call_trace.h). While it is on, each entry's target

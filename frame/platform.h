@@ -1,8 +1,13 @@
 // The plug-in's only door to the operating system.
 //
-// Everything else in the plug-in is portable C++; the few system services it
-// needs are reached through these functions, all implemented in
-// platform_win32.cpp. Module handles are opaque pointers here.
+// The few system services the plug-in needs are reached through these
+// functions, all implemented in platform_win32.cpp; no other file of the
+// plug-in includes a Windows header. Module handles are opaque pointers here.
+// What else ties the plug-in to 32-bit x86 and this compiler is named where it
+// stands: the host entries in host_entries.S (i386 assembly), the host's
+// calling conventions in host/host_records.h, the import slot of the host's
+// exception translator in plugin_entry.cpp and the stack canary that
+// -fstack-protector expects in stack_guard.cpp.
 #pragma once
 
 #include <cstdint>

@@ -9,8 +9,6 @@
 #include "host/mazovia_text.h"
 #include "reconcile/table_hooks.h"
 
-void* HostContext = nullptr;
-
 namespace {
 
 // The import table's slot of the host's translator. A direct reference to
@@ -31,7 +29,6 @@ namespace {
 int32_t Start(void* context, char* text_buffer) {
     if (context == nullptr)
         return StopPlugin();
-    HostContext = context;
     if (text_buffer != nullptr)
         CopyFeatureText(text_buffer);
     // The translator belongs to the calling thread and the host may start us

@@ -7,13 +7,11 @@
 
 #include "host/host_records.h"
 
-// The first argument of the latest start call. Only tested for null.
-extern void* HostContext;
-
-// Entry 30001. With a context: hands FeatureText over (when text_buffer is not
-// null; it holds at least 61 bytes), installs the host's exception translator
-// and returns 0 when the host is compatible, -1 when not. With a null context:
-// stops the plug-in and returns 0.
+// Entry 30001. With a context (only tested for null, never kept): hands
+// FeatureText over (when text_buffer is not null; it holds at least 61 bytes),
+// installs the host's exception translator and returns 0 when the host is
+// compatible, -1 when not. With a null context: stops the plug-in and returns
+// 0.
 extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer);
 
 // Entry 30008. Flag 0 installs the hooks, the menu command and the notice

@@ -18,6 +18,9 @@ namespace {
 // The host draws text-mode dialogs from a block of items: a 20-byte head and a
 // zero-terminated text each, the dialog's own item first.
 
+// The definition block is in the host's own format, which holds the plug-in's
+// two dialogs together: the progress dialog 1001 and the list dialog 1002.
+// Only 1002 is ever run; 1001 is part of the block the host reads.
 constexpr int32_t kProgressDialog = 1001;
 constexpr uint16_t kDialogItem = 0xFFFF;  // kind of the dialog's own item
 constexpr uint16_t kNoIdentifier = 0xFFFF;

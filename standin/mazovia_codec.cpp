@@ -3,19 +3,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "standin/mazovia_tables.h"
+#include "host/mazovia_tables.h"
 
 namespace veldan {
 
 uint8_t MazoviaToWindows1250(uint8_t byte) {
-    return byte < 0x80 ? byte : kMazoviaToWindows1250[byte - 0x80];
+    return byte < 0x80 ? byte : mazovia::kToWindows1250[byte - 0x80];
 }
 
 std::string MazoviaToUtf8(const char* text, size_t n) {
     std::string out;
     for (size_t i = 0; i < n && text[i]; ++i) {
         const auto byte = static_cast<uint8_t>(text[i]);
-        const uint32_t c = byte < 0x80 ? byte : kMazoviaToUnicode[byte - 0x80];
+        const uint32_t c = byte < 0x80 ? byte : mazovia::kUpperHalf[byte - 0x80];
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -56,7 +56,7 @@ bool Utf8ToMazovia(const std::string& utf8, std::string& mazovia, std::string& e
         }
         int byte = c < 0x80 ? static_cast<int>(c) : -1;
         for (int k = 0; byte < 0 && k < 128; ++k)
-            if (kMazoviaToUnicode[k] == c)
+            if (::mazovia::kUpperHalf[k] == c)
                 byte = 0x80 + k;
         if (byte < 0) {
             char text[64];

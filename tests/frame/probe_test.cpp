@@ -191,9 +191,11 @@ TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
 TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
     QueueAnswers({kAnswerAbort, kAnswerRetry, kAnswerAbort});
 
-    // Abort wins over an existing fallback: the entry is Empty.
+    // Abort wins over an existing fallback: the entry is Empty, its calls
+    // abandoned through the same return routine a fallback would use.
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kEmpty);
+    EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
     EXPECT_EQ(ShownBoxes().size(), 1u);
     EXPECT_FALSE(IgnoreAllMissing);
 

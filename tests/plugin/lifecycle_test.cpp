@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "plugin_host.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -157,6 +158,28 @@ TEST_F(Lifecycle, TranslatorInstalledAtEveryStart) {
     setter(reinterpret_cast<void*>(OtherTranslator));
     Stop();
     EXPECT_EQ(setter(nullptr), reinterpret_cast<void*>(OtherTranslator));
+}
+
+// A host that loads, starts, installs and stops the plug-in and then ends
+// normally: its process ends with exit code 0, through the plug-in's and the
+// stand-in's detach steps too. A fault there, which Wine's loader would
+// swallow, ends the child with the fault's code.
+TEST(ProcessExit, AfterStartInstallAndStopEndsWithCodeZero) {
+    constexpr auto kRole = "lifecycle-child";
+    if (test_host::IsChildRun(kRole)) {
+        test_host::EndProcessOnAnyFault();
+        test_host::Plugin plugin;
+        std::string why;
+        ASSERT_TRUE(test_host::LoadPlugin(plugin, why)) << why;
+        ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
+        EXPECT_EQ(plugin.start(nullptr, nullptr), 0);
+        return;
+    }
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const test_host::ChildResult child = test_host::RunChildProcess(
+        {std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name(), kRole});
+    EXPECT_EQ(child.exit_code, 0u) << child.output;
+    EXPECT_NE(child.output.find("[  PASSED  ] 1 test."), std::string::npos) << child.output;
 }
 
 TEST_F(Refusal, InterfaceVersion111ShowsTheVersionText) {

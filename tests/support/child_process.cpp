@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -115,6 +117,44 @@ std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>
 
 ChildResult RunChildProcess(const std::vector<std::string>& arguments) {
     return RunChildren({arguments}).front();
+}
+
+bool IsChildRun(const std::string& role) {
+    for (int i = 1; i < __argc; ++i)
+        if (role == __argv[i])
+            return true;
+    return false;
+}
+
+namespace {
+
+LONG CALLBACK EndOnFault(EXCEPTION_POINTERS* info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    switch (code) {
+        case EXCEPTION_ACCESS_VIOLATION:
+        case EXCEPTION_ILLEGAL_INSTRUCTION:
+        case EXCEPTION_PRIV_INSTRUCTION:
+        case EXCEPTION_INT_DIVIDE_BY_ZERO:
+        case EXCEPTION_STACK_OVERFLOW:
+        case EXCEPTION_IN_PAGE_ERROR:
+            break;
+        default:
+            return EXCEPTION_CONTINUE_SEARCH;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "processor fault 0x%08lX at %p\n", code,
+                  info->ExceptionRecord->ExceptionAddress);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
+              nullptr);
+    TerminateProcess(GetCurrentProcess(), code);
+    return EXCEPTION_CONTINUE_SEARCH;  // not reached
+}
+
+}  // namespace
+
+void EndProcessOnAnyFault() {
+    AddVectoredExceptionHandler(1, EndOnFault);
 }
 
 std::string ReadBytes(const std::string& path) {

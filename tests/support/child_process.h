@@ -24,6 +24,16 @@ std::string QuotedArgument(const std::string& argument);
 std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>& argument_lists);
 ChildResult RunChildProcess(const std::vector<std::string>& arguments);
 
+// Whether this process was started with the argument role: the child side of
+// a test that runs its own program again, with role among the arguments.
+bool IsChildRun(const std::string& role);
+
+// For a child run that must end cleanly: from now on a processor fault
+// anywhere in the process ends it at once with the fault's code as exit code,
+// also a fault while the process ends, in a library's detach step, which the
+// system's loader under Wine would otherwise swallow.
+void EndProcessOnAnyFault();
+
 // A file's bytes ("" when it cannot be read), and a file made of bytes.
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
