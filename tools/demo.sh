@@ -8,19 +8,9 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD:-build}
-case $build in
-    /*) ;;
-    *) build=$root/$build ;;
-esac
-BUILD=$build source "$root/tools/wine-env.sh"
-
-for file in veldan_host.exe VELDAN.dll Quendrix.dll; do
-    if [ ! -f "$build/$file" ]; then
-        echo "demo: $build/$file is missing; build first (make)" >&2
-        exit 1
-    fi
-done
+source "$root/tools/wine-env.sh"
+build=$QUENDRIX_BUILD
+require_built demo veldan_host.exe VELDAN.dll Quendrix.dll
 sample=$root/data/sample-shop.json
 if [ ! -r "$sample" ]; then
     echo "demo: the sample data $sample is missing or unreadable" >&2

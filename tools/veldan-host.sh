@@ -14,19 +14,9 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD:-build}
-case $build in
-    /*) ;;
-    *) build=$root/$build ;;
-esac
-BUILD=$build source "$root/tools/wine-env.sh"
-
-for file in veldan_host.exe VELDAN.dll Quendrix.dll; do
-    if [ ! -f "$build/$file" ]; then
-        echo "veldan-host: $build/$file is missing; build first (make)" >&2
-        exit 1
-    fi
-done
+source "$root/tools/wine-env.sh"
+build=$QUENDRIX_BUILD
+require_built veldan-host veldan_host.exe VELDAN.dll Quendrix.dll
 if ! command -v wine >/dev/null; then
     echo "veldan-host: Wine is not installed; run make once (it installs what is missing)" >&2
     exit 1

@@ -11,7 +11,21 @@ case $_wine_env_build in
     /*) ;;
     *) _wine_env_build=$_wine_env_root/$_wine_env_build ;;
 esac
+export QUENDRIX_BUILD=$_wine_env_build
 export WINEPREFIX=$_wine_env_build/wineprefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=mscoree,mshtml=
 unset _wine_env_root _wine_env_build
+
+# require_built WHO FILE...: ends the calling script, in WHO's name, when the
+# build folder lacks one of the files.
+require_built() {
+    local who=$1 file
+    shift
+    for file in "$@"; do
+        if [ ! -f "$QUENDRIX_BUILD/$file" ]; then
+            echo "$who: $QUENDRIX_BUILD/$file is missing; build first (make)" >&2
+            exit 1
+        fi
+    done
+}
