@@ -19,7 +19,6 @@ namespace {
 using test_host::PutText;
 using test_host::SetUnitPrice;
 
-constexpr int16_t kAnswerEscape = 27;
 constexpr int32_t kDate = 20260105;
 
 std::string settings_path;

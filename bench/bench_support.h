@@ -17,12 +17,6 @@
 
 namespace bench {
 
-// The host operations' ordinals, for the stand-in's call counts.
-#define BENCH_ORDINAL(name, ordinal, convention, bytes, result, params) \
-    inline constexpr int32_t kOrdinal##name = ordinal;
-HOST_OPERATIONS(BENCH_ORDINAL)
-#undef BENCH_ORDINAL
-
 // ------------------------------------------------------------------ clocks
 int64_t Ticks();  // QueryPerformanceCounter
 double TicksPerSecond();

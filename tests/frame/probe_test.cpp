@@ -146,7 +146,8 @@ TEST_F(ProbeHost, CallerCleansEntriesKeepRegistersAndStackWhenBindingAndWhenBoun
     // A variable argument list: more words than the fixed arguments.
     ExpectCall(HostEntryId::HostNotice, Stub(&HostNotice), Arguments(7), true);
     ExpectCall(HostEntryId::HostNotice, Stub(&HostNotice), Arguments(9), true);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{21286, 21287, 52026, 52023}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostRealloc, kOrdinalHostFree,
+                                                kOrdinalHostListDialog, kOrdinalHostNotice}));
     EXPECT_TRUE(ShownBoxes().empty());
 }
 
@@ -179,7 +180,9 @@ TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
 
     // Later calls: the same, with no lookup.
     // The dialog's text conversion bound the host's converter on the way.
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{50516, 52158, 52328, 52224, 52030, 52029}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostFindRange, kOrdinalHostConvertText,
+                                                kOrdinalHostLoadLines, kOrdinalHostProfileValue,
+                                                kOrdinalHostShowText, kOrdinalHostQuestion}));
     const size_t looked_up = Lookups().size();
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     ExpectCall(HostEntryId::HostShowText, Stub(&HostShowText), Arguments(1), false);
@@ -206,6 +209,7 @@ TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
 
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     ExpectCall(HostEntryId::HostQuestion, Stub(&HostQuestion), Arguments(3), false);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{50516, 52158, 52029, 52256}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostFindRange, kOrdinalHostConvertText,
+                                                kOrdinalHostQuestion, kOrdinalHostOpenTable}));
     EXPECT_EQ(ShownBoxes().size(), 3u);
 }

@@ -19,7 +19,6 @@ constexpr int32_t kOtherOrder = 300;
 constexpr int32_t kWz = 200;
 constexpr int32_t kSecondWz = 210;
 constexpr int32_t kRemarksDocument = 400;
-constexpr uint16_t kConfirmed = 20481;
 
 // The order; a WZ that reduces its first line, clears the second with one
 // unit too many and brings an article the order lacks; a second WZ that uses
@@ -151,7 +150,7 @@ class Diagnostics : public ::testing::Test {
             VsRaiseLineEvent(806);
             DocumentHeader selected = MakeHeader(90, 91, 9, "ZK 90/2024", "ZAM/77/2024 pilne");
             VsAddSelection(1, 1, &selected);
-            EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+            EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
             ASSERT_EQ(VsOpenDocument(kRemarksDocument), 1);
             VsStoreHeader(kVsKeyCustomerHeaders);
             EXPECT_EQ(plugin.idle(), 0);

@@ -51,7 +51,7 @@ class Refusal : public PluginHost {
         EXPECT_EQ(install_(1), 0);
         EXPECT_EQ(DialogCount(), 1);
         const VsDialogCall& message = Dialog(0);
-        EXPECT_EQ(message.ordinal, kOpMessage);
+        EXPECT_EQ(message.ordinal, kOrdinalHostMessage);
         EXPECT_EQ(Text(message.caption), kStop);
         EXPECT_EQ(message.flags, 0xC001);
         return Text(message.text);
@@ -82,7 +82,7 @@ TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
     EXPECT_NE(VsMenuHandler(350), nullptr);
     ASSERT_EQ(DialogCount(), 1);
     const VsDialogCall& notice = Dialog(0);
-    EXPECT_EQ(notice.ordinal, kOpNotice);
+    EXPECT_EQ(notice.ordinal, kOrdinalHostNotice);
     EXPECT_EQ(notice.dialog, 1668);
     EXPECT_EQ(notice.flag_in, 0);
     EXPECT_EQ(Text(notice.text),
@@ -106,7 +106,7 @@ TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
     // The mark stays, so a second stop removes the command again; the hooks
     // are already the host's.
     EXPECT_EQ(Stop(), 0);
-    EXPECT_EQ(VsCallCount(kOpRemoveMenuCommand), 2);
+    EXPECT_EQ(VsCallCount(kOrdinalHostRemoveMenuCommand), 2);
     EXPECT_EQ(headers->hook, host_header_hook);
     EXPECT_EQ(lines->hook, host_line_hook);
     idle_();
@@ -123,17 +123,17 @@ TEST_F(Lifecycle, StopBeforeInstallAndStartWithoutBuffer) {
 
     // Without a buffer the checks still run: the version and both tables.
     EXPECT_EQ(start_(&context_, nullptr), 0);
-    EXPECT_EQ(VsCallCount(kOpInterfaceVersion), 1);
-    EXPECT_EQ(VsCallCount(kOpOpenTable), 2);
+    EXPECT_EQ(VsCallCount(kOrdinalHostInterfaceVersion), 1);
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 2);
 
     // A second start repeats the checks and still passes.
     EXPECT_EQ(start_(&context_, nullptr), 0);
-    EXPECT_EQ(VsCallCount(kOpInterfaceVersion), 2);
+    EXPECT_EQ(VsCallCount(kOrdinalHostInterfaceVersion), 2);
 
     // Asked to explain although it passed: the version text, answer unused.
     EXPECT_EQ(install_(7), 0);
     ASSERT_EQ(DialogCount(), 1);
-    EXPECT_EQ(Dialog(0).ordinal, kOpQuestion);
+    EXPECT_EQ(Dialog(0).ordinal, kOrdinalHostQuestion);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
 }
 
@@ -164,13 +164,13 @@ TEST_F(Refusal, InterfaceVersion111ShowsTheVersionText) {
     char text[64] = {};
     EXPECT_EQ(start_(&context_, text), -1);
     EXPECT_EQ(std::string(text), kExpectedFeatureText) << "the text is handed over all the same";
-    EXPECT_EQ(VsCallCount(kOpOpenTable), 0) << "record sizes are not examined";
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 0) << "record sizes are not examined";
     EXPECT_EQ(DialogCount(), 0);
 
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 1);
     const VsDialogCall& question = Dialog(0);
-    EXPECT_EQ(question.ordinal, kOpQuestion);
+    EXPECT_EQ(question.ordinal, kOrdinalHostQuestion);
     EXPECT_EQ(Text(question.caption), kStop);
     EXPECT_EQ(Text(question.format), kVersionFormat);
     EXPECT_EQ(question.flags, 0xC001);
@@ -178,7 +178,7 @@ TEST_F(Refusal, InterfaceVersion111ShowsTheVersionText) {
     for (size_t at; (at = expected.find("%s")) != std::string::npos;)
         expected.replace(at, 2, kExpectedFeatureText);
     EXPECT_EQ(Text(question.text), expected);
-    EXPECT_EQ(VsCallCount(kOpOpenTable), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 0);
 }
 
 TEST_F(Refusal, HeaderTableOfSize979) {
@@ -221,18 +221,18 @@ TEST_F(Refusal, InstallOnALineTableOf297) {
     VsSetRecordSize(45, 297);
     EXPECT_EQ(install_(0), -1);
     ASSERT_EQ(DialogCount(), 1) << "no install notice";
-    EXPECT_EQ(Dialog(0).ordinal, kOpShowText);
+    EXPECT_EQ(Dialog(0).ordinal, kOrdinalHostShowText);
     EXPECT_EQ(Text(Dialog(0).text), kNewerPlugin);
     EXPECT_EQ(headers->hook, host_header_hook) << "table 44's hook is removed again";
     EXPECT_EQ(lines->hook, host_line_hook);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
-    EXPECT_EQ(VsCallCount(kOpAddMenuCommand), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostAddMenuCommand), 0);
 
     // The installation's failed test is reported like the start check's, and
     // every later start is refused.
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).ordinal, kOpMessage);
+    EXPECT_EQ(Dialog(1).ordinal, kOrdinalHostMessage);
     EXPECT_EQ(Text(Dialog(1).text),
               ReportHead() + ReportRow("Tspr_dok", "298", "297") + ReportTail(PluginFileName()));
     VsSetRecordSize(45, 298);
@@ -243,10 +243,10 @@ TEST_F(Refusal, InstallWithoutTheHeaderTable) {
     const TableEventHook host_line_hook = VsTable(45)->hook;
     char text[64];
     ASSERT_EQ(start_(&context_, text), 0);
-    const int opened = VsCallCount(kOpOpenTable);
+    const int opened = VsCallCount(kOrdinalHostOpenTable);
     VsSetOpenTableFails(44, 1);
     EXPECT_EQ(install_(0), -1);
-    EXPECT_EQ(VsCallCount(kOpOpenTable), opened + 1) << "table 45 is not tried";
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), opened + 1) << "table 45 is not tried";
     EXPECT_EQ(VsTable(45)->hook, host_line_hook);
     EXPECT_EQ(install_(1), 0);
     EXPECT_EQ(Text(Dialog(DialogCount() - 1).text),
@@ -261,19 +261,19 @@ TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {
     EXPECT_EQ(Stop(), 0);
 
     // The user ticks the box: the notice sets the value, which is stored.
-    VsQueueAnswer(kOpNotice, 1, 0);
+    VsQueueAnswer(kOrdinalHostNotice, 1, 0);
     EXPECT_EQ(install_(0), 0);
     ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).ordinal, kOpNotice);
+    EXPECT_EQ(Dialog(1).ordinal, kOrdinalHostNotice);
     EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 1);
     EXPECT_EQ(Stop(), 0);
 
     // From now on: no notice, and the file is not written again.
     const std::string before = ProfileText();
-    const int profile_calls = VsCallCount(kOpProfileValue);
+    const int profile_calls = VsCallCount(kOrdinalHostProfileValue);
     EXPECT_EQ(install_(0), 0);
     EXPECT_EQ(DialogCount(), 2);
-    EXPECT_EQ(VsCallCount(kOpProfileValue), profile_calls + 1) << "read only";
+    EXPECT_EQ(VsCallCount(kOrdinalHostProfileValue), profile_calls + 1) << "read only";
     EXPECT_EQ(ProfileText(), before);
 }
 
@@ -295,8 +295,8 @@ TEST_F(InstallNotice, UnreadableOrOddSettings) {
 
     // A failed read counts as 0 as well, even over a stored 1.
     WriteProfile("[Quendrix]\r\nPytaj=1\r\n");
-    VsFailCall(kOpProfileValue, 1);
-    VsQueueAnswer(kOpNotice, 5, 0);
+    VsFailCall(kOrdinalHostProfileValue, 1);
+    VsQueueAnswer(kOrdinalHostNotice, 5, 0);
     EXPECT_EQ(install_(0), 0);
     ASSERT_EQ(DialogCount(), 2);
     EXPECT_EQ(Dialog(1).flag_in, 0);
@@ -306,11 +306,11 @@ TEST_F(InstallNotice, UnreadableOrOddSettings) {
     // removes nothing, and the notice comes all the same.
     Stop();
     WriteProfile("");
-    VsFailCall(kOpAddMenuCommand, 1);
-    const int removals = VsCallCount(kOpRemoveMenuCommand);
+    VsFailCall(kOrdinalHostAddMenuCommand, 1);
+    const int removals = VsCallCount(kOrdinalHostRemoveMenuCommand);
     EXPECT_EQ(install_(0), 0);
     EXPECT_EQ(DialogCount(), 3);
     EXPECT_EQ(VsMenuHandler(350), nullptr) << "the host refused the command";
     Stop();
-    EXPECT_EQ(VsCallCount(kOpRemoveMenuCommand), removals);
+    EXPECT_EQ(VsCallCount(kOrdinalHostRemoveMenuCommand), removals);
 }

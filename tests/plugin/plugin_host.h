@@ -14,7 +14,6 @@
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
-#include "tests/support/host_numbers.h"
 #include "tests/support/host_store.h"
 #include "tests/support/plugin_library.h"
 

@@ -14,14 +14,6 @@
 
 namespace reconcile_test {
 
-// The host operations' ordinals, for the stand-in's call counts and faults.
-#define RECONCILE_TEST_ORDINAL(name, ordinal, convention, bytes, result, params) \
-    inline constexpr int32_t kOrdinal##name = ordinal;
-HOST_OPERATIONS(RECONCILE_TEST_ORDINAL)
-#undef RECONCILE_TEST_ORDINAL
-
-inline constexpr int16_t kAnswerEscape = 27;
-
 class HostScenario : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -96,8 +96,8 @@ std::string Describe(const VsDialogCall& call) {
 }
 
 bool IsMessage(const VsDialogCall& call, const std::string& text) {
-    return call.ordinal == kOpMessage && call.caption == kErrorCaption && call.text == text &&
-           call.flags == kFlagsError;
+    return call.ordinal == kOrdinalHostMessage && call.caption == kErrorCaption &&
+           call.text == text && call.flags == kFlagsError;
 }
 
 // The dialog calls since a mark; each must be one the road allows, and at most
@@ -117,17 +117,17 @@ DialogsSeen CheckDialogs(int from, const std::function<bool(const VsDialogCall&)
     for (int i = from; i < VsDialogCallCount(); ++i) {
         const VsDialogCall& call = *VsDialogCallAt(i);
         findings.Expect(allowed(call), "a dialog the road does not name: " + Describe(call));
-        if (call.ordinal == kOpMessage)
+        if (call.ordinal == kOrdinalHostMessage)
             ++seen.errors;
-        if (call.ordinal == kOpListDialog) {
+        if (call.ordinal == kOrdinalHostListDialog) {
             ++seen.list_dialogs;
             seen.list_result = static_cast<int16_t>(call.result);
         }
-        if (call.ordinal == kOpQuestion) {
+        if (call.ordinal == kOrdinalHostQuestion) {
             ++seen.questions;
             seen.question_result = static_cast<int16_t>(call.result);
         }
-        if (call.ordinal == kOpNotice)
+        if (call.ordinal == kOrdinalHostNotice)
             ++seen.notices;
     }
     findings.Expect(seen.errors <= 1, "a failure shown more than once");
@@ -220,11 +220,11 @@ void StartInstallRoad(int k, RoadRun& run) {
         0,
         [&](const VsDialogCall& call) {
             if (started != 0)  // refused: the report names the table that failed to open
-                return call.ordinal == kOpMessage && call.caption == kStopCaption &&
+                return call.ordinal == kOrdinalHostMessage && call.caption == kStopCaption &&
                        call.flags == kFlagsStop && (call.text == report44 || call.text == report45);
             if (installed != 0)
-                return call.ordinal == kOpShowText && call.text == kNewerPlugin;
-            return call.ordinal == kOpNotice && call.dialog == kInstallNoticeDialog &&
+                return call.ordinal == kOrdinalHostShowText && call.text == kNewerPlugin;
+            return call.ordinal == kOrdinalHostNotice && call.dialog == kInstallNoticeDialog &&
                    call.text == notice;
         },
         f);
@@ -272,7 +272,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
     Seed(compared_before);
     VsOpenDocument(kWz);
     VsSetHostHookResult(kLineTable, kHostHookResult);
-    VsQueueAnswer(kOpListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,
+    VsQueueAnswer(kOrdinalHostListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,
                   order == kOrderA ? kRowOfA : kRowOfB);
     const std::vector<int32_t> documents = Documents();
     const StoreImage before = ImageOfStore(documents);
@@ -297,13 +297,13 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
         dialogs_before,
         [&](const VsDialogCall& call) {
             switch (call.ordinal) {
-                case kOpListDialog:
+                case kOrdinalHostListDialog:
                     return call.dialog == kOrderListDialog;
-                case kOpQuestion:
+                case kOrdinalHostQuestion:
                     return compared_before && call.caption == kCaution &&
                            call.format == kCompareAgain && call.text == question &&
                            call.flags == kFlagsYesNo;
-                case kOpMessage:
+                case kOrdinalHostMessage:
                     return IsMessage(call, kComparisonDiskError) || IsMessage(call, kDiskError) ||
                            IsMessage(call, kAllocationError);
             }
@@ -717,10 +717,6 @@ int RunChild(const std::vector<std::string>& arguments) {
 namespace reliability {
 namespace {
 
-constexpr int32_t kOpReadAt = 52286;
-constexpr int32_t kOpSaveLines = 52470;
-constexpr int32_t kOpLoadLines = 52328;
-
 int ErrorsShown(const std::string& text) {
     int shown = 0;
     for (int i = 0; i < VsDialogCallCount(); ++i)
@@ -735,7 +731,8 @@ TEST(FailedHostCall, HeaderReadFailsWhileTheBufferStillHoldsTheOrder) {
     // the comparison's first read fails. Taking the stale buffer for the
     // header at position 0 would write A's header over another document.
     RoadRun run;
-    ComparisonRoad({0, [] { VsFailCall(kOpReadAt, 1); }}, kOrderA, false, Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostReadAt, 1); }}, kOrderA, false, Choice::kConfirm,
+                   run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
     EXPECT_EQ(StoredHeader(0).document_id, kOtherOrder);
@@ -747,8 +744,8 @@ TEST(FailedHostCall, ReadOfTheOrderItselfFails) {
     // the WZ would be marked as compared with nothing deducted.
     RoadRun run;
     // Reads go through positions 0, 1, ... up to the order's.
-    ComparisonRoad({0, [] { VsFailCall(kOpReadAt, VsFindHeader(kOrderA) + 1); }}, kOrderA, false,
-                   Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostReadAt, VsFindHeader(kOrderA) + 1); }}, kOrderA,
+                   false, Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
     EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
@@ -759,7 +756,8 @@ TEST(FailedHostCall, UsedUpOrderIsClearedWhateverTheSaveReturns) {
     // order delivered in full: the order must be cleared all the same, or it
     // stays on the list for ever. (The WZ's lines are saved first.)
     RoadRun run;
-    ComparisonRoad({0, [] { VsFailCall(kOpSaveLines, 2); }}, kOrderB, true, Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostSaveLines, 2); }}, kOrderB, true,
+                   Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(VsFindHeader(kOrderB), -1) << "the used-up order's header was not cleared";
     EXPECT_TRUE(StoredLines(kOrderB).empty());
@@ -769,7 +767,8 @@ TEST(FailedHostCall, LoadOfTheOrderLinesFailsHalfWay) {
     // The load hands out its second value and then fails: the comparison
     // stops with its message and gives that value back.
     RoadRun run;
-    ComparisonRoad({0, [] { VsFailCall(kOpLoadLines, 1); }}, kOrderA, false, Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostLoadLines, 1); }}, kOrderA, false,
+                   Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
     EXPECT_EQ(Unreturned(), "");
@@ -798,7 +797,7 @@ TEST(HostVariation, CustomerIsTakenFromTheHeaderAsTheSaveLeftIt) {
     Seed();
     VsOpenDocument(kWz);
     RecordBuffer()->customer = kOtherCustomer;  // not the stored header's customer
-    VsQueueAnswer(kOpListDialog, kAnswerEscape, 0);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerEscape, 0);
     VsRaiseLineEvent(kKeyEditedLines);
     ASSERT_EQ(VsDialogCallCount(), 1);
     EXPECT_EQ(VsDialogCallAt(0)->rows, kFillers + 2) << "the orders of the stored WZ's customer";
@@ -819,7 +818,7 @@ TEST(HostVariation, HeaderWrittenByTheComparisonTakesPendingRemarks) {
     VsAddSelection(1, 1, &selected);
     VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed);
     VsOpenDocument(kWz);
-    VsQueueAnswer(kOpListDialog, kAnswerYes, kRowOfA);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, kRowOfA);
 
     VsRaiseLineEvent(kKeyEditedLines);
 

@@ -94,7 +94,7 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
             baseline = PrivateBytes();
         ASSERT_EQ(VsLoadDocuments(shop_file.c_str()), 0) << VsLastError();
         ASSERT_EQ(VsOpenDocument(kWz), 1);
-        VsQueueAnswer(kOpListDialog, kAnswerYes, kRowOfA);
+        VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, kRowOfA);
         VsRaiseLineEvent(kKeyEditedLines);
         VsRunMenuCommand(kMenuCommand, static_cast<uint16_t>(kAnswerYes), kMenuPhaseConfirmed);
         VsStoreHeader(kVsKeyCustomerHeaders);

@@ -15,7 +15,6 @@
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
 #include "tests/support/child_process.h"
-#include "tests/support/host_numbers.h"
 #include "tests/support/host_store.h"
 #include "tests/support/plugin_library.h"
 
