@@ -138,11 +138,8 @@ class Diagnostics : public ::testing::Test {
     // Start and install; the two comparisons (Ctrl+9 on each WZ); command
     // 350 and a stored header; idle; stop.
     static void RunRoads(const test_host::Plugin& plugin, bool all = true) {
-        static int context = 0;
-        char text[64] = {};
-        ASSERT_NE(plugin.start, nullptr);
-        EXPECT_EQ(plugin.start(&context, text), 0);
-        EXPECT_EQ(plugin.install(0), 0);
+        std::string why;
+        ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
         ASSERT_EQ(VsOpenDocument(kWz), 1);
         VsRaiseLineEvent(806);
         if (all) {
@@ -253,10 +250,8 @@ TEST_F(Diagnostics, TheTraceOfCtrl9ListsTheHostCallsTheHostSaw) {
 
 TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
     const test_host::Plugin& plugin = Load("journal", "[Journal]\r\nEnabled=1\r\n");
-    static int context = 0;
-    char text[64] = {};
-    ASSERT_EQ(plugin.start(&context, text), 0);
-    ASSERT_EQ(plugin.install(0), 0);
+    std::string why;
+    ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
     const std::string journal = Folder("journal") + "Quendrix-journal.csv";
 
     // The first comparison stores the reduced line and drops the cleared one.

@@ -70,7 +70,7 @@ TEST_F(OrderNumberRemarks, CommandThenSeveralSavedHeaders) {
     EXPECT_EQ(StoredRemarks(b_), "ZAM/77/2024 pilne");
     EXPECT_EQ(VsHostHookEvents(44), 3);
     EXPECT_EQ(DialogsFrom(first_dialog_).size(), 0u);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 
     // Any other call of the command empties it: headers keep their remarks.
     EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, 1), 0);
@@ -108,7 +108,7 @@ TEST_F(OrderNumberRemarks, LongRemarksAndDuplicateHeaders) {
     EXPECT_EQ(StoredRemarks(twin), std::string(100, 'r'));
     EXPECT_EQ(StoredHeader(twin).remarks[100], 0);
     EXPECT_EQ(StoredRemarks(a_), std::string("własne A"_mz));
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
@@ -124,7 +124,7 @@ TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
         EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
         EXPECT_EQ(StoredRemarks(a_), std::string("własne A"_mz));
         EXPECT_EQ(VsCallCount(kOrdinalHostEndUpdate), ends + 1);
-        ExpectEverythingGivenBack();
+        EXPECT_EQ(Unreturned(), "");
     }
 
     // The header table cannot be opened after the host's hook ran: the
@@ -134,9 +134,8 @@ TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
     std::vector<VsDialogCall> dialogs = DialogsFrom(first_dialog_);
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
-    EXPECT_EQ(Text(dialogs[0].caption), std::string("Błąd"_mz));
-    EXPECT_EQ(Text(dialogs[0].text),
-              std::string("Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz));
+    EXPECT_EQ(Text(dialogs[0].caption), kErrorCaption);
+    EXPECT_EQ(Text(dialogs[0].text), kRemarksDiskError);
     EXPECT_EQ(dialogs[0].flags, 1);
 
     // The command cannot open it either: same message, the text stays pending.
@@ -145,5 +144,5 @@ TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
     EXPECT_EQ(DialogsFrom(first_dialog_).size(), 2u);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
     EXPECT_EQ(StoredRemarks(a_), "uwagi");
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }

@@ -12,11 +12,6 @@ constexpr int32_t kOrder = 100;
 constexpr int32_t kOtherOrder = 110;
 constexpr int32_t kWz = 200;
 
-const std::string kCaution = "Uwaga"_mz.c_str();
-const std::string kAgainFormat =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
-
 // A WZ line with a unit price of 2.5 and the host's field at 202 set, so that
 // the refresh after a comparison shows: the host's line update computes the
 // value, and the plug-in clears the field.
@@ -29,7 +24,7 @@ DocumentItem Priced(DocumentItem line) {
 using test_host::LineValue;
 
 std::string AgainQuestion(const std::string& remarks) {
-    std::string text = kAgainFormat;
+    std::string text = kCompareAgain;
     text.replace(text.find("%s"), 2, remarks);
     return text;
 }
@@ -115,7 +110,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     EXPECT_EQ(VsHostHookEvents(45), 1);
     EXPECT_EQ(VsHostHookLastArguments(45)[0], 239u);
     EXPECT_EQ(VsHostHookLastArguments(45)[1], 806u);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 
     // The host stores the WZ; the next trigger asks first. "No": the lines are
     // stored once, nothing else happens, and the event goes on.
@@ -129,8 +124,8 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostQuestion);
-    EXPECT_EQ(Text(dialogs[0].caption), kCaution);
-    EXPECT_EQ(Text(dialogs[0].format), kAgainFormat);
+    EXPECT_EQ(Text(dialogs[0].caption), kCautionCaption);
+    EXPECT_EQ(Text(dialogs[0].format), kCompareAgain);
     EXPECT_EQ(Text(dialogs[0].text), AgainQuestion("Dostawa do magazynu B"));
     EXPECT_EQ(dialogs[0].flags, 0x20005);
     EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), saves + 1);
@@ -147,7 +142,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     EXPECT_EQ(StoredLines(kOrder)[0].quantity, 1000);
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(VsHostHookEvents(45), 3);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(WzComparison, CancelledChoiceLeavesTheWzAsItWas) {
@@ -164,7 +159,7 @@ TEST_F(WzComparison, CancelledChoiceLeavesTheWzAsItWas) {
     EXPECT_EQ(StoredLines(kOrder).size(), 3u);
     EXPECT_EQ(Text(StoredLines(kWz)[1].text), std::string("Wkręty"_mz));
     EXPECT_EQ(VsHostHookEvents(45), 1);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(WzComparison, TablesThatCannotBeOpenedStopTheEvent) {
@@ -176,9 +171,8 @@ TEST_F(WzComparison, TablesThatCannotBeOpenedStopTheEvent) {
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
-    EXPECT_EQ(Text(dialogs[0].caption), std::string("Błąd"_mz));
-    EXPECT_EQ(Text(dialogs[0].text),
-              std::string("Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz));
+    EXPECT_EQ(Text(dialogs[0].caption), kErrorCaption);
+    EXPECT_EQ(Text(dialogs[0].text), kComparisonDiskError);
     EXPECT_EQ(dialogs[0].flags, 1);
     EXPECT_EQ(VsHostHookEvents(45), 0) << "the event is not handed on";
     EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 0);
@@ -220,7 +214,7 @@ TEST_F(WzComparison, RemarksStayWithinTheirField) {
     EXPECT_EQ(Text(RecordBuffer()->remarks), "");
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(StoredLines(kOtherOrder)[0].quantity, 4000);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(WzComparison, WzWithoutLines) {
@@ -233,5 +227,5 @@ TEST_F(WzComparison, WzWithoutLines) {
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(Text(RecordBuffer()->remarks), "Pilne");
     EXPECT_EQ(StoredLines(kOrder).size(), 3u);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }

@@ -31,24 +31,7 @@ using namespace shop;
 
 constexpr int32_t kHostHookResult = 41;
 
-// The texts the Parts allow on these roads, byte for byte.
-const std::string kErrorCaption = "Błąd"_mz.c_str();
-const std::string kComparisonDiskError =
-    "Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz.c_str();
-const std::string kDiskError = "Błąd operacji dyskowej!"_mz.c_str();
-const std::string kAllocationError =
-    "Błąd podczas alokowania pamięci w WybierzMM!\nOperacja niekompletna!"_mz.c_str();
-const std::string kRemarksDiskError =
-    "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz.c_str();
-const std::string kNewerPlugin = "Program wymaga nowszej wtyczki!"_mz.c_str();
-const std::string kCaution = "Uwaga"_mz.c_str();
-const std::string kCompareAgain =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
-const std::string kStopCaption = "STOP!!!";
-const std::string kFeatureText =
-    "\x02"
-    "DOKUMENTY SPRZEDAŻY:\x01\n1. Porównaj WZ z zamówieniem - Ctrl+9"_mz.c_str();
+using namespace plugin_texts;
 
 // What one child found wrong; printed one per line, the exit code says whether
 // there was any.
@@ -168,19 +151,16 @@ std::string StopReport(const Plugin& plugin, const char* label, int expected) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(plugin.module, path, sizeof path);
     const char* slash = strrchr(path, '\\');
-    const std::string file = slash != nullptr ? slash + 1 : path;
-    return "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a wtyczką \""_mz
-               .c_str() +
-           kFeatureText + "\":\n\n\x01tl18l33\x01TABELA\tWE WTYCZCE\tW PROGRAMIE\n\x01tp25p40\x01" +
-           label + "\t" + std::to_string(expected) + "\tbrak\n" +
-           "\nModuł wtyczki \x02"_mz.c_str() + file + "\x01\nNIE zostanie załadowany!"_mz.c_str();
+    return RefusalReport(RefusalRow(label, std::to_string(expected), "brak"),
+                         slash != nullptr ? slash + 1 : path);
 }
 
 // The plug-in loaded, started and installed as the host does at start-up;
 // false, with the finding noted, when it could not be.
 bool LoadedAndInstalled(Findings& f, Plugin& plugin) {
     plugin = LoadPlugin();
-    if (StartAndInstall(plugin))
+    std::string why;
+    if (StartAndInstall(plugin, why))
         return true;
     f.Expect(false, "the plug-in cannot be started and installed");
     return false;
@@ -201,10 +181,9 @@ void StartInstallRoad(int k, RoadRun& run) {
 
     const int base = VsTotalCalls();
     Arm({k, {}});
-    int context = 0;
     char text[64];
     memset(text, 'x', sizeof text);
-    const int32_t started = plugin.start(&context, text);
+    const int32_t started = plugin.start(test_host::HostContext(), text);
     const int32_t installed = started == 0 ? plugin.install(0) : plugin.install(1);
     Measure(run, base, k);
 
@@ -215,7 +194,7 @@ void StartInstallRoad(int k, RoadRun& run) {
              "install returned " + std::to_string(installed));
     const std::string report44 = StopReport(plugin, "Tspr", kHeaderRecordSize);
     const std::string report45 = StopReport(plugin, "Tspr_dok", kLineRecordSize);
-    const std::string notice = "Zainstalowano wtyczkę do programu:\n"_mz.c_str() + kFeatureText;
+    const std::string notice = kInstallNotice + kFeatureText;
     const DialogsSeen seen = CheckDialogs(
         0,
         [&](const VsDialogCall& call) {
@@ -300,7 +279,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                 case kOrdinalHostListDialog:
                     return call.dialog == kOrderListDialog;
                 case kOrdinalHostQuestion:
-                    return compared_before && call.caption == kCaution &&
+                    return compared_before && call.caption == kCautionCaption &&
                            call.format == kCompareAgain && call.text == question &&
                            call.flags == kFlagsYesNo;
                 case kOrdinalHostMessage:

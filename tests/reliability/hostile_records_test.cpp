@@ -40,7 +40,10 @@ class Hostile : public ::testing::Test {
         plugin_ = LoadPlugin();
         ASSERT_NE(plugin_.start, nullptr);
     }
-    void Install() { ASSERT_TRUE(StartAndInstall(plugin_)); }
+    void Install() {
+        std::string why;
+        ASSERT_TRUE(StartAndInstall(plugin_, why)) << why;
+    }
     void TearDown() override { EXPECT_EQ(Unreturned(), ""); }
 
     // The dialog calls of one operation since the host was reset.
@@ -56,9 +59,8 @@ class Hostile : public ::testing::Test {
 };
 
 DocumentHeader OrderHeader(int32_t id, int32_t second, const char* number, double gross) {
-    DocumentHeader header = MakeHeader(id, second, kCustomer, number, "");
-    const int32_t date = 20240105;
-    memcpy(header.issue_date, &date, sizeof date);
+    DocumentHeader header = MakeHeader(id, second, kCustomer, number);
+    test_host::SetIssueDate(header, 20240105);
     header.gross_value = gross;
     return header;
 }
@@ -89,8 +91,7 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
     memset(&order, 'z', sizeof order);
     memset(order.number, 'N', sizeof order.number);
     memset(order.remarks, 'R', sizeof order.remarks);
-    const int32_t date = 20240105;
-    memcpy(order.issue_date, &date, sizeof date);
+    test_host::SetIssueDate(order, 20240105);
     const uint64_t gross_bits = 0x4141414141414141ull;
     memcpy(&order.gross_value, &gross_bits, sizeof gross_bits);
     order.customer = kCustomer;

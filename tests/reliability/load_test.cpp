@@ -79,7 +79,8 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
     const int iterations = Iterations();
     FreshHost();
     const Plugin plugin = LoadPlugin();
-    ASSERT_TRUE(StartAndInstall(plugin));
+    std::string why;
+    ASSERT_TRUE(StartAndInstall(plugin, why)) << why;
     Seed();
     const std::string shop_file = TemporaryPath("quendrix-load-");
     ASSERT_EQ(VsSaveDocuments(shop_file.c_str()), 0) << VsLastError();

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "records.h"
 #include "tests/support/child_process.h"
+#include "tests/support/host_store.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ TEST(Services, SelectionListAndVersionAsThePluginReadsThem) {
     EXPECT_EQ(HostInterfaceVersion(), 111);
 
     EXPECT_EQ(*HostSelectionCount(), 0);
-    DocumentHeader record = test::Header(5, 1, "ZK/5");
+    DocumentHeader record = test_host::MakeOrder(5, 1, "ZK/5");
     strcpy(record.remarks, "Zam. nr 7");
     VsAddSelection(0, 1, &record);
     VsAddSelection(1, 77, &record);

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "records.h"
+#include "tests/support/host_store.h"
 
 namespace {
 
@@ -20,9 +20,9 @@ class Faults : public ::testing::Test {
   protected:
     void SetUp() override {
         VsReset();
-        DocumentHeader order = test::Header(101, 7, "ZK/1");
+        DocumentHeader order = test_host::MakeOrder(101, 7, "ZK/1");
         VsAddHeader(&order);
-        DocumentItem line = test::Line("Maka", 5000, 11, 1, 2.0);
+        DocumentItem line = test_host::MakeLine("Maka", 5000, 11, 1, 2.0);
         VsAddLine(101, &line);
         headers = HostOpenTable(44);
         lines = HostOpenTable(45);
@@ -115,7 +115,7 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     HostFreeLines(&array, &aux, &loaded, 0, lines, line_range);
     EXPECT_EQ(VsOutstanding(kVsLineArrays), 0) << "HostFreeLines gives it back";
     ASSERT_NE(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
-    *array[0] = test::Line("Maka", 3000, 11, 1, 2.0);
+    *array[0] = test_host::MakeLine("Maka", 3000, 11, 1, 2.0);
     for (int32_t ordinal :
          {kOrdinalHostUpdateLine, kOrdinalHostUpdateLines, kOrdinalHostUpdateTotals})
         VsFailCall(ordinal, 1);
@@ -123,7 +123,7 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     EXPECT_EQ(HostUpdateLine(0, array[0], &header, 1), 0);
     EXPECT_EQ(HostUpdateLines(array, loaded, &header, 0, 0), 0);
     EXPECT_EQ(HostUpdateTotals(&header, &header, array, loaded), 0);
-    EXPECT_EQ(test::LineValue(*array[0]), 0.0);
+    EXPECT_EQ(test_host::LineValue(*array[0]), 0.0);
     EXPECT_EQ(header.gross_value, 0.0);
     memset(array[0], 0, sizeof(DocumentItem));
     VsFailCall(kOrdinalHostSaveLines, 1);

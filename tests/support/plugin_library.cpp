@@ -77,16 +77,18 @@ bool LoadPlugin(Plugin& plugin, std::string& why) {
     return true;
 }
 
+void* HostContext() {
+    static int context = 0;
+    return &context;
+}
+
 bool StartAndInstall(const Plugin& plugin, std::string& why) {
     if (plugin.start == nullptr || plugin.install == nullptr) {
         why = "the plug-in was not loaded";
         return false;
     }
-    // The host hands over one context for the whole run; its address is all
-    // the plug-in keeps of it.
-    static int context = 0;
     char text[64] = {};
-    if (plugin.start(&context, text) != 0) {
+    if (plugin.start(HostContext(), text) != 0) {
         why = "the plug-in refused the host";
         return false;
     }

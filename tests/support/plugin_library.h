@@ -39,8 +39,13 @@ Plugin LoadPluginCopy(const std::string& folder);
 std::string MakeTemporaryFolder();
 void RemoveFolder(const std::string& folder);
 
-// Start with a context of its own, then install; false (with why) when the
-// plug-in refused either.
+// The one context the host hands over for the whole run; its address is all
+// the plug-in keeps of it.
+void* HostContext();
+
+// The host's start-up step, the one every test and the benchmark take: start
+// with the host's context, then install; false (with why) when the plug-in
+// refused either.
 bool StartAndInstall(const Plugin& plugin, std::string& why);
 
 }  // namespace test_host
