@@ -201,25 +201,23 @@ int32_t RunRoad() {
 
 namespace {
 
-template <typename Function>
-Function HostFunction(int32_t ordinal) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
-}
-
 struct BareHost {
     decltype(&HostOpenTable) open_table =
-        HostFunction<decltype(&HostOpenTable)>(kOrdinalHostOpenTable);
-    decltype(&HostMakeKey) make_key = HostFunction<decltype(&HostMakeKey)>(kOrdinalHostMakeKey);
-    decltype(&HostScanOpen) scan_open = HostFunction<decltype(&HostScanOpen)>(kOrdinalHostScanOpen);
-    decltype(&HostScanNext) scan_next = HostFunction<decltype(&HostScanNext)>(kOrdinalHostScanNext);
+        test_host::HostOperation<decltype(&HostOpenTable)>(kOrdinalHostOpenTable);
+    decltype(&HostMakeKey) make_key =
+        test_host::HostOperation<decltype(&HostMakeKey)>(kOrdinalHostMakeKey);
+    decltype(&HostScanOpen) scan_open =
+        test_host::HostOperation<decltype(&HostScanOpen)>(kOrdinalHostScanOpen);
+    decltype(&HostScanNext) scan_next =
+        test_host::HostOperation<decltype(&HostScanNext)>(kOrdinalHostScanNext);
     decltype(&HostScanClose) scan_close =
-        HostFunction<decltype(&HostScanClose)>(kOrdinalHostScanClose);
+        test_host::HostOperation<decltype(&HostScanClose)>(kOrdinalHostScanClose);
     decltype(&HostFindRange) find_range =
-        HostFunction<decltype(&HostFindRange)>(kOrdinalHostFindRange);
-    decltype(&HostReadAt) read_at = HostFunction<decltype(&HostReadAt)>(kOrdinalHostReadAt);
+        test_host::HostOperation<decltype(&HostFindRange)>(kOrdinalHostFindRange);
+    decltype(&HostReadAt) read_at =
+        test_host::HostOperation<decltype(&HostReadAt)>(kOrdinalHostReadAt);
     decltype(&HostFreeRange) free_range =
-        HostFunction<decltype(&HostFreeRange)>(kOrdinalHostFreeRange);
+        test_host::HostOperation<decltype(&HostFreeRange)>(kOrdinalHostFreeRange);
 };
 
 // Key 801 over table 44, every header read; returns the key for further use.

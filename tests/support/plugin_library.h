@@ -24,6 +24,14 @@ struct Plugin {
     IdleEntry idle = nullptr;
 };
 
+// The stand-in's export of a host operation, called directly as a caller that
+// binds it itself would; null when the library lacks it.
+template <typename Function>
+Function HostOperation(int32_t ordinal) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
+}
+
 // Whatever could be found: a null module or entry where it could not.
 Plugin LoadPlugin();
 // False (with why) unless the DLL loaded with its start and install entries.
