@@ -52,6 +52,8 @@ const char* const kScrews = "Śruby M6 \"długie\"\n"_mz;
 
 }  // namespace
 
+// A trace line names each operation's ordinal as a number; the expected lines
+// write the numbers out on purpose.
 TEST(CallTrace, ArgumentsAndResultsAreShownAsTheirTypesSay) {
     struct Case {
         HostEntryId id;

@@ -1,4 +1,4 @@
-// The missing-entry dialog when the host lacks its text converter (52158)
+// The missing-entry dialog when the host lacks its text converter (HostConvertText)
 // too: the dialog must still appear, converted by the plug-in itself, and the
 // missing converter must never be called or recursed into.
 #include <gtest/gtest.h>
@@ -26,8 +26,8 @@ class HostWithoutConverter : public ::testing::Test {
 }  // namespace
 
 TEST_F(HostWithoutConverter, ConverterFoundMissingWhileReportingAnotherEntry) {
-    // Reporting 52030 binds the converter, which is missing too: its own
-    // dialog comes first, then 52030's, both converted to the system's code.
+    // Reporting HostShowText binds the converter, which is missing too: its own
+    // dialog comes first, then HostShowText's, both converted to the system's code.
     QueueAnswers({kAnswerIgnore, kAnswerIgnore});
     EXPECT_EQ(HostShowText("x"), 0);
     ASSERT_EQ(ShownBoxes().size(), 2u);

@@ -1,5 +1,6 @@
 // The missing-entry dialog and the fallbacks, against an older stand-in host
-// library that lacks 50516, 50704, 52028, 52030, 52224 and 52256.
+// library that lacks HostFindRange, HostFreeRange, HostMessage, HostShowText,
+// HostProfileValue and HostOpenTable.
 #include <gtest/gtest.h>
 
 #include <string>

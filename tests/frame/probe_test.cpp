@@ -1,7 +1,8 @@
 // Registers, flags and the stack through every path of an entry: the binding
 // call, the bound call, a fallback and an abandoned (Empty) entry. The host
-// library here is the probe (probe_host.S), which lacks 50516, 52029, 52030,
-// 52224 and 52328 and reports what each call brought it.
+// library here is the probe (probe_host.S), which lacks HostFindRange,
+// HostQuestion, HostShowText, HostProfileValue and HostLoadLines and reports
+// what each call brought it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -154,8 +155,8 @@ TEST_F(ProbeHost, CallerCleansEntriesKeepRegistersAndStackWhenBindingAndWhenBoun
 TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
     QueueAnswers({kAnswerIgnore});
 
-    // Digit rule: member 4 for 50516's four arguments. The first call goes
-    // through the dialog, then into the fallback.
+    // Digit rule: member 4 for HostFindRange's four arguments (its ordinal ends in 16). The first
+    // call goes through the dialog, then into the fallback.
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     EXPECT_EQ(ShownBoxes().size(), 1u);
     EXPECT_TRUE(IgnoreAllMissing);

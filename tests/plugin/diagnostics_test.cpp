@@ -223,7 +223,8 @@ TEST_F(Diagnostics, TheTraceOfCtrl9ListsTheHostCallsTheHostSaw) {
     EXPECT_EQ(traced_host_calls, recorded);
     EXPECT_EQ(calls.size(), returns.size());
 
-    // The arguments as their types say, texts in UTF-8, and the nesting.
+    // The arguments as their types say, texts in UTF-8, and the nesting; the
+    // ordinals as the trace writes them, numbers on purpose.
     std::string all;
     for (const std::string& line : lines)
         all += line + "\n";
