@@ -141,10 +141,10 @@ class Diagnostics : public ::testing::Test {
         std::string why;
         ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
         ASSERT_EQ(VsOpenDocument(kWz), 1);
-        VsRaiseLineEvent(806);
+        VsRaiseLineEvent(kKeyEditedLines);
         if (all) {
             ASSERT_EQ(VsOpenDocument(kSecondWz), 1);
-            VsRaiseLineEvent(806);
+            VsRaiseLineEvent(kKeyEditedLines);
             DocumentHeader selected = MakeHeader(90, 91, 9, "ZK 90/2024", "ZAM/77/2024 pilne");
             VsAddSelection(1, 1, &selected);
             EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
@@ -257,7 +257,7 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
 
     // The first comparison stores the reduced line and drops the cleared one.
     ASSERT_EQ(VsOpenDocument(kWz), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     std::map<std::string, int32_t> order;
     for (const DocumentItem& line : StoredLines(kOrder))
         if (line.article_key_first != 0)
@@ -268,7 +268,7 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
     EXPECT_NE(test_host::ReadBytes(journal), "");
     // The second uses the order up: its header is cleared.
     ASSERT_EQ(VsOpenDocument(kSecondWz), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     EXPECT_EQ(StoredHeader(0).document_id, 0);
     EXPECT_EQ(plugin.start(nullptr, nullptr), 0);
 

@@ -65,7 +65,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     VsSetHostHookResult(45, 41);
 
     // The first comparison: the customer's one order is listed and confirmed.
-    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostListDialog);
@@ -120,7 +120,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
     const int saves = VsCallCount(kOrdinalHostSaveLines);
     VsQueueAnswer(kOrdinalHostQuestion, kAnswerNo, 0);
-    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostQuestion);
@@ -134,7 +134,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     EXPECT_EQ(VsHostHookEvents(45), 2);
 
     // "Yes": compared again against what the order still holds.
-    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostQuestion);
@@ -150,7 +150,7 @@ TEST_F(WzComparison, CancelledChoiceLeavesTheWzAsItWas) {
     ASSERT_EQ(VsOpenDocument(kWz), 1);
     const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
     VsQueueAnswer(kOrdinalHostListDialog, kAnswerEscape, 0);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     ASSERT_EQ(NewDialogs().size(), 1u);
     EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
     EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 1);
@@ -167,7 +167,7 @@ TEST_F(WzComparison, TablesThatCannotBeOpenedStopTheEvent) {
     ASSERT_EQ(VsOpenDocument(kWz), 1);
     VsFailCall(kOrdinalHostOpenTable, 2);  // the line table
     VsSetHostHookResult(45, 41);
-    EXPECT_EQ(VsRaiseLineEvent(806), 0);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 0);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
@@ -197,7 +197,7 @@ TEST_F(WzComparison, RemarksStayWithinTheirField) {
     AddLine(kWz, MakeLine("Śruby M6"_mz, 1000, 1, 1));
 
     ASSERT_EQ(VsOpenDocument(kWz), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(Text(dialogs[0].text), AgainQuestion(std::string(100, 'w')));
@@ -210,7 +210,7 @@ TEST_F(WzComparison, RemarksStayWithinTheirField) {
 
     // The second order has no remarks: compared with it, the WZ's become empty.
     VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     EXPECT_EQ(Text(RecordBuffer()->remarks), "");
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(StoredLines(kOtherOrder)[0].quantity, 4000);
@@ -221,7 +221,7 @@ TEST_F(WzComparison, WzWithoutLines) {
     SeedShop("Pilne");
     AddHeader(MakeHeader(400, 0, kCustomer, "WZ 6/2024", "stare"));
     ASSERT_EQ(VsOpenDocument(400), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 2 + 1) << "the WZ's twice, the order's once";
     EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), 0);
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);

@@ -120,7 +120,7 @@ TEST(Dialogs, MenuCommandRunsItsHandlerUntilRemoved) {
     EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
     EXPECT_EQ(menu_args[0], 20481u);
     EXPECT_EQ(menu_args[1], 2u);
-    EXPECT_EQ(VsRunMenuCommand(350, 0xFFFF, 0), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, 0xFFFF, 0), 0);
     EXPECT_EQ(menu_args[0], 0xFFFFu) << "16-bit values, upper half zero";
     HostRemoveMenuCommand(350);
     EXPECT_EQ(VsMenuHandler(350), nullptr);

@@ -281,7 +281,7 @@ TEST_F(TableOperations, LineEventPassesTheEditedLinesAndStoresWhatTheHookSaves) 
     ASSERT_EQ(VsOpenDocument(101), 1);
     EXPECT_EQ(Buffer().document_id, 101);
     VsTable(45)->hook = SavingLineHook;
-    EXPECT_EQ(VsRaiseLineEvent(806), 55);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 55);
     EXPECT_EQ(seen_args[0], 239u);
     EXPECT_EQ(seen_args[1], 806u);
     EXPECT_EQ(seen_args[5], reinterpret_cast<uintptr_t>(VsTable(45)));
@@ -298,7 +298,7 @@ TEST_F(TableOperations, LineEventPassesTheEditedLinesAndStoresWhatTheHookSaves) 
     VsGetHeader(0, &stored);
     EXPECT_EQ(test_host::FieldText(stored.remarks, sizeof stored.remarks), "ZK/1 z 3 marca");
     EXPECT_EQ(VsHostHookEvents(44), 1);
-    EXPECT_EQ(VsHostHookLastArguments(44)[0], 17152u);
+    EXPECT_EQ(VsHostHookLastArguments(kHeaderTable)[0], kEventHeaderStored);
     EXPECT_EQ(VsHostHookLastArguments(44)[1], 800u);
 }
 
