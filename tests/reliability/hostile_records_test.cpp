@@ -29,9 +29,7 @@ constexpr int32_t kOrder = 0x0A0A0A0A;
 constexpr int32_t kWz = 0x0B0B0B0B;
 const std::string kDateText = "05.01.2024";
 
-const std::string kCompareAgain =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
+using plugin_texts::kCompareAgain;
 
 class Hostile : public ::testing::Test {
   protected:
