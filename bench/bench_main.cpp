@@ -291,7 +291,8 @@ void Ctrl9Road(const Plugin& plugin) {
         const int headers = sizes[s];
         const RoadShop shop = SeedRoadShop(headers);
         std::string why;
-        if (!StartPlugin(plugin, why))
+        UseSettingsFile();
+        if (!StartAndInstall(plugin, why))
             Broken("The Ctrl+9 road", why);
         PrepareRoad(shop);
         RunRoad();

@@ -17,9 +17,7 @@ namespace bench {
 namespace {
 
 using test_host::PutText;
-using test_host::SetUnitPrice;
 
-constexpr int16_t kAnswerEscape = 27;
 constexpr int32_t kDate = 20260105;
 
 std::string settings_path;
@@ -30,13 +28,6 @@ std::string settings_path;
 void ResetHost() {
     VsReset();
     VsSetStrict(0);
-}
-
-void OrderRemarks(char* field, size_t size, int32_t id) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Zam. klienta nr %ld, dostawa czesciowa",
-                  static_cast<long>(id));
-    PutText(field, size, text);
 }
 
 bool EverythingGivenBack(std::string& why) {
@@ -111,7 +102,7 @@ double GrowthExponent(double size_a, double time_a, double size_b, double time_b
 
 // ------------------------------------------------------------------ the plug-in DLL
 
-bool StartPlugin(const Plugin& plugin, std::string& why) {
+void UseSettingsFile() {
     if (settings_path.empty()) {
         char directory[MAX_PATH];
         char path[MAX_PATH];
@@ -123,7 +114,6 @@ bool StartPlugin(const Plugin& plugin, std::string& why) {
     // may write its one setting at install.
     if (!settings_path.empty())
         VsSetProfilePath(settings_path.c_str());
-    return test_host::StartAndInstall(plugin, why);
 }
 
 void StopPlugin(const Plugin& plugin) {
@@ -142,33 +132,22 @@ bool BindCoreToHost() {
 
 // ------------------------------------------------------------------ records
 
-DocumentHeader MakeOrder(int32_t id, int16_t customer, int sequence) {
-    DocumentHeader header;
-    std::memset(&header, 0, sizeof header);
+DocumentHeader ShopOrder(int32_t id, int16_t customer, int sequence) {
     char number[32];
     std::snprintf(number, sizeof number, "ZK %d/2026", sequence % 1000000);
-    PutText(header.number, sizeof header.number, number);
-    const int32_t date = kDate + sequence % 20;
-    std::memcpy(header.issue_date, &date, sizeof date);
+    char remarks[64];
+    std::snprintf(remarks, sizeof remarks, "Zam. klienta nr %ld, dostawa czesciowa",
+                  static_cast<long>(id));
+    DocumentHeader header = test_host::MakeHeader(id, id, customer, number, remarks);
+    test_host::SetIssueDate(header, kDate + sequence % 20);
     header.gross_value = (1000 + sequence % 5000) * 10000.0;
-    OrderRemarks(header.remarks, sizeof header.remarks, id);
-    header.customer = customer;
-    header.second_id = id;
-    header.document_id = id;
     return header;
 }
 
-DocumentItem MakeLine(int16_t article, int32_t quantity, int sequence) {
-    DocumentItem line;
-    std::memset(&line, 0, sizeof line);
+DocumentItem ShopLine(int16_t article, int32_t quantity, int sequence) {
     char text[64];
     std::snprintf(text, sizeof text, "Artykul %d, pozycja %d", article, sequence);
-    PutText(line.text, sizeof line.text, text);
-    line.quantity = quantity;
-    SetUnitPrice(line, 12.5);
-    line.article_key_second = 1;
-    line.article_key_first = article;
-    return line;
+    return test_host::MakeLine(text, quantity, article, 1, 12.5);
 }
 
 // ------------------------------------------------------------------ the Ctrl+9 road
@@ -180,7 +159,7 @@ RoadShop SeedRoadShop(int headers) {
     const int orders = headers - 1;
     for (int i = 0; i < orders; ++i) {
         const auto customer = static_cast<int16_t>(i % kRoadCustomers + 1);
-        const DocumentHeader order = MakeOrder(i + 1, customer, i);
+        const DocumentHeader order = ShopOrder(i + 1, customer, i);
         const int position = VsAddHeader(&order);
         if (customer == 1) {
             shop.order_id = order.document_id;
@@ -190,13 +169,13 @@ RoadShop SeedRoadShop(int headers) {
         }
     }
     for (int k = 0; k < kRoadLines; ++k) {
-        shop.order_lines.push_back(MakeLine(static_cast<int16_t>(k + 1), kRoadOrderQuantity, k));
-        shop.wz_lines.push_back(MakeLine(static_cast<int16_t>(k + 1), kRoadWzQuantity, k));
+        shop.order_lines.push_back(ShopLine(static_cast<int16_t>(k + 1), kRoadOrderQuantity, k));
+        shop.wz_lines.push_back(ShopLine(static_cast<int16_t>(k + 1), kRoadWzQuantity, k));
         VsAddLine(shop.order_id, &shop.order_lines.back());
     }
 
     shop.wz_id = headers;
-    DocumentHeader wz = MakeOrder(shop.wz_id, 1, headers);
+    DocumentHeader wz = ShopOrder(shop.wz_id, 1, headers);
     wz.second_id = 0;  // a WZ is no order
     PutText(wz.number, sizeof wz.number, "WZ 1/2026");
     PutText(wz.remarks, sizeof wz.remarks, "");
@@ -222,25 +201,23 @@ int32_t RunRoad() {
 
 namespace {
 
-template <typename Function>
-Function HostFunction(int32_t ordinal) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
-}
-
 struct BareHost {
     decltype(&HostOpenTable) open_table =
-        HostFunction<decltype(&HostOpenTable)>(kOrdinalHostOpenTable);
-    decltype(&HostMakeKey) make_key = HostFunction<decltype(&HostMakeKey)>(kOrdinalHostMakeKey);
-    decltype(&HostScanOpen) scan_open = HostFunction<decltype(&HostScanOpen)>(kOrdinalHostScanOpen);
-    decltype(&HostScanNext) scan_next = HostFunction<decltype(&HostScanNext)>(kOrdinalHostScanNext);
+        test_host::HostOperation<decltype(&HostOpenTable)>(kOrdinalHostOpenTable);
+    decltype(&HostMakeKey) make_key =
+        test_host::HostOperation<decltype(&HostMakeKey)>(kOrdinalHostMakeKey);
+    decltype(&HostScanOpen) scan_open =
+        test_host::HostOperation<decltype(&HostScanOpen)>(kOrdinalHostScanOpen);
+    decltype(&HostScanNext) scan_next =
+        test_host::HostOperation<decltype(&HostScanNext)>(kOrdinalHostScanNext);
     decltype(&HostScanClose) scan_close =
-        HostFunction<decltype(&HostScanClose)>(kOrdinalHostScanClose);
+        test_host::HostOperation<decltype(&HostScanClose)>(kOrdinalHostScanClose);
     decltype(&HostFindRange) find_range =
-        HostFunction<decltype(&HostFindRange)>(kOrdinalHostFindRange);
-    decltype(&HostReadAt) read_at = HostFunction<decltype(&HostReadAt)>(kOrdinalHostReadAt);
+        test_host::HostOperation<decltype(&HostFindRange)>(kOrdinalHostFindRange);
+    decltype(&HostReadAt) read_at =
+        test_host::HostOperation<decltype(&HostReadAt)>(kOrdinalHostReadAt);
     decltype(&HostFreeRange) free_range =
-        HostFunction<decltype(&HostFreeRange)>(kOrdinalHostFreeRange);
+        test_host::HostOperation<decltype(&HostFreeRange)>(kOrdinalHostFreeRange);
 };
 
 // Key 801 over table 44, every header read; returns the key for further use.
@@ -308,20 +285,20 @@ void SeedComparisonShop(ComparisonShop& shop, int lines) {
     ResetHost();
     shop.lines = lines;
     for (int i = 0; i < kComparisonOtherHeaders; ++i) {
-        const DocumentHeader other = MakeOrder(i + 1, 2, i);
+        const DocumentHeader other = ShopOrder(i + 1, 2, i);
         VsAddHeader(&other);
     }
     shop.order_id = kComparisonOtherHeaders + 1;
-    shop.order = MakeOrder(shop.order_id, 1, shop.order_id);
+    shop.order = ShopOrder(shop.order_id, 1, shop.order_id);
     shop.order_position = VsAddHeader(&shop.order);
     shop.order_lines.clear();
     shop.wz_seed.clear();
     for (int k = 0; k < lines; ++k) {
-        shop.order_lines.push_back(MakeLine(static_cast<int16_t>(k + 1), kRoadOrderQuantity, k));
+        shop.order_lines.push_back(ShopLine(static_cast<int16_t>(k + 1), kRoadOrderQuantity, k));
         VsAddLine(shop.order_id, &shop.order_lines.back());
     }
     for (int k = 0; k < lines; ++k)
-        shop.wz_seed.push_back(MakeLine(static_cast<int16_t>(lines - k), kRoadWzQuantity, k));
+        shop.wz_seed.push_back(ShopLine(static_cast<int16_t>(lines - k), kRoadWzQuantity, k));
     shop.wz = shop.wz_seed;
     shop.wz_pointers.clear();
     for (DocumentItem& line : shop.wz)
@@ -363,9 +340,9 @@ bool ComparisonDone(const ComparisonShop& shop, std::string& why) {
 void SeedOrderListShop(int orders) {
     ResetHost();
     for (int i = 0; i < orders; ++i) {
-        const DocumentHeader own = MakeOrder(2 * i + 1, kListCustomer, i);
+        const DocumentHeader own = ShopOrder(2 * i + 1, kListCustomer, i);
         const DocumentHeader other =
-            MakeOrder(2 * i + 2, static_cast<int16_t>(kListCustomer + 1 + i % 50), i);
+            ShopOrder(2 * i + 2, static_cast<int16_t>(kListCustomer + 1 + i % 50), i);
         VsAddHeader(&own);
         VsAddHeader(&other);
     }

@@ -17,12 +17,6 @@
 
 namespace bench {
 
-// The host operations' ordinals, for the stand-in's call counts.
-#define BENCH_ORDINAL(name, ordinal, convention, bytes, result, params) \
-    inline constexpr int32_t kOrdinal##name = ordinal;
-HOST_OPERATIONS(BENCH_ORDINAL)
-#undef BENCH_ORDINAL
-
 // ------------------------------------------------------------------ clocks
 int64_t Ticks();  // QueryPerformanceCounter
 double TicksPerSecond();
@@ -41,10 +35,10 @@ using test_host::Plugin;
 // Loads Quendrix.dll beside the stand-in and finds its entries by ordinal;
 // false (with why) when something is missing.
 using test_host::LoadPlugin;
-// Starts and installs the plug-in into the stand-in's current tables, as the
-// host does at start-up; the settings go to a temporary file. False when the
-// plug-in refused.
-bool StartPlugin(const Plugin& plugin, std::string& why);
+// Points the stand-in at a temporary settings file, before the plug-in is
+// started and installed (test_host::StartAndInstall) into its current tables.
+void UseSettingsFile();
+using test_host::StartAndInstall;
 // Stops it: its hooks and menu command are taken out again.
 void StopPlugin(const Plugin& plugin);
 // Removes the temporary settings file, if any.
@@ -55,8 +49,10 @@ void RemoveSettings();
 bool BindCoreToHost();
 
 // ------------------------------------------------------------------ records
-DocumentHeader MakeOrder(int32_t id, int16_t customer, int sequence);
-DocumentItem MakeLine(int16_t article, int32_t quantity, int sequence);
+// The shared builders' records with numbers, texts, dates and values that
+// vary with the sequence number.
+DocumentHeader ShopOrder(int32_t id, int16_t customer, int sequence);
+DocumentItem ShopLine(int16_t article, int32_t quantity, int sequence);
 
 // ------------------------------------------------------------------ the Ctrl+9 road
 // A header table of orders of many customers and, last, one WZ. The WZ's

@@ -20,7 +20,7 @@ function(quendrix_host_operations out)
     set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
-# quendrix_write_export_def(<file> <library> [SKIP ordinal...] [EXTRA line...]):
+# quendrix_write_export_def(<file> <library> [SKIP name...] [EXTRA line...]):
 # a .def that exports every host operation by ordinal only, under its own name.
 function(quendrix_write_export_def file library)
     cmake_parse_arguments(ARG "" "" "SKIP;EXTRA" ${ARGN})
@@ -36,7 +36,7 @@ function(quendrix_write_export_def file library)
         list(GET ops ${j} ordinal)
         list(GET ops ${k} convention)
         list(GET ops ${m} bytes)
-        if(ordinal IN_LIST ARG_SKIP)
+        if(name IN_LIST ARG_SKIP)
             continue()
         endif()
         if(convention STREQUAL "STDCALL")

@@ -29,15 +29,15 @@ constexpr auto& kVersionMismatch =
 
 constexpr uint32_t kFeatureTextLength = 60;
 constexpr uint32_t kModulePathLength = kModulePathSize;
-constexpr uint32_t kLabelLength = 8;    // the longer label, "Tspr_dok"
-constexpr uint32_t kNumberLength = 11;  // "-2147483648"
-constexpr uint32_t kMaxRows = 4;        // each of the four tests at most once
+constexpr uint32_t kLabelLength = 8;     // the longer label, "Tspr_dok"
+constexpr uint32_t kDecimalLength = 11;  // "-2147483648"
+constexpr uint32_t kMaxRows = 4;         // each of the four tests at most once
 
 // The longest report: every pattern byte (less its "%s"), the longest
 // substitutions, four rows and the terminator.
 constexpr uint32_t kLongestReport =
     (kReportHead.size() - 2) + kFeatureTextLength +
-    kMaxRows * (kRowStart.size() + kLabelLength + 1 + kNumberLength + 1 + kNumberLength + 1) +
+    kMaxRows * (kRowStart.size() + kLabelLength + 1 + kDecimalLength + 1 + kDecimalLength + 1) +
     (kReportTail.size() - 2) + kModulePathLength + 1;
 static_assert(kIncompatibilityReportSize >= kLongestReport);
 
@@ -60,9 +60,9 @@ uint32_t Append(char* buffer, uint32_t size, uint32_t length, const char* text,
 }
 
 uint32_t AppendNumber(char* buffer, uint32_t size, uint32_t length, int32_t value) {
-    char digits[kNumberLength + 1];
+    char digits[kDecimalLength + 1];
     snprintf(digits, sizeof digits, "%ld", static_cast<long>(value));
-    return Append(buffer, size, length, digits, kNumberLength);
+    return Append(buffer, size, length, digits, kDecimalLength);
 }
 
 // Appends a pattern with one "%s", the substitution bounded to max_length.

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_operations.h"
+
 // The host's calling conventions. On targets without them, plain calls. The
 // reserved spellings, since windows.h defines cdecl away as an empty macro.
 #if defined(__i386__)
@@ -18,6 +20,13 @@
 #define HOST_STDCALL
 #define HOST_CDECL
 #endif
+
+// The ordinal of every host operation under its name: kOrdinalHostOpenTable
+// and so on. Everything outside the list names an ordinal this way.
+#define HOST_ORDINAL_ENUMERATOR(name, ordinal, convention, bytes, result, params) \
+    kOrdinal##name = ordinal,
+enum HostOrdinal : int32_t { HOST_OPERATIONS(HOST_ORDINAL_ENUMERATOR) };
+#undef HOST_ORDINAL_ENUMERATOR
 
 // Table numbers and record sizes.
 inline constexpr int32_t kHeaderTable = 44;
@@ -37,6 +46,8 @@ inline constexpr uint32_t kEventHeaderStored = 17152;  // table 44 (0x4300): hea
 
 // Result and flag codes.
 inline constexpr int16_t kAnswerYes = 20481;  // 0x5001: yes, OK, and a confirmed menu call
+inline constexpr int16_t kAnswerNo = 20482;   // 0x5002: no
+inline constexpr int16_t kAnswerEscape = 27;  // the user left the window with Esc
 inline constexpr int32_t kFlagsError = 1;
 inline constexpr int32_t kFlagsStop = 0xC001;
 inline constexpr int32_t kFlagsYesNo = 0x20005;
@@ -123,6 +134,13 @@ struct SelectionEntry {
 };
 
 #pragma pack(pop)
+
+// Text lengths in characters, without the terminator: what the record fields
+// hold, and what HostFormatDate writes at the most.
+inline constexpr size_t kNumberLength = sizeof(DocumentHeader::number) - 1;
+inline constexpr size_t kRemarksLength = sizeof(DocumentHeader::remarks) - 1;
+inline constexpr size_t kLineTextLength = sizeof(DocumentItem::text) - 1;
+inline constexpr size_t kDateTextLength = 12;
 
 // Caller-owned buffers that the host fills and reads; contents are the host's.
 struct KeyBuffer {

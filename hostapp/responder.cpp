@@ -6,7 +6,6 @@
 #include <deque>
 #include <vector>
 
-#include "host/host_operations.h"
 #include "host/host_records.h"
 #include "hostapp/dialog_definition.h"
 #include "hostapp/narration.h"
@@ -15,11 +14,6 @@
 
 namespace hostapp {
 namespace {
-
-#define HOSTAPP_ORDINAL(name, ordinal, convention, bytes, result, params) \
-    constexpr int32_t k##name = ordinal;
-HOST_OPERATIONS(HOSTAPP_ORDINAL)
-#undef HOSTAPP_ORDINAL
 
 // The host's message flags: the low four bits choose the buttons (5: yes and
 // no, anything else: OK alone); 0x20000 makes the second button the default.
@@ -291,17 +285,17 @@ int32_t AnswerDialog(const VsDialogCall* call, int32_t* selection) {
     if (!call)
         return 0;
     switch (call->ordinal) {
-        case kHostMessage:
+        case kOrdinalHostMessage:
             ShowMessage(Text(call->caption), Text(call->text), call->flags);
             return 0;
-        case kHostShowText:
+        case kOrdinalHostShowText:
             ShowMessage("Komunikat", Text(call->text), 0);
             return 0;
-        case kHostQuestion:
+        case kOrdinalHostQuestion:
             return AnswerQuestion(*call);
-        case kHostNotice:
+        case kOrdinalHostNotice:
             return AnswerNotice(*call);
-        case kHostListDialog:
+        case kOrdinalHostListDialog:
             return AnswerList(*call, selection);
         default:
             Say("(okno operacji " + std::to_string(call->ordinal) + ")");

@@ -7,12 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_records.h"
 #include "standin/veldan_control.h"
 
 namespace hostapp {
-
-inline constexpr int32_t kAnswerNo = 20482;
-inline constexpr int32_t kAnswerEscape = 27;
 
 // Script of the user's next answers; each is used once (ClearScript also
 // forgets the last list's outcome). A dialog for which

@@ -19,11 +19,9 @@ constexpr auto& kReduced = "zmniejszona"_mz;
 constexpr auto& kCleared = "usunięta"_mz;
 constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
 
-constexpr size_t kNumberLength = 16;
-constexpr size_t kTextLength = 120;
 // The most one row can take: the line's text with every character doubled,
 // the two numbers and the rest.
-constexpr size_t kRowRoom = 2 * kTextLength + 2 * 2 * kNumberLength + 256;
+constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
 
 struct Record {
     char* bytes = nullptr;  // the header row, then the rows; from the C runtime's heap
@@ -119,7 +117,7 @@ bool BeginRow() {
 
 void AddArticle(const DocumentItem* line) {
     AddFormatted("%d;%d;", line->article_key_first, line->article_key_second);
-    AddText(line->text, BoundedLength(line->text, kTextLength));
+    AddText(line->text, BoundedLength(line->text, kLineTextLength));
 }
 
 void EndRow(const char* event) {

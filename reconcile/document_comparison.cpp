@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr size_t kRemarksLength = 100;  // characters, without the terminator
-constexpr size_t kLineTextLength = 120;
-constexpr uint16_t kStoredTextLimit = 120;
-
 // The host stores quantities as 32-bit two's complement and wraps; so do we,
 // without relying on signed overflow.
 int32_t WrappingSubtract(int32_t a, int32_t b) {
@@ -41,7 +37,7 @@ void MarkLine(DocumentItem* wz_line, const char* prefix) {
     char marked[256];
     const int text_length = static_cast<int>(BoundedLength(wz_line->text, kLineTextLength));
     std::snprintf(marked, sizeof marked, "%s%.*s", prefix, text_length, wz_line->text);
-    HostCopyText(wz_line->text, marked, kStoredTextLimit);
+    HostCopyText(wz_line->text, marked, kLineTextLength);
 }
 
 // Deducts one WZ line from the order's lines: the first matching order line

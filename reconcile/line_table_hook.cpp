@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int16_t kKeyEdited = static_cast<int16_t>(kKeyEditedLines);
-constexpr uint32_t kRemarksLength = 100;  // the remarks field holds 100 characters
 constexpr auto& kWarningCaption = "Uwaga"_mz;
 constexpr auto& kCompareAgain =
     "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
@@ -122,7 +120,7 @@ extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint
                                               uint32_t a11) {
     const LineEvent e = {reinterpret_cast<int32_t*>(a3), reinterpret_cast<DocumentItem**>(a4),
                          reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
-    if (event == kEventLines && static_cast<int16_t>(key) == kKeyEdited && !ComparingWz &&
+    if (event == kEventLines && static_cast<int16_t>(key) == kKeyEditedLines && !ComparingWz &&
         HasLines(e)) {
         ComparingWz = true;
         const bool opened = CompareWz(e);

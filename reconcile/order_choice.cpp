@@ -153,8 +153,6 @@ consteval std::array<uint8_t, kDialogDefinitionSize> BuildDialogDefinition() {
 // ------------------------------------------------------------ order list
 
 constexpr int32_t kGrowth = 30;
-constexpr size_t kNumberLength = 16;
-constexpr size_t kDateLength = 12;
 constexpr int32_t kMaxCapacity =
     static_cast<int32_t>(INT32_MAX / sizeof(OrderCandidate) / kGrowth * kGrowth);
 
@@ -183,7 +181,7 @@ void FillCandidate(OrderCandidate* entry, const DocumentHeader* header) {
     // A number may fill its field to the last byte; the entry keeps 16 of it.
     BoundedCopy(entry->number, header->number, kNumberLength);
     HostFormatDate(entry->issue_date, header->issue_date);
-    entry->issue_date[kDateLength] = 0;
+    entry->issue_date[kDateTextLength] = 0;
     entry->gross_value = header->gross_value * 0.0001;
     entry->document_id = header->document_id;
 }

@@ -11,10 +11,10 @@
 
 // One order offered in the list.
 struct OrderCandidate {
-    char number[17];      // the header's document number, terminated
-    double gross_value;   // in units (the header stores it multiplied by 10,000)
-    char issue_date[13];  // as HostFormatDate writes it, terminated
-    int32_t document_id;  // what the comparison receives
+    char number[kNumberLength + 1];        // the header's document number, terminated
+    double gross_value;                    // in units (the header stores it multiplied by 10,000)
+    char issue_date[kDateTextLength + 1];  // as HostFormatDate writes it, terminated
+    int32_t document_id;                   // what the comparison receives
 };
 
 // The orders offered, in a block of the host's heap grown 30 entries at a time.

@@ -14,8 +14,6 @@ namespace {
 // Set while WritePendingRemarks runs from the header hook.
 bool WritingRemarks = false;
 
-constexpr uint32_t kRemarksLength = kPendingRemarksSize - 1;
-
 // The first qualifying selection entry with remarks gives PendingRemarks.
 void TakeSelectedRemarks() {
     const int32_t* count = HostSelectionCount();

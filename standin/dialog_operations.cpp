@@ -18,7 +18,6 @@
 namespace veldan {
 namespace {
 
-constexpr int16_t kAnswerEscape = 27;
 // Bounds on what is read from the plug-in's memory, so that a text without its
 // terminator or a nonsensical row count cannot run away with the log.
 constexpr size_t kTextLimit = 64 * 1024;
@@ -110,16 +109,15 @@ using namespace veldan;
 
 extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* text, int32_t flags) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostMessage);
+    Enter(kOrdinalHostMessage);
     DialogRecord record;
-    record.call.ordinal = kOrdinal_HostMessage;
+    record.call.ordinal = kOrdinalHostMessage;
     record.caption = Text(caption);
     record.text = Text(text);
     record.call.flags = flags;
     VsDialogCall& call = Log(std::move(record));
     Answer answer;
-    const bool answered =
-        HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostMessage, answer);
+    const bool answered = HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinalHostMessage, answer);
     call.result = answered ? answer.answer : 0;
     return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
 }
@@ -130,9 +128,9 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
 extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
                                                int32_t flags, ...) {
     const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinal_HostQuestion);
+    const bool fail = Enter(kOrdinalHostQuestion);
     DialogRecord record;
-    record.call.ordinal = kOrdinal_HostQuestion;
+    record.call.ordinal = kOrdinalHostQuestion;
     record.caption = Text(caption);
     record.format = Text(format);
     va_list args;
@@ -145,21 +143,21 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
     if (fail)
         answer.answer = kAnswerEscape;
     else if (!HandlerAnswer(call, answer, 0))
-        NextAnswer(kOrdinal_HostQuestion, answer);
+        NextAnswer(kOrdinalHostQuestion, answer);
     call.result = static_cast<int16_t>(answer.answer);
     return ShortResult(static_cast<int16_t>(call.result));
 }
 
 extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostShowText);
+    Enter(kOrdinalHostShowText);
     DialogRecord record;
-    record.call.ordinal = kOrdinal_HostShowText;
+    record.call.ordinal = kOrdinalHostShowText;
     record.text = Text(text);
     VsDialogCall& call = Log(std::move(record));
     Answer answer;
     const bool answered =
-        HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostShowText, answer);
+        HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinalHostShowText, answer);
     call.result = answered ? answer.answer : 0;
     return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
 }
@@ -179,9 +177,9 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
                                                  int16_t* row, int32_t /*zero*/,
                                                  ListRowCallback row_text) {
     const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinal_HostListDialog);
+    const bool fail = Enter(kOrdinalHostListDialog);
     DialogRecord record;
-    record.call.ordinal = kOrdinal_HostListDialog;
+    record.call.ordinal = kOrdinalHostListDialog;
     record.call.dialog = dialog;
     if (definition) {
         uint32_t length;
@@ -204,7 +202,7 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
                 ++S().outside_row_texts;
         };
         if (S().variation.list_rows == kVsRowsShownOnly) {
-            const int32_t chosen = NextSelection(kOrdinal_HostListDialog);
+            const int32_t chosen = NextSelection(kOrdinalHostListDialog);
             const int32_t last = std::clamp(chosen, 0, std::max(listed - 1, 0));
             const int32_t first = std::max(last - kRowsOnScreen + 1, 0);
             for (int pass = 0; pass < 2; ++pass)
@@ -223,7 +221,7 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
         answer.answer = kAnswerEscape;
     } else {
         if (!HandlerAnswer(call, answer, row ? *row : 0))
-            NextAnswer(kOrdinal_HostListDialog, answer);
+            NextAnswer(kOrdinalHostListDialog, answer);
         if (row)
             *row = static_cast<int16_t>(answer.selection);
     }
@@ -234,15 +232,15 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
 extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
                                          const char* text) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostNotice);
+    Enter(kOrdinalHostNotice);
     DialogRecord record;
-    record.call.ordinal = kOrdinal_HostNotice;
+    record.call.ordinal = kOrdinalHostNotice;
     record.call.dialog = dialog;
     record.text = Text(text);
     record.call.flag_in = flag ? *flag : 0;
     VsDialogCall& call = Log(std::move(record));
     Answer answer;
-    if ((HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinal_HostNotice, answer)) && flag)
+    if ((HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinalHostNotice, answer)) && flag)
         *flag = static_cast<int16_t>(answer.answer);
     call.result = 1;
     return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
@@ -250,7 +248,7 @@ extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t 
 
 extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandHandler handler) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostAddMenuCommand) || !handler)
+    if (Enter(kOrdinalHostAddMenuCommand) || !handler)
         return 0;
     State& s = S();
     s.menu[command] = handler;
@@ -259,7 +257,7 @@ extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandH
 
 extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostRemoveMenuCommand);
+    Enter(kOrdinalHostRemoveMenuCommand);
     const auto removed = static_cast<int32_t>(S().menu.erase(command));
     return OpenResult(removed, removed);
 }

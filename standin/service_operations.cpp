@@ -140,7 +140,7 @@ using namespace veldan;
 
 extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t limit) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostCopyText);
+    Enter(kOrdinalHostCopyText);
     if (!dest)
         return dest;
     size_t n = 0;
@@ -160,7 +160,7 @@ extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t
 // as an empty text.
 extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostFormatDate);
+    Enter(kOrdinalHostFormatDate);
     if (!dest)
         return OpenResult(0, 0);
     dest[0] = 0;
@@ -182,7 +182,7 @@ extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
 extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int32_t from,
                                                 int32_t to) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostConvertText);
+    Enter(kOrdinalHostConvertText);
     if (!dest || !src)
         return OpenResult(0, 0);
     const size_t length = strlen(src);
@@ -203,7 +203,7 @@ extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int
 extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
     constexpr size_t kGrowsInPlaceFrom = 64 * 1024;
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostRealloc))
+    if (Enter(kOrdinalHostRealloc))
         return nullptr;
     State& s = S();
     if (block && !s.heap_blocks.count(block)) {
@@ -227,7 +227,7 @@ extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
 
 extern "C" void HOST_CDECL HostFree(void* block) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostFree);
+    Enter(kOrdinalHostFree);
     if (!block)
         return;
     State& s = S();
@@ -288,26 +288,26 @@ extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char
                                                    const char* key, const char* format,
                                                    va_list args) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostProfileValue))
+    if (Enter(kOrdinalHostProfileValue))
         return ShortResult(kProfileFailed);
     return ShortResult(ProfileValue(operation, section, key, format, args));
 }
 
 extern "C" int32_t HOST_STDCALL HostInterfaceVersion(void) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostInterfaceVersion);
+    Enter(kOrdinalHostInterfaceVersion);
     return S().interface_version;
 }
 
 extern "C" int32_t* HOST_STDCALL HostSelectionCount(void) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostSelectionCount);
+    Enter(kOrdinalHostSelectionCount);
     return &S().selection_count;
 }
 
 extern "C" SelectionEntry** HOST_STDCALL HostSelectionEntries(void) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostSelectionEntries);
+    Enter(kOrdinalHostSelectionEntries);
     return S().selection_entries;
 }
 

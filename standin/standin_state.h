@@ -17,12 +17,6 @@
 
 namespace veldan {
 
-// Ordinal of every host operation, by name: kOrdinal_HostOpenTable and so on.
-#define VELDAN_ORDINAL(name, ordinal, convention, bytes, result, params) \
-    inline constexpr int32_t kOrdinal_##name = ordinal;
-HOST_OPERATIONS(VELDAN_ORDINAL)
-#undef VELDAN_ORDINAL
-
 // ------------------------------------------------------------------ memory
 // Every buffer the plug-in gets to see comes from here, so strict mode is a
 // single switch. Blocks are zero-filled; name says what the block is in a fault

@@ -169,7 +169,7 @@ using namespace veldan;
 
 extern "C" HostTable* HOST_STDCALL HostOpenTable(int32_t table_number) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostOpenTable))
+    if (Enter(kOrdinalHostOpenTable))
         return nullptr;
     const int slot = TableSlot(table_number);
     if (slot < 0 || S().open_fails[slot])
@@ -179,7 +179,7 @@ extern "C" HostTable* HOST_STDCALL HostOpenTable(int32_t table_number) {
 
 extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t mode) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostSetTableMode);
+    Enter(kOrdinalHostSetTableMode);
     for (int32_t number : {kHeaderTable, kLineTable}) {
         if (table && table == TableObject(number)) {
             S().table_mode[TableSlot(number)] = mode;
@@ -192,7 +192,7 @@ extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t mode)
 extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyBuffer* key_buffer,
                                             int32_t value) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostMakeKey);
+    Enter(kOrdinalHostMakeKey);
     if (!key_buffer)
         return OpenResult(0, 0);
     memset(key_buffer->bytes, 0, sizeof key_buffer->bytes);
@@ -217,7 +217,7 @@ extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyB
 extern "C" RangeHandle HOST_STDCALL HostFindRange(int32_t key, KeyBuffer* key_buffer,
                                                   HostTable* table, int32_t* count) {
     const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinal_HostFindRange);
+    const bool fail = Enter(kOrdinalHostFindRange);
     if (count)
         *count = 0;
     Range range;
@@ -232,7 +232,7 @@ extern "C" RangeHandle HOST_STDCALL HostFindRange(int32_t key, KeyBuffer* key_bu
 
 extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostFreeRange);
+    Enter(kOrdinalHostFreeRange);
     if (!range)
         return OpenResult(0, 0);
     Range* live = LiveRange(*range);
@@ -248,7 +248,7 @@ extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
 extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, HostTable* table,
                                            void* buffer, RangeHandle range) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostReadAt))
+    if (Enter(kOrdinalHostReadAt))
         return 0;
     Range* live = nullptr;
     const uint8_t* record = RecordFor(update, index, table, range, live);
@@ -261,7 +261,7 @@ extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, H
 extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, HostTable* table,
                                             void* buffer, RangeHandle range) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostWriteAt))
+    if (Enter(kOrdinalHostWriteAt))
         return 0;
     Range* live = nullptr;
     uint8_t* record = RecordFor(update, index, table, range, live);
@@ -282,7 +282,7 @@ extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, 
 extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /*count*/,
                                                 UpdateHandle* update, int32_t /*zero*/) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostBeginUpdate))
+    if (Enter(kOrdinalHostBeginUpdate))
         return 0;
     EncodedKey encoded;
     if (!update || !DecodeKey(key_buffer, encoded))
@@ -299,7 +299,7 @@ extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /
 extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* update,
                                               RangeHandle* range, int32_t* /*begin_result*/) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostEndUpdate);
+    Enter(kOrdinalHostEndUpdate);
     State& s = S();
     int32_t undone = 0;
     if (update) {
@@ -336,7 +336,7 @@ extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* tab
                                                  KeyBuffer* key_buffer, int32_t /*zero1*/,
                                                  int32_t /*zero2*/) {
     const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinal_HostScanOpen);
+    const bool fail = Enter(kOrdinalHostScanOpen);
     if (!scan)
         return ShortResult(0);
     EncodedScan encoded{};
@@ -356,7 +356,7 @@ extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan)
     VELDAN_SHORT_RESULT("_HostScanNext@4");
 extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostScanNext) || !scan)
+    if (Enter(kOrdinalHostScanNext) || !scan)
         return ShortResult(0);
     EncodedScan encoded;
     memcpy(&encoded, scan->bytes, sizeof encoded);
@@ -376,7 +376,7 @@ extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan) {
 
 extern "C" int32_t HOST_STDCALL HostScanClose(ScanState* scan) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostScanClose);
+    Enter(kOrdinalHostScanClose);
     if (!scan)
         return OpenResult(0, 0);
     EncodedScan encoded;
@@ -397,7 +397,7 @@ extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux,
                                               int32_t /*count*/, HostTable* table,
                                               RangeHandle range) {
     const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinal_HostLoadLines);
+    const bool fail = Enter(kOrdinalHostLoadLines);
     if (!lines || !count_out)
         return OpenResult(0, 0);
     *lines = nullptr;
@@ -442,7 +442,7 @@ extern "C" int32_t HOST_STDCALL HostFreeLines(DocumentItem*** lines, void** aux,
                                               int32_t /*count*/, HostTable* /*table*/,
                                               RangeHandle /*range*/) {
     const HostTimeScope host_time;
-    Enter(kOrdinal_HostFreeLines);
+    Enter(kOrdinalHostFreeLines);
     State& s = S();
     if (aux) {
         if (s.line_aux.erase(*aux))
@@ -474,7 +474,7 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
                                               int32_t, int32_t, int32_t, int32_t, int32_t,
                                               int32_t) {
     const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinal_HostSaveLines);
+    const bool fail = Enter(kOrdinalHostSaveLines);
     State& s = S();
     if (table != TableObject(kLineTable) || !count || *count < 0 || (*count > 0 && !lines))
         return OpenResult(0, 0);
@@ -516,7 +516,7 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
 extern "C" int32_t HOST_STDCALL HostUpdateLine(int32_t /*zero*/, DocumentItem* line,
                                                DocumentHeader* /*header*/, int32_t /*one*/) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostUpdateLine) || !line)
+    if (Enter(kOrdinalHostUpdateLine) || !line)
         return OpenResult(0, 0);
     RecomputeLine(line);
     return OpenResult(1, 1);
@@ -526,7 +526,7 @@ extern "C" int32_t HOST_STDCALL HostUpdateLines(DocumentItem** lines, int32_t co
                                                 DocumentHeader* header, int32_t /*zero1*/,
                                                 int32_t /*zero2*/) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostUpdateLines))
+    if (Enter(kOrdinalHostUpdateLines))
         return OpenResult(0, 0);
     return RecomputeTotals(header, lines, count) ? OpenResult(1, count) : OpenResult(0, 0);
 }
@@ -535,7 +535,7 @@ extern "C" int32_t HOST_STDCALL HostUpdateTotals(DocumentHeader* header,
                                                  DocumentHeader* header_again, DocumentItem** lines,
                                                  int32_t count) {
     const HostTimeScope host_time;
-    if (Enter(kOrdinal_HostUpdateTotals))
+    if (Enter(kOrdinalHostUpdateTotals))
         return OpenResult(0, 0);
     if (!RecomputeTotals(header, lines, count))
         return OpenResult(0, 0);

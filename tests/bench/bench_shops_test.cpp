@@ -19,7 +19,8 @@ TEST(BenchShops, TheRoadWalksToTheCustomersLastOrderAndCanBeRunAgain) {
     ASSERT_TRUE(LoadPlugin(plugin, why)) << why;
     constexpr int kHeaders = 1000;
     const RoadShop shop = SeedRoadShop(kHeaders);
-    ASSERT_TRUE(StartPlugin(plugin, why)) << why;
+    UseSettingsFile();
+    ASSERT_TRUE(StartAndInstall(plugin, why)) << why;
 
     // The order the user confirms lies among the last headers, so the
     // comparison's walk covers nearly the whole table.

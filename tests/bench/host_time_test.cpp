@@ -153,7 +153,7 @@ TEST_F(HostTime, ALineEventCountsItsOwnWorkButNotTheHook) {
     VsTable(45)->hook = SlowHookCallingTheHost;
 
     TimingOn();
-    EXPECT_EQ(VsRaiseLineEvent(806), 7);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 7);
     ASSERT_EQ(hook_calls, 1);
     // Handing out the lines before the hook and taking them back after it are
     // the host's work, and so is the host call the hook makes.

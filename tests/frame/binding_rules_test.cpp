@@ -30,6 +30,8 @@ void ExpectZeroReturn(void* routine, uint32_t words, uint32_t removed_words) {
 
 }  // namespace
 
+// The rule reads an ordinal's digits, so these tests write ordinals as numbers
+// on purpose.
 TEST(FallbackRule, LastTwoDigitsNameTheMember) {
     struct Case {
         uint32_t ordinal;

@@ -52,6 +52,8 @@ const char* const kScrews = "Śruby M6 \"długie\"\n"_mz;
 
 }  // namespace
 
+// A trace line names each operation's ordinal as a number; the expected lines
+// write the numbers out on purpose.
 TEST(CallTrace, ArgumentsAndResultsAreShownAsTheirTypesSay) {
     struct Case {
         HostEntryId id;
@@ -130,7 +132,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
 
     // An entry bound before the trace starts, and one bound while it runs.
     EXPECT_EQ(HostInterfaceVersion(), 112);
-    void* const version = PlatformLookupOrdinal(HostLibraryHandle, 51594);
+    void* const version = PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostInterfaceVersion);
     ASSERT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     ASSERT_TRUE(StartCallTrace(path.c_str()));
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)],
@@ -142,7 +144,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     EXPECT_EQ(HostCopyText(copy, "abcdef", 3), copy);
     EXPECT_STREQ(copy, "abc");
     // A caller-cleans operation with a variable argument list.
-    VsQueueAnswer(52029, 7, 0);
+    VsQueueAnswer(kOrdinalHostQuestion, 7, 0);
     EXPECT_EQ(HostQuestion("Q", "%d-%s-%d", 5, 42, "x", -1), 7);
     ASSERT_EQ(VsDialogCallCount(), 1);
     EXPECT_STREQ(VsDialogCallAt(0)->text, "42-x--1");
@@ -153,7 +155,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     // Off, the target words hold the host's functions again.
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostCopyText)],
-              PlatformLookupOrdinal(HostLibraryHandle, 52161));
+              PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostCopyText));
     EXPECT_EQ(HostInterfaceVersion(), 112);
 
     const std::string trace = test_host::ReadBytes(path);

@@ -31,11 +31,11 @@ TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
     // No arguments, a result of the host's choosing.
     VsSetInterfaceVersion(4711);
     EXPECT_EQ(HostInterfaceVersion(), 4711);
-    EXPECT_EQ(Lookups(), std::vector<uint16_t>{51594});
+    EXPECT_EQ(Lookups(), std::vector<uint16_t>{kOrdinalHostInterfaceVersion});
     EXPECT_EQ(EntryState(HostEntryId::HostInterfaceVersion), HostEntryState::kHost);
     VsSetInterfaceVersion(112);
     EXPECT_EQ(HostInterfaceVersion(), 112);
-    EXPECT_EQ(VsCallCount(51594), 2);
+    EXPECT_EQ(VsCallCount(kOrdinalHostInterfaceVersion), 2);
     EXPECT_EQ(Lookups().size(), 1u);
 
     // Arguments reach the host and pointers come back unchanged.
@@ -52,7 +52,7 @@ TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
     EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 1);
     HostFree(block);
     EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 0);
-    VsQueueAnswer(52029, 7, 0);
+    VsQueueAnswer(kOrdinalHostQuestion, 7, 0);
     EXPECT_EQ(HostQuestion("Q", "%d-%s-%d", 5, 42, "x", -1), 7);
     ASSERT_EQ(VsDialogCallCount(), 1);
     EXPECT_STREQ(VsDialogCallAt(0)->text, "42-x--1");
@@ -60,7 +60,9 @@ TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
     EXPECT_EQ(HostQuestion("Q", "%s", 0, "again"), kAnswerYes);
 
     // Each operation called was looked up once, nothing else ever.
-    const std::vector<uint16_t> called = {51594, 52256, 52161, 21286, 21287, 52029};
+    const std::vector<uint16_t> called = {
+        kOrdinalHostInterfaceVersion, kOrdinalHostOpenTable, kOrdinalHostCopyText,
+        kOrdinalHostRealloc,          kOrdinalHostFree,      kOrdinalHostQuestion};
     EXPECT_EQ(Lookups().size(), called.size());
     for (uint16_t ordinal : called)
         EXPECT_EQ(CountOf(Lookups(), ordinal), 1u) << ordinal;

@@ -1,4 +1,4 @@
-// The missing-entry dialog when the host lacks its text converter (52158)
+// The missing-entry dialog when the host lacks its text converter (HostConvertText)
 // too: the dialog must still appear, converted by the plug-in itself, and the
 // missing converter must never be called or recursed into.
 #include <gtest/gtest.h>
@@ -26,16 +26,16 @@ class HostWithoutConverter : public ::testing::Test {
 }  // namespace
 
 TEST_F(HostWithoutConverter, ConverterFoundMissingWhileReportingAnotherEntry) {
-    // Reporting 52030 binds the converter, which is missing too: its own
-    // dialog comes first, then 52030's, both converted to the system's code.
+    // Reporting HostShowText binds the converter, which is missing too: its own
+    // dialog comes first, then HostShowText's, both converted to the system's code.
     QueueAnswers({kAnswerIgnore, kAnswerIgnore});
     EXPECT_EQ(HostShowText("x"), 0);
     ASSERT_EQ(ShownBoxes().size(), 2u);
-    ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, 52158);
-    ExpectMissingEntryBox(ShownBoxes()[1], kModulePath, 52030);
+    ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, kOrdinalHostConvertText);
+    ExpectMissingEntryBox(ShownBoxes()[1], kModulePath, kOrdinalHostShowText);
     EXPECT_EQ(EntryState(HostEntryId::HostConvertText), HostEntryState::kEmpty);
     EXPECT_EQ(EntryState(HostEntryId::HostShowText), HostEntryState::kEmpty);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{52030, 52158}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostShowText, kOrdinalHostConvertText}));
 }
 
 TEST_F(HostWithoutConverter, ConverterItselfCalledFirst) {
@@ -44,13 +44,13 @@ TEST_F(HostWithoutConverter, ConverterItselfCalledFirst) {
     EXPECT_EQ(HostConvertText(text, text, kTextHost, kTextSystem), 0);
     EXPECT_STREQ(text, "\x86");  // abandoned: nothing converted
     ASSERT_EQ(ShownBoxes().size(), 2u);
-    ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, 52158);
-    ExpectMissingEntryBox(ShownBoxes()[1], kModulePath, 52158);
+    ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, kOrdinalHostConvertText);
+    ExpectMissingEntryBox(ShownBoxes()[1], kModulePath, kOrdinalHostConvertText);
 
     // A later missing entry is still shown converted.
     QueueAnswers({kAnswerAbort});
     EXPECT_EQ(HostFindRange(0, nullptr, nullptr, nullptr), nullptr);
     ASSERT_EQ(ShownBoxes().size(), 3u);
-    ExpectMissingEntryBox(ShownBoxes()[2], kModulePath, 50516);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{52158, 50516}));
+    ExpectMissingEntryBox(ShownBoxes()[2], kModulePath, kOrdinalHostFindRange);
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostConvertText, kOrdinalHostFindRange}));
 }

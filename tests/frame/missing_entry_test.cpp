@@ -1,5 +1,6 @@
 // The missing-entry dialog and the fallbacks, against an older stand-in host
-// library that lacks 50516, 50704, 52028, 52030, 52224 and 52256.
+// library that lacks HostFindRange, HostFreeRange, HostMessage, HostShowText,
+// HostProfileValue and HostOpenTable.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,18 +55,20 @@ TEST_F(OlderHost, RetryRepeatsTheDialogIgnoreGivesFallbacksToEveryLaterEntry) {
     char copy[4];
     EXPECT_EQ(HostCopyText(copy, "ab", 3), copy);
     EXPECT_TRUE(ShownBoxes().empty());
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{51594, 52161}));
+    EXPECT_EQ(Lookups(),
+              (std::vector<uint16_t>{kOrdinalHostInterfaceVersion, kOrdinalHostCopyText}));
 
     QueueAnswers({kAnswerRetry, kAnswerRetry, kAnswerIgnore});
     ExpectZeroCall(HostEntryId::HostFindRange, Stub(&HostFindRange), 4);  // digits: 16 bytes
     ASSERT_EQ(ShownBoxes().size(), 3u);
     for (const ShownBox& box : ShownBoxes())
-        ExpectMissingEntryBox(box, kModulePath, 50516);
+        ExpectMissingEntryBox(box, kModulePath, kOrdinalHostFindRange);
     EXPECT_TRUE(IgnoreAllMissing);
     // Retry shows the box again without looking the entry up again.
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{51594, 52161, 50516, 52158}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostInterfaceVersion, kOrdinalHostCopyText,
+                                                kOrdinalHostFindRange, kOrdinalHostConvertText}));
     EXPECT_EQ(EntryState(HostEntryId::HostConvertText), HostEntryState::kHost);
-    EXPECT_EQ(VsCallCount(52158), 2);  // the message and the caption
+    EXPECT_EQ(VsCallCount(kOrdinalHostConvertText), 2);  // the message and the caption
 
     // Every later missing entry gets its fallback with no dialog.
     ExpectZeroCall(HostEntryId::HostFreeRange, Stub(&HostFreeRange), 1);        // digits: 4 bytes
@@ -92,7 +95,7 @@ TEST_F(OlderHost, AbortLeavesTheEntryEmptyAndTheNextMissingEntryAsksAgain) {
     ExpectZeroCall(HostEntryId::HostFreeRange, Stub(&HostFreeRange), 1);
     EXPECT_EQ(EntryState(HostEntryId::HostFreeRange), HostEntryState::kEmpty);
     ASSERT_EQ(ShownBoxes().size(), 1u);
-    ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, 50704);
+    ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, kOrdinalHostFreeRange);
     EXPECT_FALSE(IgnoreAllMissing);
 
     // Not looked up again, no dialog again.
@@ -102,9 +105,10 @@ TEST_F(OlderHost, AbortLeavesTheEntryEmptyAndTheNextMissingEntryAsksAgain) {
     QueueAnswers({kAnswerIgnore});
     ExpectZeroCall(HostEntryId::HostMessage, Stub(&HostMessage), 3);
     ASSERT_EQ(ShownBoxes().size(), 2u);
-    ExpectMissingEntryBox(ShownBoxes()[1], kModulePath, 52028);
+    ExpectMissingEntryBox(ShownBoxes()[1], kModulePath, kOrdinalHostMessage);
     EXPECT_EQ(EntryState(HostEntryId::HostMessage), HostEntryState::kFallback);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{50704, 52158, 52028}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostFreeRange, kOrdinalHostConvertText,
+                                                kOrdinalHostMessage}));
 }
 
 TEST_F(OlderHost, ModuleTextIsUnknownWhenThePathCannotBeRead) {
@@ -112,7 +116,7 @@ TEST_F(OlderHost, ModuleTextIsUnknownWhenThePathCannotBeRead) {
     QueueAnswers({kAnswerIgnore});
     EXPECT_EQ(HostShowText("x"), 0);
     ASSERT_EQ(ShownBoxes().size(), 1u);
-    ExpectMissingEntryBox(ShownBoxes()[0], "<nieznany>", 52030);
+    ExpectMissingEntryBox(ShownBoxes()[0], "<nieznany>", kOrdinalHostShowText);
 }
 
 TEST_F(OlderHost, OverlongModulePathIsCutTo300Characters) {
@@ -121,5 +125,5 @@ TEST_F(OlderHost, OverlongModulePathIsCutTo300Characters) {
     QueueAnswers({kAnswerAbort});
     EXPECT_EQ(HostFindRange(0, nullptr, nullptr, nullptr), nullptr);
     ASSERT_EQ(ShownBoxes().size(), 1u);
-    ExpectMissingEntryBox(ShownBoxes()[0], path.substr(0, 300), 50516);
+    ExpectMissingEntryBox(ShownBoxes()[0], path.substr(0, 300), kOrdinalHostFindRange);
 }

@@ -9,6 +9,7 @@
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "system_hooks.h"
+#include "tests/support/plugin_texts.h"
 
 extern "C" BOOL WINAPI QuendrixDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
@@ -87,18 +88,15 @@ TEST(ModuleAttach, RealEntryPointAttachesAndReportsSuccess) {
 }
 
 TEST(FeatureText, IsTheSixtyMazoviaBytesAndCopiesWithItsTerminator) {
-    // Ż is 0xA1 and ó 0xA2 in Mazovia.
-    const char expected[] =
-        "\x02"
-        "DOKUMENTY SPRZEDA\xA1Y:\x01\n1. Por\xA2wnaj WZ z zam\xA2wieniem - Ctrl+9";
-    static_assert(sizeof(expected) == 61);
-    EXPECT_EQ(std::memcmp(FeatureText.c_str(), expected, sizeof(expected)), 0);
+    const std::string& expected = plugin_texts::kFeatureText;
+    ASSERT_EQ(expected.size(), 60u);
+    EXPECT_EQ(std::memcmp(FeatureText.c_str(), expected.c_str(), expected.size() + 1), 0);
 
     char buffer[80];
     std::memset(buffer, 0x55, sizeof(buffer));
     EXPECT_EQ(CopyFeatureText(buffer), buffer);
-    EXPECT_EQ(std::memcmp(buffer, expected, sizeof(expected)), 0);
-    for (size_t i = sizeof(expected); i < sizeof(buffer); ++i)
+    EXPECT_EQ(std::memcmp(buffer, expected.c_str(), expected.size() + 1), 0);
+    for (size_t i = expected.size() + 1; i < sizeof(buffer); ++i)
         ASSERT_EQ(buffer[i], 0x55) << "byte " << i << " written";
 }
 

@@ -1,7 +1,8 @@
 // Registers, flags and the stack through every path of an entry: the binding
 // call, the bound call, a fallback and an abandoned (Empty) entry. The host
-// library here is the probe (probe_host.S), which lacks 50516, 52029, 52030,
-// 52224 and 52328 and reports what each call brought it.
+// library here is the probe (probe_host.S), which lacks HostFindRange,
+// HostQuestion, HostShowText, HostProfileValue and HostLoadLines and reports
+// what each call brought it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -146,15 +147,16 @@ TEST_F(ProbeHost, CallerCleansEntriesKeepRegistersAndStackWhenBindingAndWhenBoun
     // A variable argument list: more words than the fixed arguments.
     ExpectCall(HostEntryId::HostNotice, Stub(&HostNotice), Arguments(7), true);
     ExpectCall(HostEntryId::HostNotice, Stub(&HostNotice), Arguments(9), true);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{21286, 21287, 52026, 52023}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostRealloc, kOrdinalHostFree,
+                                                kOrdinalHostListDialog, kOrdinalHostNotice}));
     EXPECT_TRUE(ShownBoxes().empty());
 }
 
 TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
     QueueAnswers({kAnswerIgnore});
 
-    // Digit rule: member 4 for 50516's four arguments. The first call goes
-    // through the dialog, then into the fallback.
+    // Digit rule: member 4 for HostFindRange's four arguments (its ordinal ends in 16). The first
+    // call goes through the dialog, then into the fallback.
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     EXPECT_EQ(ShownBoxes().size(), 1u);
     EXPECT_TRUE(IgnoreAllMissing);
@@ -179,7 +181,9 @@ TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
 
     // Later calls: the same, with no lookup.
     // The dialog's text conversion bound the host's converter on the way.
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{50516, 52158, 52328, 52224, 52030, 52029}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostFindRange, kOrdinalHostConvertText,
+                                                kOrdinalHostLoadLines, kOrdinalHostProfileValue,
+                                                kOrdinalHostShowText, kOrdinalHostQuestion}));
     const size_t looked_up = Lookups().size();
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     ExpectCall(HostEntryId::HostShowText, Stub(&HostShowText), Arguments(1), false);
@@ -208,6 +212,7 @@ TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
 
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     ExpectCall(HostEntryId::HostQuestion, Stub(&HostQuestion), Arguments(3), false);
-    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{50516, 52158, 52029, 52256}));
+    EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostFindRange, kOrdinalHostConvertText,
+                                                kOrdinalHostQuestion, kOrdinalHostOpenTable}));
     EXPECT_EQ(ShownBoxes().size(), 3u);
 }

@@ -11,6 +11,7 @@
 
 #include "host/host_records.h"
 #include "standin/veldan_control.h"
+#include "tests/support/plugin_library.h"
 
 namespace {
 
@@ -20,15 +21,6 @@ using QuestionFunction = int16_t(HOST_CDECL*)(const char*, const char*, int32_t,
 using NoticeFunction = int32_t(HOST_CDECL*)(int32_t, int16_t*, int32_t, const char*);
 using MessageFunction = int32_t(HOST_STDCALL*)(const char*, const char*, int32_t);
 using ShowTextFunction = int32_t(HOST_STDCALL*)(const char*);
-
-constexpr int32_t kListDialog = 52026, kQuestion = 52029, kNotice = 52023, kMessage = 52028,
-                  kShowText = 52030;
-
-template <typename Function>
-Function Operation(int32_t ordinal) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
-}
 
 // What the handler saw, copied while the call lasted.
 struct Seen {
@@ -78,12 +70,13 @@ TEST(DialogHandler, SeesEveryCallAsLoggedAndAnswersIt) {
     seen.clear();
     VsSetDialogHandler(&Handler);
     // A queued answer is not used while the handler answers.
-    VsQueueAnswer(kListDialog, 27, 0);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerEscape, 0);
 
     next_answer = kAnswerYes;
     next_selection = 1;
     int16_t row = 2;
-    EXPECT_EQ(Operation<ListDialogFunction>(kListDialog)(kEmptyBlock, 1002, &row, 0, RowText),
+    EXPECT_EQ(test_host::HostOperation<ListDialogFunction>(kOrdinalHostListDialog)(
+                  kEmptyBlock, 1002, &row, 0, RowText),
               kAnswerYes);
     EXPECT_EQ(row, 1) << "the handler's row goes back to the plug-in";
     ASSERT_EQ(seen.size(), 1u);
@@ -95,9 +88,10 @@ TEST(DialogHandler, SeesEveryCallAsLoggedAndAnswersIt) {
     EXPECT_EQ(seen[0].logged, 1) << "logged before it is handed over";
     EXPECT_EQ(VsDialogCallAt(0)->result, kAnswerYes);
 
-    next_answer = 20482;
-    EXPECT_EQ(Operation<QuestionFunction>(kQuestion)("Uwaga", "%s i %d", 0x20005, "tekst", 7),
-              20482);
+    next_answer = kAnswerNo;
+    EXPECT_EQ(test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "%s i %d",
+                                                                               0x20005, "tekst", 7),
+              kAnswerNo);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1].caption, "Uwaga");
     EXPECT_EQ(seen[1].text, "tekst i 7") << "formatted as shown";
@@ -105,20 +99,24 @@ TEST(DialogHandler, SeesEveryCallAsLoggedAndAnswersIt) {
 
     next_answer = 1;
     int16_t flag = 0;
-    EXPECT_EQ(Operation<NoticeFunction>(kNotice)(1668, &flag, 0, "Zainstalowano"), 1);
+    EXPECT_EQ(test_host::HostOperation<NoticeFunction>(kOrdinalHostNotice)(1668, &flag, 0,
+                                                                           "Zainstalowano"),
+              1);
     EXPECT_EQ(flag, 1) << "the handler's answer is the flag left";
     EXPECT_EQ(seen[2].flag_in, 0);
     EXPECT_EQ(seen[2].dialog, 1668);
 
     next_answer = 5;
-    EXPECT_EQ(Operation<MessageFunction>(kMessage)("B\xB3\xA5"
-                                                   "d",
-                                                   "tekst", 1),
+    EXPECT_EQ(test_host::HostOperation<MessageFunction>(kOrdinalHostMessage)("B\xB3\xA5"
+                                                                             "d",
+                                                                             "tekst", 1),
               5);
     EXPECT_EQ(seen[3].caption,
               "B\xB3\xA5"
               "d");
-    EXPECT_EQ(Operation<ShowTextFunction>(kShowText)("Program wymaga nowszej wtyczki!"), 5);
+    EXPECT_EQ(test_host::HostOperation<ShowTextFunction>(kOrdinalHostShowText)(
+                  "Program wymaga nowszej wtyczki!"),
+              5);
     EXPECT_EQ(seen[4].text, "Program wymaga nowszej wtyczki!");
     EXPECT_EQ(VsDialogCallCount(), 5);
 }
@@ -130,20 +128,29 @@ TEST(DialogHandler, FaultsAndTheScriptTakeOverWhereItIsNotSet) {
     next_answer = kAnswerYes;
 
     // A failing call never reaches the user.
-    VsFailCall(kQuestion, 1);
-    EXPECT_EQ(Operation<QuestionFunction>(kQuestion)("Uwaga", "x", 0x20005), 27);
+    VsFailCall(kOrdinalHostQuestion, 1);
+    EXPECT_EQ(
+        test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "x", 0x20005),
+        27);
     int16_t row = 0;
-    VsFailCall(kListDialog, 1);
-    EXPECT_EQ(Operation<ListDialogFunction>(kListDialog)(kEmptyBlock, 1002, &row, 0, RowText), 27);
+    VsFailCall(kOrdinalHostListDialog, 1);
+    EXPECT_EQ(test_host::HostOperation<ListDialogFunction>(kOrdinalHostListDialog)(
+                  kEmptyBlock, 1002, &row, 0, RowText),
+              kAnswerEscape);
     EXPECT_TRUE(seen.empty());
 
     // Null: the script again, then the defaults.
     VsSetDialogHandler(nullptr);
-    VsQueueAnswer(kQuestion, 20482, 0);
-    EXPECT_EQ(Operation<QuestionFunction>(kQuestion)("Uwaga", "x", 0x20005), 20482);
-    EXPECT_EQ(Operation<QuestionFunction>(kQuestion)("Uwaga", "x", 0x20005), kAnswerYes);
+    VsQueueAnswer(kOrdinalHostQuestion, kAnswerNo, 0);
+    EXPECT_EQ(
+        test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "x", 0x20005),
+        20482);
+    EXPECT_EQ(
+        test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "x", 0x20005),
+        kAnswerYes);
     row = 2;
-    EXPECT_EQ(Operation<ListDialogFunction>(kListDialog)(kEmptyBlock, 1002, &row, 0, RowText),
+    EXPECT_EQ(test_host::HostOperation<ListDialogFunction>(kOrdinalHostListDialog)(
+                  kEmptyBlock, 1002, &row, 0, RowText),
               kAnswerYes);
     EXPECT_EQ(row, 0) << "the script's default row";
 
@@ -151,7 +158,7 @@ TEST(DialogHandler, FaultsAndTheScriptTakeOverWhereItIsNotSet) {
     VsSetDialogHandler(&Handler);
     VsReset();
     int16_t flag = 3;
-    Operation<NoticeFunction>(kNotice)(1668, &flag, 0, "x");
+    test_host::HostOperation<NoticeFunction>(kOrdinalHostNotice)(1668, &flag, 0, "x");
     EXPECT_EQ(flag, 3);
     EXPECT_TRUE(seen.empty());
 }

@@ -19,7 +19,6 @@ constexpr int32_t kOtherOrder = 300;
 constexpr int32_t kWz = 200;
 constexpr int32_t kSecondWz = 210;
 constexpr int32_t kRemarksDocument = 400;
-constexpr uint16_t kConfirmed = 20481;
 
 // The order; a WZ that reduces its first line, clears the second with one
 // unit too many and brings an article the order lacks; a second WZ that uses
@@ -139,19 +138,16 @@ class Diagnostics : public ::testing::Test {
     // Start and install; the two comparisons (Ctrl+9 on each WZ); command
     // 350 and a stored header; idle; stop.
     static void RunRoads(const test_host::Plugin& plugin, bool all = true) {
-        static int context = 0;
-        char text[64] = {};
-        ASSERT_NE(plugin.start, nullptr);
-        EXPECT_EQ(plugin.start(&context, text), 0);
-        EXPECT_EQ(plugin.install(0), 0);
+        std::string why;
+        ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
         ASSERT_EQ(VsOpenDocument(kWz), 1);
-        VsRaiseLineEvent(806);
+        VsRaiseLineEvent(kKeyEditedLines);
         if (all) {
             ASSERT_EQ(VsOpenDocument(kSecondWz), 1);
-            VsRaiseLineEvent(806);
+            VsRaiseLineEvent(kKeyEditedLines);
             DocumentHeader selected = MakeHeader(90, 91, 9, "ZK 90/2024", "ZAM/77/2024 pilne");
             VsAddSelection(1, 1, &selected);
-            EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+            EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
             ASSERT_EQ(VsOpenDocument(kRemarksDocument), 1);
             VsStoreHeader(kVsKeyCustomerHeaders);
             EXPECT_EQ(plugin.idle(), 0);
@@ -227,7 +223,8 @@ TEST_F(Diagnostics, TheTraceOfCtrl9ListsTheHostCallsTheHostSaw) {
     EXPECT_EQ(traced_host_calls, recorded);
     EXPECT_EQ(calls.size(), returns.size());
 
-    // The arguments as their types say, texts in UTF-8, and the nesting.
+    // The arguments as their types say, texts in UTF-8, and the nesting; the
+    // ordinals as the trace writes them, numbers on purpose.
     std::string all;
     for (const std::string& line : lines)
         all += line + "\n";
@@ -254,15 +251,13 @@ TEST_F(Diagnostics, TheTraceOfCtrl9ListsTheHostCallsTheHostSaw) {
 
 TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
     const test_host::Plugin& plugin = Load("journal", "[Journal]\r\nEnabled=1\r\n");
-    static int context = 0;
-    char text[64] = {};
-    ASSERT_EQ(plugin.start(&context, text), 0);
-    ASSERT_EQ(plugin.install(0), 0);
+    std::string why;
+    ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
     const std::string journal = Folder("journal") + "Quendrix-journal.csv";
 
     // The first comparison stores the reduced line and drops the cleared one.
     ASSERT_EQ(VsOpenDocument(kWz), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     std::map<std::string, int32_t> order;
     for (const DocumentItem& line : StoredLines(kOrder))
         if (line.article_key_first != 0)
@@ -273,7 +268,7 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
     EXPECT_NE(test_host::ReadBytes(journal), "");
     // The second uses the order up: its header is cleared.
     ASSERT_EQ(VsOpenDocument(kSecondWz), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     EXPECT_EQ(StoredHeader(0).document_id, 0);
     EXPECT_EQ(plugin.start(nullptr, nullptr), 0);
 

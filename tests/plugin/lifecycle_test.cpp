@@ -7,29 +7,7 @@
 
 namespace {
 
-const std::string kStop = "STOP!!!"_mz.c_str();
-const std::string kNewerPlugin = "Program wymaga nowszej wtyczki!"_mz.c_str();
-
-std::string ReportHead() {
-    return std::string(
-               "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a "
-               "wtyczką \""_mz) +
-           kExpectedFeatureText + "\":\n\n\x01tl18l33\x01TABELA\tWE WTYCZCE\tW PROGRAMIE\n";
-}
-
-std::string ReportRow(const char* label, const char* plugin, const char* host) {
-    return std::string("\x01tp25p40\x01") + label + "\t" + plugin + "\t" + host + "\n";
-}
-
-std::string ReportTail(const std::string& file) {
-    return std::string("\nModuł wtyczki \x02"_mz) + file + "\x01\n" +
-           std::string("NIE zostanie załadowany!"_mz);
-}
-
-const char* kVersionFormat =
-    "Moduł \"%s\" i program występują w różnych wersjach!\n\nZostał zakualizowany tylko program "
-    "albo tylko moduł,\na nie oba jednocześnie! Aby naprawić tę sytuację\nzainstaluj "
-    "aktualizację programu wraz z modułem \"%s\".\n\nMODUŁ NIE ZOSTANIE ZAŁADOWANY!!!\n"_mz;
+using namespace plugin_texts;
 
 using TranslatorSetter = void*(__cdecl*)(void*);
 
@@ -47,13 +25,13 @@ class Refusal : public PluginHost {
     // The refused start, then the explanation that the host asks for.
     std::string RefusedReport() {
         char text[64] = {};
-        EXPECT_EQ(start_(&context_, text), -1);
+        EXPECT_EQ(start_(context_, text), -1);
         EXPECT_EQ(DialogCount(), 0) << "nothing is shown at start";
         EXPECT_EQ(install_(1), 0);
         EXPECT_EQ(DialogCount(), 1);
         const VsDialogCall& message = Dialog(0);
-        EXPECT_EQ(message.ordinal, kOpMessage);
-        EXPECT_EQ(Text(message.caption), kStop);
+        EXPECT_EQ(message.ordinal, kOrdinalHostMessage);
+        EXPECT_EQ(Text(message.caption), kStopCaption);
         EXPECT_EQ(message.flags, 0xC001);
         return Text(message.text);
     }
@@ -70,8 +48,8 @@ TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
 
     char text[80];
     memset(text, 0x5A, sizeof text);
-    EXPECT_EQ(start_(&context_, text), 0);
-    EXPECT_EQ(std::string(text, 61), kExpectedFeatureText + std::string(1, '\0'));
+    EXPECT_EQ(start_(context_, text), 0);
+    EXPECT_EQ(std::string(text, 61), kFeatureText + std::string(1, '\0'));
     EXPECT_EQ(text[61], 0x5A) << "exactly 61 bytes are handed over";
     EXPECT_EQ(DialogCount(), 0);
     EXPECT_EQ(headers->hook, host_header_hook) << "start installs nothing";
@@ -83,11 +61,10 @@ TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
     EXPECT_NE(VsMenuHandler(350), nullptr);
     ASSERT_EQ(DialogCount(), 1);
     const VsDialogCall& notice = Dialog(0);
-    EXPECT_EQ(notice.ordinal, kOpNotice);
+    EXPECT_EQ(notice.ordinal, kOrdinalHostNotice);
     EXPECT_EQ(notice.dialog, 1668);
     EXPECT_EQ(notice.flag_in, 0);
-    EXPECT_EQ(Text(notice.text),
-              std::string("Zainstalowano wtyczkę do programu:\n"_mz) + kExpectedFeatureText);
+    EXPECT_EQ(Text(notice.text), kInstallNotice + kFeatureText);
 
     // The no-op entry changes nothing, installed or not.
     const int calls = VsTotalCalls();
@@ -107,11 +84,11 @@ TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
     // The mark stays, so a second stop removes the command again; the hooks
     // are already the host's.
     EXPECT_EQ(Stop(), 0);
-    EXPECT_EQ(VsCallCount(kOpRemoveMenuCommand), 2);
+    EXPECT_EQ(VsCallCount(kOrdinalHostRemoveMenuCommand), 2);
     EXPECT_EQ(headers->hook, host_header_hook);
     EXPECT_EQ(lines->hook, host_line_hook);
     idle_();
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(Lifecycle, StopBeforeInstallAndStartWithoutBuffer) {
@@ -123,18 +100,18 @@ TEST_F(Lifecycle, StopBeforeInstallAndStartWithoutBuffer) {
     EXPECT_EQ(VsTotalCalls(), 0) << "a stop before any install calls nothing";
 
     // Without a buffer the checks still run: the version and both tables.
-    EXPECT_EQ(start_(&context_, nullptr), 0);
-    EXPECT_EQ(VsCallCount(kOpInterfaceVersion), 1);
-    EXPECT_EQ(VsCallCount(kOpOpenTable), 2);
+    EXPECT_EQ(start_(context_, nullptr), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostInterfaceVersion), 1);
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 2);
 
     // A second start repeats the checks and still passes.
-    EXPECT_EQ(start_(&context_, nullptr), 0);
-    EXPECT_EQ(VsCallCount(kOpInterfaceVersion), 2);
+    EXPECT_EQ(start_(context_, nullptr), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostInterfaceVersion), 2);
 
     // Asked to explain although it passed: the version text, answer unused.
     EXPECT_EQ(install_(7), 0);
     ASSERT_EQ(DialogCount(), 1);
-    EXPECT_EQ(Dialog(0).ordinal, kOpQuestion);
+    EXPECT_EQ(Dialog(0).ordinal, kOrdinalHostQuestion);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
 }
 
@@ -145,13 +122,13 @@ TEST_F(Lifecycle, TranslatorInstalledAtEveryStart) {
         GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(30005)));
     ASSERT_NE(host_translator, nullptr);
 
-    ASSERT_EQ(start_(&context_, nullptr), 0);
+    ASSERT_EQ(start_(context_, nullptr), 0);
     EXPECT_EQ(setter(reinterpret_cast<void*>(OtherTranslator)), host_translator);
 
     // Started again after someone else replaced it: the host's is back, also
     // when the start is refused.
     VsSetInterfaceVersion(113);
-    EXPECT_EQ(start_(&context_, nullptr), -1);
+    EXPECT_EQ(start_(context_, nullptr), -1);
     EXPECT_EQ(setter(nullptr), host_translator);
 
     // A stop leaves the translator alone.
@@ -185,52 +162,51 @@ TEST(ProcessExit, AfterStartInstallAndStopEndsWithCodeZero) {
 TEST_F(Refusal, InterfaceVersion111ShowsTheVersionText) {
     VsSetInterfaceVersion(111);
     char text[64] = {};
-    EXPECT_EQ(start_(&context_, text), -1);
-    EXPECT_EQ(std::string(text), kExpectedFeatureText) << "the text is handed over all the same";
-    EXPECT_EQ(VsCallCount(kOpOpenTable), 0) << "record sizes are not examined";
+    EXPECT_EQ(start_(context_, text), -1);
+    EXPECT_EQ(std::string(text), kFeatureText) << "the text is handed over all the same";
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 0) << "record sizes are not examined";
     EXPECT_EQ(DialogCount(), 0);
 
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 1);
     const VsDialogCall& question = Dialog(0);
-    EXPECT_EQ(question.ordinal, kOpQuestion);
-    EXPECT_EQ(Text(question.caption), kStop);
-    EXPECT_EQ(Text(question.format), kVersionFormat);
+    EXPECT_EQ(question.ordinal, kOrdinalHostQuestion);
+    EXPECT_EQ(Text(question.caption), kStopCaption);
+    EXPECT_EQ(Text(question.format), kVersionMismatch);
     EXPECT_EQ(question.flags, 0xC001);
-    std::string expected = kVersionFormat;
+    std::string expected = kVersionMismatch;
     for (size_t at; (at = expected.find("%s")) != std::string::npos;)
-        expected.replace(at, 2, kExpectedFeatureText);
+        expected.replace(at, 2, kFeatureText);
     EXPECT_EQ(Text(question.text), expected);
-    EXPECT_EQ(VsCallCount(kOpOpenTable), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 0);
 }
 
 TEST_F(Refusal, HeaderTableOfSize979) {
     VsSetRecordSize(44, 979);
-    EXPECT_EQ(RefusedReport(),
-              ReportHead() + ReportRow("Tspr", "980", "979") + ReportTail(PluginFileName()));
+    EXPECT_EQ(RefusedReport(), RefusalReport(RefusalRow("Tspr", "980", "979"), PluginFileName()));
 }
 
 TEST_F(Refusal, LineTableThatCannotBeOpened) {
     VsSetOpenTableFails(45, 1);
     EXPECT_EQ(RefusedReport(),
-              ReportHead() + ReportRow("Tspr_dok", "298", "brak") + ReportTail(PluginFileName()));
+              RefusalReport(RefusalRow("Tspr_dok", "298", "brak"), PluginFileName()));
 }
 
 TEST_F(Refusal, BothTablesWrongAndTheCheckRepeated) {
     VsSetRecordSize(44, 1000);
     VsSetRecordSize(45, -2);
     char text[64];
-    EXPECT_EQ(start_(&context_, text), -1);
+    EXPECT_EQ(start_(context_, text), -1);
     // The sizes corrected, a second start is still refused: the failed tests
     // stay listed once, with the sizes of their first failure.
     VsSetRecordSize(44, 980);
     VsSetRecordSize(45, 298);
-    EXPECT_EQ(start_(&context_, text), -1);
+    EXPECT_EQ(start_(context_, text), -1);
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 1);
-    EXPECT_EQ(Text(Dialog(0).text), ReportHead() + ReportRow("Tspr", "980", "1000") +
-                                        ReportRow("Tspr_dok", "298", "-2") +
-                                        ReportTail(PluginFileName()));
+    EXPECT_EQ(Text(Dialog(0).text),
+              RefusalReport(RefusalRow("Tspr", "980", "1000") + RefusalRow("Tspr_dok", "298", "-2"),
+                            PluginFileName()));
 }
 
 TEST_F(Refusal, InstallOnALineTableOf297) {
@@ -239,41 +215,41 @@ TEST_F(Refusal, InstallOnALineTableOf297) {
     const TableEventHook host_header_hook = headers->hook;
     const TableEventHook host_line_hook = lines->hook;
     char text[64];
-    ASSERT_EQ(start_(&context_, text), 0);
+    ASSERT_EQ(start_(context_, text), 0);
 
     VsSetRecordSize(45, 297);
     EXPECT_EQ(install_(0), -1);
     ASSERT_EQ(DialogCount(), 1) << "no install notice";
-    EXPECT_EQ(Dialog(0).ordinal, kOpShowText);
+    EXPECT_EQ(Dialog(0).ordinal, kOrdinalHostShowText);
     EXPECT_EQ(Text(Dialog(0).text), kNewerPlugin);
     EXPECT_EQ(headers->hook, host_header_hook) << "table 44's hook is removed again";
     EXPECT_EQ(lines->hook, host_line_hook);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
-    EXPECT_EQ(VsCallCount(kOpAddMenuCommand), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostAddMenuCommand), 0);
 
     // The installation's failed test is reported like the start check's, and
     // every later start is refused.
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).ordinal, kOpMessage);
+    EXPECT_EQ(Dialog(1).ordinal, kOrdinalHostMessage);
     EXPECT_EQ(Text(Dialog(1).text),
-              ReportHead() + ReportRow("Tspr_dok", "298", "297") + ReportTail(PluginFileName()));
+              RefusalReport(RefusalRow("Tspr_dok", "298", "297"), PluginFileName()));
     VsSetRecordSize(45, 298);
-    EXPECT_EQ(start_(&context_, text), -1);
+    EXPECT_EQ(start_(context_, text), -1);
 }
 
 TEST_F(Refusal, InstallWithoutTheHeaderTable) {
     const TableEventHook host_line_hook = VsTable(45)->hook;
     char text[64];
-    ASSERT_EQ(start_(&context_, text), 0);
-    const int opened = VsCallCount(kOpOpenTable);
+    ASSERT_EQ(start_(context_, text), 0);
+    const int opened = VsCallCount(kOrdinalHostOpenTable);
     VsSetOpenTableFails(44, 1);
     EXPECT_EQ(install_(0), -1);
-    EXPECT_EQ(VsCallCount(kOpOpenTable), opened + 1) << "table 45 is not tried";
+    EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), opened + 1) << "table 45 is not tried";
     EXPECT_EQ(VsTable(45)->hook, host_line_hook);
     EXPECT_EQ(install_(1), 0);
     EXPECT_EQ(Text(Dialog(DialogCount() - 1).text),
-              ReportHead() + ReportRow("Tspr", "980", "brak") + ReportTail(PluginFileName()));
+              RefusalReport(RefusalRow("Tspr", "980", "brak"), PluginFileName()));
 }
 
 TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {
@@ -284,19 +260,19 @@ TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {
     EXPECT_EQ(Stop(), 0);
 
     // The user ticks the box: the notice sets the value, which is stored.
-    VsQueueAnswer(kOpNotice, 1, 0);
+    VsQueueAnswer(kOrdinalHostNotice, 1, 0);
     EXPECT_EQ(install_(0), 0);
     ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).ordinal, kOpNotice);
+    EXPECT_EQ(Dialog(1).ordinal, kOrdinalHostNotice);
     EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 1);
     EXPECT_EQ(Stop(), 0);
 
     // From now on: no notice, and the file is not written again.
     const std::string before = ProfileText();
-    const int profile_calls = VsCallCount(kOpProfileValue);
+    const int profile_calls = VsCallCount(kOrdinalHostProfileValue);
     EXPECT_EQ(install_(0), 0);
     EXPECT_EQ(DialogCount(), 2);
-    EXPECT_EQ(VsCallCount(kOpProfileValue), profile_calls + 1) << "read only";
+    EXPECT_EQ(VsCallCount(kOrdinalHostProfileValue), profile_calls + 1) << "read only";
     EXPECT_EQ(ProfileText(), before);
 }
 
@@ -318,8 +294,8 @@ TEST_F(InstallNotice, UnreadableOrOddSettings) {
 
     // A failed read counts as 0 as well, even over a stored 1.
     WriteProfile("[Quendrix]\r\nPytaj=1\r\n");
-    VsFailCall(kOpProfileValue, 1);
-    VsQueueAnswer(kOpNotice, 5, 0);
+    VsFailCall(kOrdinalHostProfileValue, 1);
+    VsQueueAnswer(kOrdinalHostNotice, 5, 0);
     EXPECT_EQ(install_(0), 0);
     ASSERT_EQ(DialogCount(), 2);
     EXPECT_EQ(Dialog(1).flag_in, 0);
@@ -329,11 +305,11 @@ TEST_F(InstallNotice, UnreadableOrOddSettings) {
     // removes nothing, and the notice comes all the same.
     Stop();
     WriteProfile("");
-    VsFailCall(kOpAddMenuCommand, 1);
-    const int removals = VsCallCount(kOpRemoveMenuCommand);
+    VsFailCall(kOrdinalHostAddMenuCommand, 1);
+    const int removals = VsCallCount(kOrdinalHostRemoveMenuCommand);
     EXPECT_EQ(install_(0), 0);
     EXPECT_EQ(DialogCount(), 3);
     EXPECT_EQ(VsMenuHandler(350), nullptr) << "the host refused the command";
     Stop();
-    EXPECT_EQ(VsCallCount(kOpRemoveMenuCommand), removals);
+    EXPECT_EQ(VsCallCount(kOrdinalHostRemoveMenuCommand), removals);
 }

@@ -31,9 +31,8 @@ void PluginHost::TearDown() {
 }
 
 void PluginHost::StartAndInstall() {
-    char text[64] = {};
-    ASSERT_EQ(start_(&context_, text), 0);
-    ASSERT_EQ(install_(0), 0);
+    std::string why;
+    ASSERT_TRUE(test_host::StartAndInstall({module_, start_, install_, idle_}, why)) << why;
 }
 
 void InstalledPlugin::SetUp() {
@@ -64,21 +63,6 @@ std::string PluginHost::PluginFileName() const {
     GetModuleFileNameA(module_, path, sizeof path);
     const char* slash = strrchr(path, '\\');
     return slash != nullptr ? slash + 1 : path;
-}
-
-void PluginHost::ExpectEverythingGivenBack() {
-    EXPECT_EQ(VsOutstanding(kVsRanges), 0);
-    EXPECT_EQ(VsOutstanding(kVsUpdates), 0);
-    EXPECT_EQ(VsOutstanding(kVsScans), 0);
-    EXPECT_EQ(VsOutstanding(kVsLineArrays), 0);
-    EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 0);
-}
-
-DocumentHeader StoredHeader(int position) {
-    DocumentHeader header;
-    memset(&header, 0, sizeof header);
-    EXPECT_EQ(VsGetHeader(position, &header), 1);
-    return header;
 }
 
 std::string Text(const char* text) {

@@ -14,15 +14,9 @@
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
-#include "tests/support/host_numbers.h"
 #include "tests/support/host_store.h"
 #include "tests/support/plugin_library.h"
-
-// The feature text written out byte by byte, independently of the plug-in's
-// Mazovia encoder: 0xA1 is Ż and 0xA2 is ó in the host's code page.
-inline const std::string kExpectedFeatureText =
-    "\x02"
-    "DOKUMENTY SPRZEDA\xA1Y:\x01\n1. Por\xA2wnaj WZ z zam\xA2wieniem - Ctrl+9";
+#include "tests/support/plugin_texts.h"
 
 using test_host::IdleEntry;
 using test_host::InstallEntry;
@@ -33,7 +27,7 @@ class PluginHost : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    // Start (with a context) and install; both must succeed.
+    // Start (with the host's context) and install; both must succeed.
     void StartAndInstall();
     int32_t Stop() { return start_(nullptr, nullptr); }
 
@@ -49,13 +43,11 @@ class PluginHost : public ::testing::Test {
     // The plug-in's own file name, as its STOP report names it.
     std::string PluginFileName() const;
 
-    static void ExpectEverythingGivenBack();
-
     HMODULE module_ = nullptr;
     StartEntry start_ = nullptr;
     InstallEntry install_ = nullptr;
     IdleEntry idle_ = nullptr;
-    int context_ = 0;  // its address is the host context
+    void* const context_ = test_host::HostContext();
     std::string profile_path_;
 };
 
@@ -72,11 +64,12 @@ using test_host::AddHeader;
 using test_host::AddLine;
 using test_host::MakeHeader;
 using test_host::MakeLine;
+using test_host::MakeOrder;
 using test_host::RecordBuffer;
+using test_host::StoredHeader;
 using test_host::StoredLines;
-
-// The header at a store position, which must hold one.
-DocumentHeader StoredHeader(int position);
+using test_host::Unreturned;
+using namespace plugin_texts;
 
 std::string Text(const char* text);  // "" for null
 inline std::string RecordBytes(const void* record, size_t size) {

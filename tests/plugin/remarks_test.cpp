@@ -8,7 +8,6 @@
 namespace {
 
 constexpr int16_t kCustomer = 7;
-constexpr int32_t kConfirmed = 20481;
 constexpr int32_t kHeaderHookResult = 55;
 
 class OrderNumberRemarks : public InstalledPlugin {
@@ -53,7 +52,7 @@ TEST_F(OrderNumberRemarks, CommandThenSeveralSavedHeaders) {
     Select(1, 0, "wartość zero"_mz);  // value 0
     Select(1, 9, "ZAM/77/2024 pilne");
     Select(1, 1, "za późno"_mz);  // the first one with remarks wins
-    EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
 
     const DocumentHeader stored_a = StoredHeader(a_);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
@@ -71,27 +70,27 @@ TEST_F(OrderNumberRemarks, CommandThenSeveralSavedHeaders) {
     EXPECT_EQ(StoredRemarks(b_), "ZAM/77/2024 pilne");
     EXPECT_EQ(VsHostHookEvents(44), 3);
     EXPECT_EQ(DialogsFrom(first_dialog_).size(), 0u);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 
     // Any other call of the command empties it: headers keep their remarks.
-    EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 1), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, 1), 0);
     DocumentHeader own = StoredHeader(a_);
     strcpy(own.remarks, "znowu własne"_mz);
     VsPutHeader(a_, &own);
-    const int updates = VsCallCount(kOpBeginUpdate);
+    const int updates = VsCallCount(kOrdinalHostBeginUpdate);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
     EXPECT_EQ(StoredRemarks(a_), std::string("znowu własne"_mz));
-    EXPECT_EQ(VsCallCount(kOpBeginUpdate), updates);
+    EXPECT_EQ(VsCallCount(kOrdinalHostBeginUpdate), updates);
 
     // A confirmed command on an empty selection: nothing pending either.
     VsClearSelection();
     Select(1, 1, "tylko raz");
-    EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
     VsClearSelection();
-    EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
     EXPECT_EQ(StoreDocument(2), kHeaderHookResult);
     EXPECT_EQ(StoredRemarks(b_), "ZAM/77/2024 pilne");
-    EXPECT_EQ(VsCallCount(kOpBeginUpdate), updates);
+    EXPECT_EQ(VsCallCount(kOrdinalHostBeginUpdate), updates);
 }
 
 TEST_F(OrderNumberRemarks, LongRemarksAndDuplicateHeaders) {
@@ -101,7 +100,7 @@ TEST_F(OrderNumberRemarks, LongRemarksAndDuplicateHeaders) {
     memset(record.remarks, 'r', sizeof record.remarks);
     memset(record.reserved_525, 'r', 49);
     VsAddSelection(1, 1, &record);
-    EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
 
     // Two stored headers with the same identifiers: the later one gets it.
     const int twin = AddHeader(MakeHeader(1, 21, kCustomer, "FV 1/2024", "bliźniak"_mz));
@@ -109,41 +108,41 @@ TEST_F(OrderNumberRemarks, LongRemarksAndDuplicateHeaders) {
     EXPECT_EQ(StoredRemarks(twin), std::string(100, 'r'));
     EXPECT_EQ(StoredHeader(twin).remarks[100], 0);
     EXPECT_EQ(StoredRemarks(a_), std::string("własne A"_mz));
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
     Select(1, 1, "uwagi");
-    ASSERT_EQ(VsRunMenuCommand(350, kConfirmed, 2), 0);
+    ASSERT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
 
-    const int32_t failing[] = {kOpFindRange, kOpBeginUpdate, kOpReadAt, kOpWriteAt};
+    const int32_t failing[] = {kOrdinalHostFindRange, kOrdinalHostBeginUpdate, kOrdinalHostReadAt,
+                               kOrdinalHostWriteAt};
     for (int32_t ordinal : failing) {
         SCOPED_TRACE(ordinal);
-        const int ends = VsCallCount(kOpEndUpdate);
+        const int ends = VsCallCount(kOrdinalHostEndUpdate);
         VsFailCall(ordinal, 1);
         EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
         EXPECT_EQ(StoredRemarks(a_), std::string("własne A"_mz));
-        EXPECT_EQ(VsCallCount(kOpEndUpdate), ends + 1);
-        ExpectEverythingGivenBack();
+        EXPECT_EQ(VsCallCount(kOrdinalHostEndUpdate), ends + 1);
+        EXPECT_EQ(Unreturned(), "");
     }
 
     // The header table cannot be opened after the host's hook ran: the
     // message, and the host's result all the same.
-    VsFailCall(kOpOpenTable, 1);
+    VsFailCall(kOrdinalHostOpenTable, 1);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
     std::vector<VsDialogCall> dialogs = DialogsFrom(first_dialog_);
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOpMessage);
-    EXPECT_EQ(Text(dialogs[0].caption), std::string("Błąd"_mz));
-    EXPECT_EQ(Text(dialogs[0].text),
-              std::string("Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz));
+    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
+    EXPECT_EQ(Text(dialogs[0].caption), kErrorCaption);
+    EXPECT_EQ(Text(dialogs[0].text), kRemarksDiskError);
     EXPECT_EQ(dialogs[0].flags, 1);
 
     // The command cannot open it either: same message, the text stays pending.
-    VsFailCall(kOpOpenTable, 1);
-    EXPECT_EQ(VsRunMenuCommand(350, kConfirmed, 1), 0);
+    VsFailCall(kOrdinalHostOpenTable, 1);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, 1), 0);
     EXPECT_EQ(DialogsFrom(first_dialog_).size(), 2u);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
     EXPECT_EQ(StoredRemarks(a_), "uwagi");
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }

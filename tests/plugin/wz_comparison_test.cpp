@@ -11,12 +11,6 @@ constexpr int16_t kCustomer = 7;
 constexpr int32_t kOrder = 100;
 constexpr int32_t kOtherOrder = 110;
 constexpr int32_t kWz = 200;
-constexpr int32_t kAnswerNo = 20482;
-
-const std::string kCaution = "Uwaga"_mz.c_str();
-const std::string kAgainFormat =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
 
 // A WZ line with a unit price of 2.5 and the host's field at 202 set, so that
 // the refresh after a comparison shows: the host's line update computes the
@@ -30,7 +24,7 @@ DocumentItem Priced(DocumentItem line) {
 using test_host::LineValue;
 
 std::string AgainQuestion(const std::string& remarks) {
-    std::string text = kAgainFormat;
+    std::string text = kCompareAgain;
     text.replace(text.find("%s"), 2, remarks);
     return text;
 }
@@ -71,10 +65,10 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     VsSetHostHookResult(45, 41);
 
     // The first comparison: the customer's one order is listed and confirmed.
-    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOpListDialog);
+    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostListDialog);
     EXPECT_EQ(dialogs[0].dialog, 1002);
     ASSERT_EQ(dialogs[0].rows, 1);
     EXPECT_EQ(std::string(dialogs[0].row_texts[0]).rfind("ZK 1/2024\r0.00\r", 0), 0u);
@@ -90,7 +84,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     // The lines were stored before and after; the article lines refreshed.
     // The WZ's lines were stored before and after (the order's once between),
     // its article lines refreshed, the text line left alone.
-    EXPECT_EQ(VsCallCount(kOpSaveLines), 2 + 1);
+    EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 2 + 1);
     std::vector<DocumentItem> wz_lines = StoredLines(kWz);
     ASSERT_EQ(wz_lines.size(), 4u);
     EXPECT_EQ(Text(wz_lines[0].text), std::string("Śruby M6"_mz));
@@ -116,7 +110,7 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     EXPECT_EQ(VsHostHookEvents(45), 1);
     EXPECT_EQ(VsHostHookLastArguments(45)[0], 239u);
     EXPECT_EQ(VsHostHookLastArguments(45)[1], 806u);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 
     // The host stores the WZ; the next trigger asks first. "No": the lines are
     // stored once, nothing else happens, and the event goes on.
@@ -124,65 +118,64 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     ASSERT_EQ(StoredHeader(VsFindHeader(kWz)).compared_marker, 2000);
     ASSERT_EQ(VsOpenDocument(kWz), 1);
     const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
-    const int saves = VsCallCount(kOpSaveLines);
-    VsQueueAnswer(kOpQuestion, kAnswerNo, 0);
-    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    const int saves = VsCallCount(kOrdinalHostSaveLines);
+    VsQueueAnswer(kOrdinalHostQuestion, kAnswerNo, 0);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOpQuestion);
-    EXPECT_EQ(Text(dialogs[0].caption), kCaution);
-    EXPECT_EQ(Text(dialogs[0].format), kAgainFormat);
+    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostQuestion);
+    EXPECT_EQ(Text(dialogs[0].caption), kCautionCaption);
+    EXPECT_EQ(Text(dialogs[0].format), kCompareAgain);
     EXPECT_EQ(Text(dialogs[0].text), AgainQuestion("Dostawa do magazynu B"));
     EXPECT_EQ(dialogs[0].flags, 0x20005);
-    EXPECT_EQ(VsCallCount(kOpSaveLines), saves + 1);
+    EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), saves + 1);
     EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
     EXPECT_EQ(StoredLines(kOrder)[0].quantity, 3000);
     EXPECT_EQ(VsHostHookEvents(45), 2);
 
     // "Yes": compared again against what the order still holds.
-    EXPECT_EQ(VsRaiseLineEvent(806), 41);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 2u);
-    EXPECT_EQ(dialogs[0].ordinal, kOpQuestion);
-    EXPECT_EQ(dialogs[1].ordinal, kOpListDialog);
+    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostQuestion);
+    EXPECT_EQ(dialogs[1].ordinal, kOrdinalHostListDialog);
     EXPECT_EQ(StoredLines(kOrder)[0].quantity, 1000);
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(VsHostHookEvents(45), 3);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(WzComparison, CancelledChoiceLeavesTheWzAsItWas) {
     SeedShop("Dostawa do magazynu B");
     ASSERT_EQ(VsOpenDocument(kWz), 1);
     const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
-    VsQueueAnswer(kOpListDialog, 27, 0);
-    VsRaiseLineEvent(806);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerEscape, 0);
+    VsRaiseLineEvent(kKeyEditedLines);
     ASSERT_EQ(NewDialogs().size(), 1u);
     EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
-    EXPECT_EQ(VsCallCount(kOpSaveLines), 1);
-    EXPECT_EQ(VsCallCount(kOpUpdateLine), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 1);
+    EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), 0);
     EXPECT_EQ(StoredLines(kWz)[0].value_202, 7.0);
     EXPECT_EQ(StoredLines(kOrder).size(), 3u);
     EXPECT_EQ(Text(StoredLines(kWz)[1].text), std::string("Wkręty"_mz));
     EXPECT_EQ(VsHostHookEvents(45), 1);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(WzComparison, TablesThatCannotBeOpenedStopTheEvent) {
     SeedShop("");
     ASSERT_EQ(VsOpenDocument(kWz), 1);
-    VsFailCall(kOpOpenTable, 2);  // the line table
+    VsFailCall(kOrdinalHostOpenTable, 2);  // the line table
     VsSetHostHookResult(45, 41);
-    EXPECT_EQ(VsRaiseLineEvent(806), 0);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 0);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOpMessage);
-    EXPECT_EQ(Text(dialogs[0].caption), std::string("Błąd"_mz));
-    EXPECT_EQ(Text(dialogs[0].text),
-              std::string("Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz));
+    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
+    EXPECT_EQ(Text(dialogs[0].caption), kErrorCaption);
+    EXPECT_EQ(Text(dialogs[0].text), kComparisonDiskError);
     EXPECT_EQ(dialogs[0].flags, 1);
     EXPECT_EQ(VsHostHookEvents(45), 0) << "the event is not handed on";
-    EXPECT_EQ(VsCallCount(kOpSaveLines), 0);
+    EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 0);
 }
 
 TEST_F(WzComparison, RemarksStayWithinTheirField) {
@@ -204,7 +197,7 @@ TEST_F(WzComparison, RemarksStayWithinTheirField) {
     AddLine(kWz, MakeLine("Śruby M6"_mz, 1000, 1, 1));
 
     ASSERT_EQ(VsOpenDocument(kWz), 1);
-    VsRaiseLineEvent(806);
+    VsRaiseLineEvent(kKeyEditedLines);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(Text(dialogs[0].text), AgainQuestion(std::string(100, 'w')));
@@ -216,23 +209,23 @@ TEST_F(WzComparison, RemarksStayWithinTheirField) {
     EXPECT_EQ(RecordBuffer()->reserved_525[0], 'x');
 
     // The second order has no remarks: compared with it, the WZ's become empty.
-    VsQueueAnswer(kOpListDialog, 20481, 1);
-    VsRaiseLineEvent(806);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, 1);
+    VsRaiseLineEvent(kKeyEditedLines);
     EXPECT_EQ(Text(RecordBuffer()->remarks), "");
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(StoredLines(kOtherOrder)[0].quantity, 4000);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }
 
 TEST_F(WzComparison, WzWithoutLines) {
     SeedShop("Pilne");
     AddHeader(MakeHeader(400, 0, kCustomer, "WZ 6/2024", "stare"));
     ASSERT_EQ(VsOpenDocument(400), 1);
-    VsRaiseLineEvent(806);
-    EXPECT_EQ(VsCallCount(kOpSaveLines), 2 + 1) << "the WZ's twice, the order's once";
-    EXPECT_EQ(VsCallCount(kOpUpdateLine), 0);
+    VsRaiseLineEvent(kKeyEditedLines);
+    EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 2 + 1) << "the WZ's twice, the order's once";
+    EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), 0);
     EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
     EXPECT_EQ(Text(RecordBuffer()->remarks), "Pilne");
     EXPECT_EQ(StoredLines(kOrder).size(), 3u);
-    ExpectEverythingGivenBack();
+    EXPECT_EQ(Unreturned(), "");
 }

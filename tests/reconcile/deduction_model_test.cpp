@@ -108,7 +108,8 @@ class Generator {
 };
 
 DocumentItem ToRecord(const ModelLine& line) {
-    return Line(line.article, line.variant, static_cast<int32_t>(line.quantity), line.text.c_str());
+    return Patterned(MakeLine(line.text.c_str(), static_cast<int32_t>(line.quantity), line.article,
+                              line.variant));
 }
 
 class DeductionModel : public HostScenario {};
@@ -127,10 +128,10 @@ TEST_F(DeductionModel, GeneratedOrdersAndWzsMatchTheModel) {
 
         const int before = generate.Below(3);
         for (int i = 0; i < before; ++i) {
-            const DocumentHeader other = Order(500 + i, 1, "inne");
+            const DocumentHeader other = Patterned(MakeOrder(500 + i, 1, "inne"));
             VsAddHeader(&other);
         }
-        const DocumentHeader header = Order(700, 1, "ZK/700", "model");
+        const DocumentHeader header = Patterned(MakeOrder(700, 1, "ZK/700", "model"));
         const int position = VsAddHeader(&header);
         for (const ModelLine& line : order) {
             const DocumentItem record = ToRecord(line);
@@ -169,7 +170,7 @@ TEST_F(DeductionModel, GeneratedOrdersAndWzsMatchTheModel) {
         EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), expected.line_updates);
         EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLines), expected.lines_handled);
         EXPECT_EQ(VsCallCount(kOrdinalHostCopyText), expected.marked);
-        ExpectAllGivenBack();
+        EXPECT_EQ(Unreturned(), "");
     }
 }
 

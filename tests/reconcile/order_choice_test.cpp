@@ -11,13 +11,6 @@
 namespace reconcile_test {
 namespace {
 
-const char kDiskErrorText[] =
-    "B\x92\x86"
-    "d operacji dyskowej!";
-const char kAllocationErrorText[] =
-    "B\x92\x86"
-    "d podczas alokowania pami\x91"
-    "ci w WybierzMM!\nOperacja niekompletna!";
 const char kDate[] = "15.03.2024";  // the stand-in's text for the headers' date
 
 void ExpectListEmpty() {
@@ -44,25 +37,25 @@ const VsDialogCall* OnlyListDialog() {
 class OrderChoice : public HostScenario {};
 
 TEST_F(OrderChoice, OffersTheCustomersOrdersAndComparesTheConfirmedRow) {
-    DocumentHeader first = Order(11, 5, "ZK/11", "pierwsze");
+    DocumentHeader first = Patterned(MakeOrder(11, 5, "ZK/11", "pierwsze"));
     first.gross_value = 150000.0;  // fifteen units
-    DocumentHeader twin = Order(14, 5, "ZK/11", "drugie");
+    DocumentHeader twin = Patterned(MakeOrder(14, 5, "ZK/11", "drugie"));
     twin.gross_value = 12345678.0;
     const DocumentHeader headers[] = {
         first,
-        PlainHeader(12, 5, "WZ/5"),  // no second identifier: not an order
-        Order(13, 6, "ZK/13"),       // another customer
-        twin,                        // the same number as the first
-        Order(0, 5, "ZK/00"),        // no document identifier
-        Order(15, -3, "ZK/15"),
+        Patterned(MakeHeader(12, 0, 5, "WZ/5")),  // no second identifier: not an order
+        Patterned(MakeOrder(13, 6, "ZK/13")),     // another customer
+        twin,                                     // the same number as the first
+        Patterned(MakeOrder(0, 5, "ZK/00")),      // no document identifier
+        Patterned(MakeOrder(15, -3, "ZK/15")),
     };
     for (const DocumentHeader& header : headers)
         VsAddHeader(&header);
-    const DocumentItem line = Line(1, 1, 5000, "Mleko");
+    const DocumentItem line = Patterned(MakeLine("Mleko", 5000, 1));
     VsAddLine(11, &line);
     VsAddLine(14, &line);
     VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, 1);
-    std::vector<DocumentItem> wz = {Line(1, 1, 2000, "Mleko")};
+    std::vector<DocumentItem> wz = {Patterned(MakeLine("Mleko", 2000, 1))};
     auto pointers = Pointers(wz);
     char remarks[101] = "";
 
@@ -106,15 +99,16 @@ TEST_F(OrderChoice, LeavingTheDialogWithoutConfirmingReleasesTheList) {
     for (int32_t answer : {static_cast<int32_t>(kAnswerEscape), 0, kAnswerYes - 1}) {
         SCOPED_TRACE(answer);
         VsReset();
-        const DocumentHeader a = Order(21, 8, "ZK/21"), b = Order(22, 8, "ZK/22");
+        const DocumentHeader a = Patterned(MakeOrder(21, 8, "ZK/21")),
+                             b = Patterned(MakeOrder(22, 8, "ZK/22"));
         VsAddHeader(&a);
         VsAddHeader(&b);
-        const DocumentItem line = Line(1, 1, 5000, "Mleko");
+        const DocumentItem line = Patterned(MakeLine("Mleko", 5000, 1));
         VsAddLine(21, &line);
         // A list still held from before is given back, not lost.
         ASSERT_EQ(WybierzMM(8), 1);
         VsQueueAnswer(kOrdinalHostListDialog, answer, 0);
-        std::vector<DocumentItem> wz = {Line(1, 1, 2000, "Mleko")};
+        std::vector<DocumentItem> wz = {Patterned(MakeLine("Mleko", 2000, 1))};
         auto pointers = Pointers(wz);
         char remarks[101] = "bez zmian";
 
@@ -128,7 +122,7 @@ TEST_F(OrderChoice, LeavingTheDialogWithoutConfirmingReleasesTheList) {
         EXPECT_EQ(Text(remarks), "bez zmian");
         EXPECT_EQ(Text(wz[0].text), "Mleko");
         EXPECT_EQ(StoredLines(21)[0].quantity, 5000);
-        ExpectAllGivenBack();
+        EXPECT_EQ(Unreturned(), "");
     }
 }
 
@@ -146,12 +140,12 @@ TEST_F(OrderChoice, ConfirmationWithoutAnEntryRunsNoComparison) {
         SCOPED_TRACE(c.name);
         VsReset();
         for (int i = 0; i < c.orders; ++i) {
-            const DocumentHeader order = Order(31 + i, 9, "ZK/3x");
+            const DocumentHeader order = Patterned(MakeOrder(31 + i, 9, "ZK/3x"));
             VsAddHeader(&order);
         }
         if (c.selection != -100)
             VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, c.selection);
-        std::vector<DocumentItem> wz = {Line(1, 1, 2000, "Mleko")};
+        std::vector<DocumentItem> wz = {Patterned(MakeLine("Mleko", 2000, 1))};
         auto pointers = Pointers(wz);
         char remarks[101] = "bez zmian";
 
@@ -165,7 +159,7 @@ TEST_F(OrderChoice, ConfirmationWithoutAnEntryRunsNoComparison) {
         EXPECT_EQ(VsCallCount(kOrdinalHostFindRange), 0);
         EXPECT_EQ(Text(remarks), "bez zmian");
         EXPECT_EQ(Text(wz[0].text), "Mleko");
-        ExpectAllGivenBack();
+        EXPECT_EQ(Unreturned(), "");
     }
 }
 
@@ -176,7 +170,7 @@ TEST_F(OrderChoice, ListGrowsThirtyEntriesAtATimeKeepingItsEntries) {
         for (int i = 0; i < orders; ++i) {
             char number[17];
             std::snprintf(number, sizeof number, "ZK/%d", 100 + i);
-            const DocumentHeader order = Order(100 + i, 4, number);
+            const DocumentHeader order = Patterned(MakeOrder(100 + i, 4, number));
             VsAddHeader(&order);
         }
 
@@ -194,7 +188,7 @@ TEST_F(OrderChoice, ListGrowsThirtyEntriesAtATimeKeepingItsEntries) {
         EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 1);
         ReleaseOrderCandidates();
         ExpectListEmpty();
-        ExpectAllGivenBack();
+        EXPECT_EQ(Unreturned(), "");
     }
 }
 
@@ -203,7 +197,7 @@ TEST_F(OrderChoice, AllocationFailureReleasesTheListAndShowsNoDialog) {
         SCOPED_TRACE(failing_growth);
         VsReset();
         for (int i = 0; i < 31; ++i) {
-            const DocumentHeader order = Order(200 + i, 4, "ZK");
+            const DocumentHeader order = Patterned(MakeOrder(200 + i, 4, "ZK"));
             VsAddHeader(&order);
         }
         VsFailCall(kOrdinalHostRealloc, failing_growth);
@@ -211,19 +205,19 @@ TEST_F(OrderChoice, AllocationFailureReleasesTheListAndShowsNoDialog) {
 
         EXPECT_EQ(ChooseOrder(4, nullptr, 0, remarks), 0);
 
-        ExpectOnlyError(kAllocationErrorText);
+        ExpectOnlyError(kAllocationError);
         ExpectListEmpty();
-        ExpectAllGivenBack();
+        EXPECT_EQ(Unreturned(), "");
     }
 }
 
 TEST_F(OrderChoice, HeaderTableOrScanUnavailable) {
-    const DocumentHeader order = Order(41, 3, "ZK/41");
+    const DocumentHeader order = Patterned(MakeOrder(41, 3, "ZK/41"));
     VsAddHeader(&order);
     VsSetOpenTableFails(44, 1);
     char remarks[101] = "";
     EXPECT_EQ(ChooseOrder(3, nullptr, 0, remarks), 0);
-    ExpectOnlyError(kDiskErrorText);
+    ExpectOnlyError(kDiskError);
     ExpectListEmpty();
 
     // A scan that does not open gives an empty list; the dialog still shows,
@@ -243,10 +237,10 @@ TEST_F(OrderChoice, HeaderTableOrScanUnavailable) {
 TEST_F(OrderChoice, RowTextsStayWithinTheirBufferAndEntriesAreTerminated) {
     // A number that fills all 17 bytes of its field, followed by more bytes
     // that are not zero, and the widest gross value a header can hold.
-    DocumentHeader full = Order(51, 2, "");
+    DocumentHeader full = Patterned(MakeOrder(51, 2, ""));
     std::memset(full.number, 'N', sizeof full.number);
     full.gross_value = -DBL_MAX;
-    DocumentHeader undated = Order(52, 2, "ZK/52");
+    DocumentHeader undated = Patterned(MakeOrder(52, 2, "ZK/52"));
     std::memset(undated.issue_date, 0, sizeof undated.issue_date);
     VsAddHeader(&full);
     VsAddHeader(&undated);

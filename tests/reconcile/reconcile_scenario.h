@@ -11,16 +11,10 @@
 
 #include "host/host_api.h"
 #include "standin/veldan_control.h"
+#include "tests/support/host_store.h"
+#include "tests/support/plugin_texts.h"
 
 namespace reconcile_test {
-
-// The host operations' ordinals, for the stand-in's call counts and faults.
-#define RECONCILE_TEST_ORDINAL(name, ordinal, convention, bytes, result, params) \
-    inline constexpr int32_t kOrdinal##name = ordinal;
-HOST_OPERATIONS(RECONCILE_TEST_ORDINAL)
-#undef RECONCILE_TEST_ORDINAL
-
-inline constexpr int16_t kAnswerEscape = 27;
 
 class HostScenario : public ::testing::Test {
   protected:
@@ -31,20 +25,17 @@ class HostScenario : public ::testing::Test {
     void TearDown() override;
 };
 
-// Everything the host handed out has been given back.
-void ExpectAllGivenBack();
-
-// An order of the customer: second identifier set, a date, remarks.
-DocumentHeader Order(int32_t id, int16_t customer, const char* number, const char* remarks = "");
-// A header that is not an order (no second identifier).
-DocumentHeader PlainHeader(int32_t id, int16_t customer, const char* number);
-// A line; unit price 1.0 so the host's line value follows the quantity.
-DocumentItem Line(int16_t article, int16_t variant, int32_t quantity, const char* text);
-
-// The store's lines of a document, in stored order.
-std::vector<DocumentItem> StoredLines(int32_t document_id);
-DocumentHeader StoredHeader(int position);
-DocumentHeader& HeaderBuffer();  // table 44's record buffer
+// Records are built patterned (see test_host::Patterned), so that one written
+// back whole is told apart from one rebuilt field by field.
+using test_host::MakeHeader;
+using test_host::MakeLine;
+using test_host::MakeOrder;
+using test_host::Patterned;
+using test_host::RecordBuffer;
+using test_host::StoredHeader;
+using test_host::StoredLines;
+using test_host::Unreturned;
+using namespace plugin_texts;
 
 bool AllZero(const void* bytes, size_t size);
 std::string Text(const char* text, size_t max = 4096);
@@ -55,6 +46,6 @@ std::vector<DocumentItem*> Pointers(std::vector<DocumentItem>& lines);
 // The dialog log, as far as the plug-in produced it.
 std::vector<const VsDialogCall*> DialogCalls();
 // Expects exactly one call in the log, a "Błąd" message with flags 1 and text.
-void ExpectOnlyError(const char* text);
+void ExpectOnlyError(const std::string& text);
 
 }  // namespace reconcile_test

@@ -31,24 +31,7 @@ using namespace shop;
 
 constexpr int32_t kHostHookResult = 41;
 
-// The texts the Parts allow on these roads, byte for byte.
-const std::string kErrorCaption = "Błąd"_mz.c_str();
-const std::string kComparisonDiskError =
-    "Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz.c_str();
-const std::string kDiskError = "Błąd operacji dyskowej!"_mz.c_str();
-const std::string kAllocationError =
-    "Błąd podczas alokowania pamięci w WybierzMM!\nOperacja niekompletna!"_mz.c_str();
-const std::string kRemarksDiskError =
-    "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz.c_str();
-const std::string kNewerPlugin = "Program wymaga nowszej wtyczki!"_mz.c_str();
-const std::string kCaution = "Uwaga"_mz.c_str();
-const std::string kCompareAgain =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
-const std::string kStopCaption = "STOP!!!";
-const std::string kFeatureText =
-    "\x02"
-    "DOKUMENTY SPRZEDAŻY:\x01\n1. Porównaj WZ z zamówieniem - Ctrl+9"_mz.c_str();
+using namespace plugin_texts;
 
 // What one child found wrong; printed one per line, the exit code says whether
 // there was any.
@@ -96,8 +79,8 @@ std::string Describe(const VsDialogCall& call) {
 }
 
 bool IsMessage(const VsDialogCall& call, const std::string& text) {
-    return call.ordinal == kOpMessage && call.caption == kErrorCaption && call.text == text &&
-           call.flags == kFlagsError;
+    return call.ordinal == kOrdinalHostMessage && call.caption == kErrorCaption &&
+           call.text == text && call.flags == kFlagsError;
 }
 
 // The dialog calls since a mark; each must be one the road allows, and at most
@@ -117,17 +100,17 @@ DialogsSeen CheckDialogs(int from, const std::function<bool(const VsDialogCall&)
     for (int i = from; i < VsDialogCallCount(); ++i) {
         const VsDialogCall& call = *VsDialogCallAt(i);
         findings.Expect(allowed(call), "a dialog the road does not name: " + Describe(call));
-        if (call.ordinal == kOpMessage)
+        if (call.ordinal == kOrdinalHostMessage)
             ++seen.errors;
-        if (call.ordinal == kOpListDialog) {
+        if (call.ordinal == kOrdinalHostListDialog) {
             ++seen.list_dialogs;
             seen.list_result = static_cast<int16_t>(call.result);
         }
-        if (call.ordinal == kOpQuestion) {
+        if (call.ordinal == kOrdinalHostQuestion) {
             ++seen.questions;
             seen.question_result = static_cast<int16_t>(call.result);
         }
-        if (call.ordinal == kOpNotice)
+        if (call.ordinal == kOrdinalHostNotice)
             ++seen.notices;
     }
     findings.Expect(seen.errors <= 1, "a failure shown more than once");
@@ -168,19 +151,16 @@ std::string StopReport(const Plugin& plugin, const char* label, int expected) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(plugin.module, path, sizeof path);
     const char* slash = strrchr(path, '\\');
-    const std::string file = slash != nullptr ? slash + 1 : path;
-    return "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a wtyczką \""_mz
-               .c_str() +
-           kFeatureText + "\":\n\n\x01tl18l33\x01TABELA\tWE WTYCZCE\tW PROGRAMIE\n\x01tp25p40\x01" +
-           label + "\t" + std::to_string(expected) + "\tbrak\n" +
-           "\nModuł wtyczki \x02"_mz.c_str() + file + "\x01\nNIE zostanie załadowany!"_mz.c_str();
+    return RefusalReport(RefusalRow(label, std::to_string(expected), "brak"),
+                         slash != nullptr ? slash + 1 : path);
 }
 
 // The plug-in loaded, started and installed as the host does at start-up;
 // false, with the finding noted, when it could not be.
 bool LoadedAndInstalled(Findings& f, Plugin& plugin) {
     plugin = LoadPlugin();
-    if (StartAndInstall(plugin))
+    std::string why;
+    if (StartAndInstall(plugin, why))
         return true;
     f.Expect(false, "the plug-in cannot be started and installed");
     return false;
@@ -201,10 +181,9 @@ void StartInstallRoad(int k, RoadRun& run) {
 
     const int base = VsTotalCalls();
     Arm({k, {}});
-    int context = 0;
     char text[64];
     memset(text, 'x', sizeof text);
-    const int32_t started = plugin.start(&context, text);
+    const int32_t started = plugin.start(test_host::HostContext(), text);
     const int32_t installed = started == 0 ? plugin.install(0) : plugin.install(1);
     Measure(run, base, k);
 
@@ -215,16 +194,16 @@ void StartInstallRoad(int k, RoadRun& run) {
              "install returned " + std::to_string(installed));
     const std::string report44 = StopReport(plugin, "Tspr", kHeaderRecordSize);
     const std::string report45 = StopReport(plugin, "Tspr_dok", kLineRecordSize);
-    const std::string notice = "Zainstalowano wtyczkę do programu:\n"_mz.c_str() + kFeatureText;
+    const std::string notice = kInstallNotice + kFeatureText;
     const DialogsSeen seen = CheckDialogs(
         0,
         [&](const VsDialogCall& call) {
             if (started != 0)  // refused: the report names the table that failed to open
-                return call.ordinal == kOpMessage && call.caption == kStopCaption &&
+                return call.ordinal == kOrdinalHostMessage && call.caption == kStopCaption &&
                        call.flags == kFlagsStop && (call.text == report44 || call.text == report45);
             if (installed != 0)
-                return call.ordinal == kOpShowText && call.text == kNewerPlugin;
-            return call.ordinal == kOpNotice && call.dialog == kInstallNoticeDialog &&
+                return call.ordinal == kOrdinalHostShowText && call.text == kNewerPlugin;
+            return call.ordinal == kOrdinalHostNotice && call.dialog == kInstallNoticeDialog &&
                    call.text == notice;
         },
         f);
@@ -272,7 +251,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
     Seed(compared_before);
     VsOpenDocument(kWz);
     VsSetHostHookResult(kLineTable, kHostHookResult);
-    VsQueueAnswer(kOpListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,
+    VsQueueAnswer(kOrdinalHostListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,
                   order == kOrderA ? kRowOfA : kRowOfB);
     const std::vector<int32_t> documents = Documents();
     const StoreImage before = ImageOfStore(documents);
@@ -297,13 +276,13 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
         dialogs_before,
         [&](const VsDialogCall& call) {
             switch (call.ordinal) {
-                case kOpListDialog:
+                case kOrdinalHostListDialog:
                     return call.dialog == kOrderListDialog;
-                case kOpQuestion:
-                    return compared_before && call.caption == kCaution &&
+                case kOrdinalHostQuestion:
+                    return compared_before && call.caption == kCautionCaption &&
                            call.format == kCompareAgain && call.text == question &&
                            call.flags == kFlagsYesNo;
-                case kOpMessage:
+                case kOrdinalHostMessage:
                     return IsMessage(call, kComparisonDiskError) || IsMessage(call, kDiskError) ||
                            IsMessage(call, kAllocationError);
             }
@@ -717,10 +696,6 @@ int RunChild(const std::vector<std::string>& arguments) {
 namespace reliability {
 namespace {
 
-constexpr int32_t kOpReadAt = 52286;
-constexpr int32_t kOpSaveLines = 52470;
-constexpr int32_t kOpLoadLines = 52328;
-
 int ErrorsShown(const std::string& text) {
     int shown = 0;
     for (int i = 0; i < VsDialogCallCount(); ++i)
@@ -735,7 +710,8 @@ TEST(FailedHostCall, HeaderReadFailsWhileTheBufferStillHoldsTheOrder) {
     // the comparison's first read fails. Taking the stale buffer for the
     // header at position 0 would write A's header over another document.
     RoadRun run;
-    ComparisonRoad({0, [] { VsFailCall(kOpReadAt, 1); }}, kOrderA, false, Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostReadAt, 1); }}, kOrderA, false, Choice::kConfirm,
+                   run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
     EXPECT_EQ(StoredHeader(0).document_id, kOtherOrder);
@@ -747,8 +723,8 @@ TEST(FailedHostCall, ReadOfTheOrderItselfFails) {
     // the WZ would be marked as compared with nothing deducted.
     RoadRun run;
     // Reads go through positions 0, 1, ... up to the order's.
-    ComparisonRoad({0, [] { VsFailCall(kOpReadAt, VsFindHeader(kOrderA) + 1); }}, kOrderA, false,
-                   Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostReadAt, VsFindHeader(kOrderA) + 1); }}, kOrderA,
+                   false, Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
     EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
@@ -759,7 +735,8 @@ TEST(FailedHostCall, UsedUpOrderIsClearedWhateverTheSaveReturns) {
     // order delivered in full: the order must be cleared all the same, or it
     // stays on the list for ever. (The WZ's lines are saved first.)
     RoadRun run;
-    ComparisonRoad({0, [] { VsFailCall(kOpSaveLines, 2); }}, kOrderB, true, Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostSaveLines, 2); }}, kOrderB, true,
+                   Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(VsFindHeader(kOrderB), -1) << "the used-up order's header was not cleared";
     EXPECT_TRUE(StoredLines(kOrderB).empty());
@@ -769,7 +746,8 @@ TEST(FailedHostCall, LoadOfTheOrderLinesFailsHalfWay) {
     // The load hands out its second value and then fails: the comparison
     // stops with its message and gives that value back.
     RoadRun run;
-    ComparisonRoad({0, [] { VsFailCall(kOpLoadLines, 1); }}, kOrderA, false, Choice::kConfirm, run);
+    ComparisonRoad({0, [] { VsFailCall(kOrdinalHostLoadLines, 1); }}, kOrderA, false,
+                   Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
     EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
     EXPECT_EQ(Unreturned(), "");
@@ -798,7 +776,7 @@ TEST(HostVariation, CustomerIsTakenFromTheHeaderAsTheSaveLeftIt) {
     Seed();
     VsOpenDocument(kWz);
     RecordBuffer()->customer = kOtherCustomer;  // not the stored header's customer
-    VsQueueAnswer(kOpListDialog, kAnswerEscape, 0);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerEscape, 0);
     VsRaiseLineEvent(kKeyEditedLines);
     ASSERT_EQ(VsDialogCallCount(), 1);
     EXPECT_EQ(VsDialogCallAt(0)->rows, kFillers + 2) << "the orders of the stored WZ's customer";
@@ -819,7 +797,7 @@ TEST(HostVariation, HeaderWrittenByTheComparisonTakesPendingRemarks) {
     VsAddSelection(1, 1, &selected);
     VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed);
     VsOpenDocument(kWz);
-    VsQueueAnswer(kOpListDialog, kAnswerYes, kRowOfA);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, kRowOfA);
 
     VsRaiseLineEvent(kKeyEditedLines);
 

@@ -51,12 +51,6 @@ int32_t __stdcall InspectLineEvent(uint32_t, uint32_t, uint32_t a3, uint32_t a4,
     return 0;
 }
 
-template <typename Function>
-Function Operation(int32_t ordinal) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
-}
-
 TEST(GuardedBuffers, EveryKindTheHostHandsOutEndsAtANoAccessPage) {
     FreshHost();
     HostTable* headers = VsTable(kHeaderTable);
@@ -78,7 +72,8 @@ TEST(GuardedBuffers, EveryKindTheHostHandsOutEndsAtANoAccessPage) {
     const DocumentHeader record = MakeHeader(7, 7, 1, "ZK 7", "uwagi");
     VsAddSelection(1, 1, &record);
     VsAddSelection(1, 1, &record);
-    auto entries = Operation<SelectionEntry**(__stdcall*)()>(kOpSelectionEntries)();
+    auto entries =
+        test_host::HostOperation<SelectionEntry**(__stdcall*)()>(kOrdinalHostSelectionEntries)();
     EXPECT_EQ(Guarded(entries, 2 * sizeof(SelectionEntry*)), "") << "the selection list";
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(Guarded(entries[i], sizeof(SelectionEntry)), "") << "selection entry " << i;
@@ -86,8 +81,8 @@ TEST(GuardedBuffers, EveryKindTheHostHandsOutEndsAtANoAccessPage) {
     }
 
     // Host heap blocks, also as they grow the way the order list grows them.
-    auto grow = Operation<void*(__cdecl*)(void*, uint32_t)>(21286);
-    auto release = Operation<void(__cdecl*)(void*)>(21287);
+    auto grow = test_host::HostOperation<void*(__cdecl*)(void*, uint32_t)>(kOrdinalHostRealloc);
+    auto release = test_host::HostOperation<void(__cdecl*)(void*)>(kOrdinalHostFree);
     void* block = nullptr;
     for (uint32_t size = 40 * 30; size <= 40 * 30 * 100; size += 40 * 30 * 33) {
         block = grow(block, size);
@@ -102,18 +97,22 @@ TEST(GuardedBuffers, EveryKindTheHostHandsOutEndsAtANoAccessPage) {
     using LinesOperation =
         int32_t(__stdcall*)(DocumentItem***, void**, int32_t*, int32_t, HostTable*, RangeHandle);
     KeyBuffer key{};
-    Operation<MakeKey>(51425)(kKeyDocumentLines, &lines, &key, 5);
+    test_host::HostOperation<MakeKey>(kOrdinalHostMakeKey)(kKeyDocumentLines, &lines, &key, 5);
     int32_t count = 0;
-    RangeHandle range = Operation<FindRange>(50516)(kKeyDocumentLines, &key, lines, &count);
+    RangeHandle range = test_host::HostOperation<FindRange>(kOrdinalHostFindRange)(
+        kKeyDocumentLines, &key, lines, &count);
     DocumentItem** loaded = nullptr;
     void* aux = nullptr;
-    ASSERT_NE(Operation<LinesOperation>(52328)(&loaded, &aux, &count, count, lines, range), 0);
+    ASSERT_NE(test_host::HostOperation<LinesOperation>(kOrdinalHostLoadLines)(&loaded, &aux, &count,
+                                                                              count, lines, range),
+              0);
     ASSERT_EQ(count, 3);
     EXPECT_EQ(Guarded(loaded, count * sizeof(DocumentItem*)), "") << "a loaded line array";
     for (int i = 0; i < count; ++i)
         EXPECT_EQ(Guarded(loaded[i], sizeof(DocumentItem)), "") << "loaded line " << i;
-    Operation<LinesOperation>(52327)(&loaded, &aux, &count, count, lines, range);
-    Operation<int32_t(__stdcall*)(RangeHandle*)>(50704)(&range);
+    test_host::HostOperation<LinesOperation>(kOrdinalHostFreeLines)(&loaded, &aux, &count, count,
+                                                                    lines, range);
+    test_host::HostOperation<int32_t(__stdcall*)(RangeHandle*)>(kOrdinalHostFreeRange)(&range);
     EXPECT_EQ(Unreturned(), "");
 }
 

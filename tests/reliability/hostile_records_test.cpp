@@ -29,9 +29,7 @@ constexpr int32_t kOrder = 0x0A0A0A0A;
 constexpr int32_t kWz = 0x0B0B0B0B;
 const std::string kDateText = "05.01.2024";
 
-const std::string kCompareAgain =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
+using plugin_texts::kCompareAgain;
 
 class Hostile : public ::testing::Test {
   protected:
@@ -40,7 +38,10 @@ class Hostile : public ::testing::Test {
         plugin_ = LoadPlugin();
         ASSERT_NE(plugin_.start, nullptr);
     }
-    void Install() { ASSERT_TRUE(StartAndInstall(plugin_)); }
+    void Install() {
+        std::string why;
+        ASSERT_TRUE(StartAndInstall(plugin_, why)) << why;
+    }
     void TearDown() override { EXPECT_EQ(Unreturned(), ""); }
 
     // The dialog calls of one operation since the host was reset.
@@ -56,9 +57,8 @@ class Hostile : public ::testing::Test {
 };
 
 DocumentHeader OrderHeader(int32_t id, int32_t second, const char* number, double gross) {
-    DocumentHeader header = MakeHeader(id, second, kCustomer, number, "");
-    const int32_t date = 20240105;
-    memcpy(header.issue_date, &date, sizeof date);
+    DocumentHeader header = MakeHeader(id, second, kCustomer, number);
+    test_host::SetIssueDate(header, 20240105);
     header.gross_value = gross;
     return header;
 }
@@ -89,8 +89,7 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
     memset(&order, 'z', sizeof order);
     memset(order.number, 'N', sizeof order.number);
     memset(order.remarks, 'R', sizeof order.remarks);
-    const int32_t date = 20240105;
-    memcpy(order.issue_date, &date, sizeof date);
+    test_host::SetIssueDate(order, 20240105);
     const uint64_t gross_bits = 0x4141414141414141ull;
     memcpy(&order.gross_value, &gross_bits, sizeof gross_bits);
     order.customer = kCustomer;
@@ -114,13 +113,13 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
 
     VsRaiseLineEvent(kKeyEditedLines);
 
-    const std::vector<VsDialogCall> questions = Calls(kOpQuestion);
+    const std::vector<VsDialogCall> questions = Calls(kOrdinalHostQuestion);
     ASSERT_EQ(questions.size(), 1u);
     std::string question = kCompareAgain;
     question.replace(question.find("%s"), 2, std::string(100, 'Q'));
     EXPECT_EQ(std::string(questions[0].text), question);
 
-    const std::vector<VsDialogCall> lists = Calls(kOpListDialog);
+    const std::vector<VsDialogCall> lists = Calls(kOrdinalHostListDialog);
     ASSERT_EQ(lists.size(), 1u);
     ASSERT_EQ(lists[0].rows, 1);
     EXPECT_EQ(std::string(lists[0].row_texts[0]), RowText(std::string(16, 'N'), order.gross_value));
@@ -199,7 +198,7 @@ TEST_F(Hostile, LineCountsOfZeroAndBelow) {
         DocumentHeader wz = *RecordBuffer();
         wz.compared_marker = 0;  // compare afresh each time
         *RecordBuffer() = wz;
-        const int updates = VsCallCount(52332);  // HostUpdateLine
+        const int updates = VsCallCount(kOrdinalHostUpdateLine);  // HostUpdateLine
         const int events = VsHostHookEvents(kLineTable);
 
         RaiseWithCount(c.count, c.null_array);
@@ -207,7 +206,7 @@ TEST_F(Hostile, LineCountsOfZeroAndBelow) {
         // A comparison with no WZ line: the order keeps its lines and its
         // header; the WZ is marked and takes the order's remarks. Lines
         // without their array cannot be compared: nothing is marked.
-        EXPECT_EQ(VsCallCount(52332), updates) << "no line to refresh";
+        EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), updates) << "no line to refresh";
         EXPECT_EQ(VsHostHookEvents(kLineTable), events + 1);
         EXPECT_EQ(RecordBuffer()->compared_marker, c.compared ? kComparedMarker : 0);
         ASSERT_EQ(StoredLines(kOrder).size(), 1u);
@@ -274,11 +273,11 @@ TEST_F(Hostile, GrossValuesThatAreNotNumbersOrAsLargeAsADoubleGets) {
     AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 1", ""));
     AddLine(kWz, MakeLine("x", 1000, 1, 1));
     ASSERT_EQ(VsOpenDocument(kWz), 1);
-    VsQueueAnswer(kOpListDialog, kAnswerYes, 5);  // the row of -DBL_MAX
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, 5);  // the row of -DBL_MAX
 
     VsRaiseLineEvent(kKeyEditedLines);
 
-    const std::vector<VsDialogCall> lists = Calls(kOpListDialog);
+    const std::vector<VsDialogCall> lists = Calls(kOrdinalHostListDialog);
     ASSERT_EQ(lists.size(), 1u);
     ASSERT_EQ(lists[0].rows, static_cast<int32_t>(std::size(values)));
     for (size_t i = 0; i < std::size(values); ++i) {
@@ -335,9 +334,9 @@ char* __stdcall ScriptedCopy(char* dest, const char* source, uint16_t limit) {
 
 FARPROC WINAPI ScriptedLookup(HMODULE module, LPCSTR name) {
     const auto ordinal = reinterpret_cast<uintptr_t>(name);
-    if (module == GetModuleHandleA("VELDAN.dll") && ordinal == kOpSelectionEntries)
+    if (module == GetModuleHandleA("VELDAN.dll") && ordinal == kOrdinalHostSelectionEntries)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedEntries));
-    if (module == GetModuleHandleA("VELDAN.dll") && ordinal == kOpCopyText)
+    if (module == GetModuleHandleA("VELDAN.dll") && ordinal == kOrdinalHostCopyText)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedCopy));
     return script.real_lookup(module, name);
 }
@@ -349,10 +348,10 @@ class ChangingSelection : public Hostile {
         if (HasFatalFailure())
             return;
         HMODULE veldan = GetModuleHandleA("VELDAN.dll");
-        script.real_entries = reinterpret_cast<SelectionEntriesFunction>(
-            reinterpret_cast<void*>(GetProcAddress(veldan, MAKEINTRESOURCEA(kOpSelectionEntries))));
-        script.real_copy = reinterpret_cast<CopyTextFunction>(
-            reinterpret_cast<void*>(GetProcAddress(veldan, MAKEINTRESOURCEA(kOpCopyText))));
+        script.real_entries = reinterpret_cast<SelectionEntriesFunction>(reinterpret_cast<void*>(
+            GetProcAddress(veldan, MAKEINTRESOURCEA(kOrdinalHostSelectionEntries))));
+        script.real_copy = reinterpret_cast<CopyTextFunction>(reinterpret_cast<void*>(
+            GetProcAddress(veldan, MAKEINTRESOURCEA(kOrdinalHostCopyText))));
         // Before the first call of any host operation, so every binding looks
         // its ordinal up through the script.
         script.real_lookup = reinterpret_cast<LookupFunction>(
@@ -431,7 +430,7 @@ TEST_F(Hostile, DocumentsWhoseArticleKeyIsZeroThroughout) {
 
     // No line is matched, changed or refreshed; the order, having no article
     // line, has its header cleared; its lines are stored as they were.
-    EXPECT_EQ(VsCallCount(52332), 0) << "HostUpdateLine";
+    EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), 0) << "HostUpdateLine";
     const std::vector<DocumentItem> wz = StoredLines(kWz);
     ASSERT_EQ(wz.size(), wz_lines.size());
     for (size_t i = 0; i < wz.size(); ++i)

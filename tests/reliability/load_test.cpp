@@ -79,7 +79,8 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
     const int iterations = Iterations();
     FreshHost();
     const Plugin plugin = LoadPlugin();
-    ASSERT_TRUE(StartAndInstall(plugin));
+    std::string why;
+    ASSERT_TRUE(StartAndInstall(plugin, why)) << why;
     Seed();
     const std::string shop_file = TemporaryPath("quendrix-load-");
     ASSERT_EQ(VsSaveDocuments(shop_file.c_str()), 0) << VsLastError();
@@ -94,7 +95,7 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
             baseline = PrivateBytes();
         ASSERT_EQ(VsLoadDocuments(shop_file.c_str()), 0) << VsLastError();
         ASSERT_EQ(VsOpenDocument(kWz), 1);
-        VsQueueAnswer(kOpListDialog, kAnswerYes, kRowOfA);
+        VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, kRowOfA);
         VsRaiseLineEvent(kKeyEditedLines);
         VsRunMenuCommand(kMenuCommand, static_cast<uint16_t>(kAnswerYes), kMenuPhaseConfirmed);
         VsStoreHeader(kVsKeyCustomerHeaders);

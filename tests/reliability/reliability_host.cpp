@@ -48,11 +48,6 @@ std::string FreshHost(bool notice) {
     return path;
 }
 
-bool StartAndInstall(const Plugin& plugin) {
-    std::string why;
-    return test_host::StartAndInstall(plugin, why);
-}
-
 StoreImage ImageOfStore(const std::vector<int32_t>& documents) {
     StoreImage image;
     for (int i = 0; i < VsHeaderCount(); ++i)
@@ -95,8 +90,7 @@ namespace {
 DocumentHeader Order(int32_t id, int32_t second, int16_t customer, const char* number,
                      const char* remarks, double gross) {
     DocumentHeader header = MakeHeader(id, second, customer, number, remarks);
-    const int32_t date = kDate;
-    memcpy(header.issue_date, &date, sizeof date);
+    test_host::SetIssueDate(header, kDate);
     header.gross_value = gross;
     return header;
 }

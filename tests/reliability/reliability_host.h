@@ -15,15 +15,16 @@
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
 #include "tests/support/child_process.h"
-#include "tests/support/host_numbers.h"
 #include "tests/support/host_store.h"
 #include "tests/support/plugin_library.h"
+#include "tests/support/plugin_texts.h"
 
 namespace reliability {
 
 using test_host::InstallEntry;
 using test_host::LoadPlugin;
 using test_host::Plugin;
+using test_host::StartAndInstall;
 using test_host::StartEntry;
 
 // Puts the stand-in back to its defaults in strict mode, with a settings file
@@ -37,9 +38,6 @@ void UseVariation(const VsVariation& variation);
 // Events the host's own hook saw of those it raised itself, without the ones
 // a variation raised from inside its own operations.
 int HostEventsRaised(int32_t table);
-
-// Start with a context, then install; true when both returned 0.
-bool StartAndInstall(const Plugin& plugin);
 
 using test_host::AddHeader;
 using test_host::AddLine;

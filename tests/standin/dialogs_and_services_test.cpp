@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "records.h"
 #include "tests/support/child_process.h"
+#include "tests/support/host_store.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ TEST(Dialogs, ListDialogAsksEveryRowAndAnswersFromTheScript) {
     EXPECT_EQ(asked_rows[3], 2u);
 
     const VsDialogCall& call = *VsDialogCallAt(0);
-    EXPECT_EQ(call.ordinal, 52026);
+    EXPECT_EQ(call.ordinal, kOrdinalHostListDialog);
     EXPECT_EQ(call.dialog, 1002);
     ASSERT_EQ(call.definition_size, 9);
     EXPECT_EQ(memcmp(call.definition, definition, 9), 0);
@@ -67,19 +67,19 @@ TEST(Dialogs, ListDialogAsksEveryRowAndAnswersFromTheScript) {
     EXPECT_STREQ(call.row_texts[0], "ZK/0\r1.00\r");
     EXPECT_STREQ(call.row_texts[2], "ZK/2\r1.00\r") << "each row copied when it was given";
 
-    VsQueueAnswer(52026, 20481, 2);
-    VsQueueAnswer(52026, 27, 1);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, 2);
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerEscape, 1);
     EXPECT_EQ(HostListDialog(definition, 1002, &row, 0, ThreeRows), kAnswerYes);
     EXPECT_EQ(row, 2);
-    EXPECT_EQ(HostListDialog(definition, 1002, &row, 0, ThreeRows), 27);
+    EXPECT_EQ(HostListDialog(definition, 1002, &row, 0, ThreeRows), kAnswerEscape);
     EXPECT_EQ(VsDialogCallCount(), 3);
-    EXPECT_EQ(VsDialogCallAt(2)->result, 27);
+    EXPECT_EQ(VsDialogCallAt(2)->result, kAnswerEscape);
 }
 
 TEST(Dialogs, QuestionsNoticesAndMessagesAreLoggedAsGiven) {
     VsReset();
     EXPECT_EQ(HostQuestion("Uwaga", "Uwagi:\n\n%s\n\n%d?", 0x20005, "ZK/1", 7), kAnswerYes);
-    VsQueueAnswer(52029, 20482, 0);
+    VsQueueAnswer(kOrdinalHostQuestion, kAnswerNo, 0);
     EXPECT_EQ(HostQuestion("Uwaga", "drugie", 0x20005), 20482);
     const VsDialogCall& question = *VsDialogCallAt(0);
     EXPECT_STREQ(question.caption, "Uwaga");
@@ -90,7 +90,7 @@ TEST(Dialogs, QuestionsNoticesAndMessagesAreLoggedAsGiven) {
     int16_t flag = 0;
     HostNotice(1668, &flag, 0, "Zainstalowano");
     EXPECT_EQ(flag, 0) << "left alone unless the script says";
-    VsQueueAnswer(52023, 1, 0);
+    VsQueueAnswer(kOrdinalHostNotice, 1, 0);
     flag = 4;
     HostNotice(1668, &flag, 0, "Zainstalowano");
     EXPECT_EQ(flag, 1);
@@ -114,17 +114,17 @@ TEST(Dialogs, QuestionsNoticesAndMessagesAreLoggedAsGiven) {
 
 TEST(Dialogs, MenuCommandRunsItsHandlerUntilRemoved) {
     VsReset();
-    EXPECT_EQ(VsRunMenuCommand(350, 20481, 2), -1);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), -1);
     EXPECT_NE(HostAddMenuCommand(350, MenuHandler), 0);
     EXPECT_EQ(VsMenuHandler(350), MenuHandler);
-    EXPECT_EQ(VsRunMenuCommand(350, 20481, 2), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
     EXPECT_EQ(menu_args[0], 20481u);
     EXPECT_EQ(menu_args[1], 2u);
-    EXPECT_EQ(VsRunMenuCommand(350, 0xFFFF, 0), 0);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, 0xFFFF, 0), 0);
     EXPECT_EQ(menu_args[0], 0xFFFFu) << "16-bit values, upper half zero";
     HostRemoveMenuCommand(350);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
-    EXPECT_EQ(VsRunMenuCommand(350, 20481, 2), -1);
+    EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), -1);
 }
 
 TEST(Services, SettingsFileIsWrittenWholeAndReadBack) {
@@ -195,7 +195,7 @@ TEST(Services, SelectionListAndVersionAsThePluginReadsThem) {
     EXPECT_EQ(HostInterfaceVersion(), 111);
 
     EXPECT_EQ(*HostSelectionCount(), 0);
-    DocumentHeader record = test::Header(5, 1, "ZK/5");
+    DocumentHeader record = test_host::MakeOrder(5, 1, "ZK/5");
     strcpy(record.remarks, "Zam. nr 7");
     VsAddSelection(0, 1, &record);
     VsAddSelection(1, 77, &record);

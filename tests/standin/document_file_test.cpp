@@ -8,8 +8,8 @@
 #include <fstream>
 #include <vector>
 
-#include "records.h"
 #include "tests/support/child_process.h"
+#include "tests/support/host_store.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ TEST_F(DocumentFile, SampleLoadsAsTheShopItDescribes) {
     EXPECT_EQ(line.quantity, 20000);
     EXPECT_EQ(line.article_key_first, 11);
     EXPECT_EQ(line.article_key_second, 1);
-    EXPECT_DOUBLE_EQ(test::LineValue(line), 64.0);
+    EXPECT_DOUBLE_EQ(test_host::LineValue(line), 64.0);
 
     DocumentHeader compared;
     VsGetHeader(VsFindHeader(1003), &compared);
@@ -123,7 +123,7 @@ TEST_F(DocumentFile, SaveAndLoadRoundTripEveryStoredByte) {
     DocumentHeader cleared{};
     VsAddHeader(&cleared);
     VsAddLine(4242, &line);
-    DocumentHeader odd = test::Header(105, 9, "ZK/1/2026-bis", 5105);
+    DocumentHeader odd = test_host::MakeHeader(105, 5105, 9, "ZK/1/2026-bis");
     memcpy(reinterpret_cast<uint8_t*>(&odd) + kVsHeaderKindOffset, "ZK", 3);
     const int32_t no_date = 20260230;
     memcpy(odd.issue_date, &no_date, sizeof no_date);

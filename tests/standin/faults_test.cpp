@@ -4,12 +4,9 @@
 
 #include <cstring>
 
-#include "records.h"
+#include "tests/support/host_store.h"
 
 namespace {
-
-constexpr int32_t kFindRange = 50516;
-constexpr int32_t kReadAt = 52286;
 
 int32_t HOST_STDCALL Rows(uint32_t row, int32_t) {
     return static_cast<int16_t>(row) == -1 ? 1 : reinterpret_cast<intptr_t>("row");
@@ -23,9 +20,9 @@ class Faults : public ::testing::Test {
   protected:
     void SetUp() override {
         VsReset();
-        DocumentHeader order = test::Header(101, 7, "ZK/1");
+        DocumentHeader order = test_host::MakeOrder(101, 7, "ZK/1");
         VsAddHeader(&order);
-        DocumentItem line = test::Line("Maka", 5000, 11, 1, 2.0);
+        DocumentItem line = test_host::MakeLine("Maka", 5000, 11, 1, 2.0);
         VsAddLine(101, &line);
         headers = HostOpenTable(44);
         lines = HostOpenTable(45);
@@ -39,7 +36,7 @@ class Faults : public ::testing::Test {
 };
 
 TEST_F(Faults, NthCallOfOneOperationFailsOnceAndEveryCallCounts) {
-    VsFailCall(kFindRange, 2);
+    VsFailCall(kOrdinalHostFindRange, 2);
     int32_t count = -1;
     RangeHandle first = HostFindRange(801, &header_key, headers, &count);
     EXPECT_NE(first, nullptr);
@@ -49,7 +46,7 @@ TEST_F(Faults, NthCallOfOneOperationFailsOnceAndEveryCallCounts) {
     RangeHandle third = HostFindRange(801, &header_key, headers, &count);
     EXPECT_NE(third, nullptr);
     EXPECT_EQ(count, 1);
-    EXPECT_EQ(VsCallCount(kFindRange), 3);
+    EXPECT_EQ(VsCallCount(kOrdinalHostFindRange), 3);
     EXPECT_EQ(VsOutstanding(kVsRanges), 2);
     HostFreeRange(&first);
     HostFreeRange(&third);
@@ -77,17 +74,17 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     DocumentHeader& buffer = *static_cast<DocumentHeader*>(headers->record);
     memset(&buffer, 0x5A, sizeof buffer);
 
-    VsFailCall(kReadAt, 1);
+    VsFailCall(kOrdinalHostReadAt, 1);
     EXPECT_EQ(HostReadAt(nullptr, 0, headers, nullptr, range), 0);
     EXPECT_EQ(buffer.customer, 0x5A5A) << "nothing read";
-    VsFailCall(52287, 1);
+    VsFailCall(kOrdinalHostWriteAt, 1);
     EXPECT_EQ(HostWriteAt(nullptr, 0, headers, nullptr, range), 0);
     DocumentHeader stored;
     VsGetHeader(0, &stored);
     EXPECT_EQ(stored.document_id, 101) << "nothing written";
 
     UpdateHandle update = nullptr;
-    VsFailCall(52300, 1);
+    VsFailCall(kOrdinalHostBeginUpdate, 1);
     EXPECT_EQ(HostBeginUpdate(&header_key, count, &update, 0), 0);
     EXPECT_EQ(update, nullptr);
     int32_t begun = 0;
@@ -95,11 +92,11 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     EXPECT_EQ(VsOutstanding(kVsRanges), 0) << "ending frees the range even so";
 
     ScanState scan{};
-    VsFailCall(52278, 1);
+    VsFailCall(kOrdinalHostScanOpen, 1);
     EXPECT_EQ(HostScanOpen(&scan, headers, 801, &header_key, 0, 0), 0);
     HostScanClose(&scan);
     ASSERT_NE(HostScanOpen(&scan, headers, 801, &header_key, 0, 0), 0);
-    VsFailCall(52279, 1);
+    VsFailCall(kOrdinalHostScanNext, 1);
     EXPECT_EQ(HostScanNext(&scan), 0);
     EXPECT_EQ(HostScanNext(&scan), 1) << "a failed step does not end the scan";
     HostScanClose(&scan);
@@ -109,7 +106,7 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     DocumentItem** array = nullptr;
     void* aux = nullptr;
     int32_t loaded = 0;
-    VsFailCall(52328, 1);
+    VsFailCall(kOrdinalHostLoadLines, 1);
     EXPECT_EQ(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
     EXPECT_EQ(array, nullptr);
     EXPECT_EQ(loaded, 0);
@@ -118,17 +115,18 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
     HostFreeLines(&array, &aux, &loaded, 0, lines, line_range);
     EXPECT_EQ(VsOutstanding(kVsLineArrays), 0) << "HostFreeLines gives it back";
     ASSERT_NE(HostLoadLines(&array, &aux, &loaded, count, lines, line_range), 0);
-    *array[0] = test::Line("Maka", 3000, 11, 1, 2.0);
-    for (int32_t ordinal : {52332, 52330, 52331})
+    *array[0] = test_host::MakeLine("Maka", 3000, 11, 1, 2.0);
+    for (int32_t ordinal :
+         {kOrdinalHostUpdateLine, kOrdinalHostUpdateLines, kOrdinalHostUpdateTotals})
         VsFailCall(ordinal, 1);
     DocumentHeader header{};
     EXPECT_EQ(HostUpdateLine(0, array[0], &header, 1), 0);
     EXPECT_EQ(HostUpdateLines(array, loaded, &header, 0, 0), 0);
     EXPECT_EQ(HostUpdateTotals(&header, &header, array, loaded), 0);
-    EXPECT_EQ(test::LineValue(*array[0]), 0.0);
+    EXPECT_EQ(test_host::LineValue(*array[0]), 0.0);
     EXPECT_EQ(header.gross_value, 0.0);
     memset(array[0], 0, sizeof(DocumentItem));
-    VsFailCall(52470, 1);
+    VsFailCall(kOrdinalHostSaveLines, 1);
     EXPECT_EQ(HostSaveLines(802, lines, array, &loaded, line_range, 0x4100, 0, 1, 0, 0, 0, 0), 0)
         << "a save has no failure to report: it returns 0 with its work done";
     EXPECT_EQ(loaded, 0) << "the cleared line dropped";
@@ -138,27 +136,27 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
 
     char* block = static_cast<char*>(HostRealloc(nullptr, 4));
     strcpy(block, "abc");
-    VsFailCall(21286, 1);
+    VsFailCall(kOrdinalHostRealloc, 1);
     EXPECT_EQ(HostRealloc(block, 400), nullptr);
     EXPECT_STREQ(block, "abc") << "the old block stays as it was, and owned";
     EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 1);
     HostFree(block);
     EXPECT_EQ(VsHeapErrors(), 0);
 
-    VsFailCall(52029, 1);
+    VsFailCall(kOrdinalHostQuestion, 1);
     EXPECT_EQ(HostQuestion("Uwaga", "%s?", 0x20005, "tak"), 27);
     EXPECT_EQ(HostQuestion("Uwaga", "%s?", 0x20005, "tak"), kAnswerYes);
     int16_t row = 5;
-    VsFailCall(52026, 1);
+    VsFailCall(kOrdinalHostListDialog, 1);
     const uint32_t definition[2] = {4, 0};
-    EXPECT_EQ(HostListDialog(definition, 1002, &row, 0, Rows), 27);
+    EXPECT_EQ(HostListDialog(definition, 1002, &row, 0, Rows), kAnswerEscape);
     EXPECT_EQ(row, 5);
     EXPECT_EQ(VsDialogCallAt(VsDialogCallCount() - 1)->rows, 0) << "no row was asked for";
 
-    VsFailCall(52020, 1);
+    VsFailCall(kOrdinalHostAddMenuCommand, 1);
     EXPECT_EQ(HostAddMenuCommand(350, Command), 0);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
-    VsFailCall(52256, 1);
+    VsFailCall(kOrdinalHostOpenTable, 1);
     EXPECT_EQ(HostOpenTable(44), nullptr);
 
     for (int resource : {kVsRanges, kVsUpdates, kVsScans, kVsLineArrays, kVsHeapBlocks})

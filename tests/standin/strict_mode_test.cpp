@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "records.h"
 #include "tests/support/child_process.h"
+#include "tests/support/host_store.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ uint8_t Touch(const void* block, size_t offset) {
 }
 
 DocumentItem** LoadLines(RangeHandle& range, int32_t& count) {
-    DocumentItem line = test::Line("Maka", 5000, 11);
+    DocumentItem line = test_host::MakeLine("Maka", 5000, 11);
     VsAddLine(101, &line);
     VsAddLine(101, &line);
     HostTable* table = HostOpenTable(45);
@@ -63,7 +63,7 @@ void RunChild(const std::string& name) {
             Touch(const_cast<char*>(block), 0);
     }
     if (name == "selection-read" || name == "in-bounds") {
-        DocumentHeader record = test::Header(5, 1, "ZK/5");
+        DocumentHeader record = test_host::MakeOrder(5, 1, "ZK/5");
         VsAddSelection(1, 1, &record);
         SelectionEntry* entry = HostSelectionEntries()[0];
         Touch(entry, sizeof(SelectionEntry) - 1);
@@ -148,7 +148,7 @@ namespace {
 TEST(StrictMode, LargeDocumentsFitWithEveryLineGuarded) {
     VsReset();
     constexpr int kLines = 20000;
-    const DocumentItem line = test::Line("Maka", 1000, 11);
+    const DocumentItem line = test_host::MakeLine("Maka", 1000, 11);
     for (int i = 0; i < kLines; ++i)
         VsAddLine(101, &line);
     VsSetStrict(1);

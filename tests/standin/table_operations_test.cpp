@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-#include "records.h"
+#include "tests/support/host_store.h"
 
 namespace {
 
-using test::Header;
-using test::Line;
+using test_host::MakeLine;
+using test_host::MakeOrder;
 
 class TableOperations : public ::testing::Test {
   protected:
@@ -30,10 +30,11 @@ class TableOperations : public ::testing::Test {
 
     static DocumentHeader& Buffer() { return *static_cast<DocumentHeader*>(VsTable(44)->record); }
 
-    DocumentHeader orders[3] = {Header(101, 7, "ZK/1"), Header(102, 8, "ZK/2"),
-                                Header(103, 7, "ZK/3")};
-    DocumentItem lines[3] = {Line("Maka", 5000, 11, 1, 2.5), Line("Cukier", 2000, 12, 1, 4.0),
-                             Line("Sol", 1000, 13, 1, 1.0)};
+    DocumentHeader orders[3] = {MakeOrder(101, 7, "ZK/1"), MakeOrder(102, 8, "ZK/2"),
+                                MakeOrder(103, 7, "ZK/3")};
+    DocumentItem lines[3] = {MakeLine("Maka", 5000, 11, 1, 2.5),
+                             MakeLine("Cukier", 2000, 12, 1, 4.0),
+                             MakeLine("Sol", 1000, 13, 1, 1.0)};
 };
 
 TEST_F(TableOperations, TablesStayInPlaceWithTheirSizesAndHooks) {
@@ -91,7 +92,7 @@ TEST_F(TableOperations, HeaderRangeReadsAndWritesInStorageOrder) {
     ASSERT_EQ(HostWriteAt(nullptr, 2, table, nullptr, range), 1);
     DocumentHeader stored;
     ASSERT_EQ(VsGetHeader(2, &stored), 1);
-    EXPECT_EQ(test::Remarks(stored), "pilne");
+    EXPECT_EQ(test_host::FieldText(stored.remarks, sizeof stored.remarks), "pilne");
     EXPECT_EQ(stored.document_id, 103);
 
     ASSERT_EQ(HostFreeRange(&range), 1);
@@ -162,8 +163,8 @@ TEST_F(TableOperations, UpdateEndedUnsuccessfullyTakesItsWritesBack) {
         DocumentHeader first, third;
         VsGetHeader(0, &first);
         VsGetHeader(2, &third);
-        EXPECT_EQ(test::Remarks(first), success ? "xx" : "");
-        EXPECT_EQ(test::Remarks(third), success ? "x" : "");
+        EXPECT_EQ(test_host::FieldText(first.remarks, sizeof first.remarks), success ? "xx" : "");
+        EXPECT_EQ(test_host::FieldText(third.remarks, sizeof third.remarks), success ? "x" : "");
     }
 
     // The plug-in ends an update that never began, with no handle and no range.
@@ -215,7 +216,7 @@ TEST_F(TableOperations, LoadedLinesAreCopiesThatSaveLinesStoresCompacted) {
     EXPECT_EQ(VsOutstanding(kVsLineArrays), 1);
     EXPECT_NE(array[0], array[1]);
     strcpy(array[0]->text, "? Maka");
-    EXPECT_EQ(test::StoredLineTexts(101), "Maka|Cukier|Sol") << "changes stay in the copy";
+    EXPECT_EQ(test_host::StoredLineTexts(101), "Maka|Cukier|Sol") << "changes stay in the copy";
 
     // A cleared line is dropped when storing, and array and count shrink to
     // what was stored.
@@ -224,8 +225,8 @@ TEST_F(TableOperations, LoadedLinesAreCopiesThatSaveLinesStoresCompacted) {
     ASSERT_NE(HostSaveLines(802, table, array, &loaded, range, 0x4100, 0, 1, 0, 0, 0, 0), 0);
     EXPECT_EQ(loaded, 2);
     EXPECT_EQ(array[1], third);
-    EXPECT_EQ(test::StoredLineTexts(101), "? Maka|Sol");
-    EXPECT_EQ(test::StoredLineTexts(102), "Maka") << "another document's lines";
+    EXPECT_EQ(test_host::StoredLineTexts(101), "? Maka|Sol");
+    EXPECT_EQ(test_host::StoredLineTexts(102), "Maka") << "another document's lines";
 
     // A line whose article key is 0 but which is not cleared is kept.
     array[0]->article_key_first = 0;
@@ -243,12 +244,12 @@ TEST_F(TableOperations, LineUpdatesRecomputeValuesAndTheHeaderTotal) {
     DocumentItem* array[2] = {&first, &second};
     DocumentHeader header = orders[0];
     ASSERT_NE(HostUpdateLine(0, &first, &header, 1), 0);
-    EXPECT_DOUBLE_EQ(test::LineValue(first), 12.5);
+    EXPECT_DOUBLE_EQ(test_host::LineValue(first), 12.5);
     EXPECT_EQ(header.gross_value, 0.0) << "a single line leaves the header alone";
 
     second.quantity = 1500;
     ASSERT_NE(HostUpdateLines(array, 2, &header, 0, 0), 0);
-    EXPECT_DOUBLE_EQ(test::LineValue(second), 6.0);
+    EXPECT_DOUBLE_EQ(test_host::LineValue(second), 6.0);
     EXPECT_DOUBLE_EQ(header.gross_value, 185000.0);
 
     memset(&second, 0, sizeof second);
@@ -280,13 +281,13 @@ TEST_F(TableOperations, LineEventPassesTheEditedLinesAndStoresWhatTheHookSaves) 
     ASSERT_EQ(VsOpenDocument(101), 1);
     EXPECT_EQ(Buffer().document_id, 101);
     VsTable(45)->hook = SavingLineHook;
-    EXPECT_EQ(VsRaiseLineEvent(806), 55);
+    EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 55);
     EXPECT_EQ(seen_args[0], 239u);
     EXPECT_EQ(seen_args[1], 806u);
     EXPECT_EQ(seen_args[5], reinterpret_cast<uintptr_t>(VsTable(45)));
     EXPECT_NE(seen_args[7], 0u) << "the range of the lines";
     EXPECT_EQ(seen_args[4] | seen_args[6] | seen_args[8] | seen_args[9] | seen_args[10], 0u);
-    EXPECT_EQ(test::StoredLineTexts(101), "!aka|Sol");
+    EXPECT_EQ(test_host::StoredLineTexts(101), "!aka|Sol");
     EXPECT_EQ(VsLineCount(102), 1);
 
     // Storing the header: the record buffer goes to the edited document's
@@ -295,9 +296,9 @@ TEST_F(TableOperations, LineEventPassesTheEditedLinesAndStoresWhatTheHookSaves) 
     EXPECT_EQ(VsStoreHeader(kVsKeyCustomerHeaders), 0);
     DocumentHeader stored;
     VsGetHeader(0, &stored);
-    EXPECT_EQ(test::Remarks(stored), "ZK/1 z 3 marca");
+    EXPECT_EQ(test_host::FieldText(stored.remarks, sizeof stored.remarks), "ZK/1 z 3 marca");
     EXPECT_EQ(VsHostHookEvents(44), 1);
-    EXPECT_EQ(VsHostHookLastArguments(44)[0], 17152u);
+    EXPECT_EQ(VsHostHookLastArguments(kHeaderTable)[0], kEventHeaderStored);
     EXPECT_EQ(VsHostHookLastArguments(44)[1], 800u);
 }
 

@@ -9,17 +9,21 @@ Entry Find(HMODULE module, int ordinal) {
         reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }
 
-}  // namespace
-
-Plugin LoadPlugin() {
+Plugin Loaded(const char* file) {
     Plugin plugin;
-    plugin.module = LoadLibraryA("Quendrix.dll");
+    plugin.module = LoadLibraryA(file);
     if (plugin.module == nullptr)
         return plugin;
     plugin.start = Find<StartEntry>(plugin.module, kStartOrdinal);
     plugin.install = Find<InstallEntry>(plugin.module, kInstallOrdinal);
     plugin.idle = Find<IdleEntry>(plugin.module, kIdleOrdinal);
     return plugin;
+}
+
+}  // namespace
+
+Plugin LoadPlugin() {
+    return Loaded("Quendrix.dll");
 }
 
 Plugin LoadPluginCopy(const std::string& folder) {
@@ -29,16 +33,9 @@ Plugin LoadPluginCopy(const std::string& folder) {
     original.resize(original.find_last_of('\\') + 1);
     original += "Quendrix.dll";
     const std::string copy = folder + "Quendrix.dll";
-    Plugin plugin;
     if (!CopyFileA(original.c_str(), copy.c_str(), FALSE))
-        return plugin;
-    plugin.module = LoadLibraryA(copy.c_str());
-    if (plugin.module == nullptr)
-        return plugin;
-    plugin.start = Find<StartEntry>(plugin.module, kStartOrdinal);
-    plugin.install = Find<InstallEntry>(plugin.module, kInstallOrdinal);
-    plugin.idle = Find<IdleEntry>(plugin.module, kIdleOrdinal);
-    return plugin;
+        return Plugin{};
+    return Loaded(copy.c_str());
 }
 
 std::string MakeTemporaryFolder() {
@@ -77,16 +74,18 @@ bool LoadPlugin(Plugin& plugin, std::string& why) {
     return true;
 }
 
+void* HostContext() {
+    static int context = 0;
+    return &context;
+}
+
 bool StartAndInstall(const Plugin& plugin, std::string& why) {
     if (plugin.start == nullptr || plugin.install == nullptr) {
         why = "the plug-in was not loaded";
         return false;
     }
-    // The host hands over one context for the whole run; its address is all
-    // the plug-in keeps of it.
-    static int context = 0;
     char text[64] = {};
-    if (plugin.start(&context, text) != 0) {
+    if (plugin.start(HostContext(), text) != 0) {
         why = "the plug-in refused the host";
         return false;
     }

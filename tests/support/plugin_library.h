@@ -24,6 +24,14 @@ struct Plugin {
     IdleEntry idle = nullptr;
 };
 
+// The stand-in's export of a host operation, called directly as a caller that
+// binds it itself would; null when the library lacks it.
+template <typename Function>
+Function HostOperation(int32_t ordinal) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
+}
+
 // Whatever could be found: a null module or entry where it could not.
 Plugin LoadPlugin();
 // False (with why) unless the DLL loaded with its start and install entries.
@@ -39,8 +47,13 @@ Plugin LoadPluginCopy(const std::string& folder);
 std::string MakeTemporaryFolder();
 void RemoveFolder(const std::string& folder);
 
-// Start with a context of its own, then install; false (with why) when the
-// plug-in refused either.
+// The one context the host hands over for the whole run; its address is all
+// the plug-in keeps of it.
+void* HostContext();
+
+// The host's start-up step, the one every test and the benchmark take: start
+// with the host's context, then install; false (with why) when the plug-in
+// refused either.
 bool StartAndInstall(const Plugin& plugin, std::string& why);
 
 }  // namespace test_host
