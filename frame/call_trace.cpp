@@ -408,6 +408,15 @@ size_t FormatHostReturn(char* text, size_t size, size_t index, uint32_t eax) {
 
 extern "C" uint32_t HostTraceEnter(uint32_t index, const uint32_t* args) {
     const HostEntryDescriptor& entry = kHostEntries[index];
+    // An entry that is not bound yet is bound here, before its call: left to
+    // its binding routine, the host function would take the thunk's place in
+    // the target word, and a call of the same entry made from inside this one
+    // (in an event the host raises) would not be traced.
+    if (HostEntryTraced[index] == HostEntryBinders[index]) {
+        BindHostEntry(entry.ordinal, &HostEntryTargets[index]);
+        HostEntryTraced[index] = HostEntryTargets[index];
+        HostEntryTargets[index] = HostEntryTraceThunks[index];
+    }
     int depth = 0;
     const uint32_t sequence = Open(&depth);
     if (sequence != 0) {
@@ -423,15 +432,7 @@ extern "C" uint32_t HostTraceEnter(uint32_t index, const uint32_t* args) {
 extern "C" void HostTraceLeave(uint32_t index, uint32_t eax, uint32_t /*edx*/) {
     int depth = 0;
     const uint32_t sequence = Close(&depth);
-    if (!trace.on)
-        return;
-    // A first call went through the binding routine, which put the host
-    // function into the target word: the thunk takes the word back.
-    if (HostEntryTargets[index] != HostEntryTraceThunks[index]) {
-        HostEntryTraced[index] = HostEntryTargets[index];
-        HostEntryTargets[index] = HostEntryTraceThunks[index];
-    }
-    if (sequence == 0)
+    if (!trace.on || sequence == 0)
         return;
     char text[kLineSize];
     Line line = {text, sizeof text, 0};

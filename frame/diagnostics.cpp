@@ -40,6 +40,10 @@ bool ReadSwitch(const char* ini, const char* section, const char* fallback_name,
         return false;
     char name[kModulePathSize];
     PlatformProfileText(ini, section, "File", fallback_name, name, sizeof name);
+    // A value that fills the buffer may have been cut short by the system:
+    // the file would go under a name nobody looks for. It stays off instead.
+    if (std::strlen(name) >= sizeof name - 1)
+        return false;
     if (name[0] == 0)
         std::snprintf(name, sizeof name, "%s", fallback_name);
     return Place(file, name);

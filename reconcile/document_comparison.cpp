@@ -52,8 +52,9 @@ void ApplyWzLine(DocumentItem* wz_line, DocumentItem** order_lines, int32_t orde
             continue;
         ++matches;
         if (order_line->quantity > open) {
-            JournalOrderLine(order_line, WrappingSubtract(order_line->quantity, open), false);
-            order_line->quantity = WrappingSubtract(order_line->quantity, open);
+            const int32_t left = WrappingSubtract(order_line->quantity, open);
+            JournalOrderLine(order_line, left, false);
+            order_line->quantity = left;
             open = 0;
             HostUpdateLine(0, order_line, order_header, 1);
         } else {
@@ -152,10 +153,9 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     if (order_lines == nullptr && (line_count > 0 || lines_in_range > 0)) {
         ShowError(kComparisonDiskError);
         // A load that failed half-way may still have handed out its second
-        // value, which only HostFreeLines gives back.
-        if (lines_aux != nullptr)
-            HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table,
-                          line_range);
+        // value, or hold the range for loading: only HostFreeLines gives that
+        // back, and nothing tells the plug-in whether there is any.
+        HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
         HostFreeRange(&line_range);
         HostFreeRange(&header_range);
         return 0;

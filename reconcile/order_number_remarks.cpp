@@ -64,6 +64,11 @@ int32_t WritePendingRemarks(int16_t key) {
     auto* record = static_cast<DocumentHeader*>(table->record);
     DocumentHeader saved;
     memcpy(&saved, record, sizeof saved);
+    // A cleared record (both identifiers 0, as the header of an order that was
+    // delivered in full is written back) is no document: every other cleared
+    // record would match it, and the remarks would land in one of them.
+    if (saved.document_id == 0 && saved.second_id == 0)
+        return 0;
 
     KeyBuffer key_buffer = {};
     int32_t count = 0;

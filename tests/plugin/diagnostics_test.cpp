@@ -294,3 +294,34 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
         EXPECT_EQ(m[1].str(), Windows1250(expected[i])) << i;
     }
 }
+
+TEST_F(Diagnostics, CallsMadeInsideAnEntrysFirstCallAreTracedToo) {
+    // Command 350 leaves remarks to write; the host raises event 17152 from
+    // inside the comparison's first HostWriteAt, and writing the remarks
+    // calls HostWriteAt again before the first call has returned.
+    const test_host::Plugin& plugin = Load("nested", "[Trace]\r\nEnabled=1\r\n");
+    VsVariation nested = {};
+    nested.nested_events = 1;
+    VsSetVariation(&nested);
+    std::string why;
+    ASSERT_TRUE(test_host::StartAndInstall(plugin, why)) << why;
+    DocumentHeader selected = MakeHeader(90, 91, 9, "ZK 90/2024", "ZAM/77/2024 pilne");
+    VsAddSelection(1, 1, &selected);
+    VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed);
+    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    VsRaiseLineEvent(kKeyEditedLines);
+    EXPECT_EQ(plugin.start(nullptr, nullptr), 0);
+    ASSERT_EQ(VsNestedEvents(kHeaderTable), 2);
+
+    const std::regex host_call(R"(\d{6} +\d+ +\d+ > Host\w+ #(\d+) .*)");
+    std::vector<int32_t> traced, recorded;
+    for (const std::string& line :
+         SplitLines(test_host::ReadBytes(Folder("nested") + "Quendrix-trace.txt"))) {
+        std::smatch m;
+        if (std::regex_match(line, m, host_call))
+            traced.push_back(std::stoi(m[1]));
+    }
+    for (int i = 0; i < VsTotalCalls(); ++i)
+        recorded.push_back(VsCallOrdinalAt(i));
+    EXPECT_EQ(traced, recorded);
+}

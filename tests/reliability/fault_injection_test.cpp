@@ -782,33 +782,49 @@ TEST(HostVariation, CustomerIsTakenFromTheHeaderAsTheSaveLeftIt) {
     EXPECT_EQ(VsDialogCallAt(0)->rows, kFillers + 2) << "the orders of the stored WZ's customer";
 }
 
-TEST(HostVariation, HeaderWrittenByTheComparisonTakesPendingRemarks) {
-    // Command 350 has left remarks to write; the host raises event 17152
-    // when the comparison writes the order's header, and again when the
-    // remarks are written into it: the first is a header stored like any
-    // other, the second is passed on only.
+// Command 350 has left remarks to write, and the host raises event 17152 when
+// the comparison writes the order's header back. Runs the comparison with the
+// order at row (confirmed) and returns the number of events 17152 raised.
+int CompareWithRemarksPending(int row) {
     UseVariation(With(&VsVariation::nested_events, 1));
     FreshHost();
     Findings f;
     Plugin plugin;
-    ASSERT_TRUE(LoadedAndInstalled(f, plugin)) << f.Text();
+    EXPECT_TRUE(LoadedAndInstalled(f, plugin)) << f.Text();
     Seed();
     const DocumentHeader selected = MakeHeader(1, 1, kCustomer, "ZK 3", kPendingRemarks.c_str());
     VsAddSelection(1, 1, &selected);
     VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed);
     VsOpenDocument(kWz);
-    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, kRowOfA);
-
+    VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, row);
     VsRaiseLineEvent(kKeyEditedLines);
+    EXPECT_EQ(HostEventsRaised(kLineTable), 1);
+    EXPECT_EQ(Unreturned(), "");
+    return VsNestedEvents(kHeaderTable);
+}
 
+TEST(HostVariation, HeaderWrittenByTheComparisonTakesPendingRemarks) {
+    // The order's header is a header stored like any other and takes the
+    // remarks; the event raised again while they are written is passed on.
+    EXPECT_EQ(CompareWithRemarksPending(kRowOfA), 2);
     const DocumentHeader order = StoredHeader(VsFindHeader(kOrderA));
     EXPECT_EQ(FieldText(order.remarks, sizeof order.remarks), kPendingRemarks);
     EXPECT_EQ(FieldText(RecordBuffer()->remarks, sizeof RecordBuffer()->remarks),
               RemarksOf(kOrderA))
         << "the WZ takes the order's remarks as they were before the write";
-    EXPECT_EQ(VsNestedEvents(kHeaderTable), 2);
-    EXPECT_EQ(HostEventsRaised(kLineTable), 1);
-    EXPECT_EQ(Unreturned(), "");
+}
+
+TEST(HostVariation, ClearedHeaderOfAUsedUpOrderTakesNoRemarks) {
+    // A cleared record is no document: writing the remarks into a record
+    // that matches its identifiers of 0 would put them into a cleared one.
+    EXPECT_EQ(CompareWithRemarksPending(kRowOfB), 1);
+    const std::string cleared(sizeof(DocumentHeader), '\0');
+    for (int i = 0; i < VsHeaderCount(); ++i) {
+        const DocumentHeader header = StoredHeader(i);
+        if (header.document_id == 0 && header.second_id == 0) {
+            EXPECT_EQ(Bytes(header), cleared) << "header " << i;
+        }
+    }
 }
 
 }  // namespace
