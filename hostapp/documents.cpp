@@ -66,8 +66,9 @@ std::string Kind(const DocumentHeader& header) {
 }
 
 int FindNumber(const Snapshot& snapshot, std::string_view number) {
+    // A cleared header is no document, whatever its (empty) number.
     for (size_t i = 0; i < snapshot.headers.size(); ++i)
-        if (Number(snapshot.headers[i]) == number)
+        if (!IsCleared(snapshot.headers[i]) && Number(snapshot.headers[i]) == number)
             return static_cast<int>(i);
     return -1;
 }

@@ -163,9 +163,13 @@ int32_t OpenResult(int32_t own, int32_t count) {
         case kVsResultCount:
             return count;
         case kVsResultGarbage:
-            return static_cast<int32_t>(0xDEADBEEFu);
+            return static_cast<int32_t>(kVsGarbage);
     }
     return own;
+}
+
+int32_t Success() {
+    return S().variation.other_success ? static_cast<int32_t>(kVsGarbage) : 1;
 }
 
 uint32_t ShortResult(int16_t value) {
@@ -211,7 +215,7 @@ VS_API void VsReset(void) {
     s.last_error.clear();
     s.variation = VsVariation{};
     s.nested_events[0] = s.nested_events[1] = 0;
-    s.outside_row_texts = 0;
+    s.odd_row_texts = 0;
     ResetProfile();
     ResetHostTime();
 
@@ -548,6 +552,6 @@ VS_API int VsNestedEvents(int32_t table) {
     return slot < 0 ? 0 : S().nested_events[slot];
 }
 
-VS_API int VsOutsideRowTexts(void) {
-    return S().outside_row_texts;
+VS_API int VsOddRowTexts(void) {
+    return S().odd_row_texts;
 }

@@ -34,8 +34,8 @@ VsDialogCall& Log(DialogRecord&& record) {
     auto& dialogs = S().dialogs;
     dialogs.push_back(std::move(record));
     DialogRecord& entry = dialogs.back();
-    for (const std::string& row : entry.rows)
-        entry.row_pointers.push_back(row.c_str());
+    for (size_t i = 0; i < entry.rows.size(); ++i)
+        entry.row_pointers.push_back(entry.asked[i] ? entry.rows[i].c_str() : nullptr);
     entry.call.caption = entry.caption.c_str();
     entry.call.text = entry.text.c_str();
     entry.call.format = entry.format.c_str();
@@ -194,12 +194,17 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
         record.call.rows = rows;
         const int32_t listed = std::clamp(rows, 0, kRowLimit);
         record.rows.resize(static_cast<size_t>(listed));
+        record.asked.resize(static_cast<size_t>(listed));
         auto ask = [&](int32_t i) {
             const std::string text = RowText(row_text, i);
-            if (i >= 0 && i < listed)
-                record.rows[static_cast<size_t>(i)] = text;
-            else if (!text.empty())
-                ++S().outside_row_texts;
+            if (i < 0 || i >= listed) {
+                S().odd_row_texts += text.empty() ? 0 : 1;
+                return;
+            }
+            const auto at = static_cast<size_t>(i);
+            S().odd_row_texts += record.asked[at] && record.rows[at] != text ? 1 : 0;
+            record.rows[at] = text;
+            record.asked[at] = true;
         };
         if (S().variation.list_rows == kVsRowsShownOnly) {
             const int32_t chosen = NextSelection(kOrdinalHostListDialog);
@@ -252,7 +257,8 @@ extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandH
         return 0;
     State& s = S();
     s.menu[command] = handler;
-    return ++s.menu_marks;
+    ++s.menu_marks;
+    return s.variation.other_success ? Success() : s.menu_marks;
 }
 
 extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {

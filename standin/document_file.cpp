@@ -230,8 +230,11 @@ std::optional<DocumentItem> ParseLine(const Json& object, const Place& place) {
         place.Problem("podaj pole " + Quote("quantity") + " albo " + Quote("units") + ", nie oba");
     } else if (object.contains("units")) {
         if (auto units = Real(object, "units", place, true)) {
-            const double thousandths = *units * 1000.0;
-            if (thousandths != std::round(thousandths) || std::fabs(thousandths) > INT32_MAX)
+            // A decimal such as 1.005 is not exact in binary: times 1000 it
+            // lands a hair beside its whole number of thousandths.
+            const double thousandths = std::round(*units * 1000.0);
+            if (std::fabs(*units * 1000.0 - thousandths) > 1e-6 ||
+                std::fabs(thousandths) > INT32_MAX)
                 place.Problem("pole " + Quote("units") +
                               " musi mieć najwyżej trzy miejsca po przecinku i mieścić się w "
                               "32 bitach w tysięcznych");
@@ -731,8 +734,11 @@ VS_API int VsLoadDocuments(const char* path) {
         s.last_error = "błąd składni JSON (" + Position(text, TokenStart(text, error)) +
                        "): " + SyntaxProblem(error.what());
         return 1;
-    } catch (const nlohmann::json::exception& error) {
-        s.last_error = std::string("błąd składni JSON: ") + error.what();
+    } catch (const nlohmann::json::out_of_range&) {
+        s.last_error = "liczba poza zakresem: plik zawiera liczbę, której nie da się zapisać";
+        return 1;
+    } catch (const nlohmann::json::exception&) {
+        s.last_error = "plik nie jest poprawnym plikiem JSON";
         return 1;
     }
     Report report;

@@ -149,8 +149,8 @@ extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t
             ++n;
     memmove(dest, src ? src : "", n);
     dest[n] = 0;
-    if (S().variation.copy_zero_fill && n < limit)
-        memset(dest + n, 0, limit - n);
+    if (S().variation.copy_zero_fill)
+        memset(dest + n, 0, limit - n + 1);  // the n characters and the terminator
     return reinterpret_cast<char*>(static_cast<uintptr_t>(static_cast<uint32_t>(OpenResult(
         static_cast<int32_t>(reinterpret_cast<uintptr_t>(dest)), static_cast<int32_t>(n)))));
 }

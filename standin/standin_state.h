@@ -76,6 +76,7 @@ struct DialogRecord {
     std::string caption, text, format;
     std::vector<uint8_t> definition;
     std::vector<std::string> rows;
+    std::vector<bool> asked;  // per row: whether the callback was asked for it
     std::vector<const char*> row_pointers;
 };
 
@@ -135,7 +136,7 @@ struct State {
 
     VsVariation variation{};
     int nested_events[2] = {0, 0};
-    int outside_row_texts = 0;
+    int odd_row_texts = 0;
 };
 
 State& S();
@@ -201,6 +202,8 @@ int32_t OpenResult(int32_t own, int32_t count);
 // results are defined returning uint32_t under their exported symbol (see
 // VELDAN_SHORT_RESULT), so that the upper half is ours to set.
 uint32_t ShortResult(int16_t value);
+// What an operation that promises only a non-zero success returns for it.
+int32_t Success();
 #define VELDAN_SHORT_RESULT(symbol) __asm__(symbol)
 // Raises an event through a table's hook slot from inside an operation,
 // counting it as nested; the plug-in's time in it is not the host's.

@@ -255,7 +255,7 @@ extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, H
     if (!record)
         return 0;
     memcpy(buffer ? buffer : table->record, record, RecordBytes(live->table));
-    return 1;
+    return Success();
 }
 
 extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, HostTable* table,
@@ -276,7 +276,7 @@ extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, 
     memmove(record, buffer ? buffer : table->record, size);
     if (live->table == kHeaderTable && S().variation.nested_events)
         RaiseNestedEvent(kHeaderTable, kEventHeaderStored, kVsKeyCustomerHeaders, 0, 0, 0, 0);
-    return 1;
+    return Success();
 }
 
 extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /*count*/,
@@ -290,7 +290,7 @@ extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /
     auto* begun = new Update;
     S().updates.insert(begun);
     *update = reinterpret_cast<UpdateHandle>(begun);
-    return 1;
+    return Success();
 }
 
 // Ends an update and frees the range it worked on. An unsuccessful end takes
@@ -349,7 +349,7 @@ extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* tab
         s.scans[encoded.serial] = Scan{std::move(range), 0, table};
     }
     memcpy(scan->bytes, &encoded, sizeof encoded);
-    return ShortResult(encoded.serial ? 1 : 0);
+    return ShortResult(encoded.serial ? static_cast<int16_t>(Success()) : 0);
 }
 
 extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan)

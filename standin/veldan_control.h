@@ -116,7 +116,8 @@ struct VsDialogCall {
     int32_t definition_size;
     int32_t flag_in;               // HostNotice: the flag as it came in
     int32_t rows;                  // HostListDialog: what the row callback gave for row -1
-    const char* const* row_texts;  // HostListDialog: each row as the callback gave it
+    const char* const* row_texts;  // HostListDialog: each row as the callback gave it, null
+                                   // for a row it was not asked for
     int32_t result;                // what the stand-in answered
 };
 VS_API int VsDialogCallCount(void);
@@ -189,6 +190,7 @@ enum VsOpenResult {
     kVsResultCount,    // a count the operation has at hand: lines kept, characters written
     kVsResultGarbage,  // 0xDEADBEEF
 };
+inline constexpr uint32_t kVsGarbage = 0xDEADBEEFu;
 
 // What HostSaveLines does with the cleared lines (all zero) of the array.
 enum VsSaveLines {
@@ -216,15 +218,19 @@ struct VsVariation {
     int nested_events;   // nonzero: HostWriteAt of a header raises event 17152 on table 44
                          // (key 800), and HostSaveLines under key 806 raises event 239 with
                          // key 806 and the lines it stored, each after its work is done
+    int other_success;   // nonzero: the operations that promise only a non-zero success
+                         // (HostReadAt, HostWriteAt, HostBeginUpdate, HostScanOpen,
+                         // HostAddMenuCommand) succeed with 0xDEADBEEF (0xBEEF in 16 bits)
 };
 // Null goes back to the defaults.
 VS_API void VsSetVariation(const VsVariation* variation);
 // Events the stand-in raised from inside its own operations (nested_events),
 // included in VsHostHookEvents when they reach the host's own hook.
 VS_API int VsNestedEvents(int32_t table);
-// Row callback answers for rows outside the list that were not empty texts,
-// over all list dialogs since VsReset.
-VS_API int VsOutsideRowTexts(void);
+// Row callback answers that no host could show: a text that is not empty for
+// a row outside the list, or a text for a row other than the one the callback
+// gave for it before in the same dialog; over all list dialogs since VsReset.
+VS_API int VsOddRowTexts(void);
 
 // ---------------------------------------------------------------- host time
 // With timing on, every host operation adds the time it runs to an account of

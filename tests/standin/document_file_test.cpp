@@ -246,6 +246,8 @@ TEST_F(DocumentFile, BadFileNamesDocumentAndPositionAndChangesNothing) {
          "plik nie jest zapisany w UTF-8 (wiersz 2, kolumna 111: bajt 0xB9, zapewne "
          "litera w kodowaniu Windows-1250); zapisz go w UTF-8"},
         {"\xFF\xFE{", "plik jest zapisany w UTF-16, a nie w UTF-8; zapisz go w UTF-8"},
+        {Changed(kGoodFile, R"("quantity": 2000)", R"("quantity": 1e400)"),
+         "liczba poza zakresem: plik zawiera liczbę, której nie da się zapisać"},
     };
     for (const auto& bad : cases) {
         SCOPED_TRACE(bad.text);
@@ -275,6 +277,12 @@ TEST_F(DocumentFile, MoneyIsWrittenAsTheRecordHoldsItAndLineEndsAreKept) {
     DocumentHeader header;
     VsGetHeader(1, &header);
     EXPECT_EQ(header.gross_value, 752000.0);
+    // Three decimals of units are whole thousandths, though 1.005 is not
+    // exact in binary.
+    const std::string units =
+        Write("units.json", Changed(file, R"("quantity": 2000)", R"("units": 1.005)"));
+    ASSERT_EQ(VsLoadDocuments(units.c_str()), 0) << VsLastError();
+    ASSERT_EQ(VsLoadDocuments(path.c_str()), 0) << VsLastError();
     ASSERT_EQ(VsSaveDocuments(path.c_str()), 0) << VsLastError();
     const std::string saved = ReadFile(path);
     EXPECT_NE(saved.find("\"gross\": 75.2,\r\n"), std::string::npos) << saved;

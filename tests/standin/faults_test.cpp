@@ -186,3 +186,59 @@ TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
 }
 
 }  // namespace
+
+// Each host variation changes what it names, so that the tests run under it
+// really meet another host.
+TEST_F(Faults, EachVariationChangesWhatItNames) {
+    VsVariation variation = {};
+    variation.open_results = kVsResultGarbage;
+    variation.wide_short = 1;
+    variation.save_lines = kVsSaveKeepCleared;
+    variation.copy_zero_fill = 1;
+    variation.list_rows = kVsRowsShownOnly;
+    variation.nested_events = 1;
+    variation.other_success = 1;
+    VsSetVariation(&variation);
+
+    EXPECT_EQ(static_cast<uint32_t>(HostSetTableMode(headers, 255)), kVsGarbage);
+    int32_t count = 0;
+    RangeHandle range = HostFindRange(801, &header_key, headers, &count);
+    EXPECT_EQ(static_cast<uint32_t>(HostReadAt(nullptr, 0, headers, nullptr, range)), kVsGarbage);
+    EXPECT_EQ(static_cast<uint32_t>(HostWriteAt(nullptr, 0, headers, nullptr, range)), kVsGarbage);
+    EXPECT_EQ(VsNestedEvents(44), 1) << "the write raised event 17152";
+    HostFreeRange(&range);
+
+    // The 16-bit result in the whole register, as the plug-in receives it.
+    using WideScanOpen =
+        uint32_t(HOST_STDCALL*)(ScanState*, HostTable*, int32_t, KeyBuffer*, int32_t, int32_t);
+    ScanState scan{};
+    const uint32_t opened = reinterpret_cast<WideScanOpen>(reinterpret_cast<void*>(&HostScanOpen))(
+        &scan, headers, 801, &header_key, 0, 0);
+    EXPECT_EQ(opened, 0xBEEFBEEFu);
+    HostScanClose(&scan);
+
+    range = HostFindRange(802, &line_key, lines, &count);
+    DocumentItem** array = nullptr;
+    void* aux = nullptr;
+    HostLoadLines(&array, &aux, &count, count, lines, range);
+    memset(array[0], 0, sizeof(DocumentItem));
+    HostSaveLines(802, lines, array, &count, range, 0x4100, 0, 1, 0, 0, 0, 0);
+    EXPECT_EQ(count, 1) << "the cleared line kept";
+    EXPECT_EQ(VsLineCount(101), 1);
+    HostFreeLines(&array, &aux, &count, count, lines, range);
+    HostFreeRange(&range);
+
+    char text[8];
+    memset(text, 'x', sizeof text);
+    HostCopyText(text, "ab", 5);
+    EXPECT_EQ(std::string(text, sizeof text), std::string("ab\0\0\0\0xx", 8));
+
+    int16_t row = 0;
+    VsQueueAnswer(kOrdinalHostListDialog, 20481, 0);
+    HostListDialog(nullptr, 1002, &row, 0, Rows);
+    const VsDialogCall& list = *VsDialogCallAt(VsDialogCallCount() - 1);
+    EXPECT_EQ(list.rows, 1);
+    EXPECT_NE(list.row_texts[0], nullptr) << "the row on screen was asked for";
+    EXPECT_EQ(VsOddRowTexts(), 2) << "rows outside the list were asked for and got a text";
+    EXPECT_EQ(test_host::Unreturned(), "");
+}
