@@ -379,26 +379,35 @@ bool CallTraceOn() {
 
 // ------------------------------------------------------------------ host calls
 
+namespace {
+
+// Starts a line with the entry's name and ordinal; false, with the line
+// empty, for an index past the list.
+bool BeginEntryLine(Line& line, size_t index) {
+    if (line.size > 0)
+        line.text[0] = 0;
+    if (index >= kHostEntryCount)
+        return false;
+    line.Add("%s #%u", kHostEntries[index].name,
+             static_cast<unsigned>(kHostEntries[index].ordinal));
+    return true;
+}
+
+}  // namespace
+
 size_t FormatHostCall(char* text, size_t size, size_t index, const uint32_t* args) {
     Line line = {text, size, 0};
-    if (size > 0)
-        text[0] = 0;
-    if (index >= kHostEntryCount)
+    if (!BeginEntryLine(line, index))
         return 0;
-    line.Add("%s #%u ", kHostEntries[index].name,
-             static_cast<unsigned>(kHostEntries[index].ordinal));
+    line.Add(" ");
     AddArguments(line, kHostShapes[index], kHostParameters[index], args);
     return line.length;
 }
 
 size_t FormatHostReturn(char* text, size_t size, size_t index, uint32_t eax) {
     Line line = {text, size, 0};
-    if (size > 0)
-        text[0] = 0;
-    if (index >= kHostEntryCount)
+    if (!BeginEntryLine(line, index))
         return 0;
-    line.Add("%s #%u", kHostEntries[index].name,
-             static_cast<unsigned>(kHostEntries[index].ordinal));
     if (kHostShapes[index].result != Shown::kNone) {
         line.Add(" = ");
         AddValue(line, kHostShapes[index].result, eax, kTextLimit);
