@@ -452,6 +452,17 @@ extern "C" void HostTraceLeave(uint32_t index, uint32_t eax, uint32_t /*edx*/) {
 
 // ------------------------------------------------------------------ calls into the plug-in
 
+namespace {
+
+// The name of a call into the plug-in, with the ordinal of an entry point.
+void AddIncomingName(Line& line, const IncomingDescription& d) {
+    line.Add("%s", d.name);
+    if (d.ordinal != 0)
+        line.Add(" #%u", static_cast<unsigned>(d.ordinal));
+}
+
+}  // namespace
+
 uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
     if (!trace.on)
         return 0;
@@ -461,9 +472,8 @@ uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
     AddPrefix(line, sequence, depth, '>');
-    line.Add("%s ", d.name);
-    if (d.ordinal != 0)
-        line.Add("#%u ", static_cast<unsigned>(d.ordinal));
+    AddIncomingName(line, d);
+    line.Add(" ");
     AddArguments(line, d.shape, d.parameters, args);
     Write(line);
     return sequence;
@@ -481,9 +491,7 @@ int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
     AddPrefix(line, sequence, depth, '<');
-    line.Add("%s", d.name);
-    if (d.ordinal != 0)
-        line.Add(" #%u", static_cast<unsigned>(d.ordinal));
+    AddIncomingName(line, d);
     line.Add(" = ");
     const auto value = static_cast<uint32_t>(result);
     if (call == IncomingCall::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1) {
