@@ -32,8 +32,8 @@ bool SameArticle(const DocumentItem* order_line, const DocumentItem* wz_line) {
 // Puts prefix in front of the WZ line's text. The line's text is read no
 // further than its 120 characters even when the host left it unterminated;
 // the host cuts the result to 120 characters as it stores it.
-void MarkLine(DocumentItem* wz_line, const char* prefix) {
-    JournalWzMark(wz_line, prefix);
+void MarkLine(DocumentItem* wz_line, const char* prefix, int64_t excess) {
+    JournalWzMark(wz_line, prefix, excess);
     char marked[256];
     const int text_length = static_cast<int>(BoundedLength(wz_line->text, kLineTextLength));
     std::snprintf(marked, sizeof marked, "%s%.*s", prefix, text_length, wz_line->text);
@@ -71,11 +71,11 @@ void ApplyWzLine(DocumentItem* wz_line, DocumentItem** order_lines, int32_t orde
 
     wz_line->value_150 = 0.0;
     if (matches == 0) {
-        MarkLine(wz_line, "? ");
+        MarkLine(wz_line, "? ", wz_line->quantity);
     } else if (open != 0) {
         char prefix[16];
         std::snprintf(prefix, sizeof prefix, "!%d ", static_cast<int>(open / 1000));
-        MarkLine(wz_line, prefix);
+        MarkLine(wz_line, prefix, open);
     }
 }
 
