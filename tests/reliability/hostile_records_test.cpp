@@ -200,12 +200,19 @@ TEST_F(Hostile, LineCountsOfZeroAndBelow) {
         *RecordBuffer() = wz;
         const int updates = VsCallCount(kOrdinalHostUpdateLine);  // HostUpdateLine
         const int events = VsHostHookEvents(kLineTable);
+        const size_t messages = Calls(kOrdinalHostMessage).size();
 
         RaiseWithCount(c.count, c.null_array);
 
         // A comparison with no WZ line: the order keeps its lines and its
         // header; the WZ is marked and takes the order's remarks. Lines
-        // without their array cannot be compared: nothing is marked.
+        // without their array cannot be compared: nothing is marked, and the
+        // user is told.
+        const std::vector<VsDialogCall> shown = Calls(kOrdinalHostMessage);
+        ASSERT_EQ(shown.size(), messages + (c.compared ? 0 : 1));
+        if (!c.compared) {
+            EXPECT_EQ(std::string(shown.back().text), plugin_texts::kComparisonDiskError);
+        }
         EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), updates) << "no line to refresh";
         EXPECT_EQ(VsHostHookEvents(kLineTable), events + 1);
         EXPECT_EQ(RecordBuffer()->compared_marker, c.compared ? kComparedMarker : 0);
