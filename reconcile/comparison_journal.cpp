@@ -14,7 +14,7 @@ namespace {
 
 constexpr auto& kHeaderRow =
     "Data;Czas;Numer WZ;Id WZ;Numer zamówienia;Id zamówienia;Artykuł;Artykuł 2;Tekst pozycji;"
-    "Ilość przed;Ilość po;Zdarzenie\r\n"_mz;
+    "Ilość przed;Ilość po;Zdarzenie;Ilość ponad zamówienie\r\n"_mz;
 constexpr auto& kReduced = "zmniejszona"_mz;
 constexpr auto& kCleared = "usunięta"_mz;
 constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
@@ -22,6 +22,12 @@ constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
 // The most one row can take: the line's text with every character doubled,
 // the two numbers and the rest.
 constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
+
+// First characters with which a spreadsheet takes a cell for a formula (tab
+// and CR are made spaces before this test, but belong to the set).
+bool StartsFormula(unsigned char byte) {
+    return byte == '=' || byte == '+' || byte == '-' || byte == '@' || byte == '\t' || byte == '\r';
+}
 
 struct Record {
     char* bytes = nullptr;  // the header row, then the rows; from the C runtime's heap
@@ -73,7 +79,10 @@ void AddFormatted(const char* format, ...) {
 }
 
 // A Mazovia text of at most length bytes between quotes, in Windows-1250, its
-// quotes doubled and its control characters made spaces.
+// quotes doubled and its control characters made spaces. A text that a
+// spreadsheet would take for a formula (an article named "=..." runs as one
+// on the machine of whoever opens the journal) gets an apostrophe in front,
+// which makes the cell text.
 void AddText(const char* text, size_t length) {
     Add('"');
     for (size_t i = 0; i < length && text[i] != 0; ++i) {
@@ -82,6 +91,8 @@ void AddText(const char* text, size_t length) {
             byte = mazovia::kToWindows1250[byte - 0x80];
         else if (byte < 0x20 || byte == 0x7F)
             byte = ' ';
+        if (i == 0 && StartsFormula(byte))
+            Add('\'');
         if (byte == '"')
             Add('"');
         Add(static_cast<char>(byte));
@@ -90,11 +101,12 @@ void AddText(const char* text, size_t length) {
     Add(';');
 }
 
-// Thousandths as whole units with three decimals and a decimal comma.
-void AddQuantity(int32_t quantity) {
-    const int64_t q = quantity;
-    const int64_t magnitude = q < 0 ? -q : q;
-    AddFormatted("%s%lld,%03lld;", q < 0 ? "-" : "", static_cast<long long>(magnitude / 1000),
+// Thousandths as whole units with three decimals and a decimal comma. The
+// comparison's sums stay far inside 64 bits.
+void AddQuantity(int64_t quantity) {
+    const int64_t magnitude = quantity < 0 ? -quantity : quantity;
+    AddFormatted("%s%lld,%03lld;", quantity < 0 ? "-" : "",
+                 static_cast<long long>(magnitude / 1000),
                  static_cast<long long>(magnitude % 1000));
 }
 
@@ -120,9 +132,14 @@ void AddArticle(const DocumentItem* line) {
     AddText(line->text, BoundedLength(line->text, kLineTextLength));
 }
 
-void EndRow(const char* event) {
+// The event and, for a marked WZ line, by how much it is over the order; on
+// other rows that last column is empty.
+void EndRow(const char* event, const int64_t* excess = nullptr) {
     AddText(event, std::strlen(event));
-    journal.record.length -= 1;  // the last column has no separator after it
+    if (excess != nullptr) {
+        AddQuantity(*excess);
+        journal.record.length -= 1;  // the last column has no separator after it
+    }
     Add('\r');
     Add('\n');
     ++journal.record.rows;
@@ -182,12 +199,12 @@ void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, bool cle
     EndRow(cleared ? kCleared.c_str() : kReduced.c_str());
 }
 
-void JournalWzMark(const DocumentItem* wz_line, const char* prefix) {
+void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t excess) {
     if (!JournalOn() || !BeginRow())
         return;
     AddArticle(wz_line);
     AddFormatted(";;");
-    EndRow(prefix);
+    EndRow(prefix, &excess);
 }
 
 void JournalOrderCleared() {

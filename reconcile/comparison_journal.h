@@ -1,6 +1,7 @@
 // The comparison journal: what each comparison of a WZ with an order changed,
 // appended to a CSV file that a spreadsheet on a Polish Windows opens as it is
 // (semicolons, Windows-1250, CRLF, a header row at the top of a new file).
+// A text cell that a spreadsheet would take for a formula is written as text.
 //
 // The comparison reports each change as it makes it, the journal collects the
 // rows, and the whole record goes into the file in one append write once the
@@ -23,8 +24,10 @@ void JournalWz(const DocumentHeader* wz);
 void JournalOrder(const DocumentHeader* order);
 // An order line about to be reduced to quantity_after, or cleared.
 void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, bool cleared);
-// A WZ line about to receive prefix ("? ", "!n ") in front of its text.
-void JournalWzMark(const DocumentItem* wz_line, const char* prefix);
+// A WZ line about to receive prefix ("? ", "!n ") in front of its text, with
+// the exact quantity (thousandths) by which it is over the order: the open
+// quantity, or for "? " the line's whole quantity.
+void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t excess);
 // The order's header about to be cleared.
 void JournalOrderCleared();
 // Appends the record to the file, when it holds any row, and ends it.

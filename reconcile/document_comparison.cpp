@@ -1,5 +1,6 @@
 #include "reconcile/document_comparison.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -10,12 +11,6 @@
 
 namespace {
 
-// The host stores quantities as 32-bit two's complement and wraps; so do we,
-// without relying on signed overflow.
-int32_t WrappingSubtract(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
-}
-
 // A cleared record is all zero bytes, as many as the table says its records
 // have; its article key and identifier become 0, so it is skipped from then on.
 void ClearRecord(void* record, const HostTable* table) {
@@ -23,59 +18,130 @@ void ClearRecord(void* record, const HostTable* table) {
         std::memset(record, 0, static_cast<size_t>(table->record_size));
 }
 
-bool SameArticle(const DocumentItem* order_line, const DocumentItem* wz_line) {
-    return order_line->article_key_first != 0 &&
-           order_line->article_key_first == wz_line->article_key_first &&
-           order_line->article_key_second == wz_line->article_key_second;
+// An order line as the deduction works on it: its article as loaded, which a
+// cleared record no longer shows, and its quantity in 64 bits, in which no
+// deduction of 32-bit quantities can wrap.
+struct WorkLine {
+    int64_t quantity;
+    int16_t article_first;
+    int16_t article_second;
+    bool open;  // not cleared, and carrying an article
+};
+
+bool SameArticle(const WorkLine& order_line, const DocumentItem* wz_line) {
+    return order_line.article_first != 0 &&
+           order_line.article_first == wz_line->article_key_first &&
+           order_line.article_second == wz_line->article_key_second;
+}
+
+void LoadWork(WorkLine* work, DocumentItem** order_lines, int32_t order_count) {
+    for (int32_t i = 0; i < order_count; ++i) {
+        const DocumentItem* line = order_lines[i];
+        work[i] = {line->quantity, line->article_key_first, line->article_key_second,
+                   line->article_key_first != 0};
+    }
+}
+
+// True when the order held the WZ line's article before the comparison began,
+// on lines that earlier WZ lines may since have cleared.
+bool OnTheOrder(const WorkLine* work, int32_t order_count, const DocumentItem* wz_line) {
+    for (int32_t i = 0; i < order_count; ++i)
+        if (SameArticle(work[i], wz_line))
+            return true;
+    return false;
+}
+
+// Deducts one WZ line from the open order lines: the first matching line takes
+// what it holds, the rest carries over to the next matching line. Calls
+// settle(index, line) for each order line handled, reduced or cleared, and
+// stops early when it returns false. Returns the quantity left open.
+template <typename Settle>
+int64_t Deduct(WorkLine* work, int32_t order_count, const DocumentItem* wz_line, int32_t& matches,
+               Settle settle) {
+    int64_t open = wz_line->quantity;
+    for (int32_t i = 0; i < order_count; ++i) {
+        WorkLine& line = work[i];
+        if (!line.open || !SameArticle(line, wz_line))
+            continue;
+        ++matches;
+        if (line.quantity > open) {
+            line.quantity -= open;
+            open = 0;
+        } else {
+            open -= line.quantity;
+            line.open = false;
+        }
+        if (!settle(i, line))
+            break;
+        // Tested after the line was handled: a WZ line of quantity 0 still
+        // settles its first matching order line.
+        if (open == 0)
+            break;
+    }
+    return open;
+}
+
+// The whole deduction tried on the work lines alone: the index of the first
+// order line whose reduced quantity would not fit its 32 bits (a return of
+// goods added to what it holds), or -1 when every one fits. Only a reduction
+// can grow a line, so only a kept line is tested.
+int32_t LineThatWouldOverflow(WorkLine* work, int32_t order_count, DocumentItem** wz_lines,
+                              int32_t wz_count) {
+    int32_t overflowing = -1;
+    for (int32_t i = 0; i < wz_count && overflowing < 0; ++i) {
+        if (wz_lines[i]->article_key_first == 0)
+            continue;
+        int32_t matches = 0;
+        Deduct(work, order_count, wz_lines[i], matches, [&](int32_t index, const WorkLine& line) {
+            if (line.open && line.quantity > INT32_MAX)
+                overflowing = index;
+            return overflowing < 0;
+        });
+    }
+    return overflowing;
 }
 
 // Puts prefix in front of the WZ line's text. The line's text is read no
 // further than its 120 characters even when the host left it unterminated;
 // the host cuts the result to 120 characters as it stores it.
-void MarkLine(DocumentItem* wz_line, const char* prefix) {
-    JournalWzMark(wz_line, prefix);
+void MarkLine(DocumentItem* wz_line, const char* prefix, int64_t excess) {
+    JournalWzMark(wz_line, prefix, excess);
     char marked[256];
     const int text_length = static_cast<int>(BoundedLength(wz_line->text, kLineTextLength));
     std::snprintf(marked, sizeof marked, "%s%.*s", prefix, text_length, wz_line->text);
     HostCopyText(wz_line->text, marked, kLineTextLength);
 }
 
-// Deducts one WZ line from the order's lines: the first matching order line
-// takes what it holds, the rest carries over to the next matching line.
-void ApplyWzLine(DocumentItem* wz_line, DocumentItem** order_lines, int32_t order_count,
-                 DocumentHeader* order_header, const HostTable* line_table) {
-    int32_t open = wz_line->quantity;
+// Applies one WZ line to the order's lines and marks it: "? " when the order
+// never held its article, "!<whole units> " when more is delivered than the
+// order still holds, also after earlier lines of the WZ used its lines up.
+void ApplyWzLine(DocumentItem* wz_line, WorkLine* work, DocumentItem** order_lines,
+                 int32_t order_count, DocumentHeader* order_header, const HostTable* line_table) {
     int32_t matches = 0;
-    for (int32_t i = 0; i < order_count; ++i) {
-        DocumentItem* order_line = order_lines[i];
-        if (!SameArticle(order_line, wz_line))
-            continue;
-        ++matches;
-        if (order_line->quantity > open) {
-            const int32_t left = WrappingSubtract(order_line->quantity, open);
-            JournalOrderLine(order_line, left, false);
-            order_line->quantity = left;
-            open = 0;
-            HostUpdateLine(0, order_line, order_header, 1);
-        } else {
-            open = WrappingSubtract(open, order_line->quantity);
-            JournalOrderLine(order_line, 0, true);
-            ClearRecord(order_line, line_table);
-        }
-        HostUpdateLines(order_lines, order_count, order_header, 0, 0);
-        // Tested after the line was handled: a WZ line of quantity 0 still
-        // settles its first matching order line.
-        if (open == 0)
-            break;
-    }
+    const int64_t open =
+        Deduct(work, order_count, wz_line, matches, [&](int32_t index, const WorkLine& line) {
+            DocumentItem* order_line = order_lines[index];
+            if (line.open) {
+                // Fits: the deduction was tried whole before anything changed.
+                const auto left = static_cast<int32_t>(line.quantity);
+                JournalOrderLine(order_line, left, false);
+                order_line->quantity = left;
+                HostUpdateLine(0, order_line, order_header, 1);
+            } else {
+                JournalOrderLine(order_line, 0, true);
+                ClearRecord(order_line, line_table);
+            }
+            HostUpdateLines(order_lines, order_count, order_header, 0, 0);
+            return true;
+        });
 
     wz_line->value_150 = 0.0;
-    if (matches == 0) {
-        MarkLine(wz_line, "? ");
+    if (matches == 0 && !OnTheOrder(work, order_count, wz_line)) {
+        MarkLine(wz_line, "? ", wz_line->quantity);
     } else if (open != 0) {
-        char prefix[16];
-        std::snprintf(prefix, sizeof prefix, "!%d ", static_cast<int>(open / 1000));
-        MarkLine(wz_line, prefix);
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "!%lld ", static_cast<long long>(open / 1000));
+        MarkLine(wz_line, prefix, open);
     }
 }
 
@@ -84,6 +150,15 @@ bool HasArticleLine(DocumentItem** lines, int32_t count) {
         if (lines[i]->article_key_first != 0)
             return true;
     return false;
+}
+
+// Shows that an order line would not hold its quantity, naming the line.
+void ShowQuantityLimit(const DocumentItem* order_line) {
+    char text[kQuantityLimitError.size() + kLineTextLength + kNothingCompared.size() + 1];
+    std::snprintf(text, sizeof text, "%s%.*s%s", kQuantityLimitError.c_str(),
+                  static_cast<int>(BoundedLength(order_line->text, kLineTextLength)),
+                  order_line->text, kNothingCompared.c_str());
+    ShowError(text);
 }
 
 }  // namespace
@@ -116,8 +191,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
         // A failed read leaves the buffer holding the header read before, or
         // the last one the order list scanned, which may well be the order:
         // taken for the header at this position, the order's header would be
-        // written over another document, or the order would seem missing and
-        // the WZ be marked as compared with nothing deducted.
+        // written over another document, or the order would seem gone.
         if (HostReadAt(nullptr, position, header_table, header, header_range) == 0) {
             ShowError(kComparisonDiskError);
             HostFreeRange(&header_range);
@@ -126,9 +200,13 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
         if (header->document_id == order_id)
             break;
     }
+    // The order was there when the list was shown; another workstation may
+    // have used it up or removed it since. Nothing is compared, and the WZ
+    // must not be taken for compared.
     if (position >= header_count) {
+        ShowError(kOrderGoneError);
         HostFreeRange(&header_range);
-        return 1;
+        return 0;
     }
 
     BoundedCopy(remarks, header->remarks, kRemarksLength);
@@ -146,27 +224,55 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     void* lines_aux = nullptr;
     const int32_t lines_in_range = line_count;
     HostLoadLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
-    // Without its lines the order would look delivered in full: storing the
-    // empty array would drop its lines and its header would be cleared. The
-    // host promises nothing about this call's result, so the missing array is
-    // what tells a failed load from an order that has no lines.
-    if (order_lines == nullptr && (line_count > 0 || lines_in_range > 0)) {
-        ShowError(kComparisonDiskError);
-        // A load that failed half-way may still have handed out its second
-        // value, or hold the range for loading: only HostFreeLines gives that
-        // back, and nothing tells the plug-in whether there is any.
+    // A load that failed half-way may still have handed out its second value,
+    // or hold the range for loading: only HostFreeLines gives that back, and
+    // nothing tells the plug-in whether there is any. So every way out from
+    // here gives the lines back, whatever the load returned.
+    WorkLine* work = nullptr;
+    auto fail = [&](const char* text) -> int32_t {
+        if (text != nullptr)
+            ShowError(text);
+        if (work != nullptr)
+            HostFree(work);
         HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
         HostFreeRange(&line_range);
         HostFreeRange(&header_range);
         return 0;
+    };
+    // Without its lines the order would look delivered in full: storing the
+    // empty array would drop its lines and its header would be cleared. The
+    // host promises nothing about this call's result, so the missing array is
+    // what tells a failed load from an order that has no lines.
+    if (order_lines == nullptr && (line_count > 0 || lines_in_range > 0))
+        return fail(kComparisonDiskError);
+
+    // The deduction runs on a copy of the order's quantities and articles, in
+    // host memory like the order list: tried whole first, so that a quantity
+    // that would not fit its record refuses the comparison before anything
+    // has changed, and then applied.
+    if (line_count > 0) {
+        const uint64_t size = static_cast<uint64_t>(line_count) * sizeof(WorkLine);
+        if (size <= UINT32_MAX)
+            work = static_cast<WorkLine*>(HostRealloc(nullptr, static_cast<uint32_t>(size)));
+        if (work == nullptr)
+            return fail(kComparisonAllocationError);
+        LoadWork(work, order_lines, line_count);
+        const int32_t overflowing = LineThatWouldOverflow(work, line_count, wz_lines, wz_count);
+        if (overflowing >= 0) {
+            ShowQuantityLimit(order_lines[overflowing]);
+            return fail(nullptr);
+        }
+        LoadWork(work, order_lines, line_count);
     }
 
     for (int32_t i = 0; i < wz_count; ++i) {
         DocumentItem* wz_line = wz_lines[i];
         if (wz_line->article_key_first == 0)
             continue;
-        ApplyWzLine(wz_line, order_lines, line_count, header, line_table);
+        ApplyWzLine(wz_line, work, order_lines, line_count, header, line_table);
     }
+    if (work != nullptr)
+        HostFree(work);
 
     HostUpdateTotals(header, header, order_lines, line_count);
     // The save has no result to go by: a host may return the lines it kept,

@@ -12,8 +12,13 @@
 // lines that deliver more than the order holds get "!<excess units> ". The
 // order's remarks are copied into remarks (at least 101 bytes).
 //
-// Returns 1 when done (also when no header carries order_id, in which case
-// nothing is changed), 0 after a disk-error message. Leaves table 44's record
-// buffer holding the order's header; restoring it is the caller's concern.
+// A WZ line whose article was on the order but whose lines earlier WZ lines
+// used up is over the order too. Quantities are worked in 64 bits.
+//
+// Returns 1 when done, 0 after a message and with nothing stored: tables or
+// ranges missing, no header carrying order_id (the order is gone), no working
+// memory, or an order line whose quantity would grow past 32 bits (a return
+// of goods). Leaves table 44's record buffer holding the last header read;
+// restoring it is the caller's concern.
 int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32_t wz_count,
                                 char* remarks);

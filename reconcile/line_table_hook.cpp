@@ -71,8 +71,10 @@ bool ComparingWz = false;
 
 // Only an event that comes with its lines can be compared: with a count of
 // lines but no array to hold them, the WZ would be marked as compared with
-// nothing deducted.
+// nothing deducted. The user is told, and the event only passed on.
 bool HasLines(const LineEvent& e) {
+    if (e.count != nullptr && e.lines == nullptr && *e.count > 0)
+        ShowError(kComparisonDiskError);
     return e.count != nullptr && (e.lines != nullptr || *e.count <= 0);
 }
 

@@ -22,7 +22,8 @@ constexpr int32_t kRemarksDocument = 400;
 
 // The order; a WZ that reduces its first line, clears the second with one
 // unit too many and brings an article the order lacks; a second WZ that uses
-// the rest up; a document that command 350 gives remarks.
+// the rest up and brings articles whose names a spreadsheet would take for
+// formulas; a document that command 350 gives remarks.
 void SeedShop() {
     AddHeader(MakeHeader(kOrder, 11, kCustomer, "ZK 1/2024", "Dostawa do magazynu B"));
     AddLine(kOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
@@ -38,6 +39,9 @@ void SeedShop() {
     AddHeader(MakeHeader(kSecondWz, 0, kCustomer, "WZ 6/2024", ""));
     AddLine(kSecondWz, MakeLine("Śruby M6"_mz, 3000, 1, 1));
     AddLine(kSecondWz, MakeLine("Podkładki"_mz, 2000, 4, 1));
+    int16_t article = 5;
+    for (const char* formula : {"=1+2", "+48", "-5", "@A1"})
+        AddLine(kSecondWz, MakeLine(formula, 1500, article++, 1));
     AddHeader(MakeHeader(kRemarksDocument, 13, 9, "FV 1/2024", ""));
 }
 
@@ -276,14 +280,18 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
         SplitLines(test_host::ReadBytes(Folder("journal") + "Quendrix-journal.csv"));
     const std::vector<std::string> expected = {
         "Data;Czas;Numer WZ;Id WZ;Numer zamówienia;Id zamówienia;Artykuł;Artykuł 2;Tekst pozycji;"
-        "Ilość przed;Ilość po;Zdarzenie",
-        R"("WZ 5/2024";200;"ZK 1/2024";100;1;1;"Śruby M6";5,000;3,000;"zmniejszona")",
-        R"("WZ 5/2024";200;"ZK 1/2024";100;3;1;"Wkręty";;;"? ")",
-        R"("WZ 5/2024";200;"ZK 1/2024";100;2;1;"Nakrętki M6";3,000;0,000;"usunięta")",
-        R"("WZ 5/2024";200;"ZK 1/2024";100;2;1;"Nakrętki M6";;;"!1 ")",
-        R"("WZ 6/2024";210;"ZK 1/2024";100;1;1;"Śruby M6";3,000;0,000;"usunięta")",
-        R"("WZ 6/2024";210;"ZK 1/2024";100;4;1;"Podkładki";2,000;0,000;"usunięta")",
-        R"("WZ 6/2024";210;"ZK 1/2024";100;;;;;;"zamówienie usunięte")",
+        "Ilość przed;Ilość po;Zdarzenie;Ilość ponad zamówienie",
+        R"("WZ 5/2024";200;"ZK 1/2024";100;1;1;"Śruby M6";5,000;3,000;"zmniejszona";)",
+        R"("WZ 5/2024";200;"ZK 1/2024";100;3;1;"Wkręty";;;"? ";1,000)",
+        R"("WZ 5/2024";200;"ZK 1/2024";100;2;1;"Nakrętki M6";3,000;0,000;"usunięta";)",
+        R"("WZ 5/2024";200;"ZK 1/2024";100;2;1;"Nakrętki M6";;;"!1 ";1,000)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;1;1;"Śruby M6";3,000;0,000;"usunięta";)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;4;1;"Podkładki";2,000;0,000;"usunięta";)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;5;1;"'=1+2";;;"? ";1,500)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;6;1;"'+48";;;"? ";1,500)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;7;1;"'-5";;;"? ";1,500)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;8;1;"'@A1";;;"? ";1,500)",
+        R"("WZ 6/2024";210;"ZK 1/2024";100;;;;;;"zamówienie usunięte";)",
     };
     ASSERT_EQ(lines.size(), expected.size());
     EXPECT_EQ(lines[0], Windows1250(expected[0]));

@@ -2,6 +2,7 @@
 // line table, the order list, the question before a repeated comparison, and
 // what ends up in the record buffer and the store.
 #include <cstring>
+#include <sstream>
 
 #include "plugin_host.h"
 
@@ -228,4 +229,89 @@ TEST_F(WzComparison, WzWithoutLines) {
     EXPECT_EQ(Text(RecordBuffer()->remarks), "Pilne");
     EXPECT_EQ(StoredLines(kOrder).size(), 3u);
     EXPECT_EQ(Unreturned(), "");
+}
+
+namespace {
+
+// Another workstation uses the order up while the list is open: its header is
+// cleared before the user confirms the first row.
+int32_t vanishing_order = 0;
+int32_t OrderUsedUpWhileListed(const VsDialogCall* call, int32_t* selection) {
+    if (call->ordinal != kOrdinalHostListDialog)
+        return 0;
+    const DocumentHeader cleared{};
+    VsPutHeader(VsFindHeader(vanishing_order), &cleared);
+    *selection = 0;
+    return kAnswerYes;
+}
+
+// Lines written "text=quantity ...", the text's first letter the article.
+void AddLines(int32_t document, const char* lines) {
+    std::istringstream in(lines);
+    std::string text;
+    int64_t quantity = 0;
+    while (std::getline(in >> std::ws, text, '=') && in >> quantity)
+        AddLine(document, MakeLine(text.c_str(), static_cast<int32_t>(quantity), text[0], 1));
+}
+
+}  // namespace
+
+TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
+    struct Case {
+        const char* name;
+        const char *order, *wz;
+        std::string wz_after;      // the WZ's stored texts; on a refusal, as before
+        std::string order_after;   // the order's stored texts and quantities
+        std::string message = {};  // a refusal: the WZ and the order stay as they were
+        bool vanish = false;
+    };
+    const Case cases[] = {
+        {"the first line uses the order up, the second is over it", "Olej=4000",
+         "Olej=4000 Olej=1000", "Olej|!1 Olej", ""},
+        {"the second is over what the first left", "Olej=4000", "Olej=3000 Olej=3000",
+         "Olej|!2 Olej", ""},
+        {"an article never on the order", "Olej=4000", "Maka=1000", "? Maka", "Olej=4000"},
+        {"the order is used up while the list is open", "Olej=4000", "Olej=1000", "Olej",
+         "Olej=4000", kOrderGone, true},
+        {"a return past 32 bits", "Olej=2147483647", "Olej=-1", "Olej", "Olej=2147483647",
+         QuantityLimit("Olej")},
+        {"a large return after a line that fits", "Olej=5000 Cukier=1", "Cukier=1 Olej=-2147483648",
+         "Cukier|Olej", "Olej=5000|Cukier=1", QuantityLimit("Olej")},
+        {"at the limits of 32 bits, exact", "a=3000 b=-2147483648 c=-2147483648 d=2147483647",
+         "a=2147483647 b=5000 c=-2147483648 d=2147483647", "!2147480 a|!2147488 b|c|d", ""},
+    };
+    VsSetStrict(1);
+    int16_t customer = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int32_t order = 1000 + ++customer, wz = 2000 + customer;
+        AddHeader(MakeHeader(order, 1, customer, "ZK", "Uwagi zamówienia"_mz));
+        AddLines(order, c.order);
+        AddHeader(MakeHeader(wz, 0, customer, "WZ", "Własne uwagi WZ"_mz));
+        AddLines(wz, c.wz);
+        ASSERT_EQ(VsOpenDocument(wz), 1);
+        const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
+        vanishing_order = order;
+        VsSetDialogHandler(c.vanish ? OrderUsedUpWhileListed : nullptr);
+        VsRaiseLineEvent(kKeyEditedLines);
+        VsSetDialogHandler(nullptr);
+
+        std::vector<std::string> messages;
+        for (const VsDialogCall& call : NewDialogs())
+            if (call.ordinal == kOrdinalHostMessage)
+                messages.push_back(Text(call.text));
+        EXPECT_EQ(messages, c.message.empty() ? std::vector<std::string>{}
+                                              : std::vector<std::string>{c.message});
+        if (!c.message.empty())
+            EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
+        else
+            EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
+        EXPECT_EQ(test_host::StoredLineTexts(wz), c.wz_after);
+        std::string order_after;
+        for (const DocumentItem& line : StoredLines(order))
+            order_after += (order_after.empty() ? "" : "|") + Text(line.text) + "=" +
+                           std::to_string(line.quantity);
+        EXPECT_EQ(order_after, c.order_after);
+        EXPECT_EQ(Unreturned(), "");
+    }
 }

@@ -2,7 +2,9 @@
 // checked against a small model of the deduction rule written from its
 // description: per WZ article line, the matching order lines in order give
 // what they hold until the WZ line is covered; a WZ line matching nothing is
-// marked "? ", one left uncovered "!<whole units> ".
+// marked "? " when its article was on no order line, one left uncovered
+// "!<whole units> ".
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -54,7 +56,12 @@ Expected Model(std::vector<ModelLine> order, const std::vector<ModelLine>& wz) {
                     o.gone = true;
                 }
             }
-            if (!on_order)
+            // Marked "? " only when the order never held the article; used
+            // up by earlier WZ lines, it is over the order.
+            const bool ordered = std::any_of(order.begin(), order.end(), [&](const ModelLine& o) {
+                return o.article != 0 && o.article == w.article && o.variant == w.variant;
+            });
+            if (!ordered)
                 text = "? " + text;
             else if (uncovered != 0)
                 text = "!" + std::to_string(uncovered / 1000) + " " + text;

@@ -3,7 +3,6 @@
 // failure is reported and gives everything back.
 #include <windows.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -130,6 +129,8 @@ TEST_F(DocumentComparison, DeductsArticleByArticleCarryingOverToLaterOrderLines)
         {kOrdinalHostFindRange, 2},
         {kOrdinalHostReadAt, 3},  // positions 0 to 2, stopping at the order
         {kOrdinalHostLoadLines, 1},
+        {kOrdinalHostRealloc, 1},  // the work lines, given back after the deduction
+        {kOrdinalHostFree, 1},
         {kOrdinalHostUpdateLine, 2},   // the two order lines that kept a rest
         {kOrdinalHostUpdateLines, 7},  // once per matching order line handled
         {kOrdinalHostCopyText, 3},     // the three marked WZ lines
@@ -150,7 +151,7 @@ TEST_F(DocumentComparison, MarkersAndQuantitiesAtTheEdges) {
         MakeLine("c", 5000, 3),   // WZ -2 units: the order line grows to 7
         MakeLine("d", 0, 4),      // WZ 0 units: an empty order line is cleared
         MakeLine("e", 4000, 5),   // WZ 0 units: reduced by nothing, kept
-        MakeLine("f", 3000, 6),   // two WZ lines: the first uses it up
+        MakeLine("f", 3000, 6),   // two WZ lines: the first uses it up, the second is over
         MakeLine("g", 1000, 7),   // WZ 3 units: this one gives its 1 and is cleared ...
         MakeLine("g2", 9000, 7),  // ... and this one the other 2
     });
@@ -173,7 +174,7 @@ TEST_F(DocumentComparison, MarkersAndQuantitiesAtTheEdges) {
         PorownajDokumentyZeSoba(40, pointers.data(), static_cast<int32_t>(wz.size()), remarks), 1);
 
     EXPECT_EQ(Text(remarks), "");
-    const char* expected_texts[] = {"!0 a", "!2 b", "c", "d", "e", "f", "? f", "g"};
+    const char* expected_texts[] = {"!0 a", "!2 b", "c", "d", "e", "f", "!1 f", "g"};
     for (size_t i = 0; i < wz.size(); ++i)
         EXPECT_EQ(Text(wz[i].text), expected_texts[i]) << i;
     ExpectStoredLines(40, {Updated(order_lines[2], 7000), Updated(order_lines[4], 4000),
@@ -249,40 +250,16 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
     ExpectSameBytes(&stored, &open, sizeof open, "the untouched order");
 }
 
-TEST_F(DocumentComparison, UnknownOrderChangesNothing) {
-    const DocumentHeader a = Patterned(MakeOrder(60, 1, "ZK/60")),
-                         b = Patterned(MakeOrder(61, 1, "ZK/61"));
-    VsAddHeader(&a);
-    VsAddHeader(&b);
-    const DocumentItem line = Patterned(MakeLine("Herbata", 1000, 1));
-    VsAddLine(60, &line);
-    std::vector<DocumentItem> wz = {Patterned(MakeLine("Herbata", 1000, 1))};
-    const DocumentItem wz_before = wz[0];
-    auto pointers = Pointers(wz);
-    char remarks[101];
-    std::memset(remarks, '#', sizeof remarks);
-
-    EXPECT_EQ(PorownajDokumentyZeSoba(99, pointers.data(), 1, remarks), 1);
-
-    EXPECT_TRUE(std::all_of(remarks, remarks + sizeof remarks, [](char c) { return c == '#'; }));
-    ExpectSameBytes(&wz[0], &wz_before, sizeof wz_before, "WZ line");
-    ExpectStoredLines(60, {line});
-    const DocumentHeader stored[] = {StoredHeader(0), StoredHeader(1)};
-    ExpectSameBytes(&stored[0], &a, sizeof a, "first header");
-    ExpectSameBytes(&stored[1], &b, sizeof b, "second header");
-    EXPECT_EQ(VsCallCount(kOrdinalHostReadAt), 2);
-    EXPECT_EQ(VsCallCount(kOrdinalHostWriteAt), 0);
-    EXPECT_EQ(VsCallCount(kOrdinalHostLoadLines), 0);
-    EXPECT_TRUE(DialogCalls().empty());
-}
-
-TEST_F(DocumentComparison, DiskFailuresAreReportedAndChangeNothing) {
+TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
     const DocumentHeader order = Patterned(MakeOrder(70, 4, "ZK/70", "uwagi zam\xA2wienia"));
-    const DocumentItem line = Patterned(MakeLine("Chleb", 1000, 1));
     struct Case {
         const char* name;
         std::function<void()> inject;
         bool remarks_filled;
+        std::string message = kComparisonDiskError;
+        int32_t order_id = 70;
+        int32_t order_quantity = 1000;
+        int32_t wz_quantity = 5000;
     };
     const Case cases[] = {
         {"header table missing", [] { VsSetOpenTableFails(44, 1); }, false},
@@ -290,21 +267,26 @@ TEST_F(DocumentComparison, DiskFailuresAreReportedAndChangeNothing) {
         {"no header range", [] { VsFailCall(kOrdinalHostFindRange, 1); }, false},
         {"no line range", [] { VsFailCall(kOrdinalHostFindRange, 2); }, true},
         {"lines not loaded", [] { VsFailCall(kOrdinalHostLoadLines, 1); }, true},
+        {"order gone", [] {}, false, kOrderGone, 71},
+        {"no working memory", [] { VsFailCall(kOrdinalHostRealloc, 1); }, true,
+         kComparisonAllocationError},
+        {"a return past 32 bits", [] {}, true, QuantityLimit("Chleb"), 70, INT32_MAX, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VsReset();
         VsAddHeader(&order);
+        const DocumentItem line = Patterned(MakeLine("Chleb", c.order_quantity, 1));
         VsAddLine(70, &line);
         c.inject();
-        std::vector<DocumentItem> wz = {Patterned(MakeLine("Chleb", 5000, 1))};
+        std::vector<DocumentItem> wz = {Patterned(MakeLine("Chleb", c.wz_quantity, 1))};
         const DocumentItem wz_before = wz[0];
         auto pointers = Pointers(wz);
         char remarks[101] = "bez zmian";
 
-        EXPECT_EQ(PorownajDokumentyZeSoba(70, pointers.data(), 1, remarks), 0);
+        EXPECT_EQ(PorownajDokumentyZeSoba(c.order_id, pointers.data(), 1, remarks), 0);
 
-        ExpectOnlyError(kComparisonDiskError);
+        ExpectOnlyError(c.message);
         EXPECT_EQ(Text(remarks), c.remarks_filled ? "uwagi zam\xA2wienia" : "bez zmian");
         ExpectSameBytes(&wz[0], &wz_before, sizeof wz_before, "WZ line");
         ExpectStoredLines(70, {line});
@@ -381,32 +363,6 @@ TEST_F(DocumentComparison, HostTextsWithoutTerminatorStayWithinTheirFields) {
         ExpectSameBytes(line, &expected, sizeof expected, "marked line");
     }
     EXPECT_TRUE(StoredLines(80).empty());
-}
-
-TEST_F(DocumentComparison, QuantitiesWrapAsThirtyTwoBitNumbers) {
-    const DocumentHeader order = Patterned(MakeOrder(90, 7, "ZK/90"));
-    VsAddHeader(&order);
-    const std::vector<DocumentItem> order_lines = Patterned({
-        MakeLine("max", INT32_MAX, 1),
-        MakeLine("minus", -1, 2),
-        MakeLine("min", INT32_MIN, 3),
-    });
-    for (const DocumentItem& line : order_lines)
-        VsAddLine(90, &line);
-    std::vector<DocumentItem> wz = Patterned({
-        MakeLine("max", -1, 1),           // INT32_MAX - (-1) wraps to INT32_MIN
-        MakeLine("minus", INT32_MAX, 2),  // open: INT32_MAX - (-1), INT32_MIN
-        MakeLine("min", INT32_MIN, 3),    // equal: cleared, nothing open
-    });
-    auto pointers = Pointers(wz);
-    char remarks[101];
-
-    EXPECT_EQ(PorownajDokumentyZeSoba(90, pointers.data(), 3, remarks), 1);
-
-    ExpectStoredLines(90, {Updated(order_lines[0], INT32_MIN)});
-    EXPECT_EQ(Text(wz[0].text), "max");
-    EXPECT_EQ(Text(wz[1].text), "!-2147483 minus");
-    EXPECT_EQ(Text(wz[2].text), "min");
 }
 
 }  // namespace

@@ -284,7 +284,8 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                            call.flags == kFlagsYesNo;
                 case kOrdinalHostMessage:
                     return IsMessage(call, kComparisonDiskError) || IsMessage(call, kDiskError) ||
-                           IsMessage(call, kAllocationError);
+                           IsMessage(call, kAllocationError) ||
+                           IsMessage(call, kComparisonAllocationError);
             }
             return false;
         },

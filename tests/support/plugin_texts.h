@@ -23,6 +23,19 @@ inline const std::string kStopCaption = "STOP!!!";
 inline const std::string kDiskError = "Błąd operacji dyskowej!"_mz.c_str();
 inline const std::string kComparisonDiskError =
     "Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz.c_str();
+// The comparison refused with nothing changed: the order is gone, no working
+// memory, or an order line (its text inserted) would pass 32 bits.
+inline const std::string kOrderGone =
+    "Błąd w PorownajDokumentyZeSoba: wybranego zamówienia już nie ma!\nMogło zostać usunięte "
+    "albo zrealizowane na innym stanowisku.\nNic nie zostało porównane."_mz.c_str();
+inline const std::string kComparisonAllocationError =
+    "Błąd podczas alokowania pamięci w PorownajDokumentyZeSoba!\nNic nie zostało porównane."_mz
+        .c_str();
+inline std::string QuantityLimit(const std::string& line_text) {
+    return "Błąd w PorownajDokumentyZeSoba: ilość na pozycji zamówienia przekroczyłaby "
+           "2147483,647:\n"_mz.c_str() +
+           line_text + "\nNic nie zostało porównane."_mz.c_str();
+}
 inline const std::string kRemarksDiskError =
     "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz.c_str();
 inline const std::string kAllocationError =
