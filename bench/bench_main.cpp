@@ -173,19 +173,19 @@ void BoundCall() {
 void TracedCall() {
     constexpr int kCalls = 2000;
     constexpr int kRounds = 11;
-    char directory[MAX_PATH] = {};
-    GetTempPathA(sizeof directory, directory);
-    const std::string path = std::string(directory) + "quendrix-bench-trace.txt";
-    DeleteFileA(path.c_str());
+    wchar_t directory[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, directory);
+    const std::wstring path = std::wstring(directory) + L"quendrix-bench-trace.txt";
+    DeleteFileW(path.c_str());
     if (!StartCallTrace(path.c_str()))
-        Broken("The traced-call stage", "the trace file cannot be written: " + path);
+        Broken("The traced-call stage", "the trace file in the temporary folder cannot be written");
     const double ns_per_tick = 1e9 / TicksPerSecond();
     TimeBoundCalls(kCalls / 10);
     std::vector<double> traced_ns;
     for (int round = 0; round < kRounds; ++round)
         traced_ns.push_back(static_cast<double>(TimeBoundCalls(kCalls)) * ns_per_tick / kCalls);
     StopCallTrace();
-    DeleteFileA(path.c_str());
+    DeleteFileW(path.c_str());
     std::printf(
         "1a. Traced host call: HostInterfaceVersion with the call trace on, %s calls x %d "
         "rounds\n",
