@@ -122,8 +122,9 @@ extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint
     const LineEvent e = {reinterpret_cast<int32_t*>(a3), reinterpret_cast<DocumentItem**>(a4),
                          reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
     if (event == kEventLines && static_cast<int16_t>(key) == kKeyEditedLines && HasLines(e)) {
-        const GuardedEvent run(ComparingWz);
-        if (!run.nested && !CompareWz(e))
+        bool opened = true;
+        HandleUnlessNested(ComparingWz, [&] { opened = CompareWz(e); });
+        if (!opened)
             return 0;
     }
     return ChainLineEvent(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);

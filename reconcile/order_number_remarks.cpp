@@ -106,10 +106,7 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
     // being written into: that header is ours already, and writing it again
     // would raise the event once more, without end. Any other stored header,
     // the comparison's among them, gets the remarks.
-    if (event == kEventHeaderStored && PendingRemarks[0] != 0) {
-        const GuardedEvent run(WritingRemarks);
-        if (!run.nested)
-            WritePendingRemarks(static_cast<int16_t>(key));
-    }
+    if (event == kEventHeaderStored && PendingRemarks[0] != 0)
+        HandleUnlessNested(WritingRemarks, [&] { WritePendingRemarks(static_cast<int16_t>(key)); });
     return result;
 }
