@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -109,6 +110,25 @@ std::string EarlierRemarks();  // the WZ's remarks when compared before
 std::vector<DocumentItem> LinesOfAAfterWz();
 std::vector<DocumentItem> WzLinesAfterComparison();
 }  // namespace shop
+
+// ------------------------------------------------------------------ the guest's place
+// Where and how the host has the plug-in. By default: beside the program,
+// called on the thread that loaded it.
+struct GuestPlace {
+    // A folder of its own under the temporary folder, by this name: the
+    // plug-in copied there with a Quendrix.ini that switches the trace and
+    // the journal on, and loaded from there before the road.
+    const wchar_t* folder = nullptr;
+    size_t path_length = 0;       // nonzero: subfolders make the copy's path this long
+    bool diagnostics_fit = true;  // the path leaves room for the diagnostics' files
+    bool other_thread = false;    // the road runs on a thread that did not load the plug-in
+};
+
+// Plays road with the plug-in placed so. A copy is afterwards freed without
+// the host's stop; its diagnostics files must have been written where their
+// paths fit, nowhere where they do not, and be closed. Returns what was
+// wrong, "" when nothing.
+std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& road);
 
 // ------------------------------------------------------------------ children
 // A child process runs this same program with arguments after kChildFlag;
