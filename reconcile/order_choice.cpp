@@ -185,15 +185,20 @@ void FillCandidate(OrderCandidate* entry, const DocumentHeader* header) {
     BoundedCopy(entry->number, header->number, kNumberLength);
     HostFormatDate(entry->issue_date, header->issue_date);
     entry->issue_date[kDateTextLength] = 0;
-    // The stored value is read as bits and scaled in the plug-in's own
-    // floating-point setting: a signalling NaN there must not fault the host.
-    uint64_t stored = 0;
-    std::memcpy(&stored, &header->gross_value, sizeof stored);
-    {
-        const OwnFloatingPoint own;
-        entry->gross_bits = BitsOfFloat(FloatFromBits(stored) * 0.0001);
-    }
+    // The value as stored, as bits; ScaleGrossValues makes it units.
+    std::memcpy(&entry->gross_bits, &header->gross_value, sizeof entry->gross_bits);
     entry->document_id = header->document_id;
+}
+
+// The stored gross values of all entries in units, scaled in the plug-in's own
+// floating-point setting: a signalling NaN in a header must not fault a host
+// that unmasks invalid operations. One setting for the whole list.
+void ScaleGrossValues() {
+    const OwnFloatingPoint own;
+    for (int32_t i = 0; i < OrderCandidateList.count; ++i) {
+        uint64_t& bits = OrderCandidateList.entries[i].gross_bits;
+        bits = BitsOfFloat(FloatFromBits(bits) * 0.0001);
+    }
 }
 
 }  // namespace
@@ -238,6 +243,7 @@ int32_t WybierzMM(int16_t customer) {
         ++OrderCandidateList.count;
     }
     HostScanClose(&scan);
+    ScaleGrossValues();
     return 1;
 }
 
