@@ -130,7 +130,7 @@ void BoundCall() {
     constexpr int kRounds = 101;
     const auto direct = reinterpret_cast<VersionCall>(reinterpret_cast<void*>(GetProcAddress(
         GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(kOrdinalHostInterfaceVersion))));
-    if (direct == nullptr || !BindCoreToHost())
+    if (direct == nullptr)
         Broken("The bound-call stage", "VELDAN.dll is not loaded or lacks the operation");
     VsReset();
     VsSetStrict(0);
@@ -445,6 +445,10 @@ int main(int argc, char** argv) {
     std::string why;
     if (!LoadPlugin(plugin, why))
         Broken("Loading the plug-in", why);
+    // Stages 1, 3 and 4 call the plug-in's routines linked in here: they bind
+    // to the host library as the DLL does, whichever stages run.
+    if (!BindCoreToHost())
+        Broken("Binding the plug-in's routines", "VELDAN.dll is not loaded");
     cycles_per_tick = MeasureCyclesPerTick(200);
 
     std::printf(
