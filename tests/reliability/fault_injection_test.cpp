@@ -506,19 +506,6 @@ constexpr VsVariation With(int VsVariation::*field, int value) {
     return variation;
 }
 
-// Every choice the host interface leaves open, made otherwise at once.
-constexpr VsVariation kEveryVariation = [] {
-    VsVariation v{};
-    v.open_results = kVsResultGarbage;
-    v.wide_short = 1;
-    v.save_lines = kVsSaveKeepCleared;
-    v.copy_zero_fill = 1;
-    v.list_rows = kVsRowsShownOnly;
-    v.nested_events = 1;
-    v.other_success = 1;
-    return v;
-}();
-
 const Variation kVariations[] = {
     {"results-zero", With(&VsVariation::open_results, kVsResultZero)},
     {"results-one", With(&VsVariation::open_results, kVsResultOne)},
@@ -530,7 +517,7 @@ const Variation kVariations[] = {
     {"list-asks-shown-rows-only", With(&VsVariation::list_rows, kVsRowsShownOnly)},
     {"events-from-inside-operations", With(&VsVariation::nested_events, 1)},
     {"success-other-than-one", With(&VsVariation::other_success, 1)},
-    {"all-at-once", kEveryVariation},
+    {"all-at-once", test_host::kEveryInterfaceVariation},
     // Unmasked, the shop's signalling NaN in a header ends a plug-in that
     // computes under the host's settings.
     {"fpu-exceptions-unmasked",

@@ -191,15 +191,7 @@ TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
 // Each host variation changes what it names, so that the tests run under it
 // really meet another host.
 TEST_F(Faults, EachVariationChangesWhatItNames) {
-    VsVariation variation = {};
-    variation.open_results = kVsResultGarbage;
-    variation.wide_short = 1;
-    variation.save_lines = kVsSaveKeepCleared;
-    variation.copy_zero_fill = 1;
-    variation.list_rows = kVsRowsShownOnly;
-    variation.nested_events = 1;
-    variation.other_success = 1;
-    VsSetVariation(&variation);
+    VsSetVariation(&test_host::kEveryInterfaceVariation);
 
     EXPECT_EQ(static_cast<uint32_t>(HostSetTableMode(headers, 255)), kVsGarbage);
     int32_t count = 0;
