@@ -247,12 +247,21 @@ void AddArguments(Line& line, const Shape& shape, const char* parameters, const 
 
 // ------------------------------------------------------------------ the file
 
-// The file, while the trace is on, and the writes in flight: a stop takes the
-// file away first and closes it once no write uses it any more, so that no
-// thread writes through a handle the system may already have given to
-// another file.
+// The file, while the trace is on. One line is written at a time: appends
+// of two threads to one handle may land at the same end of the file (Wine's
+// do), and a stop closes the file only between writes, so that no thread
+// writes through a handle the system may already have given to another file.
 std::atomic<void*> trace_file{nullptr};
-std::atomic<int> writers{0};
+std::atomic_flag writing = ATOMIC_FLAG_INIT;
+
+void BeginWriting() {
+    while (writing.test_and_set(std::memory_order_acquire))
+        PlatformYield();
+}
+
+void EndWriting() {
+    writing.clear(std::memory_order_release);
+}
 // Sequence numbers, unique over the file's threads; 0 means "not traced".
 std::atomic<uint32_t> last_sequence{0};
 
@@ -288,11 +297,11 @@ void Write(Line& line) {
     line.text[line.length++] = '\r';
     line.text[line.length++] = '\n';
     line.text[line.length] = 0;
-    ++writers;
+    BeginWriting();
     void* const file = trace_file.load();
     const bool written =
         file == nullptr || PlatformAppend(file, line.text, static_cast<uint32_t>(line.length));
-    --writers;
+    EndWriting();
     if (!written)
         StopCallTrace();
 }
@@ -449,9 +458,9 @@ void StopCallTrace() {
     if (file == nullptr)
         return;
     PointEntriesBack();
-    while (writers.load() != 0)
-        PlatformYield();
+    BeginWriting();
     PlatformClose(file);
+    EndWriting();
 }
 
 bool CallTraceOn() {
@@ -530,13 +539,20 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
 }
 
 extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_after) {
-    // The returning call is the outermost open one that began below where
-    // the stack now ends; any open above it in the list were left inside it.
+    // The returning call is the host call whose stack, its return address and
+    // what the operation's convention removes, ended where the stack now
+    // ends; any open after it were left inside it.
     ThreadCalls* calls = CallsOfThisThread(false);
-    int at = 0;
-    while (calls != nullptr && at < calls->depth && calls->open[at].mark >= stack_after)
-        ++at;
-    if (calls == nullptr || at == calls->depth)
+    int at = calls != nullptr ? calls->depth - 1 : -1;
+    for (; at >= 0; --at) {
+        const OpenCall& open = calls->open[at];
+        const HostEntryDescriptor& entry = kHostEntries[open.index];
+        const uint32_t removed =
+            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
+        if (open.return_address != nullptr && open.mark + 4 + removed == stack_after)
+            break;
+    }
+    if (at < 0)
         PlatformFailFast();  // a return through the trace that it never recorded
     const OpenCall call = calls->open[at];
     const int depth = CloseAt(*calls, at);

@@ -21,7 +21,8 @@
 // off, when the file cannot be written. Already on: true, the file kept.
 //
 // Any thread may make traced calls: sequence numbers are unique in the file,
-// each thread has its own depth, and every line is written whole in one write.
+// each thread has its own depth, and every line is written whole in one
+// write, one thread's at a time.
 bool StartCallTrace(const wchar_t* path);
 // Switches the trace off and closes its file, once no thread writes to it
 // any more. Also done by a failed write.

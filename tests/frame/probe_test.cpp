@@ -270,7 +270,7 @@ TEST_F(ProbeHost, TracedEntriesKeepWhatTheUntracedStubKeeps) {
 TEST_F(ProbeHost, TraceOfTwoThreadsIsWholeAndNumberedOnce) {
     HostInterfaceVersion();  // bound before
     ASSERT_TRUE(StartTrace());
-    constexpr int kCalls = 500;
+    constexpr int kCalls = 2000;
     const auto calls = [] {
         for (int i = 0; i < kCalls; ++i) {
             const uint32_t args[1] = {0};
