@@ -249,6 +249,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
     if (!LoadedAndInstalled(f, plugin))
         return;
     Seed(compared_before);
+    GiveFillersOddGrossValues();
     VsOpenDocument(kWz);
     VsSetHostHookResult(kLineTable, kHostHookResult);
     VsQueueAnswer(kOrdinalHostListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,

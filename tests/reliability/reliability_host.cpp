@@ -128,20 +128,11 @@ void Seed(bool compared_before) {
     for (const DocumentItem& line : WzLines())
         AddLine(kWz, line);
 
-    // The first fillers' gross values are ones a host's records may hold and
-    // its floating-point settings may fault on: a signalling and a quiet NaN,
-    // infinity, a denormal and the largest double. They are set as bits: a
-    // double passed by value may go through the floating-point unit.
-    const uint64_t odd_values[] = {0x7FF0000000000001ull, 0x7FF8000000000000ull,
-                                   0x7FF0000000000000ull, 1, 0x7FEFFFFFFFFFFFFFull};
     for (int i = 0; i < kFillers; ++i) {
         char number[17];
         snprintf(number, sizeof number, "ZK %d/2023", i + 1);
         const int32_t id = kFirstFiller + i;
-        DocumentHeader filler = Order(id, 5000 + i, kCustomer, number, "", 10000.0 * (i + 1));
-        if (i < static_cast<int>(std::size(odd_values)))
-            memcpy(&filler.gross_value, &odd_values[i], sizeof odd_values[i]);
-        AddHeader(filler);
+        AddHeader(Order(id, 5000 + i, kCustomer, number, "", 10000.0 * (i + 1)));
         AddLine(id, MakeLine("Kołki"_mz, 1000, 9, 1));
     }
 
@@ -151,6 +142,19 @@ void Seed(bool compared_before) {
     AddHeader(Order(kOrderA, 11, kCustomer, "ZK 1/2024", RemarksOf(kOrderA).c_str(), 0.0));
     for (const DocumentItem& line : LinesOfA())
         AddLine(kOrderA, line);
+}
+
+void GiveFillersOddGrossValues() {
+    // Set as bits: a double passed by value may go through the floating-point
+    // unit, which would fault on the signalling NaN or make it quiet.
+    const uint64_t odd_values[] = {0x7FF0000000000001ull, 0x7FF8000000000000ull,
+                                   0x7FF0000000000000ull, 1, 0x7FEFFFFFFFFFFFFFull};
+    for (size_t i = 0; i < std::size(odd_values); ++i) {
+        const int position = VsFindHeader(kFirstFiller + static_cast<int32_t>(i));
+        DocumentHeader filler = StoredHeader(position);
+        memcpy(&filler.gross_value, &odd_values[i], sizeof odd_values[i]);
+        VsPutHeader(position, &filler);
+    }
 }
 
 std::vector<int32_t> Documents() {

@@ -101,6 +101,10 @@ inline constexpr int32_t kDate = 20240105;    // yyyymmdd, as the stand-in keeps
 // Fills the store; with compared_before the WZ carries the marker 2000 and the
 // remarks an earlier comparison gave it.
 void Seed(bool compared_before = false);
+// The first fillers' gross values made ones a host's records may hold and
+// its floating-point settings may fault on: a signalling and a quiet NaN,
+// infinity, a denormal and the largest double.
+void GiveFillersOddGrossValues();
 std::vector<int32_t> Documents();  // every document identifier of the shop
 std::string RemarksOf(int32_t order);
 std::string EarlierRemarks();  // the WZ's remarks when compared before
