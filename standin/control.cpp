@@ -144,8 +144,9 @@ void RebuildSelection() {
 }
 
 bool Enter(int32_t ordinal) {
-    CheckProcessState();
     State& s = S();
+    if (s.keeps_process_state)
+        CheckProcessState();
     ++s.calls[ordinal];
     ++s.total_calls;
     if (s.call_order.size() < static_cast<size_t>(kCallOrderKept))
