@@ -236,11 +236,12 @@ std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& ro
     std::string wrong;
     const std::wstring folder = GuestFolder(place);
     const std::wstring dll = folder + L"Quendrix.dll";
-    char program[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, program, sizeof program);
-    std::string original = program;
-    original.replace(original.find_last_of('\\') + 1, std::string::npos, "Quendrix.dll");
-    CopyFileW(std::wstring(original.begin(), original.end()).c_str(), dll.c_str(), FALSE);
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring original = program;
+    CopyFileW(
+        original.replace(original.rfind(L'\\') + 1, std::wstring::npos, L"Quendrix.dll").c_str(),
+        dll.c_str(), FALSE);
     HANDLE ini = CreateFileW((folder + L"Quendrix.ini").c_str(), GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, 0, nullptr);
     const char settings[] = "[Trace]\r\nEnabled=1\r\n[Journal]\r\nEnabled=1\r\n";
@@ -256,18 +257,14 @@ std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& ro
 
     const std::wstring trace = folder + L"Quendrix-trace.txt";
     const std::wstring journal = folder + L"Quendrix-journal.csv";
-    if (place.diagnostics_fit && !ClosedFile(trace))
-        wrong += "the trace is not beside the plug-in, or still open after the library was freed\n";
-    if (!place.diagnostics_fit && GetFileAttributesW(trace.c_str()) != INVALID_FILE_ATTRIBUTES)
-        wrong += "a trace was written where its path does not fit\n";
+    if (place.diagnostics_fit != ClosedFile(trace))
+        wrong += "the trace is missing or open where its path fits, or there where it does not\n";
     if (GetFileAttributesW(journal.c_str()) != INVALID_FILE_ATTRIBUTES && !ClosedFile(journal))
         wrong += "the journal is still open after the library was freed\n";
+    for (const std::wstring& file : {dll, folder + L"Quendrix.ini", trace, journal})
+        DeleteFileW(file.c_str());
     // The folders, from the innermost out; nothing else may be in them.
     for (std::wstring at = folder; at.find(place.folder) != std::wstring::npos;) {
-        for (const wchar_t* name :
-             {L"Quendrix.dll", L"Quendrix.ini", L"Quendrix-trace.txt", L"Quendrix-journal.csv"})
-            if (at == folder)
-                DeleteFileW((at + name).c_str());
         if (!RemoveDirectoryW(at.c_str()))
             wrong += "a file in a folder above the copy's, or one left in its own\n";
         at.resize(at.find_last_of(L'\\', at.size() - 2) + 1);
