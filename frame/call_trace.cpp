@@ -1,11 +1,12 @@
 #include "frame/call_trace.h"
 
-#include <cctype>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
 
+#include "frame/diagnostics.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
@@ -115,10 +116,6 @@ constexpr IncomingDescription kIncoming[] = {
 // follows it among the arguments (HostCopyText's limit).
 constexpr uint32_t kTextLimit = 256;
 constexpr size_t kLineSize = 4096;
-constexpr int kMostNested = 64;
-// A variadic operation's arguments beyond its fixed ones are handed on as this
-// many bytes of the caller's stack (it is caller-cleans: extra bytes do no harm).
-constexpr uint32_t kVariadicBytes = 64;
 
 // ------------------------------------------------------------------ composing
 
@@ -153,12 +150,28 @@ void AddParameterName(Line& line, const char* parameters, int index) {
     while (*end != 0 && *end != ',' && *end != ')')
         ++end;
     const char* start = end;
-    while (start > at && (std::isalnum(static_cast<unsigned char>(start[-1])) || start[-1] == '_'))
+    // Parameter names are ASCII; the C runtime's isalnum would ask the locale.
+    const auto in_name = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    };
+    while (start > at && in_name(start[-1]))
         --start;
     line.Add("%.*s=", static_cast<int>(end - start), start);
 }
 
-void AddUtf8(Line& line, unsigned char byte) {
+// A character of the Basic Multilingual Plane in UTF-8.
+void AddUtf8(Line& line, char16_t c) {
+    if (c < 0x80)
+        line.Add("%c", static_cast<char>(c));
+    else if (c < 0x800)
+        line.Add("%c%c", 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
+    else
+        line.Add("%c%c%c", 0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
+}
+
+// A byte of a Mazovia text in UTF-8, a control character escaped.
+void AddMazovia(Line& line, unsigned char byte) {
     if (byte < 0x80) {
         if (byte == '"' || byte == '\\')
             line.Add("\\%c", byte);
@@ -170,11 +183,7 @@ void AddUtf8(Line& line, unsigned char byte) {
             line.Add("%c", byte);
         return;
     }
-    const char16_t c = mazovia::kUpperHalf[byte - 0x80];
-    if (c < 0x800)
-        line.Add("%c%c", 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
-    else
-        line.Add("%c%c%c", 0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
+    AddUtf8(line, mazovia::kUpperHalf[byte - 0x80]);
 }
 
 // A Mazovia text as UTF-8 between quotes, read no further than limit bytes and
@@ -187,7 +196,7 @@ void AddText(Line& line, const char* text, uint32_t limit) {
     line.Add(" \"");
     uint32_t i = 0;
     while (i < readable && text[i] != 0)
-        AddUtf8(line, static_cast<unsigned char>(text[i++]));
+        AddMazovia(line, static_cast<unsigned char>(text[i++]));
     line.Add("\"");
     if (i == readable && i < limit)
         line.Add("(unreadable after %u bytes)", static_cast<unsigned>(i));
@@ -238,21 +247,39 @@ void AddArguments(Line& line, const Shape& shape, const char* parameters, const 
 
 // ------------------------------------------------------------------ the file
 
-struct TraceState {
-    void* file = nullptr;
-    bool on = false;
-    uint32_t sequence = 0;
-    int depth = 0;
-    uint32_t open[kMostNested] = {};  // the sequence numbers of the calls still running
-};
-TraceState trace;
+// The file, while the trace is on. One line is written at a time: appends
+// of two threads to one handle may land at the same end of the file (Wine's
+// do), and a stop closes the file only between writes, so that no thread
+// writes through a handle the system may already have given to another file.
+std::atomic<void*> trace_file{nullptr};
+std::atomic_flag writing = ATOMIC_FLAG_INIT;
+
+void BeginWriting() {
+    while (writing.test_and_set(std::memory_order_acquire))
+        PlatformYield();
+}
+
+void EndWriting() {
+    writing.clear(std::memory_order_release);
+}
+// Sequence numbers, unique over the file's threads; 0 means "not traced".
+std::atomic<uint32_t> last_sequence{0};
+
+uint32_t NextSequence() {
+    uint32_t sequence = ++last_sequence;
+    while (sequence == 0)
+        sequence = ++last_sequence;
+    return sequence;
+}
 
 void PointEntriesAtThunks() {
     for (size_t i = 0; i < kHostEntryCount; ++i) {
         if (HostEntryTargets[i] == HostEntryTraceThunks[i])
             continue;
         HostEntryTraced[i] = HostEntryTargets[i];
-        HostEntryTargets[i] = HostEntryTraceThunks[i];
+        // Another thread may call the entry now: the word it then finds
+        // leads to the thunk only once the thunk's target is in place.
+        __atomic_store_n(&HostEntryTargets[i], HostEntryTraceThunks[i], __ATOMIC_RELEASE);
     }
 }
 
@@ -262,15 +289,20 @@ void PointEntriesBack() {
             HostEntryTargets[i] = HostEntryTraced[i];
 }
 
+// Ends the line and appends it in one write, so that the lines of several
+// threads never mix. A write that fails switches the trace off.
 void Write(Line& line) {
-    if (!trace.on)
-        return;
     if (line.length + 2 >= line.size)
         line.length = line.size - 3;
     line.text[line.length++] = '\r';
     line.text[line.length++] = '\n';
     line.text[line.length] = 0;
-    if (!PlatformAppend(trace.file, line.text, static_cast<uint32_t>(line.length)))
+    BeginWriting();
+    void* const file = trace_file.load();
+    const bool written =
+        file == nullptr || PlatformAppend(file, line.text, static_cast<uint32_t>(line.length));
+    EndWriting();
+    if (!written)
         StopCallTrace();
 }
 
@@ -279,22 +311,66 @@ void AddPrefix(Line& line, uint32_t sequence, int depth, char direction) {
              static_cast<unsigned>(PlatformThreadId()), depth, direction);
 }
 
-// A call begins: its sequence number (0 while the trace is off) and its depth,
-// 1 for a call that no other traced call encloses.
-uint32_t Open(int* depth) {
-    const uint32_t sequence = trace.on ? ++trace.sequence : 0;
-    if (trace.depth < kMostNested)
-        trace.open[trace.depth] = sequence;
-    *depth = ++trace.depth;
-    return sequence;
+// ------------------------------------------------------------------ calls per thread
+// Each thread's traced calls still running, innermost last, in a slot of its
+// own that only it changes. A call is marked by its place on the stack; one
+// that begins at or above an open call's mark shows that call was left
+// without a return (a long jump, an exception), and it is dropped.
+
+constexpr int kMostThreads = 32;
+constexpr int kMostNested = 64;
+
+struct OpenCall {
+    uintptr_t mark;  // the call's place on the stack
+    uint32_t sequence;
+    uint32_t index;        // the host entry's index, for a call of the host
+    void* return_address;  // for a call of the host: where its caller continues
+};
+
+struct ThreadCalls {
+    std::atomic<uint32_t> thread{0};  // 0: the slot is free
+    int depth = 0;
+    OpenCall open[kMostNested];
+};
+ThreadCalls thread_calls[kMostThreads];
+
+// The calling thread's slot; with claim, a free one when it has none. Null
+// when every slot is taken: the thread's calls are then not traced.
+ThreadCalls* CallsOfThisThread(bool claim) {
+    const uint32_t thread = PlatformThreadId();
+    for (ThreadCalls& calls : thread_calls)
+        if (calls.thread.load() == thread)
+            return &calls;
+    for (ThreadCalls& calls : thread_calls) {
+        uint32_t free = 0;
+        if (claim && calls.thread.load() == 0 &&
+            calls.thread.compare_exchange_strong(free, thread)) {
+            calls.depth = 0;
+            return &calls;
+        }
+    }
+    return nullptr;
 }
 
-// The innermost call ends: its sequence number and depth as Open gave them.
-uint32_t Close(int* depth) {
-    *depth = trace.depth;
-    if (trace.depth > 0)
-        --trace.depth;
-    return trace.depth < kMostNested ? trace.open[trace.depth] : 0;
+// A call begins at mark: its depth, 1 for a call no other encloses, or 0 when
+// it cannot be recorded (and is not traced).
+int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
+    while (calls.depth > 0 && calls.open[calls.depth - 1].mark <= mark)
+        --calls.depth;
+    if (calls.depth >= kMostNested)
+        return 0;
+    calls.open[calls.depth] = call;
+    calls.open[calls.depth].mark = mark;
+    return ++calls.depth;
+}
+
+// The call at position at ends, with any left inside it; the slot is given up
+// when no call of the thread is open. Returns the call's depth.
+int CloseAt(ThreadCalls& calls, int at) {
+    calls.depth = at;
+    if (at == 0)
+        calls.thread.store(0);
+    return at + 1;
 }
 
 // ------------------------------------------------------------------ traced twins
@@ -339,14 +415,16 @@ int32_t HOST_STDCALL TracedRowText(uint32_t row, int32_t unused) {
 
 // ------------------------------------------------------------------ switching
 
-bool StartCallTrace(const char* path) {
-    if (trace.on)
+bool StartCallTrace(const wchar_t* path) {
+    if (CallTraceOn())
         return true;
     bool empty = false;
-    trace.file = PlatformOpenAppend(path, &empty);
-    if (trace.file == nullptr)
-        return false;
-    trace.on = true;
+    void* file = PlatformOpenAppend(path, &empty);
+    void* none = nullptr;
+    if (file == nullptr || !trace_file.compare_exchange_strong(none, file)) {
+        PlatformClose(file);
+        return file != nullptr;
+    }
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
     if (!empty)
@@ -354,27 +432,39 @@ bool StartCallTrace(const char* path) {
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
              now.year, now.month, now.day, now.hour, now.minute, now.second);
-    // The module's path is in the system's code page; its other letters are
-    // shown as '?', so that the file stays UTF-8.
-    for (const char* at = PluginModulePath; *at != 0; ++at)
-        line.Add("%c", static_cast<unsigned char>(*at) < 0x80 ? *at : '?');
+    wchar_t module[kDiagnosticsPathSize];
+    PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize);
+    for (const wchar_t* at = module; *at != 0; ++at) {
+        // A character beyond the Basic Multilingual Plane: its two halves as one.
+        if (*at >= 0xD800 && *at < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
+            const uint32_t c = 0x10000 + ((static_cast<uint32_t>(at[0]) - 0xD800) << 10) +
+                               (static_cast<uint32_t>(at[1]) - 0xDC00);
+            line.Add("%c%c%c%c", 0xF0 | (c >> 18), 0x80 | ((c >> 12) & 0x3F),
+                     0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
+            ++at;
+        } else {
+            AddUtf8(line, static_cast<char16_t>(*at));
+        }
+    }
     Write(line);
-    if (!trace.on)
+    if (!CallTraceOn())
         return false;
     PointEntriesAtThunks();
     return true;
 }
 
 void StopCallTrace() {
-    if (trace.on)
-        PointEntriesBack();
-    trace.on = false;
-    PlatformClose(trace.file);
-    trace.file = nullptr;
+    void* const file = trace_file.exchange(nullptr);
+    if (file == nullptr)
+        return;
+    PointEntriesBack();
+    BeginWriting();
+    PlatformClose(file);
+    EndWriting();
 }
 
 bool CallTraceOn() {
-    return trace.on;
+    return trace_file.load() != nullptr;
 }
 
 // ------------------------------------------------------------------ host calls
@@ -415,39 +505,64 @@ size_t FormatHostReturn(char* text, size_t size, size_t index, uint32_t eax) {
     return line.length;
 }
 
-extern "C" uint32_t HostTraceEnter(uint32_t index, const uint32_t* args) {
-    const HostEntryDescriptor& entry = kHostEntries[index];
+extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
     // An entry that is not bound yet is bound here, before its call: left to
     // its binding routine, the host function would take the thunk's place in
     // the target word, and a call of the same entry made from inside this one
     // (in an event the host raises) would not be traced.
     if (HostEntryTraced[index] == HostEntryBinders[index]) {
-        BindHostEntry(entry.ordinal, &HostEntryTargets[index]);
+        BindHostEntry(kHostEntries[index].ordinal, &HostEntryTargets[index]);
         HostEntryTraced[index] = HostEntryTargets[index];
         HostEntryTargets[index] = HostEntryTraceThunks[index];
     }
-    int depth = 0;
-    const uint32_t sequence = Open(&depth);
-    if (sequence != 0) {
-        char text[kLineSize];
-        Line line = {text, sizeof text, 0};
-        AddPrefix(line, sequence, depth, '>');
-        line.length += FormatHostCall(text + line.length, sizeof text - line.length, index, args);
-        Write(line);
+    void* const target = HostEntryTraced[index];
+    ThreadCalls* calls = CallTraceOn() ? CallsOfThisThread(true) : nullptr;
+    if (calls == nullptr)
+        return target;
+    const uint32_t sequence = NextSequence();
+    const int depth = OpenAt(*calls, reinterpret_cast<uintptr_t>(return_slot),
+                             {0, sequence, index, *return_slot});
+    if (depth == 0) {
+        if (calls->depth == 0)
+            calls->thread.store(0);
+        return target;
     }
-    return entry.argument_bytes + (kHostShapes[index].variadic ? kVariadicBytes : 0);
-}
-
-extern "C" void HostTraceLeave(uint32_t index, uint32_t eax, uint32_t /*edx*/) {
-    int depth = 0;
-    const uint32_t sequence = Close(&depth);
-    if (!trace.on || sequence == 0)
-        return;
+    // The call returns through HostEntryTraceReturn, which writes its line.
+    *return_slot = reinterpret_cast<void*>(HostEntryTraceReturn);
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
-    AddPrefix(line, sequence, depth, '<');
-    line.length += FormatHostReturn(text + line.length, sizeof text - line.length, index, eax);
+    AddPrefix(line, sequence, depth, '>');
+    line.length += FormatHostCall(text + line.length, sizeof text - line.length, index,
+                                  reinterpret_cast<const uint32_t*>(return_slot + 1));
     Write(line);
+    return target;
+}
+
+extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_after) {
+    // The returning call is the host call whose stack, its return address and
+    // what the operation's convention removes, ended where the stack now
+    // ends; any open after it were left inside it.
+    ThreadCalls* calls = CallsOfThisThread(false);
+    int at = calls != nullptr ? calls->depth - 1 : -1;
+    for (; at >= 0; --at) {
+        const OpenCall& open = calls->open[at];
+        const HostEntryDescriptor& entry = kHostEntries[open.index];
+        const uint32_t removed =
+            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
+        if (open.return_address != nullptr && open.mark + 4 + removed == stack_after)
+            break;
+    }
+    if (at < 0)
+        PlatformFailFast();  // a return through the trace that it never recorded
+    const OpenCall call = calls->open[at];
+    const int depth = CloseAt(*calls, at);
+    char text[kLineSize];
+    Line line = {text, sizeof text, 0};
+    AddPrefix(line, call.sequence, depth, '<');
+    line.length += FormatHostReturn(text + line.length, sizeof text - line.length, call.index, eax);
+    if (CallTraceOn())
+        Write(line);
+    return call.return_address;
 }
 
 // ------------------------------------------------------------------ calls into the plug-in
@@ -464,11 +579,15 @@ void AddIncomingName(Line& line, const IncomingDescription& d) {
 }  // namespace
 
 uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
-    if (!trace.on)
+    if (!CallTraceOn())
         return 0;
     const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
-    int depth = 0;
-    const uint32_t sequence = Open(&depth);
+    const uint32_t sequence = NextSequence();
+    // The arguments lie in the caller's frame: they mark the call's place.
+    ThreadCalls* calls = CallsOfThisThread(true);
+    const int depth = calls == nullptr ? 0
+                                       : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
+                                                {0, sequence, 0, nullptr});
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
     AddPrefix(line, sequence, depth, '>');
@@ -483,9 +602,12 @@ int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result
                             const uint32_t* args) {
     if (sequence == 0)
         return result;
+    ThreadCalls* calls = CallsOfThisThread(false);
     int depth = 0;
-    Close(&depth);
-    if (!trace.on)
+    for (int at = calls != nullptr ? calls->depth - 1 : -1; at >= 0 && depth == 0; --at)
+        if (calls->open[at].mark == reinterpret_cast<uintptr_t>(args))
+            depth = CloseAt(*calls, at);
+    if (!CallTraceOn())
         return result;
     const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
     char text[kLineSize];
@@ -510,7 +632,7 @@ int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result
 }
 
 TableEventHook HookAsHanded(TableEventHook hook) {
-    if (!trace.on)
+    if (!CallTraceOn())
         return hook;
     if (hook == HeaderTableHook)
         return TracedHeaderHook;
@@ -520,9 +642,9 @@ TableEventHook HookAsHanded(TableEventHook hook) {
 }
 
 MenuCommandHandler HandlerAsHanded(MenuCommandHandler handler) {
-    return trace.on && handler == OrderNumberCommand ? TracedOrderCommand : handler;
+    return CallTraceOn() && handler == OrderNumberCommand ? TracedOrderCommand : handler;
 }
 
 ListRowCallback RowCallbackAsHanded(ListRowCallback callback) {
-    return trace.on && callback == OrderRowText ? TracedRowText : callback;
+    return CallTraceOn() && callback == OrderRowText ? TracedRowText : callback;
 }

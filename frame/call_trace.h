@@ -17,10 +17,15 @@
 #include "host/host_records.h"
 
 // Opens (appends to) the trace file and switches the trace on; its first line
-// names the plug-in and its version. False, with the trace off, when the file
-// cannot be written. Already on: true, the file kept.
-bool StartCallTrace(const char* path);
-// Switches the trace off and closes its file. Also done by a failed write.
+// names the plug-in, its version and its module's path. False, with the trace
+// off, when the file cannot be written. Already on: true, the file kept.
+//
+// Any thread may make traced calls: sequence numbers are unique in the file,
+// each thread has its own depth, and every line is written whole in one
+// write, one thread's at a time.
+bool StartCallTrace(const wchar_t* path);
+// Switches the trace off and closes its file, once no thread writes to it
+// any more. Also done by a failed write.
 void StopCallTrace();
 bool CallTraceOn();
 
@@ -53,14 +58,21 @@ ListRowCallback RowCallbackAsHanded(ListRowCallback callback);
 size_t FormatHostCall(char* line, size_t size, size_t index, const uint32_t* args);
 size_t FormatHostReturn(char* line, size_t size, size_t index, uint32_t eax);
 
-// Called by the trace thunks: the call's line (returns how many bytes of
-// arguments to hand on), and the return's line.
-extern "C" uint32_t HostTraceEnter(uint32_t index, const uint32_t* args);
-extern "C" void HostTraceLeave(uint32_t index, uint32_t eax, uint32_t edx);
+// Called by the trace thunks with every register of the caller kept. Enter:
+// the call's line; return_slot is where the caller's return address lies,
+// its arguments above it. Unless the call cannot be recorded, the return
+// address is kept and the slot made to return through HostEntryTraceReturn.
+// Returns the operation to continue into, with the caller's stack. Leave
+// (from HostEntryTraceReturn, with the operation's result registers and
+// where its stack ends after the return): the return's line; returns where
+// the caller continues.
+extern "C" void* HostTraceEnter(uint32_t index, void** return_slot);
+extern "C" void* HostTraceLeave(uint32_t eax, uint32_t edx, uintptr_t stack_after);
 
-// Defined in host_entries.S: each entry's trace thunk, and what its target
-// word held before the thunk took its place.
+// Defined in host_entries.S: each entry's trace thunk, what its target word
+// held before the thunk took its place, and the return path of traced calls.
 extern "C" {
 extern void* const HostEntryTraceThunks[];
 extern void* HostEntryTraced[];
+void HostEntryTraceReturn();
 }

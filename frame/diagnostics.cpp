@@ -1,52 +1,58 @@
 #include "frame/diagnostics.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "frame/call_trace.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "reconcile/comparison_journal.h"
 
 namespace {
 
-constexpr const char* kSettingsFile = "Quendrix.ini";
+constexpr const wchar_t* kSettingsFile = L"Quendrix.ini";
+
+size_t Length(const wchar_t* text) {
+    size_t length = 0;
+    while (text[length] != 0)
+        ++length;
+    return length;
+}
 
 // The length of the folder part of a path, with its last separator.
-size_t FolderLength(const char* path) {
+size_t FolderLength(const wchar_t* path) {
     size_t folder = 0;
     for (size_t i = 0; path[i] != 0; ++i)
-        if (path[i] == '\\' || path[i] == '/' || path[i] == ':')
+        if (path[i] == L'\\' || path[i] == L'/' || path[i] == L':')
             folder = i + 1;
     return folder;
 }
 
-// name beside the plug-in when it has no folder of its own; false when the
-// result would not fit.
-bool Place(char* out, const char* name) {
+// name in the module's folder when it has no folder of its own; false, with
+// out empty, when the result would not fit.
+bool Place(wchar_t* out, const wchar_t* module, const wchar_t* name) {
+    const size_t folder = FolderLength(name) != 0 ? 0 : FolderLength(module);
+    const size_t length = Length(name);
     out[0] = 0;
-    const size_t folder = FolderLength(name) != 0 ? 0 : FolderLength(PluginModulePath);
-    const int length = std::snprintf(out, kModulePathSize, "%.*s%s", static_cast<int>(folder),
-                                     PluginModulePath, name);
-    if (length <= 0 || static_cast<size_t>(length) >= kModulePathSize) {
-        out[0] = 0;
+    if (folder + length >= kDiagnosticsPathSize)
         return false;
-    }
+    std::memcpy(out, module, folder * sizeof(wchar_t));
+    std::memcpy(out + folder, name, (length + 1) * sizeof(wchar_t));
     return true;
 }
 
-bool ReadSwitch(const char* ini, const char* section, const char* fallback_name, char* file) {
+bool ReadSwitch(const wchar_t* ini, const wchar_t* module, const wchar_t* section,
+                const wchar_t* fallback_name, wchar_t* file) {
     file[0] = 0;
-    if (PlatformProfileNumber(ini, section, "Enabled", 0) == 0)
+    if (PlatformProfileNumber(ini, section, L"Enabled", 0) == 0)
         return false;
-    char name[kModulePathSize];
-    PlatformProfileText(ini, section, "File", fallback_name, name, sizeof name);
+    wchar_t name[kDiagnosticsPathSize];
+    PlatformProfileText(ini, section, L"File", fallback_name, name, kDiagnosticsPathSize);
     // A value that fills the buffer may have been cut short by the system:
     // the file would go under a name nobody looks for. It stays off instead.
-    if (std::strlen(name) >= sizeof name - 1)
+    const size_t length = Length(name);
+    if (length >= kDiagnosticsPathSize - 1)
         return false;
-    if (name[0] == 0)
-        std::snprintf(name, sizeof name, "%s", fallback_name);
-    return Place(file, name);
+    return Place(file, module, length != 0 ? name : fallback_name);
 }
 
 }  // namespace
@@ -55,11 +61,14 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
     DiagnosticsSettings settings = {};
     // Without the module's own folder the file cannot be found; the system
     // would look for a bare name in its own folder instead.
-    char ini[kModulePathSize];
-    if (FolderLength(PluginModulePath) == 0 || !Place(ini, kSettingsFile))
+    wchar_t module[kDiagnosticsPathSize];
+    wchar_t ini[kDiagnosticsPathSize];
+    if (PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
+        FolderLength(module) == 0 || !Place(ini, module, kSettingsFile))
         return settings;
-    settings.trace = ReadSwitch(ini, "Trace", "Quendrix-trace.txt", settings.trace_file);
-    settings.journal = ReadSwitch(ini, "Journal", "Quendrix-journal.csv", settings.journal_file);
+    settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file);
+    settings.journal =
+        ReadSwitch(ini, module, L"Journal", L"Quendrix-journal.csv", settings.journal_file);
     return settings;
 }
 
@@ -70,4 +79,9 @@ void ApplyDiagnosticsSettings() {
     else
         StopCallTrace();
     SetJournalFile(settings.journal ? settings.journal_file : nullptr);
+}
+
+void StopDiagnostics() {
+    StopCallTrace();
+    SetJournalFile(nullptr);
 }

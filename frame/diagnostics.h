@@ -5,23 +5,30 @@
 //
 // A file named without a folder lies beside Quendrix.dll. Read with the
 // system's profile functions, never through the host; a missing or unreadable
-// file leaves both off.
+// file leaves both off. Every path here is the system's Unicode path, taken
+// from the module itself: a path that does not fit leaves the diagnostics
+// off rather than look for a file elsewhere.
 #pragma once
 
 #include <cstdint>
 
-#include "frame/module_attach.h"
+// The longest path of a diagnostics file, with its terminator.
+inline constexpr uint32_t kDiagnosticsPathSize = 300;
 
 struct DiagnosticsSettings {
     bool trace;
     bool journal;
-    char trace_file[kModulePathSize];    // "" when the trace is off
-    char journal_file[kModulePathSize];  // "" when the journal is off
+    wchar_t trace_file[kDiagnosticsPathSize];    // "" when the trace is off
+    wchar_t journal_file[kDiagnosticsPathSize];  // "" when the journal is off
 };
 
-// The settings of the file beside the plug-in's module (PluginModulePath).
+// The settings of the file beside the plug-in's module (PluginModuleHandle).
 DiagnosticsSettings ReadDiagnosticsSettings();
 
 // Reads the settings and switches the trace and the journal accordingly. A
 // trace file that cannot be written leaves the trace off.
 void ApplyDiagnosticsSettings();
+
+// Switches both off and closes their files: the host's stop, or a library
+// freed without it.
+void StopDiagnostics();

@@ -106,21 +106,18 @@ _ZeroFallback:
 
 /* The call trace (frame/call_trace.h). While it is on, each entry's target
  * word holds the entry's trace thunk and HostEntryTraced the word's former
- * value. A thunk hands its index to the common routine and returns as the
- * entry's callers expect: a stdcall entry removes its arguments. */
+ * value. A thunk hands its index to the common routine, which keeps every
+ * register and the flags as the caller left them: the operation finds the
+ * caller's call as the untraced stub hands it over, only its return address
+ * is the trace's return path (HostEntryTraceReturn), and it returns to the
+ * caller with its result registers and the stack as it left them. */
         .set    host_trace_index, 0
 
-.macro HOST_TRACE_THUNK name, convention, bytes
+.macro HOST_TRACE_THUNK name
         .p2align 3
 host_trace_\name:
         pushl   $host_trace_index
-        call    host_trace_common
-        leal    4(%esp), %esp
-  .ifc \convention,STDCALL
-        ret     $\bytes
-  .else
-        ret
-  .endif
+        jmp     host_trace_common
         .set    host_trace_index, host_trace_index + 1
 .endm
 
@@ -129,7 +126,7 @@ host_trace_\name:
 .endm
 
 #define HOST_ENTRY_TRACE_THUNK(name, ordinal, convention, bytes, result, params) \
-        HOST_TRACE_THUNK name, convention, bytes;
+        HOST_TRACE_THUNK name;
 #define HOST_ENTRY_TRACE_THUNK_WORD(name, ordinal, convention, bytes, result, params) \
         HOST_TRACE_THUNK_WORD name;
 #define HOST_ENTRY_TRACED_WORD(name, ordinal, convention, bytes, result, params) \
@@ -150,50 +147,50 @@ _HostEntryTraceThunks:
         .text
         HOST_OPERATIONS(HOST_ENTRY_TRACE_THUNK)
 
-/* Stack on entry: the thunk's return, the index, the caller's return, the
- * arguments. The arguments are copied (as many bytes as HostTraceEnter says)
- * and the operation is called with the copy, so that the return comes back
- * here whatever convention it has; the result (EAX, EDX) goes back untouched. */
+/* Stack on entry: the index, the caller's return address, the arguments.
+ * The registers and flags are kept below them (pushal: EDI ESI EBP ESP EBX
+ * EDX ECX EAX), the line is written in compiled code on an aligned stack,
+ * and the index's word takes the operation's address, into which the
+ * routine returns with everything restored. */
         .p2align 4
 host_trace_common:
-        pushl   %ebp
+        pushfl
+        pushal
         movl    %esp, %ebp
-        pushl   %ebx
-        pushl   %esi
-        pushl   %edi
         andl    $-16, %esp
         subl    $8, %esp
-        leal    16(%ebp), %eax
+        leal    40(%ebp), %eax          /* the return address's slot */
         pushl   %eax
-        pushl   8(%ebp)
+        pushl   36(%ebp)                /* the index */
         cld
         call    _HostTraceEnter
-        movl    %eax, %ecx
-        leal    -12(%ebp), %esp
-        subl    %ecx, %esp
-        andl    $-16, %esp
-        movl    %esp, %edi
-        leal    16(%ebp), %esi
-        shrl    $2, %ecx
-        rep movsl
-        movl    8(%ebp), %eax
-        call    *_HostEntryTraced(,%eax,4)
-        leal    -12(%ebp), %esp
-        pushl   %edx
-        pushl   %eax
-        movl    %esp, %ebx
+        movl    %eax, 36(%ebp)
+        movl    %ebp, %esp
+        popal
+        popfl
+        ret
+
+/* A traced call's return: the operation's registers and flags are kept, a
+ * word is made room for the caller's return address (lea keeps the flags),
+ * and the line is written; the routine then returns to the caller with the
+ * registers as the operation left them. */
+        .p2align 4
+        .globl  _HostEntryTraceReturn
+_HostEntryTraceReturn:
+        leal    -4(%esp), %esp
+        pushfl
+        pushal
+        movl    %esp, %ebp
         andl    $-16, %esp
         subl    $4, %esp
-        pushl   %edx
+        leal    40(%ebp), %eax          /* where the call's stack ends */
         pushl   %eax
-        pushl   8(%ebp)
+        pushl   20(%ebp)                /* EDX */
+        pushl   28(%ebp)                /* EAX */
         cld
         call    _HostTraceLeave
-        movl    %ebx, %esp
-        popl    %eax
-        popl    %edx
-        popl    %edi
-        popl    %esi
-        popl    %ebx
-        popl    %ebp
+        movl    %eax, 36(%ebp)
+        movl    %ebp, %esp
+        popal
+        popfl
         ret

@@ -46,25 +46,36 @@ uint32_t PlatformEntropy();
 // running nothing of the process's own on the way out.
 [[noreturn]] void PlatformFailFast();
 
+uint32_t PlatformThreadId();
+// The highest address of the calling thread's stack, just past its first frame.
+uintptr_t PlatformStackBase();
+
 // ---------------------------------------------------------------- diagnostics
 // Only the field diagnostics (call trace and comparison journal) use these.
+// Their files are found and named by the system's Unicode paths: a folder
+// whose name has letters outside the system's ANSI code page has no ANSI name.
+
+// The module's file path, zero-terminated; 0 (with buffer "") when it cannot
+// be obtained or does not fit into size characters with its terminator.
+uint32_t PlatformModuleFileNameW(void* module, wchar_t* buffer, uint32_t size);
 
 // A value of an INI file, read with the system's profile functions. The text
-// is always zero-terminated within size bytes; fallback where the file, the
-// section or the key is missing.
-void PlatformProfileText(const char* file, const char* section, const char* key,
-                         const char* fallback, char* buffer, uint32_t size);
-int32_t PlatformProfileNumber(const char* file, const char* section, const char* key,
+// is always zero-terminated within size characters; fallback where the file,
+// the section or the key is missing.
+void PlatformProfileText(const wchar_t* file, const wchar_t* section, const wchar_t* key,
+                         const wchar_t* fallback, wchar_t* buffer, uint32_t size);
+int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const wchar_t* key,
                               int32_t fallback);
 
 // A file opened for appending, created when missing; null when it cannot be.
 // empty tells whether it held nothing yet.
-void* PlatformOpenAppend(const char* path, bool* empty);
+void* PlatformOpenAppend(const wchar_t* path, bool* empty);
 // Appends size bytes in one write; false unless all of them were written.
 bool PlatformAppend(void* file, const void* bytes, uint32_t size);
 void PlatformClose(void* file);
 
-uint32_t PlatformThreadId();
+// Gives the rest of the calling thread's time slice to another thread.
+void PlatformYield();
 
 struct PlatformTime {
     uint16_t year, month, day, hour, minute, second, millisecond;

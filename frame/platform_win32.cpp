@@ -1,6 +1,7 @@
 // Windows implementation of platform.h, and the module's real entry point.
 #include <windows.h>
 
+#include "frame/diagnostics.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/stack_guard.h"
@@ -82,27 +83,45 @@ extern "C" __attribute__((no_stack_protector)) BOOL WINAPI QuendrixDllEntry(HINS
     if (reason == DLL_PROCESS_ATTACH)
         SeedStackGuard(PlatformEntropy());
     AttachToHost(reinterpret_cast<void*>(instance), reason);
+    // Freed without the host's stop call, the plug-in closes its diagnostics
+    // files. At the process's end (reserved set) the system closes them, and
+    // a thread ended in the middle of a write is not waited for.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+        StopDiagnostics();
     if (DllMainCRTStartup == nullptr)
         return TRUE;
     return DllMainCRTStartup(instance, reason, reserved);
 }
 
-void PlatformProfileText(const char* file, const char* section, const char* key,
-                         const char* fallback, char* buffer, uint32_t size) {
+uint32_t PlatformModuleFileNameW(void* module, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(module), buffer, size);
+    // A path cut at the buffer's size names another file, or a parent folder.
+    if (length == 0 || length >= size) {
+        buffer[0] = 0;
+        return 0;
+    }
+    buffer[length] = 0;
+    return length;
+}
+
+void PlatformProfileText(const wchar_t* file, const wchar_t* section, const wchar_t* key,
+                         const wchar_t* fallback, wchar_t* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return;
     buffer[0] = 0;
-    const DWORD length = GetPrivateProfileStringA(section, key, fallback, buffer, size, file);
+    const DWORD length = GetPrivateProfileStringW(section, key, fallback, buffer, size, file);
     buffer[length < size ? length : size - 1] = 0;
 }
 
-int32_t PlatformProfileNumber(const char* file, const char* section, const char* key,
+int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const wchar_t* key,
                               int32_t fallback) {
-    return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, file));
+    return static_cast<int32_t>(GetPrivateProfileIntW(section, key, fallback, file));
 }
 
-void* PlatformOpenAppend(const char* path, bool* empty) {
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+void* PlatformOpenAppend(const wchar_t* path, bool* empty) {
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -125,8 +144,21 @@ void PlatformClose(void* file) {
         CloseHandle(static_cast<HANDLE>(file));
 }
 
+void PlatformYield() {
+    Sleep(0);
+}
+
 uint32_t PlatformThreadId() {
     return GetCurrentThreadId();
+}
+
+uintptr_t PlatformStackBase() {
+    // NT_TIB's StackBase, read through FS as NtCurrentTeb would (whose
+    // inline form the compiler takes for an access outside an array).
+    static_assert(offsetof(NT_TIB, StackBase) == 4);
+    uintptr_t base;
+    asm("movl %%fs:4, %0" : "=r"(base));
+    return base;
 }
 
 PlatformTime PlatformLocalTime() {

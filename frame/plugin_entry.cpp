@@ -70,7 +70,7 @@ extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
         TraceIncomingReturn(IncomingCall::kStart, sequence, Start(context, text_buffer), args);
     // Stopped, the plug-in leaves its trace file closed and complete.
     if (context == nullptr)
-        StopCallTrace();
+        StopDiagnostics();
     return result;
 }
 
@@ -81,6 +81,7 @@ extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag) {
 }
 
 extern "C" int32_t HOST_STDCALL PluginIdle(void) {
-    const uint32_t sequence = TraceIncomingCall(IncomingCall::kIdle, nullptr);
-    return TraceIncomingReturn(IncomingCall::kIdle, sequence, 0, nullptr);
+    const uint32_t args[1] = {0};  // none; its place marks the call
+    const uint32_t sequence = TraceIncomingCall(IncomingCall::kIdle, args);
+    return TraceIncomingReturn(IncomingCall::kIdle, sequence, 0, args);
 }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/module_attach.h"
+#include "frame/diagnostics.h"
 #include "frame/platform.h"
 #include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
@@ -38,7 +38,7 @@ struct Record {
 };
 
 struct Journal {
-    char file[kModulePathSize] = {};
+    wchar_t file[kDiagnosticsPathSize] = {};
     char wz_number[kNumberLength + 1] = {};
     int32_t wz_id = 0;
     char order_number[kNumberLength + 1] = {};
@@ -164,10 +164,13 @@ void CopyNumber(char* out, const char* number) {
 
 }  // namespace
 
-void SetJournalFile(const char* path) {
+void SetJournalFile(const wchar_t* path) {
     journal.file[0] = 0;
-    if (path != nullptr && std::strlen(path) < sizeof journal.file)
-        std::memcpy(journal.file, path, std::strlen(path) + 1);
+    size_t length = 0;
+    while (path != nullptr && length < kDiagnosticsPathSize && path[length] != 0)
+        ++length;
+    if (path != nullptr && length < kDiagnosticsPathSize)
+        std::memcpy(journal.file, path, (length + 1) * sizeof(wchar_t));
 }
 
 bool JournalOn() {

@@ -15,7 +15,7 @@
 #include "host/host_records.h"
 
 // The journal's file; null or "" switches the journal off (the default).
-void SetJournalFile(const char* path);
+void SetJournalFile(const wchar_t* path);
 bool JournalOn();
 
 // The WZ being compared (its number and identifier), as the line hook has it.

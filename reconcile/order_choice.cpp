@@ -1,12 +1,13 @@
 #include "reconcile/order_choice.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "frame/call_trace.h"
+#include "frame/float_scope.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/decimal_text.h"
 #include "reconcile/document_comparison.h"
 #include "reconcile/reconcile_messages.h"
 
@@ -156,8 +157,10 @@ constexpr int32_t kGrowth = 30;
 constexpr int32_t kMaxCapacity =
     static_cast<int32_t>(INT32_MAX / sizeof(OrderCandidate) / kGrowth * kGrowth);
 
-// The text of the row the host asked for last. A row has at most
-// 16 + 1 + 313 + 1 + 12 characters (313 for the longest finite double).
+// The text of the row the host asked for last: number, gross value and date,
+// each cell followed by a carriage return but the last.
+constexpr size_t kRowTextSize = kNumberLength + 1 + kTwoDecimalsLongest + 1 + kDateTextLength + 1;
+static_assert(kRowTextSize <= 512);
 char RowTextBuffer[512];
 
 // Makes room for one more entry. False when the host heap cannot provide it;
@@ -182,8 +185,20 @@ void FillCandidate(OrderCandidate* entry, const DocumentHeader* header) {
     BoundedCopy(entry->number, header->number, kNumberLength);
     HostFormatDate(entry->issue_date, header->issue_date);
     entry->issue_date[kDateTextLength] = 0;
-    entry->gross_value = header->gross_value * 0.0001;
+    // The value as stored, as bits; ScaleGrossValues makes it units.
+    std::memcpy(&entry->gross_bits, &header->gross_value, sizeof entry->gross_bits);
     entry->document_id = header->document_id;
+}
+
+// The stored gross values of all entries in units, scaled in the plug-in's own
+// floating-point setting: a signalling NaN in a header must not fault a host
+// that unmasks invalid operations. One setting for the whole list.
+void ScaleGrossValues() {
+    const OwnFloatingPoint own;
+    for (int32_t i = 0; i < OrderCandidateList.count; ++i) {
+        uint64_t& bits = OrderCandidateList.entries[i].gross_bits;
+        bits = BitsOfFloat(FloatFromBits(bits) * 0.0001);
+    }
 }
 
 }  // namespace
@@ -228,6 +243,7 @@ int32_t WybierzMM(int16_t customer) {
         ++OrderCandidateList.count;
     }
     HostScanClose(&scan);
+    ScaleGrossValues();
     return 1;
 }
 
@@ -239,8 +255,12 @@ int32_t HOST_STDCALL OrderRowText(uint32_t row, int32_t /*unused*/) {
     // The host asks only for rows it was told exist; any other gets an empty row.
     if (index >= 0 && index < OrderCandidateList.count) {
         const OrderCandidate& entry = OrderCandidateList.entries[index];
-        std::snprintf(RowTextBuffer, sizeof RowTextBuffer, "%s\r%.2f\r%s", entry.number,
-                      entry.gross_value, entry.issue_date);
+        // "%s\r%.2f\r%s" as the "C" locale writes it, whatever locale the host set.
+        char* at = RowTextBuffer + BoundedCopy(RowTextBuffer, entry.number, kNumberLength);
+        *at++ = '\r';
+        at += WriteTwoDecimals(at, entry.gross_bits);
+        *at++ = '\r';
+        BoundedCopy(at, entry.issue_date, kDateTextLength);
     }
     return static_cast<int32_t>(reinterpret_cast<intptr_t>(RowTextBuffer));
 }

@@ -11,8 +11,10 @@
 
 // One order offered in the list.
 struct OrderCandidate {
-    char number[kNumberLength + 1];        // the header's document number, terminated
-    double gross_value;                    // in units (the header stores it multiplied by 10,000)
+    char number[kNumberLength + 1];  // the header's document number, terminated
+    // The gross value in units (the header stores it multiplied by 10,000):
+    // an IEEE double, kept as its bits (frame/float_scope.h says why).
+    uint64_t gross_bits;
     char issue_date[kDateTextLength + 1];  // as HostFormatDate writes it, terminated
     int32_t document_id;                   // what the comparison receives
 };

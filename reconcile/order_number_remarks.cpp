@@ -4,6 +4,7 @@
 
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/nested_events.h"
 #include "reconcile/reconcile_messages.h"
 #include "reconcile/table_hooks.h"
 
@@ -11,8 +12,8 @@ char PendingRemarks[kPendingRemarksSize] = {};
 
 namespace {
 
-// Set while WritePendingRemarks runs from the header hook.
-bool WritingRemarks = false;
+// The header hook's runs of WritePendingRemarks.
+EventGuard WritingRemarks;
 
 // The first qualifying selection entry with remarks gives PendingRemarks.
 void TakeSelectedRemarks() {
@@ -105,10 +106,7 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
     // being written into: that header is ours already, and writing it again
     // would raise the event once more, without end. Any other stored header,
     // the comparison's among them, gets the remarks.
-    if (event == kEventHeaderStored && PendingRemarks[0] != 0 && !WritingRemarks) {
-        WritingRemarks = true;
-        WritePendingRemarks(static_cast<int16_t>(key));
-        WritingRemarks = false;
-    }
+    if (event == kEventHeaderStored && PendingRemarks[0] != 0)
+        HandleUnlessNested(WritingRemarks, [&] { WritePendingRemarks(static_cast<int16_t>(key)); });
     return result;
 }

@@ -1,5 +1,7 @@
 // The stand-in host's state, its table objects and the control interface by
 // which tests and the host program play the host's part.
+#include <clocale>
+#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +18,7 @@ template <int Slot>
 int32_t HOST_STDCALL OwnHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
                              uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
                              uint32_t a11) {
+    CheckProcessState();
     HookRecord& hook = S().hooks[Slot];
     const uint32_t args[11] = {event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11};
     memcpy(hook.last, args, sizeof args);
@@ -142,6 +145,8 @@ void RebuildSelection() {
 
 bool Enter(int32_t ordinal) {
     State& s = S();
+    if (s.keeps_process_state)
+        CheckProcessState();
     ++s.calls[ordinal];
     ++s.total_calls;
     if (s.call_order.size() < static_cast<size_t>(kCallOrderKept))
@@ -213,7 +218,7 @@ VS_API void VsReset(void) {
     s.translator_calls = 0;
     s.heap_errors = 0;
     s.last_error.clear();
-    s.variation = VsVariation{};
+    VsSetVariation(nullptr);
     s.nested_events[0] = s.nested_events[1] = 0;
     s.odd_row_texts = 0;
     ResetProfile();
@@ -319,10 +324,17 @@ VS_API int VsOpenDocument(int32_t document_id) {
     return 1;
 }
 
-VS_API int32_t VsRaiseLineEvent(uint16_t key) {
-    const HostTimeScope host_time;
+namespace {
+
+// The lines handed out with one line event, until they are taken back.
+struct EventLines {
+    LineArray lines;
+    int32_t* count = nullptr;
+    Range* range = nullptr;
+};
+
+EventLines HandOutEditedLines() {
     State& s = S();
-    HostTable* table = TableObject(kLineTable);
     // The event's lines belong to the host: copies of the stored lines, stored
     // again only when the hook saves them under key 806.
     std::vector<DocumentItem> stored;
@@ -330,36 +342,62 @@ VS_API int32_t VsRaiseLineEvent(uint16_t key) {
     if (found != s.store.lines.end())
         stored = found->second;
 
-    LineArray lines;
-    lines.array = static_cast<DocumentItem**>(
+    EventLines event;
+    event.lines.array = static_cast<DocumentItem**>(
         Allocate(stored.size() * sizeof(DocumentItem*), "line array of the line event"));
     for (size_t i = 0; i < stored.size(); ++i) {
         auto* record =
             static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line of the line event"));
         *record = stored[i];
-        lines.array[i] = record;
-        lines.records.push_back(record);
+        event.lines.array[i] = record;
+        event.lines.records.push_back(record);
     }
-    auto* count = static_cast<int32_t*>(Allocate(sizeof(int32_t), "line count of the line event"));
-    *count = static_cast<int32_t>(stored.size());
-    auto* range = new Range{kLineTable, kKeyEditedLines, s.edited_document, {}};
+    event.count = static_cast<int32_t*>(Allocate(sizeof(int32_t), "line count of the line event"));
+    *event.count = static_cast<int32_t>(stored.size());
+    event.range = new Range{kLineTable, kKeyEditedLines, s.edited_document, {}};
     for (size_t i = 0; i < stored.size(); ++i)
-        range->positions.push_back(static_cast<int>(i));
-    s.ranges.insert(range);
+        event.range->positions.push_back(static_cast<int>(i));
+    s.ranges.insert(event.range);
+    return event;
+}
+
+void TakeBack(EventLines& event) {
+    if (S().ranges.erase(event.range))
+        delete event.range;
+    Release(event.count);
+    ReleaseLineArray(event.lines);
+}
+
+}  // namespace
+
+VS_API int32_t VsRaiseLineEvent(uint16_t key) {
+    const HostTimeScope host_time;
+    State& s = S();
+    HostTable* table = TableObject(kLineTable);
+    EventLines event = HandOutEditedLines();
+    // A dialog that leaves by a long jump lands here, past the plug-in.
+    std::jmp_buf left_to;
+    if (s.variation.dialog_long_jump != 0 && s.dialog_exit == nullptr && !s.dialog_left) {
+        if (setjmp(left_to) != 0) {
+            s.dialog_exit = nullptr;
+            TakeBack(event);
+            VsOpenDocument(s.edited_document);
+            return VsRaiseLineEvent(key);
+        }
+        s.dialog_exit = &left_to;
+    }
 
     int32_t result;
     {
         const PluginTimeScope plugin_time;
-        result = table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(count),
-                             reinterpret_cast<uintptr_t>(lines.array), 0,
+        result = table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(event.count),
+                             reinterpret_cast<uintptr_t>(event.lines.array), 0,
                              reinterpret_cast<uintptr_t>(table), 0,
-                             reinterpret_cast<uintptr_t>(range), 0, 0, 0);
+                             reinterpret_cast<uintptr_t>(event.range), 0, 0, 0);
     }
-
-    if (s.ranges.erase(range))
-        delete range;
-    Release(count);
-    ReleaseLineArray(lines);
+    if (s.dialog_exit == &left_to)
+        s.dialog_exit = nullptr;
+    TakeBack(event);
     return result;
 }
 
@@ -543,8 +581,64 @@ struct Startup {
 
 // ---------------------------------------------------------------- host variations
 
+namespace veldan {
+namespace {
+
+void ReadProcessState(uint16_t& x87_control, uint32_t& mxcsr, std::string& locale) {
+    asm volatile("fnstcw %0\n\tstmxcsr %1" : "=m"(x87_control), "=m"(mxcsr));
+    mxcsr &= 0xFFC0;  // the control bits; the flags are any computation's
+    const char* name = setlocale(LC_ALL, nullptr);
+    locale = name != nullptr ? name : "";
+}
+
+}  // namespace
+
+void CheckProcessState() {
+    State& s = S();
+    if (!s.keeps_process_state)
+        return;
+    uint16_t x87_control;
+    uint32_t mxcsr;
+    std::string locale;
+    ReadProcessState(x87_control, mxcsr, locale);
+    if (x87_control != s.x87_control || mxcsr != s.mxcsr || locale != s.locale)
+        ++s.process_state_violations;
+}
+
+void LeaveDialogByLongJump() {
+    State& s = S();
+    if (s.dialog_exit == nullptr || s.dialog_left)
+        return;
+    s.dialog_left = true;
+    std::longjmp(*s.dialog_exit, 1);
+}
+
+}  // namespace veldan
+
 VS_API void VsSetVariation(const VsVariation* variation) {
-    S().variation = variation ? *variation : VsVariation{};
+    State& s = S();
+    s.variation = variation ? *variation : VsVariation{};
+    s.dialog_exit = nullptr;
+    s.dialog_left = false;
+    s.process_state_violations = 0;
+    const VsVariation& v = s.variation;
+    if (v.x87_control != 0) {
+        const auto control = static_cast<uint16_t>(v.x87_control);
+        asm volatile("fnclex\n\tfldcw %0" : : "m"(control));
+    }
+    if (v.mxcsr != 0) {
+        const auto mxcsr = static_cast<uint32_t>(v.mxcsr);
+        asm volatile("ldmxcsr %0" : : "m"(mxcsr));
+    }
+    if (v.locale != kVsLocaleAsFound)
+        setlocale(LC_ALL, v.locale == kVsLocalePolish ? "Polish" : "German");
+    s.keeps_process_state = v.x87_control != 0 || v.mxcsr != 0 || v.locale != kVsLocaleAsFound;
+    ReadProcessState(s.x87_control, s.mxcsr, s.locale);
+}
+
+VS_API int VsProcessStateViolations(void) {
+    CheckProcessState();
+    return S().process_state_violations;
 }
 
 VS_API int VsNestedEvents(int32_t table) {

@@ -137,6 +137,8 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
     va_start(args, flags);
     record.text = Format(format, args);
     va_end(args);
+    if (!fail)
+        LeaveDialogByLongJump();
     record.call.flags = flags;
     VsDialogCall& call = Log(std::move(record));
     Answer answer{kAnswerYes, 0};
@@ -220,6 +222,8 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
                 ask(i);
         }
     }
+    if (!fail)
+        LeaveDialogByLongJump();
     VsDialogCall& call = Log(std::move(record));
     Answer answer{kAnswerYes, 0};
     if (fail) {

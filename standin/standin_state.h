@@ -4,6 +4,7 @@
 // menu command runs on the caller's thread, so nothing here takes a lock.
 #pragma once
 
+#include <csetjmp>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -137,6 +138,18 @@ struct State {
     VsVariation variation{};
     int nested_events[2] = {0, 0};
     int odd_row_texts = 0;
+
+    // The process's state the variation set, as the processor and the
+    // runtime report it, and how often it was found otherwise.
+    bool keeps_process_state = false;
+    uint16_t x87_control = 0;
+    uint32_t mxcsr = 0;
+    std::string locale;
+    int process_state_violations = 0;
+    // dialog_long_jump: where the line event raised by VsRaiseLineEvent is
+    // left to, and whether a dialog has left already.
+    std::jmp_buf* dialog_exit = nullptr;
+    bool dialog_left = false;
 };
 
 State& S();
@@ -153,6 +166,11 @@ void ReleaseLineArray(LineArray& lines);
 
 // Counts a call of an operation and says whether it is to fail.
 bool Enter(int32_t ordinal);
+// Counts a violation when the process's state differs from the variation's.
+void CheckProcessState();
+// Under dialog_long_jump, the first dialog of a raised line event leaves
+// here, by a long jump out of the plug-in; otherwise nothing happens.
+void LeaveDialogByLongJump();
 
 // ------------------------------------------------------------------ host time
 // VsSetTiming/VsHostTime: every exported operation holds a HostTimeScope for

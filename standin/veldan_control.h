@@ -208,6 +208,13 @@ enum VsListRows {
     kVsRowsShownOnly,
 };
 
+// The locale a host sets in the C runtime it shares with the plug-in.
+enum VsLocale {
+    kVsLocaleAsFound,  // the runtime's own ("C")
+    kVsLocalePolish,   // setlocale(LC_ALL, "Polish"): a decimal comma
+    kVsLocaleGerman,   // setlocale(LC_ALL, "German")
+};
+
 struct VsVariation {
     int open_results;    // VsOpenResult
     int wide_short;      // nonzero: 16-bit results (HostScanOpen, HostScanNext, HostQuestion,
@@ -221,9 +228,27 @@ struct VsVariation {
     int other_success;   // nonzero: the operations that promise only a non-zero success
                          // (HostReadAt, HostWriteAt, HostBeginUpdate, HostScanOpen,
                          // HostAddMenuCommand) succeed with 0xDEADBEEF (0xBEEF in 16 bits)
+
+    // The host process's own state, set by VsSetVariation in the calling
+    // thread and expected at every host operation and in the host's own hooks
+    // from then on (VsProcessStateViolations); 0 leaves it as found.
+    int x87_control;  // the x87 control word, e.g. 0x1332 (invalid operation, division by
+                      // zero and overflow unmasked, extended precision) or 0x027F
+    int mxcsr;        // MXCSR, e.g. 0x1900 (the same exceptions unmasked)
+    int locale;       // VsLocale
+    // Nonzero: the first HostQuestion or HostListDialog in a line event that
+    // VsRaiseLineEvent raised leaves by a long jump back there, past the
+    // plug-in's frames, unlogged and unanswered; the host then takes the
+    // event's lines back, puts the edited document into the record buffer
+    // again and raises the event once more.
+    int dialog_long_jump;
 };
-// Null goes back to the defaults.
+// Null goes back to the defaults; the process's state stays as it is then.
 VS_API void VsSetVariation(const VsVariation* variation);
+// Times a host operation or one of the host's own hooks began while the
+// x87 control word, MXCSR's control bits or the C runtime's locale differed
+// from what the variation set, the state now included; 0 when it set none.
+VS_API int VsProcessStateViolations(void);
 // Events the stand-in raised from inside its own operations (nested_events),
 // included in VsHostHookEvents when they reach the host's own hook.
 VS_API int VsNestedEvents(int32_t table);

@@ -129,12 +129,13 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     VsSetStrict(0);
     const std::string folder = test_host::MakeTemporaryFolder();
     const std::string path = folder + "trace.txt";
+    const std::wstring wide_path(path.begin(), path.end());  // an ASCII temporary folder
 
     // An entry bound before the trace starts, and one bound while it runs.
     EXPECT_EQ(HostInterfaceVersion(), 112);
     void* const version = PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostInterfaceVersion);
     ASSERT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
-    ASSERT_TRUE(StartCallTrace(path.c_str()));
+    ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)],
               HostEntryTraceThunks[Index(HostEntryId::HostInterfaceVersion)]);
 
@@ -175,7 +176,8 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
 TEST(CallTrace, AFileThatCannotBeWrittenLeavesTheTraceOff) {
     const std::string folder = test_host::MakeTemporaryFolder();
     void* const before = HostEntryTargets[0];
-    EXPECT_FALSE(StartCallTrace((folder + "missing\\trace.txt").c_str()));
+    const std::string missing = folder + "missing\\trace.txt";
+    EXPECT_FALSE(StartCallTrace(std::wstring(missing.begin(), missing.end()).c_str()));
     EXPECT_FALSE(CallTraceOn());
     EXPECT_EQ(HostEntryTargets[0], before);
     test_host::RemoveFolder(folder);

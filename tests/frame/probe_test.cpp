@@ -7,6 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "frame/call_trace.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
@@ -99,8 +106,32 @@ class ProbeHost : public ::testing::Test {
         return args;
     }
 
+    // The call trace into a file of the test's own, and its text once stopped.
+    bool StartTrace() {
+        wchar_t folder[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        trace_path_ = std::wstring(folder) + L"quendrix-probe-trace.txt";
+        DeleteFileW(trace_path_.c_str());
+        return StartCallTrace(trace_path_.c_str());
+    }
+    std::string StoppedTrace() {
+        StopCallTrace();
+        // Opened for no sharing at all: the trace has closed its file.
+        HANDLE file =
+            CreateFileW(trace_path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(file, INVALID_HANDLE_VALUE);
+        std::string text(1 << 20, '\0');
+        DWORD read = 0;
+        ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+        CloseHandle(file);
+        DeleteFileW(trace_path_.c_str());
+        text.resize(read);
+        return text;
+    }
+
     ProbeRecord* probe_ = nullptr;
     uint32_t calls_ = 0;
+    std::wstring trace_path_;
 };
 
 template <typename Function>
@@ -215,4 +246,66 @@ TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
     EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostFindRange, kOrdinalHostConvertText,
                                                 kOrdinalHostQuestion, kOrdinalHostOpenTable}));
     EXPECT_EQ(ShownBoxes().size(), 3u);
+}
+
+TEST_F(ProbeHost, TracedEntriesKeepWhatTheUntracedStubKeeps) {
+    // With the call trace on, the host function still finds the caller's
+    // registers, flags and stack, and the caller gets the function's back;
+    // only the return address is the trace's, for the return's line.
+    ASSERT_TRUE(StartTrace());
+    QueueAnswers({kAnswerIgnore});
+    for (int pass = 0; pass < 2; ++pass) {  // binding inside the trace, then bound
+        ExpectCall(HostEntryId::HostInterfaceVersion, Stub(&HostInterfaceVersion), {}, true);
+        ExpectCall(HostEntryId::HostSaveLines, Stub(&HostSaveLines), Arguments(12), true);
+        ExpectCall(HostEntryId::HostNotice, Stub(&HostNotice), Arguments(9), true);
+        ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
+    }
+    const std::string trace = StoppedTrace();
+    for (const char* line :
+         {" 1 < HostInterfaceVersion #51594 = 1342228874", " 1 > HostSaveLines #52470 (",
+          " 1 < HostFindRange #50516 = 0x00000000"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+}
+
+TEST_F(ProbeHost, TraceOfTwoThreadsIsWholeAndNumberedOnce) {
+    HostInterfaceVersion();  // bound before
+    ASSERT_TRUE(StartTrace());
+    constexpr int kCalls = 2000;
+    const auto calls = [] {
+        for (int i = 0; i < kCalls; ++i) {
+            const uint32_t args[1] = {0};
+            const uint32_t sequence = TraceIncomingCall(IncomingCall::kIdle, args);
+            HostInterfaceVersion();
+            TraceIncomingReturn(IncomingCall::kIdle, sequence, 0, args);
+        }
+    };
+    std::thread first(calls), second(calls);
+    first.join();
+    second.join();
+    std::istringstream trace(StoppedTrace());
+
+    // Every line whole; each call's number once, its return on its thread at
+    // its depth: 1 for the call into the plug-in, 2 for the host call inside.
+    const std::regex shape(R"((\d{6}) +(\d+) +(\d+) ([<>]) (\w+) .*\r)");
+    std::map<std::string, std::string> open;
+    std::set<std::string> numbers;
+    int lines = 0;
+    std::string line;
+    std::getline(trace, line);
+    while (std::getline(trace, line)) {
+        ++lines;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, shape)) << line;
+        const std::string where = m[2].str() + " " + m[3].str() + " " + m[5].str();
+        EXPECT_EQ(m[3].str(), m[5] == "PluginIdle" ? "1" : "2") << line;
+        if (m[4] == ">") {
+            EXPECT_TRUE(numbers.insert(m[1]).second) << line;
+            open[m[1]] = where;
+        } else {
+            EXPECT_EQ(open[m[1]], where) << line;
+            open.erase(m[1]);
+        }
+    }
+    EXPECT_EQ(lines, 2 * 2 * 2 * kCalls);
+    EXPECT_TRUE(open.empty());
 }

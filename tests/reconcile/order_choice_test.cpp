@@ -79,7 +79,9 @@ TEST_F(OrderChoice, OffersTheCustomersOrdersAndComparesTheConfirmedRow) {
     EXPECT_EQ(OrderCandidateList.capacity, 30);
     const OrderCandidate& entry = OrderCandidateList.entries[1];
     EXPECT_EQ(Text(entry.number, sizeof entry.number), "ZK/11");
-    EXPECT_DOUBLE_EQ(entry.gross_value, 1234.5678);
+    double gross = 0;
+    std::memcpy(&gross, &entry.gross_bits, sizeof gross);
+    EXPECT_DOUBLE_EQ(gross, 1234.5678);
     EXPECT_EQ(Text(entry.issue_date, sizeof entry.issue_date), kDate);
     EXPECT_EQ(entry.document_id, 14);
     EXPECT_EQ(VsCallCount(kOrdinalHostScanOpen), 1);

@@ -249,6 +249,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
     if (!LoadedAndInstalled(f, plugin))
         return;
     Seed(compared_before);
+    GiveFillersOddGrossValues();
     VsOpenDocument(kWz);
     VsSetHostHookResult(kLineTable, kHostHookResult);
     VsQueueAnswer(kOrdinalHostListDialog, choice == Choice::kConfirm ? kAnswerYes : kAnswerEscape,
@@ -488,12 +489,16 @@ const std::map<std::string, std::function<void(int, RoadRun&)>>& Roads() {
 
 // ------------------------------------------------------------------ host variations
 // Every behaviour that the host interface leaves open, as the stand-in can
-// vary it. A road run under a variation must end as under the stand-in's own
-// choices; where a variation has to change what is seen, the comparison below
-// says how.
+// vary it, and the state of the host's process that the plug-in must neither
+// depend on nor change: its floating-point settings and locale, the thread it
+// calls from, a dialog it leaves by a long jump, the folder the plug-in lies
+// in, a library freed without the stop call. A road run under a variation
+// must end as under the stand-in's own choices; where a variation has to
+// change what is seen, the comparison below says how.
 struct Variation {
     const char* name;
     VsVariation settings;
+    GuestPlace place = {};
 };
 
 // The stand-in's own choices but for one.
@@ -502,9 +507,6 @@ constexpr VsVariation With(int VsVariation::*field, int value) {
     variation.*field = value;
     return variation;
 }
-
-constexpr VsVariation kEveryVariation = {
-    kVsResultGarbage, 1, kVsSaveKeepCleared, 1, kVsRowsShownOnly, 1, 1};
 
 const Variation kVariations[] = {
     {"results-zero", With(&VsVariation::open_results, kVsResultZero)},
@@ -517,7 +519,26 @@ const Variation kVariations[] = {
     {"list-asks-shown-rows-only", With(&VsVariation::list_rows, kVsRowsShownOnly)},
     {"events-from-inside-operations", With(&VsVariation::nested_events, 1)},
     {"success-other-than-one", With(&VsVariation::other_success, 1)},
-    {"all-at-once", kEveryVariation},
+    {"all-at-once", test_host::kEveryInterfaceVariation},
+    // Unmasked, the shop's signalling NaN in a header ends a plug-in that
+    // computes under the host's settings.
+    {"fpu-exceptions-unmasked",
+     [] {
+         VsVariation v = With(&VsVariation::x87_control, 0x1332);
+         v.mxcsr = 0x1900;
+         return v;
+     }()},
+    {"fpu-masked-53-bit", With(&VsVariation::x87_control, 0x027F)},
+    {"locale-polish", With(&VsVariation::locale, kVsLocalePolish)},
+    {"locale-german", With(&VsVariation::locale, kVsLocaleGerman)},
+    {"dialog-left-by-long-jump", With(&VsVariation::dialog_long_jump, 1)},
+    {"called-from-another-thread", {}, {.other_thread = true}},
+    {"folder-with-polish-letters", {}, {.folder = L"Zażółć gęślą jaźń"}},
+    {"path-near-the-limit", {}, {.folder = L"quendrix-long", .path_length = 259}},
+    {"path-beyond-the-diagnostics",
+     {},
+     {.folder = L"quendrix-longer", .path_length = 320, .diagnostics_fit = false}},
+    {"freed-without-stop", {}, {.folder = L"quendrix-freed"}},
 };
 
 const Variation* FindVariation(const std::string& name) {
@@ -570,6 +591,7 @@ void PrintOutcome() {
     for (int32_t table : {kHeaderTable, kLineTable})
         printf("OUTCOME events %d %d\n", static_cast<int>(table), HostEventsRaised(table));
     printf("OUTCOME not given back \"%s\"\n", Unreturned().c_str());
+    printf("OUTCOME process state changed %d\n", VsProcessStateViolations());
 }
 
 // ------------------------------------------------------------------ the parent
@@ -688,10 +710,14 @@ int RunChild(const std::vector<std::string>& arguments) {
         fprintf(stderr, "usage: %s <road> <k> [<variation>]\n", kChildFlag);
         return 2;
     }
+    const Variation* variation = varied ? FindVariation(arguments[2]) : nullptr;
     if (varied)
-        UseVariation(FindVariation(arguments[2])->settings);
+        UseVariation(variation->settings);
     RoadRun run;
-    Roads().at(arguments[0])(atoi(arguments[1].c_str()), run);
+    const std::string wrong = PlayAsGuest(varied ? variation->place : GuestPlace{}, [&] {
+        Roads().at(arguments[0])(atoi(arguments[1].c_str()), run);
+    });
+    run.findings.Expect(wrong.empty(), wrong);
     if (varied)
         PrintOutcome();
     return run.findings.Report(run.calls, run.reached);

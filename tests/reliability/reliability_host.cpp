@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -142,6 +144,19 @@ void Seed(bool compared_before) {
         AddLine(kOrderA, line);
 }
 
+void GiveFillersOddGrossValues() {
+    // Set as bits: a double passed by value may go through the floating-point
+    // unit, which would fault on the signalling NaN or make it quiet.
+    const uint64_t odd_values[] = {0x7FF0000000000001ull, 0x7FF8000000000000ull,
+                                   0x7FF0000000000000ull, 1, 0x7FEFFFFFFFFFFFFFull};
+    for (size_t i = 0; i < std::size(odd_values); ++i) {
+        const int position = VsFindHeader(kFirstFiller + static_cast<int32_t>(i));
+        DocumentHeader filler = StoredHeader(position);
+        memcpy(&filler.gross_value, &odd_values[i], sizeof odd_values[i]);
+        VsPutHeader(position, &filler);
+    }
+}
+
 std::vector<int32_t> Documents() {
     std::vector<int32_t> documents = {kOtherOrder, kWz, kOrderB, kOrderA};
     for (int i = 0; i < kFillers; ++i)
@@ -172,6 +187,90 @@ std::vector<DocumentItem> WzLinesAfterComparison() {
 }
 
 }  // namespace shop
+
+// ------------------------------------------------------------------ the guest's place
+
+namespace {
+
+// The folder of a copy, made, with the subfolders that give the copy's path
+// its length; ends in a backslash.
+std::wstring GuestFolder(const GuestPlace& place) {
+    wchar_t temporary[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temporary);
+    std::wstring folder = std::wstring(temporary) + place.folder + L"-" +
+                          std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const size_t file = std::wcslen(L"Quendrix.dll");
+    while (place.path_length > folder.size() + file) {
+        const size_t missing = place.path_length - folder.size() - file;
+        // A last subfolder of at least two characters and its backslash.
+        const size_t name = missing > 202 ? 150 : missing - 1;
+        folder += std::wstring(name, L'q') + L"\\";
+        CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    return folder;
+}
+
+// Whether a file is there, and closed: no one else holds it open.
+bool ClosedFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+}  // namespace
+
+std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& road) {
+    if (place.folder == nullptr) {
+        // Loaded here, played on another thread.
+        HMODULE loaded = LoadLibraryA("Quendrix.dll");
+        if (place.other_thread)
+            std::thread(road).join();
+        else
+            road();
+        FreeLibrary(loaded);
+        return loaded != nullptr ? "" : "Quendrix.dll cannot be loaded\n";
+    }
+    std::string wrong;
+    const std::wstring folder = GuestFolder(place);
+    const std::wstring dll = folder + L"Quendrix.dll";
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring original = program;
+    CopyFileW(
+        original.replace(original.rfind(L'\\') + 1, std::wstring::npos, L"Quendrix.dll").c_str(),
+        dll.c_str(), FALSE);
+    HANDLE ini = CreateFileW((folder + L"Quendrix.ini").c_str(), GENERIC_WRITE, 0, nullptr,
+                             CREATE_ALWAYS, 0, nullptr);
+    const char settings[] = "[Trace]\r\nEnabled=1\r\n[Journal]\r\nEnabled=1\r\n";
+    DWORD written = 0;
+    WriteFile(ini, settings, sizeof settings - 1, &written, nullptr);
+    CloseHandle(ini);
+    // The road's loads by name find this copy, already loaded.
+    if (LoadLibraryW(dll.c_str()) == nullptr)
+        return "the copy cannot be loaded\n";
+    road();
+    while (HMODULE loaded = GetModuleHandleW(dll.c_str()))
+        FreeLibrary(loaded);
+
+    const std::wstring trace = folder + L"Quendrix-trace.txt";
+    const std::wstring journal = folder + L"Quendrix-journal.csv";
+    if (place.diagnostics_fit != ClosedFile(trace))
+        wrong += "the trace is missing or open where its path fits, or there where it does not\n";
+    if (GetFileAttributesW(journal.c_str()) != INVALID_FILE_ATTRIBUTES && !ClosedFile(journal))
+        wrong += "the journal is still open after the library was freed\n";
+    for (const std::wstring& file : {dll, folder + L"Quendrix.ini", trace, journal})
+        DeleteFileW(file.c_str());
+    // The folders, from the innermost out; nothing else may be in them.
+    for (std::wstring at = folder; at.find(place.folder) != std::wstring::npos;) {
+        if (!RemoveDirectoryW(at.c_str()))
+            wrong += "a file in a folder above the copy's, or one left in its own\n";
+        at.resize(at.find_last_of(L'\\', at.size() - 2) + 1);
+    }
+    return wrong;
+}
 
 // ------------------------------------------------------------------ children
 

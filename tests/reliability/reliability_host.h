@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -100,6 +101,10 @@ inline constexpr int32_t kDate = 20240105;    // yyyymmdd, as the stand-in keeps
 // Fills the store; with compared_before the WZ carries the marker 2000 and the
 // remarks an earlier comparison gave it.
 void Seed(bool compared_before = false);
+// The first fillers' gross values made ones a host's records may hold and
+// its floating-point settings may fault on: a signalling and a quiet NaN,
+// infinity, a denormal and the largest double.
+void GiveFillersOddGrossValues();
 std::vector<int32_t> Documents();  // every document identifier of the shop
 std::string RemarksOf(int32_t order);
 std::string EarlierRemarks();  // the WZ's remarks when compared before
@@ -109,6 +114,25 @@ std::string EarlierRemarks();  // the WZ's remarks when compared before
 std::vector<DocumentItem> LinesOfAAfterWz();
 std::vector<DocumentItem> WzLinesAfterComparison();
 }  // namespace shop
+
+// ------------------------------------------------------------------ the guest's place
+// Where and how the host has the plug-in. By default: beside the program,
+// called on the thread that loaded it.
+struct GuestPlace {
+    // A folder of its own under the temporary folder, by this name: the
+    // plug-in copied there with a Quendrix.ini that switches the trace and
+    // the journal on, and loaded from there before the road.
+    const wchar_t* folder = nullptr;
+    size_t path_length = 0;       // nonzero: subfolders make the copy's path this long
+    bool diagnostics_fit = true;  // the path leaves room for the diagnostics' files
+    bool other_thread = false;    // the road runs on a thread that did not load the plug-in
+};
+
+// Plays road with the plug-in placed so. A copy is afterwards freed without
+// the host's stop; its diagnostics files must have been written where their
+// paths fit, nowhere where they do not, and be closed. Returns what was
+// wrong, "" when nothing.
+std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& road);
 
 // ------------------------------------------------------------------ children
 // A child process runs this same program with arguments after kChildFlag;

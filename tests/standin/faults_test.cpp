@@ -2,6 +2,7 @@
 // operation's failure value and leaves everything else as it was.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 
 #include "tests/support/host_store.h"
@@ -190,15 +191,7 @@ TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
 // Each host variation changes what it names, so that the tests run under it
 // really meet another host.
 TEST_F(Faults, EachVariationChangesWhatItNames) {
-    VsVariation variation = {};
-    variation.open_results = kVsResultGarbage;
-    variation.wide_short = 1;
-    variation.save_lines = kVsSaveKeepCleared;
-    variation.copy_zero_fill = 1;
-    variation.list_rows = kVsRowsShownOnly;
-    variation.nested_events = 1;
-    variation.other_success = 1;
-    VsSetVariation(&variation);
+    VsSetVariation(&test_host::kEveryInterfaceVariation);
 
     EXPECT_EQ(static_cast<uint32_t>(HostSetTableMode(headers, 255)), kVsGarbage);
     int32_t count = 0;
@@ -241,4 +234,24 @@ TEST_F(Faults, EachVariationChangesWhatItNames) {
     EXPECT_NE(list.row_texts[0], nullptr) << "the row on screen was asked for";
     EXPECT_EQ(VsOddRowTexts(), 2) << "rows outside the list were asked for and got a text";
     EXPECT_EQ(test_host::Unreturned(), "");
+}
+
+TEST_F(Faults, ProcessStateOfTheVariationIsExpectedAtEveryOperation) {
+    VsVariation variation = {};
+    variation.x87_control = 0x027F;
+    variation.locale = kVsLocalePolish;
+    VsSetVariation(&variation);
+    uint16_t control = 0;
+    asm volatile("fnstcw %0" : "=m"(control));
+    EXPECT_EQ(control | 0x40, 0x027F) << "as set (bit 6 may read set)";
+    EXPECT_STRNE(setlocale(LC_ALL, nullptr), "C");
+    HostSetTableMode(headers, 255);
+    EXPECT_EQ(VsProcessStateViolations(), 0);
+
+    // A guest that left its own control word behind.
+    const uint16_t other = 0x037F;
+    asm volatile("fldcw %0" : : "m"(other));
+    HostSetTableMode(headers, 255);
+    EXPECT_EQ(VsProcessStateViolations(), 2) << "at the operation, and now";
+    setlocale(LC_ALL, "C");
 }
