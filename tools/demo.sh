@@ -32,6 +32,8 @@ rm -f "$work/Quendrix-trace.txt" "$work/Quendrix-journal.csv"
 # Paths as the user sees them from the project folder, where it runs.
 cd "$root"
 relative=${work#"$root"/}
+# Without arguments the program plays its story (--story) on the copy.
+[ $# -gt 0 ] || set -- --story
 status=0
 wine "$build/veldan_host.exe" --data "$relative/sample-shop.json" \
     --profile "$relative/veldan.ini" --plugin "$relative/Quendrix.dll" "$@" || status=$?
