@@ -22,6 +22,13 @@ export WINEPREFIX=$_wine_env_build/$QUENDRIX_WINE_PREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=mscoree,mshtml=
 unset _wine_env_root _wine_env_build
+# Wine takes file names and arguments in the locale's character set: a UTF-8
+# one, so that names with Polish letters (UTF-8 on disk) come through whole
+# under any locale the shell has (none at all on a fresh machine, say).
+case $(locale charmap 2>/dev/null) in
+    UTF-8) ;;
+    *) export LC_ALL=C.UTF-8 ;;
+esac
 
 # require_built WHO FILE...: ends the calling script, in WHO's name, when the
 # build folder lacks one of the files.
