@@ -1,13 +1,14 @@
 # Quendrix: `make demo` runs the plug-in in the stand-in host; `make test` builds
 # and runs every test. Both install what is missing first.
-# Wine runs in the build folder's own prefix (tools/wine-env.sh); the Wine
-# processes of a run are ended with it (tools/wine-session.sh).
+# Wine runs in the build folder's own prefixes (tools/wine-env.sh): the tests'
+# and the demo's processes are ended with their run (tools/wine-session.sh),
+# host program sessions (tools/veldan-host.sh) keep a prefix of their own.
 BUILD ?= build
 export BUILD
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build test demo bench dist reproducible format clean
+.PHONY: all deps configure build host test demo bench dist reproducible format clean
 
 all: build
 
@@ -24,10 +25,12 @@ build: configure
 test: build
 	@tools/wine-session.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The demo needs only the two DLLs and the host program.
-demo: configure
+# What the host program needs (tools/veldan-host.sh): the two DLLs and itself.
+host: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix VELDAN veldan_host
-	@tools/wine-session.sh tools/demo.sh
+
+demo: host
+	@QUENDRIX_WINE_PREFIX=wineprefix-demo tools/wine-session.sh tools/demo.sh
 
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quendrix_bench
@@ -48,4 +51,5 @@ format:
 
 clean:
 	@-tools/wine-session.sh --end
+	@-QUENDRIX_WINE_PREFIX=wineprefix-demo tools/wine-session.sh --end
 	rm -rf $(BUILD) dist

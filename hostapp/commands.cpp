@@ -6,6 +6,7 @@
 #include "hostapp/narration.h"
 #include "hostapp/responder.h"
 #include "hostapp/story.h"
+#include "hostapp/system.h"
 #include "hostapp/text_cells.h"
 
 namespace hostapp {
@@ -41,7 +42,10 @@ int FindDocument(const Snapshot& snapshot, const std::string& reply) {
     return -1;
 }
 
-void ListDocuments(const Snapshot& snapshot) {
+}  // namespace
+
+void ListDocuments() {
+    const Snapshot snapshot = TakeSnapshot();
     Say(Cells("Poz. Rodzaj Numer             Odbiorca  Wartość Wiersze Uwagi", kBold));
     for (size_t i = 0; i < snapshot.headers.size(); ++i) {
         const DocumentHeader& header = snapshot.headers[i];
@@ -66,6 +70,8 @@ void ListDocuments(const Snapshot& snapshot) {
     }
 }
 
+namespace {
+
 // Asks for a document of the kind wanted (empty: any); -1 for Enter, -2 at the
 // end of the input.
 int AskDocument(const std::string& what, const char* kind) {
@@ -84,6 +90,11 @@ int AskDocument(const std::string& what, const char* kind) {
         else
             return found;
     }
+}
+
+// A step that did not come out as asked, on standard error.
+void StepFailed(const std::string& what) {
+    Err("veldan_host: " + what + "\n");
 }
 
 // The whole menu the first time, then a reminder line.
@@ -150,7 +161,8 @@ bool RunSteps(const std::vector<Step>& steps, int& section) {
         const int found = FindNumber(snapshot, step.number);
         if (found < 0) {
             Heading(std::to_string(section++) + ". " + step.number);
-            Say("Dokumentu " + step.number + " już nie ma (jego nagłówek został wyczyszczony).");
+            StepFailed("dokumentu " + step.number +
+                       " już nie ma (jego nagłówek został wyczyszczony)");
             all = false;
             continue;
         }
@@ -158,10 +170,9 @@ bool RunSteps(const std::vector<Step>& steps, int& section) {
             case Step::Kind::kCompare: {
                 const std::string order = step.order == "-" ? "" : step.order;
                 if (!CompareStep(section++, {found, order})) {
-                    Say(Cells(order.empty() ? "Lista zamówień się nie pokazała."
-                                            : "Zamówienia " + order +
-                                                  " nie było na liście – krok niewykonany.",
-                              kBold));
+                    StepFailed(order.empty() ? "lista zamówień się nie pokazała"
+                                             : "zamówienia " + order +
+                                                   " nie było na liście – krok niewykonany");
                     all = false;
                 }
                 break;
@@ -187,7 +198,7 @@ MenuEnd RunMenu(int& section) {
         }
         if (reply == "1") {
             Heading(std::to_string(section++) + ". Dokumenty w pliku");
-            ListDocuments(TakeSnapshot());
+            ListDocuments();
         } else if (reply == "2" || reply == "3" || reply == "4") {
             const int found = AskDocument(reply == "2"   ? "Dokument WZ"
                                           : reply == "3" ? "Zaznaczony dokument"

@@ -14,6 +14,10 @@ struct Step {
     std::string order;   // kCompare: the order chosen in the list; "-" leaves it with Esc
 };
 
+// The documents of the store, one a line: position, kind, number, customer,
+// value, lines, remarks.
+void ListDocuments();
+
 // The steps against the loaded documents, before anything runs: every named
 // document is in the file, a WZ is a WZ and its order an order of the same
 // customer. False with the reasons (Polish, one a line).

@@ -21,27 +21,6 @@ bool AllZero(const Record& record) {
 
 }  // namespace
 
-Snapshot TakeSnapshot() {
-    Snapshot snapshot;
-    const int count = VsHeaderCount();
-    for (int i = 0; i < count; ++i) {
-        DocumentHeader header;
-        memset(&header, 0, sizeof header);
-        VsGetHeader(i, &header);
-        snapshot.headers.push_back(header);
-        const int32_t id = header.document_id;
-        if (snapshot.lines.count(id))
-            continue;
-        std::vector<DocumentItem>& lines = snapshot.lines[id];
-        lines.resize(static_cast<size_t>(std::max(VsLineCount(id), 0)));
-        for (size_t j = 0; j < lines.size(); ++j) {
-            memset(&lines[j], 0, sizeof lines[j]);
-            VsGetLine(id, static_cast<int>(j), &lines[j]);
-        }
-    }
-    return snapshot;
-}
-
 const std::vector<DocumentItem>& LinesOf(const Snapshot& snapshot, int32_t document_id) {
     static const std::vector<DocumentItem> none;
     auto found = snapshot.lines.find(document_id);

@@ -3,20 +3,19 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "documentfile/standin_store.h"
 #include "host/host_records.h"
 
 namespace hostapp {
 
-struct Snapshot {
-    std::vector<DocumentHeader> headers;                 // storage order
-    std::map<int32_t, std::vector<DocumentItem>> lines;  // by document identifier
-};
-Snapshot TakeSnapshot();
+using Snapshot = document_file::DocumentSet;
+inline Snapshot TakeSnapshot() {
+    return document_file::TakeDocuments();
+}
 
 const std::vector<DocumentItem>& LinesOf(const Snapshot& snapshot, int32_t document_id);
 

@@ -6,13 +6,14 @@
 #include "hostapp/session.h"
 #include "hostapp/system.h"
 
-int main() {
-    hostapp::InitTerminal();
+namespace {
+
+int Run() {
     const std::vector<std::string> arguments = hostapp::CommandLineArguments();
     hostapp::Options options;
     std::string error;
     if (!hostapp::ParseOptions(arguments, options, error)) {
-        hostapp::Err("veldan_host: " + error + "\n\n" + hostapp::Usage());
+        hostapp::Err("veldan_host: " + error + " (opis opcji: veldan_host --help)\n");
         return hostapp::kExitUsage;
     }
     if (options.help) {
@@ -20,4 +21,13 @@ int main() {
         return hostapp::kExitDone;
     }
     return hostapp::RunHost(options);
+}
+
+}  // namespace
+
+int main() {
+    hostapp::InitTerminal();
+    const int code = Run();
+    hostapp::ReportExit(code);
+    return code;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "documentfile/standin_store.h"
 #include "hostapp/documents.h"
 #include "hostapp/narration.h"
 #include "hostapp/responder.h"
@@ -98,12 +99,14 @@ std::string Usage() {
            "Program zastępczy VELDAN z wtyczką Quendrix.dll: ładuje wtyczkę tak jak program,\n"
            "otwiera dokumenty i pokazuje okna wtyczki w terminalu.\n"
            "\n"
-           "  --data PLIK              plik dokumentów (JSON, UTF-8); po pracy zapisywany\n"
-           "                           z powrotem. Bez tej opcji: dołączony sklep przykładowy,\n"
-           "                           bez zapisu. Bez kroków poniżej: pokaz przykładowy.\n"
+           "  --data PLIK              plik dokumentów (JSON, UTF-8); zapisywany tylko po\n"
+           "                           krokach, menu albo pokazie, które coś zmieniły. Bez tej\n"
+           "                           opcji: dołączony sklep przykładowy, nigdy zapisywany.\n"
+           "                           Bez kroków, menu i pokazu: tylko lista dokumentów.\n"
            "  --interactive            menu: lista dokumentów, Ctrl+9 na WZ, polecenie 350,\n"
            "                           zapis nagłówka; zamówienie i odpowiedzi wybiera\n"
            "                           użytkownik (stdin); koniec wejścia – bez zapisu\n"
+           "  --story                  pokaz przykładowy bez udziału użytkownika (make demo)\n"
            "\n"
            "Kroki bez udziału użytkownika, wykonywane w podanej kolejności:\n"
            "  --wz NUMER --order NUMER Ctrl+9 na tym WZ i to zamówienie wybrane z listy\n"
@@ -118,7 +121,7 @@ std::string Usage() {
            "VELDAN.dll)\n"
            "  --interface-version N    wersja interfejsu, którą program podaje wtyczce\n"
            "  --record-size TABELA=N   rozmiar rekordu tabeli 44 albo 45, który podaje program\n"
-           "  --help                   ten opis\n"
+           "  -h, --help               ten opis\n"
            "\n"
            "Kody wyjścia: 0 gotowe, 1 błędne wywołanie, 2 plik danych, 3 biblioteka wtyczki,\n"
            "4 wtyczka nie została załadowana, 5 pliku danych nie da się zapisać, 6 koniec\n"
@@ -141,6 +144,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             options.help = true;
         } else if (option == "--interactive") {
             options.interactive = true;
+        } else if (option == "--story") {
+            options.story = true;
         } else if (option == "--wz") {
             Step step;
             if (!value(step.number))
@@ -194,8 +199,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             return false;
         }
     }
-    if (options.interactive && !options.steps.empty()) {
-        error = "--interactive nie łączy się z krokami --wz, --command-350 i --save";
+    if (options.interactive + options.story + !options.steps.empty() > 1) {
+        error =
+            "--interactive, --story i kroki --wz, --command-350, --save wykluczają się "
+            "nawzajem";
         return false;
     }
     return true;
@@ -203,31 +210,45 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
 
 int RunHost(const Options& options) {
     // ---------------------------------------------------------------- data
-    const bool save = !options.data.empty();
-    const std::string data = save ? options.data : ExeDirectory() + kSampleFile;
-    const std::string data_path = save ? SystemPath(data) : data;
-    if (IsDirectory(data_path))
+    const bool own_file = !options.data.empty();
+    const std::string data = own_file ? options.data : ExeDirectory() + kSampleFile;
+    if (IsDirectory(data))
         return Fail(kExitDataFile, "„" + data + "” to katalog, nie plik danych");
-    if (!FileExists(data_path))
-        return Fail(kExitDataFile, save ? "nie ma pliku danych „" + data + "”"
-                                        : "nie ma dołączonych danych przykładowych „" + data +
-                                              "” (zbuduj projekt)");
-    VsReset();
-    if (VsLoadDocuments(data_path.c_str()) != 0) {
-        std::string reasons = VsLastError();
-        if (reasons.rfind(data_path + ": nie da się otworzyć", 0) == 0)
+    if (!FileExists(data))
+        return Fail(kExitDataFile, own_file ? "nie ma pliku danych „" + data + "”"
+                                            : "nie ma dołączonych danych przykładowych „" + data +
+                                                  "” (zbuduj projekt)");
+    document_file::DocumentFile file;
+    std::vector<document_file::Problem> reasons;
+    if (!document_file::LoadDocumentFile(data, file, reasons)) {
+        if (reasons.size() == 1 && reasons[0].kind == document_file::Fault::kCannotOpen)
             return Fail(kExitDataFile, "nie da się odczytać pliku danych „" + data + "”");
         return Fail(kExitDataFile, "błąd w pliku danych „" + data +
                                        "” – nic nie zostało uruchomione ani zapisane:\n  " +
-                                       ReplaceAll(reasons, "\n", "\n  "));
+                                       ReplaceAll(document_file::Describe(reasons), "\n", "\n  "));
     }
+    VsReset();
+    document_file::PutDocuments(file.documents);
+    if (!options.interactive && !options.story && options.steps.empty()) {
+        // Nothing asked for: the documents are shown, nothing runs or changes.
+        Say(Cells("Plik danych: " + data +
+                      " (dokumentów: " + std::to_string(file.documents.headers.size()) + ")",
+                  kBold),
+            0);
+        ListDocuments();
+        Say("Nic nie zostało uruchomione ani zapisane. --interactive otwiera menu, --wz/--order, "
+            "--command-350 i --save wykonują kroki (--help).",
+            0);
+        return kExitDone;
+    }
+    const bool save = own_file;
     std::string problems;
     if (!CheckSteps(options.steps, problems))
         return Fail(kExitUsage, "kroki nie pasują do pliku danych „" + data +
                                     "” – nic nie zostało uruchomione ani zapisane:\n  " +
                                     ReplaceAll(problems, "\n", "\n  "));
     // Before the session, so that no work is lost to a file that cannot be saved.
-    if (save && !CanReplace(data_path, problems))
+    if (save && !CanReplace(data, problems))
         return Fail(kExitNotSaved, "pliku danych „" + data + "” nie da się zapisać: " + problems +
                                        "; nic nie zostało uruchomione");
     if (!options.profile.empty())
@@ -243,8 +264,7 @@ int RunHost(const Options& options) {
     const Plan plan = MakePlan(start);
 
     // ---------------------------------------------------------------- plug-in
-    const std::string path =
-        options.plugin.empty() ? ExeDirectory() + kPluginFile : SystemPath(options.plugin);
+    const std::string path = options.plugin.empty() ? ExeDirectory() + kPluginFile : options.plugin;
     const HostHooks own{VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
     PluginModule plugin;
     std::string detail;
@@ -304,19 +324,25 @@ int RunHost(const Options& options) {
     Heading(std::to_string(section) + ". Zatrzymanie wtyczki");
     StopAndUnload(plugin, own);
     VsSetDialogHandler(nullptr);
+    if (code == kExitStepFailed)
+        return Fail(code, "krok się nie udał: plik danych nie został zapisany");
     if (!keep) {
-        Say(Cells(code == kExitStepFailed ? "Krok się nie udał: plik danych nie został zapisany."
-                                          : "Plik danych nie został zapisany.",
-                  kBold));
+        Say(Cells("Plik danych nie został zapisany.", kBold));
         return code;
     }
     if (!save) {
         Say("Dane przykładowe nie są zapisywane (z opcją --data PLIK wynik trafia do pliku).");
         return kExitDone;
     }
-    if (VsSaveDocuments(data_path.c_str()) != 0)
-        return Fail(kExitNotSaved,
-                    "nie udało się zapisać pliku danych „" + data + "”: " + VsLastError());
+    const document_file::DocumentSet now = TakeSnapshot();
+    if (document_file::SameDocuments(now, file.documents)) {
+        Say("Żaden dokument się nie zmienił: plik danych zostaje, jaki był.");
+        return kExitDone;
+    }
+    document_file::Problem problem;
+    if (!document_file::SaveDocumentFile(data, now, &file, problem))
+        return Fail(kExitNotSaved, "nie udało się zapisać pliku danych „" + data +
+                                       "”: " + document_file::Describe(problem));
     Say("Zapisano plik danych: " + data);
     return kExitDone;
 }

@@ -1,7 +1,8 @@
 // One run of the host program: the document file checked and loaded, its
 // folder checked for writing, the plug-in loaded, started and installed; then
-// the steps named on the command line, the interactive menu or else the
-// story; the plug-in stopped and unloaded, the file saved.
+// the steps named on the command line, the interactive menu or the story; the
+// plug-in stopped and unloaded, the file saved where it changed. With none of
+// the three the documents are only listed.
 #pragma once
 
 #include <string>
@@ -17,6 +18,7 @@ struct Options {
     std::string plugin;   // empty: Quendrix.dll beside the program
     std::string profile;  // empty: the host's settings file beside VELDAN.dll
     bool interactive = false;
+    bool story = false;                             // the sample story (make demo)
     std::vector<Step> steps;                        // in the order given
     int interface_version = 0;                      // 0: the host's own
     std::vector<std::pair<int, int>> record_sizes;  // table, size

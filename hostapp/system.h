@@ -32,16 +32,23 @@ bool InputIsConsole();
 std::vector<std::string> CommandLineArguments();
 
 // ---------------------------------------------------------------- files
-// A UTF-8 path in the system's code page, for the file functions below and
-// the stand-in's.
+// Paths are UTF-8 and reach the system as UTF-16, so that letters outside the
+// system's ANSI code page (pl/łódź.json on a Western system) work as typed.
+// A UTF-8 path in the system's ANSI code page, for the stand-in's settings
+// file, which it opens by an ANSI name.
 std::string SystemPath(const std::string& utf8);
 std::string ExeDirectory();  // with its trailing backslash
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
-bool CopyFileOver(const std::string& from, const std::string& to);
 // Whether the file at path can be replaced by a new one: its folder takes a
 // new file and the file is not read-only. False with the reason (Polish).
 bool CanReplace(const std::string& path, std::string& reason);
+
+// ---------------------------------------------------------------- exit
+// Leaves the exit code where tools/veldan-host.sh looks for it (the file
+// that QUENDRIX_HOST_STATUS names), so that the script tells a run that
+// ended from outside, whose Wine process ends with 0, from one that finished.
+void ReportExit(int code);
 
 // ---------------------------------------------------------------- plug-in
 using StartEntry = int32_t(HOST_STDCALL*)(void* context, char* text_buffer);

@@ -20,6 +20,30 @@ bool styled = false;
 bool input_console = false;
 WORD default_attributes = FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE;
 
+std::wstring Wide(const std::string& utf8) {
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                            length);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide, UINT code_page = CP_UTF8) {
+    const int length = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(std::max(length, 0)), '\0');
+    if (length > 0)
+        WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                            length, nullptr, nullptr);
+    return text;
+}
+
+DWORD Attributes(const std::string& path) {
+    return GetFileAttributesW(Wide(path).c_str());
+}
+
 Stream Open(DWORD which) {
     Stream stream;
     stream.handle = GetStdHandle(which);
@@ -30,16 +54,10 @@ Stream Open(DWORD which) {
 }
 
 void WriteWide(HANDLE handle, std::string_view utf8) {
-    if (utf8.empty())
-        return;
-    const int wide =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wide <= 0)
-        return;
-    std::vector<wchar_t> text(static_cast<size_t>(wide));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+    const std::wstring text = Wide(std::string(utf8));
     DWORD written = 0;
-    WriteConsoleW(handle, text.data(), static_cast<DWORD>(wide), &written, nullptr);
+    if (!text.empty())
+        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // The console's own attributes for the SGR sequences that Render writes (a
@@ -154,59 +172,36 @@ std::vector<std::string> CommandLineArguments() {
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide)
         return arguments;
-    for (int i = 1; i < count; ++i) {
-        const int length =
-            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string text(static_cast<size_t>(std::max(length, 1)), '\0');
-        if (length > 0)
-            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), length, nullptr, nullptr);
-        text.resize(strlen(text.c_str()));
-        arguments.push_back(text);
-    }
+    for (int i = 1; i < count; ++i)
+        arguments.push_back(Utf8(wide[i]));
     LocalFree(wide);
     return arguments;
 }
 
 std::string SystemPath(const std::string& utf8) {
-    const int wide =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wide <= 0)
-        return utf8;
-    std::vector<wchar_t> text(static_cast<size_t>(wide));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
-    const int length =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return utf8;
-    std::string out(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), wide, out.data(), length, nullptr, nullptr);
-    return out;
+    return Utf8(Wide(utf8), CP_ACP);
 }
 
 std::string ExeDirectory() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string directory(path, length < sizeof path ? length : 0);
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::string directory = Utf8(std::wstring(path, length < MAX_PATH ? length : 0));
     const size_t slash = directory.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : directory.substr(0, slash + 1);
 }
 
 bool FileExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsDirectory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CopyFileOver(const std::string& from, const std::string& to) {
-    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
-}
-
 bool CanReplace(const std::string& path, std::string& reason) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
         reason = "plik jest tylko do odczytu";
         return false;
@@ -216,9 +211,9 @@ bool CanReplace(const std::string& path, std::string& reason) {
         slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     // A probe file of its own name (not the saving's temporary one), gone
     // when closed.
-    const std::string probe =
-        folder + ".veldan-zapis-" + std::to_string(GetCurrentProcessId()) + ".tmp";
-    const HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const std::wstring probe =
+        Wide(folder + ".veldan-zapis-" + std::to_string(GetCurrentProcessId()) + ".tmp");
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         reason = "w katalogu „" + (folder.empty() ? std::string(".") : folder) +
@@ -227,8 +222,23 @@ bool CanReplace(const std::string& path, std::string& reason) {
         return false;
     }
     CloseHandle(file);
-    DeleteFileA(probe.c_str());
+    DeleteFileW(probe.c_str());
     return true;
+}
+
+void ReportExit(int code) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"QUENDRIX_HOST_STATUS", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    const HANDLE file =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    const std::string text = std::to_string(code) + "\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
 }
 
 LoadError LoadPlugin(const std::string& path, PluginModule& plugin, std::string& detail) {
@@ -239,7 +249,7 @@ LoadError LoadPlugin(const std::string& path, PluginModule& plugin, std::string&
     }
     // No system error boxes: a module that cannot be loaded is reported here.
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryA(path.c_str());
+    HMODULE module = LoadLibraryW(Wide(path).c_str());
     const DWORD error = GetLastError();
     SetErrorMode(previous);
     if (!module) {

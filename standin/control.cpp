@@ -199,9 +199,7 @@ using namespace veldan;
 VS_API void VsReset(void) {
     State& s = S();
     ReleaseAllHandedOut();
-    s.store = Store{};
-    s.edited_document = 0;
-    s.edited_position = -1;
+    VsClearStore();
     s.dialogs.clear();
     s.answers.clear();
     s.dialog_handler = nullptr;
@@ -217,7 +215,6 @@ VS_API void VsReset(void) {
     s.fail_any.clear();
     s.translator_calls = 0;
     s.heap_errors = 0;
-    s.last_error.clear();
     VsSetVariation(nullptr);
     s.nested_events[0] = s.nested_events[1] = 0;
     s.odd_row_texts = 0;
@@ -239,8 +236,23 @@ VS_API void VsReset(void) {
     RebuildSelection();
 }
 
-VS_API const char* VsLastError(void) {
-    return S().last_error.c_str();
+VS_API void VsClearStore(void) {
+    State& s = S();
+    s.store = Store{};
+    s.edited_document = 0;
+    s.edited_position = -1;
+}
+
+VS_API int VsLineDocuments(int32_t* ids, int capacity) {
+    int count = 0;
+    for (const auto& [id, lines] : S().store.lines) {
+        if (lines.empty())
+            continue;
+        if (ids && count < capacity)
+            ids[count] = id;
+        ++count;
+    }
+    return count;
 }
 
 VS_API int VsHeaderCount(void) {

@@ -133,7 +133,6 @@ struct State {
     int translator_calls = 0;
 
     std::string profile_path;  // empty: veldan.ini beside the library
-    std::string last_error;
 
     VsVariation variation{};
     int nested_events[2] = {0, 0};

@@ -27,15 +27,13 @@
 // the environment holds VELDAN_STRICT=1, as the test suites set it).
 VS_API void VsReset(void);
 
-// Loads a document file (JSON, texts UTF-8) into the store, replacing it. The
-// whole file is checked first: 0 on success; otherwise the store is unchanged
-// and VsLastError() lists every problem in Polish, one a line, each naming the
-// document and its 1-based position.
-VS_API int VsLoadDocuments(const char* path);
-// Saves the store to a document file atomically (temporary file, then rename),
-// keeping the line endings (and a byte order mark) of the file it replaces.
-VS_API int VsSaveDocuments(const char* path);
-VS_API const char* VsLastError(void);
+// Empties the store (headers and lines) and forgets the edited document;
+// nothing else changes. The document file (documentfile/) fills the store
+// through the functions below.
+VS_API void VsClearStore(void);
+// The document identifiers that have lines, in increasing order: up to
+// capacity of them into ids. Returns how many there are.
+VS_API int VsLineDocuments(int32_t* ids, int capacity);
 
 VS_API int VsHeaderCount(void);
 VS_API int VsAddHeader(const DocumentHeader* header);       // returns its position

@@ -4,10 +4,13 @@
 # folder (BUILD, default build), so the repository's data/sample-shop.json is
 # never changed; the copy is left there, compared and saved, to look at.
 # Arguments go to the program, e.g. tools/demo.sh --interactive for a menu
-# in which you choose the documents and answer yourself.
+# in which you choose the documents and answer yourself. The program runs
+# through tools/veldan-host.sh: run by hand, in the host sessions' own Wine
+# prefix, which no project command ends; under make demo, in the demo's.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export QUENDRIX_WINE_PREFIX=${QUENDRIX_WINE_SESSION:-wineprefix-host}
 source "$root/tools/wine-env.sh"
 build=$QUENDRIX_BUILD
 require_built demo veldan_host.exe VELDAN.dll Quendrix.dll
@@ -32,8 +35,10 @@ rm -f "$work/Quendrix-trace.txt" "$work/Quendrix-journal.csv"
 # Paths as the user sees them from the project folder, where it runs.
 cd "$root"
 relative=${work#"$root"/}
+# Without arguments the program plays its story (--story) on the copy.
+[ $# -gt 0 ] || set -- --story
 status=0
-wine "$build/veldan_host.exe" --data "$relative/sample-shop.json" \
+"$root/tools/veldan-host.sh" --data "$relative/sample-shop.json" \
     --profile "$relative/veldan.ini" --plugin "$relative/Quendrix.dll" "$@" || status=$?
 
 echo

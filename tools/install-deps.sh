@@ -2,7 +2,7 @@
 # Installs what the build and the tests need, once. Quick when all is present.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686-posix wine wine32:i386 cmake make nlohmann-json3-dev googletest unzip
+packages=(g++-mingw-w64-i686-posix wine wine32:i386 cmake make googletest unzip
           python3 clang-format)
 
 missing=()

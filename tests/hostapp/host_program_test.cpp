@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "documentfile/standin_store.h"
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
 #include "host_run.h"
@@ -36,10 +37,14 @@ class HostProgram : public ::testing::Test {
         return RunHostProgram(arguments, input);
     }
 
-    // The saved file, read back through the stand-in's own loader.
+    // The saved file, read back into the stand-in's store.
     void LoadSaved() {
         VsReset();
-        ASSERT_EQ(VsLoadDocuments(data_.c_str()), 0) << VsLastError();
+        document_file::DocumentFile file;
+        std::vector<document_file::Problem> problems;
+        ASSERT_TRUE(document_file::LoadDocumentFile(data_, file, problems))
+            << document_file::Describe(problems);
+        document_file::PutDocuments(file.documents);
     }
     static DocumentHeader Header(int32_t id) {
         DocumentHeader header;
@@ -60,7 +65,7 @@ class HostProgram : public ::testing::Test {
 }  // namespace
 
 TEST_F(HostProgram, UnattendedStoryAndTheFileItSaves) {
-    HostRun run = Run({"--data", data_});
+    HostRun run = Run({"--data", data_, "--story"});
     ASSERT_EQ(run.exit_code, 0u) << run.err << run.out;
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "no attributes into a file";
@@ -163,15 +168,43 @@ TEST_F(HostProgram, UnattendedStoryAndTheFileItSaves) {
     // The same story, word for word, on a fresh copy.
     WriteBytes(data_, sample_);
     DeleteFileA(profile_.c_str());
-    EXPECT_EQ(Run({"--data", data_}).out, run.out);
+    EXPECT_EQ(Run({"--data", data_, "--story"}).out, run.out);
 }
 
-TEST_F(HostProgram, WithoutDataTheBundledSampleIsShownAndKept) {
-    const HostRun run = Run({});
+TEST_F(HostProgram, WithoutStepsTheDocumentsAreListedAndNothingChanges) {
+    // A user's own file, and the bundled sample; the story only when asked.
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--data", data_}, std::vector<std::string>{}}) {
+        const HostRun run = Run(arguments);
+        ASSERT_EQ(run.exit_code, 0u) << run.err;
+        ExpectInOrder(run.out,
+                      {".json (dokumentów: 13)", "Poz. Rodzaj Numer", "    13 WZ     WZ/5/2026 ",
+                       "Nic nie zostało uruchomione ani "
+                       "zapisane. --interactive otwiera menu"});
+        EXPECT_EQ(run.out.find("Uruchomienie wtyczki"), std::string::npos) << run.out;
+        EXPECT_EQ(ReadBytes(data_), sample_);
+        EXPECT_FALSE(Exists(profile_)) << "the plug-in never ran";
+    }
+    const HostRun run = Run({"--story"});
     ASSERT_EQ(run.exit_code, 0u) << run.err;
-    ExpectInOrder(run.out, {"sample-shop.json (dokumentów: 13)", "» wiersz 2 (ZK/2/2026), F12 OK",
-                            "Dane przykładowe nie są zapisywane"});
+    ExpectInOrder(run.out,
+                  {"» wiersz 2 (ZK/2/2026), F12 OK", "Dane przykładowe nie są zapisywane"});
     EXPECT_EQ(ReadBytes(BuildFolder() + "sample-shop.json"), sample_);
+}
+
+TEST_F(HostProgram, PathsWithPolishLettersWorkAndShowAsTyped) {
+    // Neither the folder nor the file has a name in Wine's ANSI code page (1252).
+    const std::string folder = folder_ + "pl-łódź\\";
+    const std::string data = folder + "łódź.json";
+    WriteUtf8Named(data, sample_);
+    HostRun run = Run({"--data", data});
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_NE(run.out.find("Plik danych: " + data + " (dokumentów: 13)"), std::string::npos)
+        << run.out;
+    run = Run({"--data", data, "--wz", "WZ/2/2026", "--order", "ZK/2/2026"});
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_NE(run.out.find("Zapisano plik danych: " + data), std::string::npos) << run.out;
+    EXPECT_NE(ReadUtf8Named(data).find("\"!2 Olej rzepakowy"), std::string::npos);
 }
 
 TEST_F(HostProgram, InteractiveSessionFromPipedInput) {
@@ -334,7 +367,8 @@ TEST_F(HostProgram, StepsThatDoNotFitStopWithoutSaving) {
         {{"--save", "ZK/9"}, "--save ZK/9: w pliku nie ma dokumentu o tym numerze"},
         {{"--wz", "WZ/Ż/1"}, "po --wz WZ/Ż/1 potrzebne jest --order NUMER (albo --order -)"},
         {{"--order", "ZK/Ż/1"}, "--order tylko zaraz po --wz NUMER"},
-        {{"--interactive", "--save", "WZ/Ż/1"}, "--interactive nie łączy się z krokami"},
+        {{"--interactive", "--save", "WZ/Ż/1"}, "--interactive, --story i kroki"},
+        {{"--story", "--save", "WZ/Ż/1"}, "wykluczają się nawzajem"},
     };
     for (const auto& [steps, error] : wrong) {
         SCOPED_TRACE(error);
@@ -350,9 +384,10 @@ TEST_F(HostProgram, StepsThatDoNotFitStopWithoutSaving) {
     const HostRun run = Run({"--data", data_, "--wz", "WZ/Ż/2", "--order", "ZK/Ż/2", "--wz",
                              "WZ/Ż/1", "--order", "ZK/Ż/2"});
     EXPECT_EQ(run.exit_code, 7u) << run.err;
-    ExpectInOrder(run.out, {"» wiersz 2 (ZK/Ż/2), F12 OK", "3. WZ/Ż/1", "» Esc",
-                            "Zamówienia ZK/Ż/2 nie było na liście – krok niewykonany.",
-                            "Krok się nie udał: plik danych nie został zapisany."});
+    ExpectInOrder(run.out, {"» wiersz 2 (ZK/Ż/2), F12 OK", "3. WZ/Ż/1", "» Esc"});
+    ExpectInOrder(run.err,
+                  {"veldan_host: zamówienia ZK/Ż/2 nie było na liście – krok niewykonany\n",
+                   "veldan_host: krok się nie udał: plik danych nie został zapisany\n"});
     EXPECT_EQ(ReadBytes(data_), own);
 }
 
@@ -376,6 +411,17 @@ TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
     EXPECT_FALSE(Exists(data_ + ".tmp"));
     EXPECT_FALSE(Exists(profile_)) << "the plug-in never ran";
 
+    // A field given twice: the document and the field named, whichever came last.
+    std::string repeated = sample_;
+    repeated.replace(repeated.find("\"customer\": 1,"), 14, "\"customer\": 7, \"customer\": 8,");
+    WriteBytes(data_, repeated);
+    run = Run({"--data", data_, "--story"});
+    EXPECT_EQ(run.exit_code, 2u);
+    EXPECT_NE(run.err.find("  dokument ZK/1/2026 (nagłówek 1): pole „customer” występuje dwa razy"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadBytes(data_), repeated);
+
     // Written in Windows-1250: named as not UTF-8.
     std::string windows1250 = sample_;
     for (size_t at = windows1250.find("ą"); at != std::string::npos; at = windows1250.find("ą"))
@@ -394,13 +440,14 @@ TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
     run = Run({"--data", data_});
     EXPECT_EQ(run.exit_code, 2u);
     EXPECT_NE(run.err.find("błąd w pliku danych"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("błąd składni JSON (wiersz "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("błąd składni JSON w dokumencie ZK/7/2026 (wiersz "), std::string::npos)
+        << run.err;
     EXPECT_EQ(ReadBytes(data_), cut);
 
     // A file that cannot be replaced is found before the session, not after.
     WriteBytes(data_, sample_);
     ASSERT_TRUE(SetFileAttributesA(data_.c_str(), FILE_ATTRIBUTE_READONLY));
-    run = Run({"--data", data_});
+    run = Run({"--story", "--data", data_});
     SetFileAttributesA(data_.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(run.exit_code, 5u);
     EXPECT_NE(run.err.find("nie da się zapisać: plik jest tylko do odczytu; nic nie zostało "
@@ -431,18 +478,18 @@ TEST_F(HostProgram, DataFileErrorsStopBeforeAnythingIsWritten) {
 }
 
 TEST_F(HostProgram, PluginModuleThatCannotBeLoaded) {
-    HostRun run = Run({"--data", data_, "--plugin", folder_ + "Brak.dll"});
+    HostRun run = Run({"--story", "--data", data_, "--plugin", folder_ + "Brak.dll"});
     EXPECT_EQ(run.exit_code, 3u);
     EXPECT_NE(run.err.find("nie ma pliku"), std::string::npos) << run.err;
 
     // The host's own library has none of the plug-in's entries.
-    run = Run({"--data", data_, "--plugin", BuildFolder() + "VELDAN.dll"});
+    run = Run({"--story", "--data", data_, "--plugin", BuildFolder() + "VELDAN.dll"});
     EXPECT_EQ(run.exit_code, 3u);
     EXPECT_NE(run.err.find("nie jest wtyczką: brak wejścia o numerze 30001"), std::string::npos)
         << run.err;
 
     WriteBytes(folder_ + "Tekst.dll", "to nie jest biblioteka");
-    run = Run({"--data", data_, "--plugin", folder_ + "Tekst.dll"});
+    run = Run({"--story", "--data", data_, "--plugin", folder_ + "Tekst.dll"});
     EXPECT_EQ(run.exit_code, 3u);
     EXPECT_NE(run.err.find("nie daje się załadować"), std::string::npos) << run.err;
     EXPECT_EQ(ReadBytes(data_), sample_);
@@ -450,7 +497,7 @@ TEST_F(HostProgram, PluginModuleThatCannotBeLoaded) {
 
 TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     // Another interface version: the plug-in's version text, then stop.
-    HostRun run = Run({"--data", data_, "--interface-version", "111"});
+    HostRun run = Run({"--story", "--data", data_, "--interface-version", "111"});
     EXPECT_EQ(run.exit_code, 4u);
     ExpectInOrder(run.out, {
                                "Wejście 30001 (start): wynik -1.",
@@ -470,7 +517,7 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     EXPECT_EQ(ReadBytes(data_), sample_);
 
     // A line record of another size: the record-size report in its columns.
-    run = Run({"--data", data_, "--record-size", "45=297"});
+    run = Run({"--story", "--data", data_, "--record-size", "45=297"});
     EXPECT_EQ(run.exit_code, 4u);
     ExpectInOrder(run.out,
                   {
@@ -484,17 +531,19 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
                   });
     EXPECT_EQ(ReadBytes(data_), sample_);
 
+    // A wrong option: one line, with the way to the options.
     run = Run({"--data", data_, "--bogus"});
     EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_NE(run.err.find("nieznana opcja „--bogus”"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("Użycie: veldan_host"), std::string::npos);
+    EXPECT_EQ(run.err, "veldan_host: nieznana opcja „--bogus” (opis opcji: veldan_host --help)\n");
+    run = Run({"-h"});
+    EXPECT_NE(run.out.find("  -h, --help "), std::string::npos) << run.out;
 }
 
 TEST_F(HostProgram, ASaveThatFailsLeavesTheFileAsItWas) {
     // The temporary file of the atomic save cannot be made: a folder holds
     // its name.
     ASSERT_TRUE(CreateDirectoryA((data_ + ".tmp").c_str(), nullptr));
-    const HostRun run = Run({"--data", data_});
+    const HostRun run = Run({"--story", "--data", data_});
     EXPECT_EQ(run.exit_code, 5u);
     EXPECT_NE(run.out.find("6. Zatrzymanie wtyczki"), std::string::npos) << "the story ran";
     EXPECT_NE(run.err.find("nie udało się zapisać pliku danych"), std::string::npos) << run.err;

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 namespace {
 
 constexpr DWORD kRunLimitMs = 60000;
@@ -26,25 +30,29 @@ std::string BuildFolder() {
 
 namespace {
 
-// Removes a folder with everything in it.
-void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+// Removes a folder with everything in it, names outside the ANSI code page too.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(folder + name + "\\");
+                RemoveTree(folder + name + L"\\");
             } else {
-                SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA((folder + name).c_str());
+                SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW((folder + name).c_str());
             }
-        } while (FindNextFileA(search, &found));
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveTree(const std::string& folder) {
+    RemoveTree(std::filesystem::path(folder).wstring());
 }
 
 // The running test's own folder, removed when the test ends. Its name holds
@@ -93,6 +101,26 @@ std::string ScratchFolder() {
 
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+std::filesystem::path Utf8Path(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+}  // namespace
+
+std::string ReadUtf8Named(const std::string& path) {
+    std::ifstream in(Utf8Path(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteUtf8Named(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(Utf8Path(path).parent_path());
+    std::ofstream(Utf8Path(path), std::ios::binary) << bytes;
 }
 
 HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::string& input) {

@@ -25,6 +25,10 @@ std::string ScratchFolder();
 using test_host::ReadBytes;
 using test_host::WriteBytes;
 bool Exists(const std::string& path);
+// A file named in UTF-8 (letters outside the system's code page too), its
+// folder made where missing.
+std::string ReadUtf8Named(const std::string& path);
+void WriteUtf8Named(const std::string& path, const std::string& bytes);
 
 // Fails the test unless every piece occurs in text, in this order.
 void ExpectInOrder(const std::string& text, const std::vector<std::string>& pieces);

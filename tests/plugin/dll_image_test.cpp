@@ -151,19 +151,21 @@ TEST_F(DllImage, HeaderAndVersionResource) {
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
     EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-    char* value = nullptr;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\ProductName",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "Quendrix");
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\FileVersion",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, QUENDRIX_VERSION_TEXT);
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\ProductVersion",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, QUENDRIX_VERSION_TEXT);
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041504E2\\FileDescription",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_GT(strlen(value), 0u);
+    // The texts, in Polish, as frame/version.h writes them (UTF-8 there).
+    const std::pair<const wchar_t*, const char*> texts[] = {
+        {L"ProductName", QUENDRIX_PRODUCT_NAME},         {L"CompanyName", QUENDRIX_COMPANY_NAME},
+        {L"FileDescription", QUENDRIX_FILE_DESCRIPTION}, {L"FileVersion", QUENDRIX_VERSION_TEXT},
+        {L"ProductVersion", QUENDRIX_VERSION_TEXT},
+    };
+    for (const auto& [name, expected] : texts) {
+        wchar_t* value = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\041504E2\\") + name;
+        ASSERT_TRUE(
+            VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length));
+        wchar_t wide[256] = {};
+        MultiByteToWideChar(CP_UTF8, 0, expected, -1, wide, 256);
+        EXPECT_STREQ(value, wide);
+    }
 }
 
 // What a second build elsewhere would change: time stamps and the folders it

@@ -103,8 +103,17 @@ class Package(unittest.TestCase):
         for shown in ["DOKUMENTY SPRZEDAŻY:\n    1. Porównaj WZ z zamówieniem - Ctrl+9",
                       "Zainstalowano wtyczkę do programu:", '"Pytaj"', '"Quendrix"',
                       '"STOP!!!"', "Program wymaga nowszej wtyczki!", "Tspr_dok",
-                      "[Trace]", "[Journal]", "Quendrix.ini", "ODINSTALOWANIE"]:
+                      "[Trace]", "[Journal]", "Quendrix.ini", "ODINSTALOWANIE",
+                      "certutil -hashfile Quendrix.dll SHA256", "Get-FileHash",
+                      "[POWAŻNY BŁĄD WTYCZKI]", "Przerwij", "Ponów próbę", "Ignoruj",
+                      "POMOC TECHNICZNA"]:
             self.assertIn(shown, text)
+        # Every error message of the reconciliation, as its source writes it.
+        source = (SOURCE / "reconcile/reconcile_messages.h").read_text(encoding="utf-8")
+        for literal in re.findall(r'=\s*((?:"(?:[^"\\]|\\.)*"\s*)+)_mz', source):
+            message = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', literal))
+            for line in message.replace("\\n", "\n").split("\n"):
+                self.assertIn(line, text)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,8 @@
 // Load: many WZ comparisons and remark writes, one after another in one
 // process, as a host that runs all day would make them.
 //
-// Every iteration puts the shop back as it was (the document file saved at
-// the start), compares the WZ with order A through the line event, runs
+// Every iteration puts the shop back as it was (the documents taken from the
+// store at the start), compares the WZ with order A through the line event, runs
 // command 350 and has the host store the WZ's header, which receives the
 // remarks. Nothing the host hands out may stay held, the process's private
 // memory may not grow, and every iteration must leave exactly the stored
@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "documentfile/standin_store.h"
 #include "reliability_host.h"
 
 namespace reliability {
@@ -69,12 +70,6 @@ struct Result {
     bool operator==(const Result&) const = default;
 };
 
-std::string TemporaryPath(const char* name) {
-    char directory[MAX_PATH] = {};
-    GetTempPathA(sizeof directory, directory);
-    return std::string(directory) + name + std::to_string(GetCurrentProcessId()) + ".json";
-}
-
 TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
     const int iterations = Iterations();
     FreshHost();
@@ -82,8 +77,7 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
     std::string why;
     ASSERT_TRUE(StartAndInstall(plugin, why)) << why;
     Seed();
-    const std::string shop_file = TemporaryPath("quendrix-load-");
-    ASSERT_EQ(VsSaveDocuments(shop_file.c_str()), 0) << VsLastError();
+    const document_file::DocumentSet shop = document_file::TakeDocuments();
     const DocumentHeader selected = MakeHeader(1, 1, kCustomer, "ZK 1", "ZK 1/2024 zamówienie"_mz);
     VsAddSelection(1, 1, &selected);
     const std::vector<int32_t> documents = Documents();
@@ -93,7 +87,7 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
     for (int i = 0; i < kWarmUp + iterations; ++i) {
         if (i == kWarmUp)
             baseline = PrivateBytes();
-        ASSERT_EQ(VsLoadDocuments(shop_file.c_str()), 0) << VsLastError();
+        document_file::PutDocuments(shop);
         ASSERT_EQ(VsOpenDocument(kWz), 1);
         VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, kRowOfA);
         VsRaiseLineEvent(kKeyEditedLines);
@@ -123,7 +117,6 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
     RecordProperty("iterations", iterations);
     RecordProperty("private_bytes_at_start", static_cast<int>(baseline));
     RecordProperty("private_bytes_growth", static_cast<int>(growth));
-    DeleteFileA(shop_file.c_str());
 }
 
 }  // namespace
