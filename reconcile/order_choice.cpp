@@ -13,6 +13,9 @@
 
 OrderCandidates OrderCandidateList = {nullptr, 0, 0};
 
+// Not constexpr (nor defined): reaching it fails the build, naming the fault.
+void DialogDefinitionSizeMismatch();
+
 namespace {
 
 // ------------------------------------------------------------ dialog definition
@@ -147,7 +150,7 @@ consteval std::array<uint8_t, kDialogDefinitionSize> BuildDialogDefinition() {
     block.Entry(kProgressItems);
     block.Entry(kOrderListItems);
     if (block.at != kDialogDefinitionSize)
-        throw "dialog definition size mismatch";
+        DialogDefinitionSizeMismatch();
     return block.bytes;
 }
 
