@@ -8,6 +8,7 @@
 #include "frame/diagnostics.h"
 #include "frame/platform.h"
 #include "host/mazovia_text.h"
+#include "host/quantity_text.h"
 #include "reconcile/bounded_text.h"
 
 namespace {
@@ -101,13 +102,11 @@ void AddText(const char* text, size_t length) {
     Add(';');
 }
 
-// Thousandths as whole units with three decimals and a decimal comma. The
-// comparison's sums stay far inside 64 bits.
+// A quantity as the host shows it, and the separator.
 void AddQuantity(int64_t quantity) {
-    const int64_t magnitude = quantity < 0 ? -quantity : quantity;
-    AddFormatted("%s%lld,%03lld;", quantity < 0 ? "-" : "",
-                 static_cast<long long>(magnitude / 1000),
-                 static_cast<long long>(magnitude % 1000));
+    char text[kQuantityTextSize];
+    WriteQuantity(text, quantity);
+    AddFormatted("%s;", text);
 }
 
 // The row's first six columns: when, the WZ and the order.

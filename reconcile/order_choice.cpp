@@ -25,26 +25,11 @@ namespace {
 // The definition block is in the host's own format, which holds the plug-in's
 // two dialogs together: the progress dialog 1001 and the list dialog 1002.
 // Only 1002 is ever run; 1001 is part of the block the host reads.
-constexpr int32_t kProgressDialog = 1001;
-constexpr uint16_t kDialogItem = 0xFFFF;  // kind of the dialog's own item
-constexpr uint16_t kNoIdentifier = 0xFFFF;
-
-enum ControlKind : uint16_t {
-    kButton = 0,
-    kLabel = 3,
-    kTextLine = 4,
-    kList = 6,
-    kFrame = 7,
-};
-
 constexpr uint16_t kProgressTextControl = 0x4003;
 constexpr uint16_t kColumnHeaderControl = 0x5801;
 constexpr uint16_t kOrderListControl = 0x4001;
-constexpr uint16_t kOkButton = 0x5001;  // what the dialog returns when confirmed
-static_assert(kOkButton == static_cast<uint16_t>(kAnswerYes));
-
-constexpr uint16_t kHotKeyF3 = 0x3D00;
-constexpr uint16_t kHotKeyF12 = 0x5500;
+// What the dialog returns when confirmed.
+constexpr auto kOkButton = static_cast<uint16_t>(kAnswerYes);
 
 struct DialogItem {
     uint16_t kind;
@@ -60,9 +45,9 @@ struct DialogItem {
 };
 
 constexpr DialogItem kProgressItems[] = {
-    {kDialogItem, kProgressDialog, 0x4008, 0, 0, 0, 48, 5, 0, "Przetwarzanie"_mz},
-    {kFrame, kNoIdentifier, 0, 0, 3, 1, 42, 3, 3, ""},
-    {kTextLine, kProgressTextControl, 0, 0, 4, 2, 40, 1, 0,
+    {kControlDialog, kProgressDialog, 0x4008, 0, 0, 0, 48, 5, 0, "Przetwarzanie"_mz},
+    {kControlFrame, kNoControlId, 0, 0, 3, 1, 42, 3, 3, ""},
+    {kControlTextLine, kProgressTextControl, 0, 0, 4, 2, 40, 1, 0,
      "1234567890\x05"
      "1234567890\x02"
      "12345\x03"
@@ -73,15 +58,15 @@ constexpr DialogItem kProgressItems[] = {
 // The column header line gives each column its alignment letter and width;
 // the row texts of OrderRowText follow the same three columns.
 constexpr DialogItem kOrderListItems[] = {
-    {kDialogItem, kOrderListDialog, 0x0200, 0, 0, 0, 78, 18, 0, "Wybierz zamówienie"_mz},
-    {kTextLine, kColumnHeaderControl, 0, 0, 2, 3, 74, 1, 0,
+    {kControlDialog, kOrderListDialog, 0x0200, 0, 0, 0, 78, 18, 0, "Wybierz zamówienie"_mz},
+    {kControlTextLine, kColumnHeaderControl, 0, 0, 2, 3, 74, 1, 0,
      "l17Numer zam.\rp15Wartość zak.br.\rl12Data wyst."_mz},
-    {kLabel, kNoIdentifier, 0, kHotKeyF3, 2, 2, 20, 1, 0,
+    {kControlLabel, kNoControlId, 0, kHotKeyF3, 2, 2, 20, 1, 0,
      "\x02"
      "F3\x01"
      " Dokumenty"_mz},
-    {kList, kOrderListControl, 0x0408, 0, 2, 4, 74, 9, 0, ""},
-    {kButton, kOkButton, 0x0100, kHotKeyF12, 30, 15, 16, 1, 0,
+    {kControlList, kOrderListControl, 0x0408, 0, 2, 4, 74, 9, 0, ""},
+    {kControlButton, kOkButton, 0x0100, kHotKeyF12, 30, 15, 16, 1, 0,
      "\x05"
      "F12\x01"
      " OK"_mz},
