@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
 #include "frame/diagnostics.h"
 #include "frame/host_binding.h"
@@ -13,104 +12,21 @@
 #include "frame/version.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
-#include "reconcile/line_table_hook.h"
-#include "reconcile/order_choice.h"
-#include "reconcile/order_number_remarks.h"
 
 namespace {
 
 // ------------------------------------------------------------------ descriptions
 
-// How a value is shown: numbers in decimal, 16-bit values as 16-bit, handles
-// and pointers in hex, texts the host reads (const char*) as their text.
-enum class Shown : uint8_t { kNone, kSigned, kUnsigned, kSigned16, kUnsigned16, kPointer, kText };
-
-template <typename T>
-constexpr Shown ShownAs() {
-    if constexpr (std::is_void_v<T>)
-        return Shown::kNone;
-    else if constexpr (std::is_same_v<T, const char*>)
-        return Shown::kText;
-    else if constexpr (std::is_pointer_v<T>)
-        return Shown::kPointer;
-    else if constexpr (std::is_same_v<T, int16_t>)
-        return Shown::kSigned16;
-    else if constexpr (std::is_same_v<T, uint16_t>)
-        return Shown::kUnsigned16;
-    else if constexpr (std::is_signed_v<T>)
-        return Shown::kSigned;
-    else
-        return Shown::kUnsigned;
-}
-
-constexpr int kMostArguments = 12;
-
-struct Shape {
-    Shown result;
-    uint8_t count;
-    bool variadic;
-    Shown arguments[kMostArguments];
-};
-
-template <typename F>
-struct ShapeOf;
-template <typename R, typename... A>
-struct ShapeOf<R(A...)> {
-    static_assert(sizeof...(A) <= kMostArguments);
-    static constexpr Shape value = {ShownAs<R>(), sizeof...(A), false, {ShownAs<A>()...}};
-};
-template <typename R, typename... A>
-struct ShapeOf<R(A..., ...)> {
-    static_assert(sizeof...(A) <= kMostArguments);
-    static constexpr Shape value = {ShownAs<R>(), sizeof...(A), true, {ShownAs<A>()...}};
-};
-
 // Each operation's shape from its declared type, and its parameter list as
 // written, for the names: both from the one list of host operations.
 #define HOST_TRACE_SHAPE(name, ordinal, convention, bytes, result, params) \
     ShapeOf<result params>::value,
-constexpr Shape kHostShapes[] = {HOST_OPERATIONS(HOST_TRACE_SHAPE)};
+constexpr CallShape kHostShapes[] = {HOST_OPERATIONS(HOST_TRACE_SHAPE)};
 #undef HOST_TRACE_SHAPE
 #define HOST_TRACE_PARAMS(name, ordinal, convention, bytes, result, params) #params,
 constexpr const char* kHostParameters[] = {HOST_OPERATIONS(HOST_TRACE_PARAMS)};
 #undef HOST_TRACE_PARAMS
 static_assert(sizeof(kHostShapes) / sizeof(kHostShapes[0]) == kHostEntryCount);
-
-// The calls into the plug-in.
-struct IncomingDescription {
-    const char* name;
-    uint16_t ordinal;  // 0: reached through a pointer the plug-in handed over
-    Shape shape;
-    const char* parameters;
-};
-
-constexpr const char* kHookParameters = "(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11)";
-constexpr Shape kHookShape = {
-    Shown::kSigned,
-    11,
-    false,
-    {Shown::kUnsigned, Shown::kUnsigned16, Shown::kPointer, Shown::kPointer, Shown::kPointer,
-     Shown::kPointer, Shown::kPointer, Shown::kPointer, Shown::kPointer, Shown::kUnsigned16,
-     Shown::kPointer}};
-
-constexpr IncomingDescription kIncoming[] = {
-    {"PluginStart",
-     30001,
-     {Shown::kSigned, 2, false, {Shown::kPointer, Shown::kPointer}},
-     "(context, text_buffer)"},
-    {"PluginInstall", 30008, {Shown::kSigned, 1, false, {Shown::kSigned}}, "(flag)"},
-    {"PluginIdle", 30009, {Shown::kSigned, 0, false, {}}, "()"},
-    {"HeaderTableHook", 0, kHookShape, kHookParameters},
-    {"LineTableHook", 0, kHookShape, kHookParameters},
-    {"OrderNumberCommand",
-     0,
-     {Shown::kSigned, 2, false, {Shown::kUnsigned16, Shown::kUnsigned16}},
-     "(result, phase)"},
-    {"OrderRowText",
-     0,
-     {Shown::kSigned, 2, false, {Shown::kSigned16, Shown::kSigned}},
-     "(row, unused)"},
-};
 
 // A text is shown up to this many bytes, or up to the 16-bit length that
 // follows it among the arguments (HostCopyText's limit).
@@ -209,6 +125,7 @@ void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
         case Shown::kNone:
             break;
         case Shown::kSigned:
+        case Shown::kCountOrText:  // a count unless the caller knows otherwise (AddResult)
             line.Add("%d", static_cast<int>(static_cast<int32_t>(value)));
             break;
         case Shown::kUnsigned:
@@ -229,7 +146,8 @@ void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
     }
 }
 
-void AddArguments(Line& line, const Shape& shape, const char* parameters, const uint32_t* args) {
+void AddArguments(Line& line, const CallShape& shape, const char* parameters,
+                  const uint32_t* args) {
     line.Add("(");
     for (int i = 0; i < shape.count; ++i) {
         if (i > 0)
@@ -371,44 +289,6 @@ int CloseAt(ThreadCalls& calls, int at) {
     if (at == 0)
         calls.thread.store(0);
     return at + 1;
-}
-
-// ------------------------------------------------------------------ traced twins
-
-int32_t TracedHook(IncomingCall call, TableEventHook hook, uint32_t event, uint32_t key,
-                   uint32_t a3, uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
-                   uint32_t a9, uint32_t a10, uint32_t a11) {
-    const uint32_t args[11] = {event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11};
-    const uint32_t sequence = TraceIncomingCall(call, args);
-    return TraceIncomingReturn(call, sequence,
-                               hook(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11), args);
-}
-
-int32_t HOST_STDCALL TracedHeaderHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
-                                      uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
-                                      uint32_t a9, uint32_t a10, uint32_t a11) {
-    return TracedHook(IncomingCall::kHeaderHook, HeaderTableHook, event, key, a3, a4, a5, a6, a7,
-                      a8, a9, a10, a11);
-}
-
-int32_t HOST_STDCALL TracedLineHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
-                                    uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9,
-                                    uint32_t a10, uint32_t a11) {
-    return TracedHook(IncomingCall::kLineHook, LineTableHook, event, key, a3, a4, a5, a6, a7, a8,
-                      a9, a10, a11);
-}
-
-int32_t HOST_STDCALL TracedOrderCommand(uint32_t result, uint32_t phase) {
-    const uint32_t args[2] = {result, phase};
-    const uint32_t sequence = TraceIncomingCall(IncomingCall::kMenuCommand, args);
-    return TraceIncomingReturn(IncomingCall::kMenuCommand, sequence,
-                               OrderNumberCommand(result, phase), args);
-}
-
-int32_t HOST_STDCALL TracedRowText(uint32_t row, int32_t unused) {
-    const uint32_t args[2] = {row, static_cast<uint32_t>(unused)};
-    const uint32_t sequence = TraceIncomingCall(IncomingCall::kRowText, args);
-    return TraceIncomingReturn(IncomingCall::kRowText, sequence, OrderRowText(row, unused), args);
 }
 
 }  // namespace
@@ -570,18 +450,26 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
 namespace {
 
 // The name of a call into the plug-in, with the ordinal of an entry point.
-void AddIncomingName(Line& line, const IncomingDescription& d) {
-    line.Add("%s", d.name);
-    if (d.ordinal != 0)
-        line.Add(" #%u", static_cast<unsigned>(d.ordinal));
+void AddIncomingName(Line& line, const IncomingCall& call) {
+    line.Add("%s", call.name);
+    if (call.ordinal != 0)
+        line.Add(" #%u", static_cast<unsigned>(call.ordinal));
+}
+
+// A row callback's result is the row count when the row asked for (its first
+// argument, 16 bits) is -1, and the row's text otherwise.
+void AddResult(Line& line, const CallShape& shape, uint32_t value, const uint32_t* args) {
+    if (shape.result == Shown::kCountOrText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1)
+        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), kTextLimit);
+    else
+        AddValue(line, shape.result, value, kTextLimit);
 }
 
 }  // namespace
 
-uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
+uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args) {
     if (!CallTraceOn())
         return 0;
-    const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
     const uint32_t sequence = NextSequence();
     // The arguments lie in the caller's frame: they mark the call's place.
     ThreadCalls* calls = CallsOfThisThread(true);
@@ -591,15 +479,15 @@ uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
     AddPrefix(line, sequence, depth, '>');
-    AddIncomingName(line, d);
+    AddIncomingName(line, call);
     line.Add(" ");
-    AddArguments(line, d.shape, d.parameters, args);
+    AddArguments(line, call.shape, call.parameters, args);
     Write(line);
     return sequence;
 }
 
-int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result,
-                            const uint32_t* args) {
+int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t result,
+                            const uint32_t* args, int handed, uint32_t handed_size) {
     if (sequence == 0)
         return result;
     ThreadCalls* calls = CallsOfThisThread(false);
@@ -609,42 +497,18 @@ int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result
             depth = CloseAt(*calls, at);
     if (!CallTraceOn())
         return result;
-    const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
     char text[kLineSize];
     Line line = {text, sizeof text, 0};
     AddPrefix(line, sequence, depth, '<');
-    AddIncomingName(line, d);
+    AddIncomingName(line, call);
     line.Add(" = ");
-    const auto value = static_cast<uint32_t>(result);
-    if (call == IncomingCall::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1) {
-        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), kTextLimit);
-    } else {
-        AddValue(line, d.shape.result, value, kTextLimit);
-        // What the start hands the host in its text buffer.
-        if (call == IncomingCall::kStart && args[0] != 0 && args[1] != 0) {
-            line.Add(", text_buffer=");
-            AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(args[1])),
-                    sizeof(FeatureText.bytes));
-        }
+    AddResult(line, call.shape, static_cast<uint32_t>(result), args);
+    if (handed >= 0 && handed < call.shape.count) {
+        line.Add(", ");
+        AddParameterName(line, call.parameters, handed);
+        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(args[handed])),
+                handed_size);
     }
     Write(line);
     return result;
-}
-
-TableEventHook HookAsHanded(TableEventHook hook) {
-    if (!CallTraceOn())
-        return hook;
-    if (hook == HeaderTableHook)
-        return TracedHeaderHook;
-    if (hook == LineTableHook)
-        return TracedLineHook;
-    return hook;
-}
-
-MenuCommandHandler HandlerAsHanded(MenuCommandHandler handler) {
-    return CallTraceOn() && handler == OrderNumberCommand ? TracedOrderCommand : handler;
-}
-
-ListRowCallback RowCallbackAsHanded(ListRowCallback callback) {
-    return CallTraceOn() && callback == OrderRowText ? TracedRowText : callback;
 }

@@ -29,6 +29,12 @@
 enum HostOrdinal : int32_t { HOST_OPERATIONS(HOST_ORDINAL_ENUMERATOR) };
 #undef HOST_ORDINAL_ENUMERATOR
 
+// The plug-in's entry points, which the host finds by these ordinals
+// (plugin/quendrix.def exports them, without names).
+inline constexpr uint16_t kOrdinalPluginStart = 30001;
+inline constexpr uint16_t kOrdinalPluginInstall = 30008;
+inline constexpr uint16_t kOrdinalPluginIdle = 30009;
+
 // Table numbers and record sizes.
 inline constexpr int32_t kHeaderTable = 44;
 inline constexpr int32_t kLineTable = 45;

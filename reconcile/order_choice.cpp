@@ -262,7 +262,7 @@ int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count,
         return 0;
 
     const int16_t result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
-                                          RowCallbackAsHanded(OrderRowText));
+                                          AS_HANDED(OrderRowText));
     // A confirmation on no entry (an empty list, or a row the list does not
     // have) leaves nothing to compare with.
     if (result != kAnswerYes || selection < 0 || selection >= OrderCandidateList.count) {

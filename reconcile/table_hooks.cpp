@@ -76,10 +76,10 @@ int32_t InstallTableHooks(int32_t flag) {
         return 0;
     }
     if (Hook(&HeaderHook, kHeaderTable, &InstallHeaderCheck, kHeaderTableLabel,
-             HookAsHanded(HeaderTableHook)) != 0)
+             AS_HANDED(HeaderTableHook)) != 0)
         return -1;
-    if (Hook(&LineHook, kLineTable, &InstallLineCheck, kLineTableLabel,
-             HookAsHanded(LineTableHook)) != 0)
+    if (Hook(&LineHook, kLineTable, &InstallLineCheck, kLineTableLabel, AS_HANDED(LineTableHook)) !=
+        0)
         return -1;
     return 0;
 }
@@ -97,7 +97,7 @@ int32_t ChainLineEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, u
 }
 
 void AddOrderCommand() {
-    CommandMark = HostAddMenuCommand(kMenuCommand, HandlerAsHanded(OrderNumberCommand));
+    CommandMark = HostAddMenuCommand(kMenuCommand, AS_HANDED(OrderNumberCommand));
 }
 
 void RemoveOrderCommand() {

@@ -173,6 +173,59 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     test_host::RemoveFolder(folder);
 }
 
+namespace {
+
+const char* const kRow = "Wiersz \"1\"";
+
+int32_t HOST_STDCALL RowText(uint32_t row, int32_t) {
+    return static_cast<int16_t>(row) == -1 ? 2 : static_cast<int32_t>(Slot(kRow));
+}
+
+int32_t HOST_STDCALL Command(uint32_t result, uint32_t phase) {
+    return static_cast<int32_t>((result & 0xFFFF) + (phase & 0xFFFF));
+}
+
+int32_t HOST_STDCALL Hook(uint32_t event, uint32_t key, uint32_t, uint32_t, uint32_t, uint32_t,
+                          uint32_t, uint32_t, uint32_t, uint32_t a10, uint32_t) {
+    return static_cast<int32_t>(event + key + a10);
+}
+
+}  // namespace
+
+// What the plug-in hands the host is traced as its callback type declares it,
+// under the function's own name, with no more than the hand-over written.
+TEST(CallTrace, HandedFunctionsAreTracedAsTheirCallbackTypesDeclare) {
+    const std::string folder = test_host::MakeTemporaryFolder();
+    const std::string path = folder + "trace.txt";
+    EXPECT_EQ(AS_HANDED(RowText), &RowText);  // off: the functions themselves
+
+    ASSERT_TRUE(StartCallTrace(std::wstring(path.begin(), path.end()).c_str()));
+    const ListRowCallback row_text = AS_HANDED(RowText);
+    const MenuCommandHandler command = AS_HANDED(Command);
+    const TableEventHook hook = AS_HANDED(Hook);
+    EXPECT_NE(row_text, &RowText);
+    EXPECT_EQ(row_text(0xFFFF, 0), 2);
+    EXPECT_EQ(row_text(0x10000, 7), static_cast<int32_t>(Slot(kRow)));
+    EXPECT_EQ(command(0xABCD5001, 2), 0x5003);
+    EXPECT_EQ(hook(239, 0x10326, 3, 4, 5, 6, 7, 8, 9, 0xFFFF0005, 11), 239 + 0x10326 + 0xFFFF0005);
+    StopCallTrace();
+
+    const std::string trace = test_host::ReadBytes(path);
+    const std::string expected[] = {
+        " 1 > RowText (row=-1, unused=0)\r\n",
+        " 1 < RowText = 2\r\n",
+        " 1 > RowText (row=0, unused=7)\r\n",
+        " 1 < RowText = " + Hex(kRow) + " \"Wiersz \\\"1\\\"\"\r\n",
+        " 1 > Command (result=20481, phase=2)\r\n",
+        " 1 < Command = 20483\r\n",
+        " 1 > Hook (event=239, key=806, a3=0x00000003, a4=0x00000004, a5=0x00000005, "
+        "a6=0x00000006, a7=0x00000007, a8=0x00000008, a9=0x00000009, a10=5, a11=0x0000000B)\r\n",
+    };
+    for (const std::string& line : expected)
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+    test_host::RemoveFolder(folder);
+}
+
 TEST(CallTrace, AFileThatCannotBeWrittenLeavesTheTraceOff) {
     const std::string folder = test_host::MakeTemporaryFolder();
     void* const before = HostEntryTargets[0];

@@ -271,12 +271,15 @@ TEST_F(ProbeHost, TraceOfTwoThreadsIsWholeAndNumberedOnce) {
     HostInterfaceVersion();  // bound before
     ASSERT_TRUE(StartTrace());
     constexpr int kCalls = 2000;
+    // A call into the plug-in, and inside it a call of the host.
+    static constexpr IncomingCall kIdle =
+        DescribeIncoming("PluginIdle", kOrdinalPluginIdle, ShapeOf<int32_t()>::value, "()");
     const auto calls = [] {
         for (int i = 0; i < kCalls; ++i) {
             const uint32_t args[1] = {0};
-            const uint32_t sequence = TraceIncomingCall(IncomingCall::kIdle, args);
+            const uint32_t sequence = TraceIncomingCall(kIdle, args);
             HostInterfaceVersion();
-            TraceIncomingReturn(IncomingCall::kIdle, sequence, 0, args);
+            TraceIncomingReturn(kIdle, sequence, 0, args);
         }
     };
     std::thread first(calls), second(calls);
