@@ -1,17 +1,14 @@
 #include "frame/call_trace.h"
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 #include "frame/diagnostics.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/text_builder.h"
 #include "frame/version.h"
 #include "host/host_api.h"
-#include "host/mazovia_text.h"
 
 namespace {
 
@@ -35,27 +32,9 @@ constexpr size_t kLineSize = 4096;
 
 // ------------------------------------------------------------------ composing
 
-struct Line {
-    char* text;
-    size_t size;
-    size_t length;
-
-    void Add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (length + 1 >= size)
-            return;
-        va_list args;
-        va_start(args, format);
-        const int written = std::vsnprintf(text + length, size - length, format, args);
-        va_end(args);
-        if (written > 0)
-            length += static_cast<size_t>(written) < size - length ? static_cast<size_t>(written)
-                                                                   : size - 1 - length;
-    }
-};
-
 // The name of parameter index in a parameter list as written: the last word of
 // its part between the commas.
-void AddParameterName(Line& line, const char* parameters, int index) {
+void AddParameterName(TextBuilder& line, const char* parameters, int index) {
     const char* at = parameters;
     if (*at == '(')
         ++at;
@@ -76,43 +55,15 @@ void AddParameterName(Line& line, const char* parameters, int index) {
     line.Add("%.*s=", static_cast<int>(end - start), start);
 }
 
-// A character of the Basic Multilingual Plane in UTF-8.
-void AddUtf8(Line& line, char16_t c) {
-    if (c < 0x80)
-        line.Add("%c", static_cast<char>(c));
-    else if (c < 0x800)
-        line.Add("%c%c", 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
-    else
-        line.Add("%c%c%c", 0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
-}
-
-// A byte of a Mazovia text in UTF-8, a control character escaped.
-void AddMazovia(Line& line, unsigned char byte) {
-    if (byte < 0x80) {
-        if (byte == '"' || byte == '\\')
-            line.Add("\\%c", byte);
-        else if (byte == '\n')
-            line.Add("\\n");
-        else if (byte < 0x20 || byte == 0x7F)
-            line.Add("\\x%02X", byte);
-        else
-            line.Add("%c", byte);
-        return;
-    }
-    AddUtf8(line, mazovia::kUpperHalf[byte - 0x80]);
-}
-
 // A Mazovia text as UTF-8 between quotes, read no further than limit bytes and
 // only where the memory is readable.
-void AddText(Line& line, const char* text, uint32_t limit) {
+void AddText(TextBuilder& line, const char* text, uint32_t limit) {
     line.Add("0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(text)));
     if (text == nullptr)
         return;
     const uint32_t readable = PlatformReadableSize(text, limit);
     line.Add(" \"");
-    uint32_t i = 0;
-    while (i < readable && text[i] != 0)
-        AddMazovia(line, static_cast<unsigned char>(text[i++]));
+    const auto i = static_cast<uint32_t>(AddMazovia(line, text, readable, MazoviaStyle::kTrace));
     line.Add("\"");
     if (i == readable && i < limit)
         line.Add("(unreadable after %u bytes)", static_cast<unsigned>(i));
@@ -120,7 +71,7 @@ void AddText(Line& line, const char* text, uint32_t limit) {
         line.Add("(cut at %u bytes)", static_cast<unsigned>(limit));
 }
 
-void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
+void AddValue(TextBuilder& line, Shown shown, uint32_t value, uint32_t text_limit) {
     switch (shown) {
         case Shown::kNone:
             break;
@@ -146,7 +97,7 @@ void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
     }
 }
 
-void AddArguments(Line& line, const CallShape& shape, const char* parameters,
+void AddArguments(TextBuilder& line, const CallShape& shape, const char* parameters,
                   const uint32_t* args) {
     line.Add("(");
     for (int i = 0; i < shape.count; ++i) {
@@ -209,7 +160,7 @@ void PointEntriesBack() {
 
 // Ends the line and appends it in one write, so that the lines of several
 // threads never mix. A write that fails switches the trace off.
-void Write(Line& line) {
+void Write(TextBuilder& line) {
     if (line.length + 2 >= line.size)
         line.length = line.size - 3;
     line.text[line.length++] = '\r';
@@ -224,7 +175,7 @@ void Write(Line& line) {
         StopCallTrace();
 }
 
-void AddPrefix(Line& line, uint32_t sequence, int depth, char direction) {
+void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) {
     line.Add("%06u %5u %2d %c ", static_cast<unsigned>(sequence),
              static_cast<unsigned>(PlatformThreadId()), depth, direction);
 }
@@ -306,7 +257,7 @@ bool StartCallTrace(const wchar_t* path) {
         return file != nullptr;
     }
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     if (!empty)
         line.Add("\r\n");
     const PlatformTime now = PlatformLocalTime();
@@ -314,18 +265,7 @@ bool StartCallTrace(const wchar_t* path) {
              now.year, now.month, now.day, now.hour, now.minute, now.second);
     wchar_t module[kDiagnosticsPathSize];
     PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize);
-    for (const wchar_t* at = module; *at != 0; ++at) {
-        // A character beyond the Basic Multilingual Plane: its two halves as one.
-        if (*at >= 0xD800 && *at < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
-            const uint32_t c = 0x10000 + ((static_cast<uint32_t>(at[0]) - 0xD800) << 10) +
-                               (static_cast<uint32_t>(at[1]) - 0xDC00);
-            line.Add("%c%c%c%c", 0xF0 | (c >> 18), 0x80 | ((c >> 12) & 0x3F),
-                     0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
-            ++at;
-        } else {
-            AddUtf8(line, static_cast<char16_t>(*at));
-        }
-    }
+    line.AddUtf16(module);
     Write(line);
     if (!CallTraceOn())
         return false;
@@ -351,38 +291,39 @@ bool CallTraceOn() {
 
 namespace {
 
-// Starts a line with the entry's name and ordinal; false, with the line
-// empty, for an index past the list.
-bool BeginEntryLine(Line& line, size_t index) {
-    if (line.size > 0)
-        line.text[0] = 0;
+// The call of host entry index with its argument slots, and its return; false,
+// with nothing written, for an index past the list.
+bool AddHostCall(TextBuilder& line, size_t index, const uint32_t* args) {
+    if (index >= kHostEntryCount)
+        return false;
+    line.Add("%s #%u ", kHostEntries[index].name,
+             static_cast<unsigned>(kHostEntries[index].ordinal));
+    AddArguments(line, kHostShapes[index], kHostParameters[index], args);
+    return true;
+}
+
+bool AddHostReturn(TextBuilder& line, size_t index, uint32_t eax) {
     if (index >= kHostEntryCount)
         return false;
     line.Add("%s #%u", kHostEntries[index].name,
              static_cast<unsigned>(kHostEntries[index].ordinal));
+    if (kHostShapes[index].result != Shown::kNone) {
+        line.Add(" = ");
+        AddValue(line, kHostShapes[index].result, eax, kTextLimit);
+    }
     return true;
 }
 
 }  // namespace
 
 size_t FormatHostCall(char* text, size_t size, size_t index, const uint32_t* args) {
-    Line line = {text, size, 0};
-    if (!BeginEntryLine(line, index))
-        return 0;
-    line.Add(" ");
-    AddArguments(line, kHostShapes[index], kHostParameters[index], args);
-    return line.length;
+    TextBuilder line(text, size);
+    return AddHostCall(line, index, args) ? line.length : 0;
 }
 
 size_t FormatHostReturn(char* text, size_t size, size_t index, uint32_t eax) {
-    Line line = {text, size, 0};
-    if (!BeginEntryLine(line, index))
-        return 0;
-    if (kHostShapes[index].result != Shown::kNone) {
-        line.Add(" = ");
-        AddValue(line, kHostShapes[index].result, eax, kTextLimit);
-    }
-    return line.length;
+    TextBuilder line(text, size);
+    return AddHostReturn(line, index, eax) ? line.length : 0;
 }
 
 extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
@@ -410,10 +351,9 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
     // The call returns through HostEntryTraceReturn, which writes its line.
     *return_slot = reinterpret_cast<void*>(HostEntryTraceReturn);
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '>');
-    line.length += FormatHostCall(text + line.length, sizeof text - line.length, index,
-                                  reinterpret_cast<const uint32_t*>(return_slot + 1));
+    AddHostCall(line, index, reinterpret_cast<const uint32_t*>(return_slot + 1));
     Write(line);
     return target;
 }
@@ -437,9 +377,9 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
     const OpenCall call = calls->open[at];
     const int depth = CloseAt(*calls, at);
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, call.sequence, depth, '<');
-    line.length += FormatHostReturn(text + line.length, sizeof text - line.length, call.index, eax);
+    AddHostReturn(line, call.index, eax);
     if (CallTraceOn())
         Write(line);
     return call.return_address;
@@ -450,7 +390,7 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
 namespace {
 
 // The name of a call into the plug-in, with the ordinal of an entry point.
-void AddIncomingName(Line& line, const IncomingCall& call) {
+void AddIncomingName(TextBuilder& line, const IncomingCall& call) {
     line.Add("%s", call.name);
     if (call.ordinal != 0)
         line.Add(" #%u", static_cast<unsigned>(call.ordinal));
@@ -458,7 +398,7 @@ void AddIncomingName(Line& line, const IncomingCall& call) {
 
 // A row callback's result is the row count when the row asked for (its first
 // argument, 16 bits) is -1, and the row's text otherwise.
-void AddResult(Line& line, const CallShape& shape, uint32_t value, const uint32_t* args) {
+void AddResult(TextBuilder& line, const CallShape& shape, uint32_t value, const uint32_t* args) {
     if (shape.result == Shown::kCountOrText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1)
         AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), kTextLimit);
     else
@@ -477,7 +417,7 @@ uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args) {
                                        : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
                                                 {0, sequence, 0, nullptr});
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '>');
     AddIncomingName(line, call);
     line.Add(" ");
@@ -498,7 +438,7 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
     if (!CallTraceOn())
         return result;
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '<');
     AddIncomingName(line, call);
     line.Add(" = ");

@@ -5,11 +5,13 @@
 #include "frame/call_trace.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
-#include "reconcile/comparison_journal.h"
 
 namespace {
 
 constexpr const wchar_t* kSettingsFile = L"Quendrix.ini";
+
+// The journal's file while the journal is on, "" while it is off.
+wchar_t journal_file[kDiagnosticsPathSize] = {};
 
 size_t Length(const wchar_t* text) {
     size_t length = 0;
@@ -78,10 +80,26 @@ void ApplyDiagnosticsSettings() {
         StartCallTrace(settings.trace_file);
     else
         StopCallTrace();
-    SetJournalFile(settings.journal ? settings.journal_file : nullptr);
+    std::memcpy(journal_file, settings.journal_file, sizeof journal_file);
 }
 
 void StopDiagnostics() {
     StopCallTrace();
-    SetJournalFile(nullptr);
+    journal_file[0] = 0;
+}
+
+bool JournalOn() {
+    return journal_file[0] != 0;
+}
+
+bool AppendJournalRecord(const char* record, size_t length, size_t header_length) {
+    if (!JournalOn() || header_length > length)
+        return false;
+    bool empty = false;
+    void* file = PlatformOpenAppend(journal_file, &empty);
+    const size_t skip = empty ? 0 : header_length;
+    const bool written = file != nullptr &&
+                         PlatformAppend(file, record + skip, static_cast<uint32_t>(length - skip));
+    PlatformClose(file);
+    return written;
 }

@@ -35,11 +35,8 @@ void ReplaceByte(char* text, char from, char to) {
 }
 
 void ConvertWithOwnTable(char* text) {
-    for (; *text != 0; ++text) {
-        const auto byte = static_cast<unsigned char>(*text);
-        if (byte >= 0x80)
-            *text = static_cast<char>(mazovia::kToWindows1250[byte - 0x80]);
-    }
+    for (; *text != 0; ++text)
+        *text = static_cast<char>(mazovia::ToWindows1250(static_cast<unsigned char>(*text)));
 }
 
 // From the host's encoding to the system's, in place. The host's converter is

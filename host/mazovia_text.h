@@ -16,6 +16,17 @@
 
 namespace mazovia {
 
+// The code point of a Mazovia byte.
+constexpr char32_t ToCodePoint(unsigned char byte) {
+    return byte < 0x80 ? byte : kUpperHalf[byte - 0x80];
+}
+
+// The Windows-1250 byte of a Mazovia byte; '?' where Windows-1250 lacks the
+// character.
+constexpr unsigned char ToWindows1250(unsigned char byte) {
+    return byte < 0x80 ? byte : kToWindows1250[byte - 0x80];
+}
+
 // The Mazovia byte of a code point, or -1 when the code page lacks it.
 constexpr int FromCodePoint(char32_t c) {
     if (c < 0x80)
