@@ -5,7 +5,9 @@
 
 #include "host/mazovia_text.h"
 
-// The system's attach notification codes (the others change nothing).
+// The system's attach and detach notification codes of a process (those of
+// a thread change nothing).
+inline constexpr uint32_t kProcessDetach = 0;
 inline constexpr uint32_t kProcessAttach = 1;
 
 inline constexpr uint32_t kModulePathSize = 300;

@@ -1,10 +1,8 @@
-// Windows implementation of platform.h, and the module's real entry point.
+// Windows implementation of platform.h. It calls nothing of the plug-in's
+// own: the door to the system is the bottom of the frame.
 #include <windows.h>
 
-#include "frame/diagnostics.h"
-#include "frame/module_attach.h"
 #include "frame/platform.h"
-#include "frame/stack_guard.h"
 
 void* PlatformFindModule(const char* name) {
     return reinterpret_cast<void*>(GetModuleHandleA(name));
@@ -67,30 +65,6 @@ void PlatformFailFast() {
     constexpr UINT kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN
     TerminateProcess(GetCurrentProcess(), kStackBufferOverrun);
     __builtin_trap();  // not reached: the call does not return to its own process
-}
-
-// The runtime's own DLL entry. Weak, so that programs linking the plug-in's
-// code without being a DLL (the tests) need not provide it.
-extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID) __attribute__((weak));
-
-// The DLL's real entry point: seeds the stack canary and records the module
-// before the runtime is set up and before any static object is constructed,
-// then hands over to the runtime. It carries no canary itself: it is running
-// while the canary changes.
-extern "C" __attribute__((no_stack_protector)) BOOL WINAPI QuendrixDllEntry(HINSTANCE instance,
-                                                                            DWORD reason,
-                                                                            LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH)
-        SeedStackGuard(PlatformEntropy());
-    AttachToHost(reinterpret_cast<void*>(instance), reason);
-    // Freed without the host's stop call, the plug-in closes its diagnostics
-    // files. At the process's end (reserved set) the system closes them, and
-    // a thread ended in the middle of a write is not waited for.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        StopDiagnostics();
-    if (DllMainCRTStartup == nullptr)
-        return TRUE;
-    return DllMainCRTStartup(instance, reason, reserved);
 }
 
 uint32_t PlatformModuleFileNameW(void* module, wchar_t* buffer, uint32_t size) {

@@ -5,6 +5,7 @@
 #include "frame/diagnostics.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/stack_guard.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/table_hooks.h"
@@ -17,6 +18,30 @@ namespace {
 extern "C" HostTranslatorFunction HostTranslatorSlot __asm__("__imp__HostExceptionTranslator");
 
 }  // namespace
+
+// The runtime's own DLL entry. Weak, so that programs linking the plug-in's
+// code without being a DLL (the tests) need not provide it.
+extern "C" int32_t HOST_STDCALL DllMainCRTStartup(void* instance, uint32_t reason, void* reserved)
+    __attribute__((weak));
+
+// The DLL's real entry point (the linker's -e): seeds the stack canary and
+// records the module before the runtime is set up and before any static
+// object is constructed, then hands over to the runtime. It carries no canary
+// itself: it is running while the canary changes.
+extern "C" __attribute__((no_stack_protector)) int32_t HOST_STDCALL
+QuendrixDllEntry(void* instance, uint32_t reason, void* reserved) {
+    if (reason == kProcessAttach)
+        SeedStackGuard(PlatformEntropy());
+    AttachToHost(instance, reason);
+    // Freed without the host's stop call, the plug-in closes its diagnostics
+    // files. At the process's end (reserved set) the system closes them, and
+    // a thread ended in the middle of a write is not waited for.
+    if (reason == kProcessDetach && reserved == nullptr)
+        StopDiagnostics();
+    if (DllMainCRTStartup == nullptr)
+        return 1;
+    return DllMainCRTStartup(instance, reason, reserved);
+}
 
 int32_t StopPlugin() {
     InstallTableHooks(0);

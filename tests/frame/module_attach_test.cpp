@@ -8,10 +8,9 @@
 
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/plugin_entry.h"
 #include "system_hooks.h"
 #include "tests/support/plugin_texts.h"
-
-extern "C" BOOL WINAPI QuendrixDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 namespace {
 
