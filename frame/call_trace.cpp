@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "frame/diagnostics.h"
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
-#include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/text_builder.h"
 #include "frame/version.h"
@@ -120,24 +120,26 @@ void AddArguments(TextBuilder& line, const CallShape& shape, const char* paramet
 // of two threads to one handle may land at the same end of the file (Wine's
 // do), and a stop closes the file only between writes, so that no thread
 // writes through a handle the system may already have given to another file.
-std::atomic<void*> trace_file{nullptr};
-std::atomic_flag writing = ATOMIC_FLAG_INIT;
+std::atomic_ref<void*> TraceFile() {
+    return std::atomic_ref<void*>(Frame.Trace.file);
+}
 
 void BeginWriting() {
-    while (writing.test_and_set(std::memory_order_acquire))
+    std::atomic_ref<bool> writing(Frame.Trace.writing);
+    while (writing.exchange(true, std::memory_order_acquire))
         PlatformYield();
 }
 
 void EndWriting() {
-    writing.clear(std::memory_order_release);
+    std::atomic_ref<bool>(Frame.Trace.writing).store(false, std::memory_order_release);
 }
-// Sequence numbers, unique over the file's threads; 0 means "not traced".
-std::atomic<uint32_t> last_sequence{0};
 
+// Sequence numbers, unique over the file's threads; 0 means "not traced".
 uint32_t NextSequence() {
-    uint32_t sequence = ++last_sequence;
+    std::atomic_ref<uint32_t> last(Frame.Trace.last_sequence);
+    uint32_t sequence = ++last;
     while (sequence == 0)
-        sequence = ++last_sequence;
+        sequence = ++last;
     return sequence;
 }
 
@@ -167,7 +169,7 @@ void Write(TextBuilder& line) {
     line.text[line.length++] = '\n';
     line.text[line.length] = 0;
     BeginWriting();
-    void* const file = trace_file.load();
+    void* const file = TraceFile().load();
     const bool written =
         file == nullptr || PlatformAppend(file, line.text, static_cast<uint32_t>(line.length));
     EndWriting();
@@ -181,39 +183,26 @@ void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) 
 }
 
 // ------------------------------------------------------------------ calls per thread
-// Each thread's traced calls still running, innermost last, in a slot of its
-// own that only it changes. A call is marked by its place on the stack; one
-// that begins at or above an open call's mark shows that call was left
-// without a return (a long jump, an exception), and it is dropped.
+// A call is marked by its place on the stack; one that begins at or above an
+// open call's mark shows that call was left without a return (a long jump, an
+// exception), and it is dropped. A slot's thread word is the one other
+// threads read.
 
-constexpr int kMostThreads = 32;
-constexpr int kMostNested = 64;
-
-struct OpenCall {
-    uintptr_t mark;  // the call's place on the stack
-    uint32_t sequence;
-    uint32_t index;        // the host entry's index, for a call of the host
-    void* return_address;  // for a call of the host: where its caller continues
-};
-
-struct ThreadCalls {
-    std::atomic<uint32_t> thread{0};  // 0: the slot is free
-    int depth = 0;
-    OpenCall open[kMostNested];
-};
-ThreadCalls thread_calls[kMostThreads];
+std::atomic_ref<uint32_t> SlotThread(ThreadCalls& calls) {
+    return std::atomic_ref<uint32_t>(calls.thread);
+}
 
 // The calling thread's slot; with claim, a free one when it has none. Null
 // when every slot is taken: the thread's calls are then not traced.
 ThreadCalls* CallsOfThisThread(bool claim) {
     const uint32_t thread = PlatformThreadId();
-    for (ThreadCalls& calls : thread_calls)
-        if (calls.thread.load() == thread)
+    for (ThreadCalls& calls : Frame.Trace.threads)
+        if (SlotThread(calls).load() == thread)
             return &calls;
-    for (ThreadCalls& calls : thread_calls) {
+    for (ThreadCalls& calls : Frame.Trace.threads) {
         uint32_t free = 0;
-        if (claim && calls.thread.load() == 0 &&
-            calls.thread.compare_exchange_strong(free, thread)) {
+        if (claim && SlotThread(calls).load() == 0 &&
+            SlotThread(calls).compare_exchange_strong(free, thread)) {
             calls.depth = 0;
             return &calls;
         }
@@ -226,7 +215,7 @@ ThreadCalls* CallsOfThisThread(bool claim) {
 int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
     while (calls.depth > 0 && calls.open[calls.depth - 1].mark <= mark)
         --calls.depth;
-    if (calls.depth >= kMostNested)
+    if (calls.depth >= kTraceNesting)
         return 0;
     calls.open[calls.depth] = call;
     calls.open[calls.depth].mark = mark;
@@ -238,7 +227,7 @@ int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
 int CloseAt(ThreadCalls& calls, int at) {
     calls.depth = at;
     if (at == 0)
-        calls.thread.store(0);
+        SlotThread(calls).store(0);
     return at + 1;
 }
 
@@ -252,7 +241,7 @@ bool StartCallTrace(const wchar_t* path) {
     bool empty = false;
     void* file = PlatformOpenAppend(path, &empty);
     void* none = nullptr;
-    if (file == nullptr || !trace_file.compare_exchange_strong(none, file)) {
+    if (file == nullptr || !TraceFile().compare_exchange_strong(none, file)) {
         PlatformClose(file);
         return file != nullptr;
     }
@@ -264,7 +253,7 @@ bool StartCallTrace(const wchar_t* path) {
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
              now.year, now.month, now.day, now.hour, now.minute, now.second);
     wchar_t module[kDiagnosticsPathSize];
-    PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize);
+    PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize);
     line.AddUtf16(module);
     Write(line);
     if (!CallTraceOn())
@@ -274,7 +263,7 @@ bool StartCallTrace(const wchar_t* path) {
 }
 
 void StopCallTrace() {
-    void* const file = trace_file.exchange(nullptr);
+    void* const file = TraceFile().exchange(nullptr);
     if (file == nullptr)
         return;
     PointEntriesBack();
@@ -284,7 +273,7 @@ void StopCallTrace() {
 }
 
 bool CallTraceOn() {
-    return trace_file.load() != nullptr;
+    return TraceFile().load() != nullptr;
 }
 
 // ------------------------------------------------------------------ host calls
@@ -345,7 +334,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
                              {0, sequence, index, *return_slot});
     if (depth == 0) {
         if (calls->depth == 0)
-            calls->thread.store(0);
+            SlotThread(*calls).store(0);
         return target;
     }
     // The call returns through HostEntryTraceReturn, which writes its line.

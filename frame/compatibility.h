@@ -19,12 +19,10 @@ struct RecordSizeCheck {
 extern const char* const kHeaderTableLabel;  // "Tspr", table 44
 extern const char* const kLineTableLabel;    // "Tspr_dok", table 45
 
-// The start check's two tests; the installation keeps two of its own.
-extern RecordSizeCheck StartHeaderCheck;
-extern RecordSizeCheck StartLineCheck;
-
-// The failed tests, oldest first, each at most once. It only ever grows.
-extern RecordSizeCheck* CompatibilityList;
+// The start check's two tests (the installation keeps two of its own) and
+// CompatibilityList, the failed tests, oldest first, each at most once, which
+// only ever grows: Frame.StartHeaderCheck, Frame.StartLineCheck and
+// Frame.CompatibilityList (frame/frame_state.h).
 
 // 0 when the plug-in may run on this host, -1 when it may not.
 int32_t CheckHostCompatibility();

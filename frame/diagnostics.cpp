@@ -3,15 +3,12 @@
 #include <cstring>
 
 #include "frame/call_trace.h"
-#include "frame/module_attach.h"
+#include "frame/frame_state.h"
 #include "frame/platform.h"
 
 namespace {
 
 constexpr const wchar_t* kSettingsFile = L"Quendrix.ini";
-
-// The journal's file while the journal is on, "" while it is off.
-wchar_t journal_file[kDiagnosticsPathSize] = {};
 
 size_t Length(const wchar_t* text) {
     size_t length = 0;
@@ -65,7 +62,7 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
     // would look for a bare name in its own folder instead.
     wchar_t module[kDiagnosticsPathSize];
     wchar_t ini[kDiagnosticsPathSize];
-    if (PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
+    if (PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
         FolderLength(module) == 0 || !Place(ini, module, kSettingsFile))
         return settings;
     settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file);
@@ -80,23 +77,23 @@ void ApplyDiagnosticsSettings() {
         StartCallTrace(settings.trace_file);
     else
         StopCallTrace();
-    std::memcpy(journal_file, settings.journal_file, sizeof journal_file);
+    std::memcpy(Frame.JournalFile, settings.journal_file, sizeof Frame.JournalFile);
 }
 
 void StopDiagnostics() {
     StopCallTrace();
-    journal_file[0] = 0;
+    Frame.JournalFile[0] = 0;
 }
 
 bool JournalOn() {
-    return journal_file[0] != 0;
+    return Frame.JournalFile[0] != 0;
 }
 
 bool AppendJournalRecord(const char* record, size_t length, size_t header_length) {
     if (!JournalOn() || header_length > length)
         return false;
     bool empty = false;
-    void* file = PlatformOpenAppend(journal_file, &empty);
+    void* file = PlatformOpenAppend(Frame.JournalFile, &empty);
     const size_t skip = empty ? 0 : header_length;
     const bool written = file != nullptr &&
                          PlatformAppend(file, record + skip, static_cast<uint32_t>(length - skip));

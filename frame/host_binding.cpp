@@ -2,15 +2,11 @@
 
 #include <cstdio>
 
-#include "frame/module_attach.h"
+#include "frame/frame_state.h"
 #include "frame/platform.h"
 #include "host/mazovia_text.h"
 
-bool IgnoreAllMissing = false;
-
 namespace {
-
-HostEntryState entry_states[kHostEntryCount] = {};
 
 constexpr uint32_t kMissingEntryStyle = 0x2012;  // abort/retry/ignore, error icon, task-modal
 constexpr int kAnswerRetry = 4;
@@ -57,7 +53,7 @@ void ConvertForSystem(char* text) {
 }  // namespace
 
 HostEntryState EntryState(size_t index) {
-    return index < kHostEntryCount ? entry_states[index] : HostEntryState::kUnbound;
+    return index < kHostEntryCount ? Frame.EntryStates[index] : HostEntryState::kUnbound;
 }
 
 int FallbackMember(uint32_t ordinal) {
@@ -85,11 +81,11 @@ int EntryFallbackMember(const HostEntryDescriptor& entry) {
 }
 
 bool ReportMissingEntry(uint32_t ordinal) {
-    if (IgnoreAllMissing)
+    if (Frame.IgnoreAllMissing)
         return true;
 
     char module_text[kModuleTextSize];
-    if (PlatformModuleFileName(PluginModuleHandle, module_text, sizeof(module_text)) == 0)
+    if (PlatformModuleFileName(Frame.PluginModuleHandle, module_text, sizeof(module_text)) == 0)
         std::snprintf(module_text, sizeof(module_text), "%s", kUnknownModule.c_str());
     char entry_text[16];
     std::snprintf(entry_text, sizeof(entry_text), "%u", static_cast<unsigned>(ordinal));
@@ -112,7 +108,7 @@ bool ReportMissingEntry(uint32_t ordinal) {
     } while (answer == kAnswerRetry);
     if (answer != kAnswerIgnore)
         return false;
-    IgnoreAllMissing = true;
+    Frame.IgnoreAllMissing = true;
     return true;
 }
 
@@ -120,18 +116,19 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     // The binding routine passes its own entry's target word.
     const size_t index = static_cast<size_t>(target - HostEntryTargets);
     const HostEntryDescriptor& entry = kHostEntries[index];
-    entry_states[index] = HostEntryState::kBinding;
+    Frame.EntryStates[index] = HostEntryState::kBinding;
 
-    if (void* found = PlatformLookupOrdinal(HostLibraryHandle, static_cast<uint16_t>(ordinal))) {
+    if (void* found =
+            PlatformLookupOrdinal(Frame.HostLibraryHandle, static_cast<uint16_t>(ordinal))) {
         *target = found;
-        entry_states[index] = HostEntryState::kHost;
+        Frame.EntryStates[index] = HostEntryState::kHost;
         return;
     }
     if (ReportMissingEntry(ordinal)) {
         const int member = EntryFallbackMember(entry);
         if (member >= 0) {
             *target = ZeroFallback[member];
-            entry_states[index] = HostEntryState::kFallback;
+            Frame.EntryStates[index] = HostEntryState::kFallback;
             return;
         }
     }
@@ -140,5 +137,5 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     // fits its arguments, never through address 0, and the ordinal is not
     // looked up again.
     *target = ZeroFallback[FittingMember(entry)];
-    entry_states[index] = HostEntryState::kEmpty;
+    Frame.EntryStates[index] = HostEntryState::kEmpty;
 }

@@ -82,8 +82,8 @@ inline HostEntryState EntryState(HostEntryId id) {
     return EntryState(static_cast<size_t>(id));
 }
 
-// Set by the first Ignore in the missing-entry dialog, never cleared.
-extern bool IgnoreAllMissing;
+// IgnoreAllMissing, set by the first Ignore in the missing-entry dialog and
+// never cleared, and each entry's state are in Frame (frame/frame_state.h).
 
 // Binds one entry: target is its target word. Called only by the entry's
 // binding routine, with every register of the caller saved.

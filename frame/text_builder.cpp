@@ -5,11 +5,6 @@
 
 #include "host/mazovia_text.h"
 
-TextBuilder::TextBuilder(char* buffer, size_t buffer_size) : text(buffer), size(buffer_size) {
-    if (size > 0)
-        text[0] = 0;
-}
-
 void TextBuilder::Add(const char* format, ...) {
     if (length + 1 >= size) {
         cut = cut || size != 0;

@@ -13,7 +13,10 @@ struct TextBuilder {
     size_t length = 0;
     bool cut = false;  // something did not fit
 
-    TextBuilder(char* buffer, size_t buffer_size);
+    constexpr TextBuilder(char* buffer, size_t buffer_size) : text(buffer), size(buffer_size) {
+        if (size > 0)
+            text[0] = 0;
+    }
 
     // As printf formats it. Only integers and texts: no locale changes how
     // the C runtime writes those, where it would a floating-point number.

@@ -4,11 +4,10 @@
 #include <cstring>
 
 #include "frame/diagnostics.h"
-#include "frame/platform.h"
-#include "frame/text_builder.h"
 #include "host/mazovia_text.h"
 #include "host/quantity_text.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/reconcile_state.h"
 
 namespace {
 
@@ -23,27 +22,9 @@ constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
 // the two numbers and the rest.
 constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
 
-// The record of one comparison: the header row, then the rows, in a block of
-// the C runtime's heap that grows as rows come.
-struct Record {
-    TextBuilder text{nullptr, 0};
-    size_t rows = 0;
-    bool lost = false;  // a row could not be kept: the record is not written
-};
-
-struct Journal {
-    char wz_number[kNumberLength + 1] = {};
-    int32_t wz_id = 0;
-    char order_number[kNumberLength + 1] = {};
-    int32_t order_id = 0;
-    PlatformTime time = {};
-    Record record;
-};
-Journal journal;
-
 // Room for one more row; false when the heap cannot give it.
 bool Room(size_t more) {
-    TextBuilder& t = journal.record.text;
+    TextBuilder& t = Reconcile.Journal.text;
     if (t.length + more < t.size)
         return true;
     size_t capacity = t.size != 0 ? t.size : 4096;
@@ -63,7 +44,7 @@ bool Room(size_t more) {
 // journal) gets an apostrophe in front, which makes the cell text; a tab or a
 // carriage return, which would do the same, is already a space in the cell.
 void AddText(const char* text, size_t length) {
-    TextBuilder& t = journal.record.text;
+    TextBuilder& t = Reconcile.Journal.text;
     t.AddByte('"');
     const char first = length > 0 ? text[0] : 0;
     if (first == '=' || first == '+' || first == '-' || first == '@')
@@ -76,35 +57,35 @@ void AddText(const char* text, size_t length) {
 void AddQuantity(int64_t quantity) {
     char text[kQuantityTextSize];
     WriteQuantity(text, quantity);
-    journal.record.text.Add("%s;", text);
+    Reconcile.Journal.text.Add("%s;", text);
 }
 
 // The row's first six columns: when, the WZ and the order.
 bool BeginRow() {
-    Record& r = journal.record;
+    JournalRecord& r = Reconcile.Journal;
     if (r.lost || !Room(kRowRoom)) {
         r.lost = true;
         return false;
     }
-    const PlatformTime& time = journal.time;
+    const PlatformTime& time = r.time;
     r.text.Add("%04u-%02u-%02u;%02u:%02u:%02u;", time.year, time.month, time.day, time.hour,
                time.minute, time.second);
-    AddText(journal.wz_number, kNumberLength);
-    r.text.Add("%d;", static_cast<int>(journal.wz_id));
-    AddText(journal.order_number, kNumberLength);
-    r.text.Add("%d;", static_cast<int>(journal.order_id));
+    AddText(r.wz_number, kNumberLength);
+    r.text.Add("%d;", static_cast<int>(r.wz_id));
+    AddText(r.order_number, kNumberLength);
+    r.text.Add("%d;", static_cast<int>(r.order_id));
     return true;
 }
 
 void AddArticle(const DocumentItem* line) {
-    journal.record.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
+    Reconcile.Journal.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
     AddText(line->text, BoundedLength(line->text, kLineTextLength));
 }
 
 // The event and, for a marked WZ line, by how much it is over the order; on
 // other rows that last column is empty.
 void EndRow(const char* event, const int64_t* excess = nullptr) {
-    Record& r = journal.record;
+    JournalRecord& r = Reconcile.Journal;
     AddText(event, std::strlen(event));
     if (excess != nullptr) {
         AddQuantity(*excess);
@@ -116,7 +97,7 @@ void EndRow(const char* event, const int64_t* excess = nullptr) {
 }
 
 void StartRecord() {
-    Record& r = journal.record;
+    JournalRecord& r = Reconcile.Journal;
     r.text.length = 0;
     r.text.cut = false;
     r.rows = 0;
@@ -136,16 +117,16 @@ void CopyNumber(char* out, const char* number) {
 void JournalWz(const DocumentHeader* wz) {
     if (!JournalOn())
         return;
-    CopyNumber(journal.wz_number, wz->number);
-    journal.wz_id = wz->document_id;
+    CopyNumber(Reconcile.Journal.wz_number, wz->number);
+    Reconcile.Journal.wz_id = wz->document_id;
 }
 
 void JournalOrder(const DocumentHeader* order) {
     if (!JournalOn())
         return;
-    CopyNumber(journal.order_number, order->number);
-    journal.order_id = order->document_id;
-    journal.time = PlatformLocalTime();
+    CopyNumber(Reconcile.Journal.order_number, order->number);
+    Reconcile.Journal.order_id = order->document_id;
+    Reconcile.Journal.time = PlatformLocalTime();
     StartRecord();
 }
 
@@ -162,19 +143,19 @@ void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t exce
     if (!JournalOn() || !BeginRow())
         return;
     AddArticle(wz_line);
-    journal.record.text.Add(";;");
+    Reconcile.Journal.text.Add(";;");
     EndRow(prefix, &excess);
 }
 
 void JournalOrderCleared() {
     if (!JournalOn() || !BeginRow())
         return;
-    journal.record.text.Add(";;;;;");
+    Reconcile.Journal.text.Add(";;;;;");
     EndRow(kHeaderCleared.c_str());
 }
 
 void JournalFinish() {
-    Record& r = journal.record;
+    JournalRecord& r = Reconcile.Journal;
     if (JournalOn() && !r.lost && r.rows > 0)
         AppendJournalRecord(r.text.text, r.text.length, kHeaderRow.size());
     r.text.length = 0;

@@ -10,8 +10,7 @@
 #include "reconcile/decimal_text.h"
 #include "reconcile/document_comparison.h"
 #include "reconcile/reconcile_messages.h"
-
-OrderCandidates OrderCandidateList = {nullptr, 0, 0};
+#include "reconcile/reconcile_state.h"
 
 // Not constexpr (nor defined): reaching it fails the build, naming the fault.
 void DialogDefinitionSizeMismatch();
@@ -148,13 +147,12 @@ constexpr int32_t kMaxCapacity =
 // The text of the row the host asked for last: number, gross value and date,
 // each cell followed by a carriage return but the last.
 constexpr size_t kRowTextSize = kNumberLength + 1 + kTwoDecimalsLongest + 1 + kDateTextLength + 1;
-static_assert(kRowTextSize <= 512);
-char RowTextBuffer[512];
+static_assert(kRowTextSize <= kRowTextBufferSize);
 
 // Makes room for one more entry. False when the host heap cannot provide it;
 // the block held so far is then still held.
 bool GrowOrderCandidates() {
-    OrderCandidates& list = OrderCandidateList;
+    OrderCandidates& list = Reconcile.OrderCandidateList;
     if (list.capacity >= kMaxCapacity)
         return false;
     const int32_t capacity = list.capacity + kGrowth;
@@ -183,8 +181,9 @@ void FillCandidate(OrderCandidate* entry, const DocumentHeader* header) {
 // that unmasks invalid operations. One setting for the whole list.
 void ScaleGrossValues() {
     const OwnFloatingPoint own;
-    for (int32_t i = 0; i < OrderCandidateList.count; ++i) {
-        uint64_t& bits = OrderCandidateList.entries[i].gross_bits;
+    const OrderCandidates& list = Reconcile.OrderCandidateList;
+    for (int32_t i = 0; i < list.count; ++i) {
+        uint64_t& bits = list.entries[i].gross_bits;
         bits = BitsOfFloat(FloatFromBits(bits) * 0.0001);
     }
 }
@@ -195,9 +194,10 @@ constinit const std::array<uint8_t, kDialogDefinitionSize> DialogDefinition =
     BuildDialogDefinition();
 
 void ReleaseOrderCandidates() {
-    if (OrderCandidateList.entries != nullptr)
-        HostFree(OrderCandidateList.entries);
-    OrderCandidateList = {nullptr, 0, 0};
+    OrderCandidates& list = Reconcile.OrderCandidateList;
+    if (list.entries != nullptr)
+        HostFree(list.entries);
+    list = {nullptr, 0, 0};
 }
 
 int32_t WybierzMM(int16_t customer) {
@@ -216,19 +216,20 @@ int32_t WybierzMM(int16_t customer) {
         return 1;
     }
     const auto* header = static_cast<const DocumentHeader*>(header_table->record);
+    OrderCandidates& list = Reconcile.OrderCandidateList;
     while (HostScanNext(&scan) == 1) {
         // Headers without both identifiers are not orders, or were cleared by a
         // comparison that delivered them in full.
         if (header->document_id == 0 || header->second_id == 0 || header->customer != customer)
             continue;
-        if (OrderCandidateList.count == OrderCandidateList.capacity && !GrowOrderCandidates()) {
+        if (list.count == list.capacity && !GrowOrderCandidates()) {
             ShowError(kOrderListAllocationError);
             HostScanClose(&scan);
             ReleaseOrderCandidates();
             return 0;
         }
-        FillCandidate(&OrderCandidateList.entries[OrderCandidateList.count], header);
-        ++OrderCandidateList.count;
+        FillCandidate(&list.entries[list.count], header);
+        ++list.count;
     }
     HostScanClose(&scan);
     ScaleGrossValues();
@@ -236,21 +237,23 @@ int32_t WybierzMM(int16_t customer) {
 }
 
 int32_t HOST_STDCALL OrderRowText(uint32_t row, int32_t /*unused*/) {
+    const OrderCandidates& list = Reconcile.OrderCandidateList;
+    char* const text = Reconcile.RowTextBuffer;
     const auto index = static_cast<int16_t>(row & 0xFFFF);
     if (index == -1)
-        return OrderCandidateList.count;
-    RowTextBuffer[0] = 0;
+        return list.count;
+    text[0] = 0;
     // The host asks only for rows it was told exist; any other gets an empty row.
-    if (index >= 0 && index < OrderCandidateList.count) {
-        const OrderCandidate& entry = OrderCandidateList.entries[index];
+    if (index >= 0 && index < list.count) {
+        const OrderCandidate& entry = list.entries[index];
         // "%s\r%.2f\r%s" as the "C" locale writes it, whatever locale the host set.
-        char* at = RowTextBuffer + BoundedCopy(RowTextBuffer, entry.number, kNumberLength);
+        char* at = text + BoundedCopy(text, entry.number, kNumberLength);
         *at++ = '\r';
         at += WriteTwoDecimals(at, entry.gross_bits);
         *at++ = '\r';
         BoundedCopy(at, entry.issue_date, kDateTextLength);
     }
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(RowTextBuffer));
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(text));
 }
 
 int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count, char* remarks) {
@@ -265,10 +268,10 @@ int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count,
                                           AS_HANDED(OrderRowText));
     // A confirmation on no entry (an empty list, or a row the list does not
     // have) leaves nothing to compare with.
-    if (result != kAnswerYes || selection < 0 || selection >= OrderCandidateList.count) {
+    if (result != kAnswerYes || selection < 0 || selection >= Reconcile.OrderCandidateList.count) {
         ReleaseOrderCandidates();
         return 0;
     }
-    return PorownajDokumentyZeSoba(OrderCandidateList.entries[selection].document_id, wz_lines,
-                                   wz_count, remarks);
+    return PorownajDokumentyZeSoba(Reconcile.OrderCandidateList.entries[selection].document_id,
+                                   wz_lines, wz_count, remarks);
 }

@@ -26,7 +26,9 @@ struct OrderCandidates {
     int32_t capacity;  // a multiple of 30
 };
 
-extern OrderCandidates OrderCandidateList;
+// The list itself is Reconcile.OrderCandidateList (reconcile/reconcile_state.h),
+// with the buffer of the row text OrderRowText hands out.
+inline constexpr size_t kRowTextBufferSize = 512;
 
 // Gives the list's block back to the host heap, if any, and empties the list.
 void ReleaseOrderCandidates();

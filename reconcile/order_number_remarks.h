@@ -7,9 +7,9 @@
 
 #include "host/host_records.h"
 
-// The remarks waiting to be written: at most 100 characters and a terminator.
+// The remarks waiting to be written (Reconcile.PendingRemarks): at most 100
+// characters and a terminator.
 inline constexpr size_t kPendingRemarksSize = kRemarksLength + 1;
-extern char PendingRemarks[kPendingRemarksSize];
 
 // The handler of menu command 350; acts on the host's confirmed call (20481,
 // 2) and returns 0.

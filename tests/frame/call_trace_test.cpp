@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/call_trace.h"
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
@@ -124,7 +125,7 @@ TEST(CallTrace, ATextEndingAtANoAccessPageIsReadOnlyUpToIt) {
 TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     InstallSystemHooks();
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(HostLibraryHandle, nullptr);
+    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
     VsReset();
     VsSetStrict(0);
     const std::string folder = test_host::MakeTemporaryFolder();
@@ -133,7 +134,8 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
 
     // An entry bound before the trace starts, and one bound while it runs.
     EXPECT_EQ(HostInterfaceVersion(), 112);
-    void* const version = PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostInterfaceVersion);
+    void* const version =
+        PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostInterfaceVersion);
     ASSERT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)],
@@ -156,7 +158,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     // Off, the target words hold the host's functions again.
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostCopyText)],
-              PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostCopyText));
+              PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostCopyText));
     EXPECT_EQ(HostInterfaceVersion(), 112);
 
     const std::string trace = test_host::ReadBytes(path);

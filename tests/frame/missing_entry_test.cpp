@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
@@ -63,7 +64,7 @@ TEST_F(OlderHost, RetryRepeatsTheDialogIgnoreGivesFallbacksToEveryLaterEntry) {
     ASSERT_EQ(ShownBoxes().size(), 3u);
     for (const ShownBox& box : ShownBoxes())
         ExpectMissingEntryBox(box, kModulePath, kOrdinalHostFindRange);
-    EXPECT_TRUE(IgnoreAllMissing);
+    EXPECT_TRUE(Frame.IgnoreAllMissing);
     // Retry shows the box again without looking the entry up again.
     EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostInterfaceVersion, kOrdinalHostCopyText,
                                                 kOrdinalHostFindRange, kOrdinalHostConvertText}));
@@ -96,7 +97,7 @@ TEST_F(OlderHost, AbortLeavesTheEntryEmptyAndTheNextMissingEntryAsksAgain) {
     EXPECT_EQ(EntryState(HostEntryId::HostFreeRange), HostEntryState::kEmpty);
     ASSERT_EQ(ShownBoxes().size(), 1u);
     ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, kOrdinalHostFreeRange);
-    EXPECT_FALSE(IgnoreAllMissing);
+    EXPECT_FALSE(Frame.IgnoreAllMissing);
 
     // Not looked up again, no dialog again.
     ExpectZeroCall(HostEntryId::HostFreeRange, Stub(&HostFreeRange), 1);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "frame/call_trace.h"
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
@@ -31,11 +32,11 @@ class ProbeHost : public ::testing::Test {
         // does not import from it, so it plays the host here.
         ASSERT_NE(LoadLibraryA("VELDAN.dll"), nullptr);
         AttachToHost(ProgramModule(), kProcessAttach);
-        ASSERT_NE(HostLibraryHandle, nullptr);
+        ASSERT_NE(Frame.HostLibraryHandle, nullptr);
         probe_ = reinterpret_cast<ProbeRecord*>(
-            GetProcAddress(static_cast<HMODULE>(HostLibraryHandle), "ProbeSaw"));
+            GetProcAddress(static_cast<HMODULE>(Frame.HostLibraryHandle), "ProbeSaw"));
         ASSERT_NE(probe_, nullptr);
-        WatchLookups(HostLibraryHandle);
+        WatchLookups(Frame.HostLibraryHandle);
     }
 
     // A different set of register values for every call, so that a record
@@ -190,7 +191,7 @@ TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
     // call goes through the dialog, then into the fallback.
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     EXPECT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_TRUE(IgnoreAllMissing);
+    EXPECT_TRUE(Frame.IgnoreAllMissing);
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kFallback);
     EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
 
@@ -232,7 +233,7 @@ TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kEmpty);
     EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
     EXPECT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_FALSE(IgnoreAllMissing);
+    EXPECT_FALSE(Frame.IgnoreAllMissing);
 
     ExpectCall(HostEntryId::HostQuestion, Stub(&HostQuestion), Arguments(4), false);
     EXPECT_EQ(EntryState(HostEntryId::HostQuestion), HostEntryState::kEmpty);

@@ -10,6 +10,7 @@
 
 #include "reconcile/document_comparison.h"
 #include "reconcile/order_choice.h"
+#include "reconcile/reconcile_state.h"
 #include "reconcile_scenario.h"
 
 namespace reconcile_test {
@@ -244,8 +245,8 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
 
     // Cleared headers carry no identifier, so the order list skips them.
     EXPECT_EQ(WybierzMM(3), 1);
-    ASSERT_EQ(OrderCandidateList.count, 1);
-    EXPECT_EQ(OrderCandidateList.entries[0].document_id, 52);
+    ASSERT_EQ(Reconcile.OrderCandidateList.count, 1);
+    EXPECT_EQ(Reconcile.OrderCandidateList.entries[0].document_id, 52);
     stored = StoredHeader(2);
     ExpectSameBytes(&stored, &open, sizeof open, "the untouched order");
 }
