@@ -94,9 +94,15 @@ bool AppendJournalRecord(const char* record, size_t length, size_t header_length
         return false;
     bool empty = false;
     void* file = PlatformOpenAppend(Frame.JournalFile, &empty);
+    if (file == nullptr)
+        return false;
+    // A write that failed may have left part of a record, its last line not
+    // ended (a full disk, say): the next record ends that line first, so that
+    // its own rows stay whole and apart.
+    bool written = empty || !Frame.JournalCut || PlatformAppend(file, "\r\n", 2);
     const size_t skip = empty ? 0 : header_length;
-    const bool written = file != nullptr &&
-                         PlatformAppend(file, record + skip, static_cast<uint32_t>(length - skip));
+    written = written && PlatformAppend(file, record + skip, static_cast<uint32_t>(length - skip));
+    Frame.JournalCut = !written;
     PlatformClose(file);
     return written;
 }

@@ -42,8 +42,10 @@ struct FrameState {
     RecordSizeCheck* CompatibilityList = nullptr;
 
     // The diagnostics (frame/diagnostics.cpp): the journal's file from a
-    // start that switches it on to the stop, "" while it is off.
+    // start that switches it on to the stop, "" while it is off; whether a
+    // record was not written whole, so that the next begins a line of its own.
     wchar_t JournalFile[kDiagnosticsPathSize] = {};
+    bool JournalCut = false;
 
     // The call trace (frame/call_trace.cpp): its file, from a start with the
     // trace on to the stop or the library's free; each thread's open calls.

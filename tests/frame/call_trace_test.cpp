@@ -14,6 +14,7 @@
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/version.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
@@ -162,7 +163,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     EXPECT_EQ(HostInterfaceVersion(), 112);
 
     const std::string trace = test_host::ReadBytes(path);
-    EXPECT_EQ(trace.rfind("Quendrix 1.1.0 call trace, ", 0), 0u) << trace;
+    EXPECT_EQ(trace.rfind("Quendrix " QUENDRIX_VERSION_TEXT " call trace, ", 0), 0u) << trace;
     for (const char* expected :
          {" 1 > HostInterfaceVersion #51594 ()\r\n", " 1 < HostInterfaceVersion #51594 = 112\r\n",
           " 1 > HostOpenTable #52256 (table_number=44)\r\n", " 1 < HostQuestion #52029 = 7\r\n"})
@@ -225,6 +226,42 @@ TEST(CallTrace, HandedFunctionsAreTracedAsTheirCallbackTypesDeclare) {
     };
     for (const std::string& line : expected)
         EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+    test_host::RemoveFolder(folder);
+}
+
+TEST(CallTrace, AWriteThatFailsHalfWaySwitchesTheTraceOffAndChangesNoCall) {
+    AttachToHost(ProgramModule(), kProcessAttach);
+    VsReset();
+    const std::string folder = test_host::MakeTemporaryFolder();
+    const std::string path = folder + "trace.txt";
+    const std::wstring wide_path(path.begin(), path.end());
+    ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
+    EXPECT_EQ(HostInterfaceVersion(), 112);
+
+    // The call's line is written, its return's line only half: the disk is full.
+    FailWriteHalfWay(2);
+    EXPECT_EQ(HostOpenTable(kHeaderTable), VsTable(kHeaderTable));
+    EXPECT_FALSE(CallTraceOn());
+    EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostOpenTable)],
+              PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostOpenTable));
+    EXPECT_EQ(HostInterfaceVersion(), 112);
+    EXPECT_EQ(WritesSinceArmed(), 2) << "written after the trace was off";
+    RemoveSystemHooks();
+    // Closed: no one holds the file any more.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    const std::string cut = test_host::ReadBytes(path);
+    const std::string whole = " 1 > HostOpenTable #52256 (table_number=44)\r\n";
+    ASSERT_NE(cut.find(whole), std::string::npos) << cut;
+    const std::string half = cut.substr(cut.find(whole) + whole.size());
+    EXPECT_FALSE(half.empty()) << cut;
+    EXPECT_EQ(half.find('\n'), std::string::npos) << "the half line is the last: " << cut;
+
+    // A later start ends the half line before its own first line.
+    ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
+    StopCallTrace();
+    EXPECT_EQ(test_host::ReadBytes(path).find("\r\nQuendrix ", cut.size()), cut.size());
     test_host::RemoveFolder(folder);
 }
 
