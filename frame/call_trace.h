@@ -19,6 +19,7 @@
 #include <type_traits>
 
 #include "host/host_records.h"
+#include "host/mazovia_text.h"
 
 // Opens (appends to) the trace file and switches the trace on; its first line
 // names the plug-in, its version and its module's path. False, with the trace
@@ -161,13 +162,7 @@ HOST_CALLBACKS(CALL_TRACE_CALLBACK)
 
 // A function's name as a template argument.
 template <size_t N>
-struct CalleeName {
-    char text[N];
-    consteval CalleeName(const char (&name)[N]) {
-        for (size_t i = 0; i < N; ++i)
-            text[i] = name[i];
-    }
-};
+using CalleeName = mazovia::Utf8Literal<N>;
 
 template <auto Function, CalleeName Name>
 struct TracedTwin;
@@ -175,7 +170,7 @@ template <typename... Slots, int32_t(HOST_STDCALL* Function)(Slots...), CalleeNa
 struct TracedTwin<Function, Name> {
     using Declaration = CallbackDeclaration<decltype(Function)>;
     static constexpr IncomingCall kCall =
-        DescribeIncoming(Name.text, 0, Declaration::shape, Declaration::parameters);
+        DescribeIncoming(Name.bytes, 0, Declaration::shape, Declaration::parameters);
 
     static int32_t HOST_STDCALL Call(Slots... slots) {
         static_assert(sizeof...(Slots) > 0);

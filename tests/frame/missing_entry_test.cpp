@@ -33,13 +33,8 @@ void ExpectZeroCall(HostEntryId id, const void* stub, uint32_t words) {
     const RegisterSet seed = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0, 0};
     RegisterSet at_call{}, after{};
     EXPECT_EQ(CallWithRegisters(stub, args.data(), words, &seed, &at_call, &after), 0u);
-    const uint32_t removed =
-        entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-    EXPECT_EQ(after.esp, at_call.esp + removed);
-    EXPECT_EQ(after.ebx, seed.ebx);
-    EXPECT_EQ(after.esi, seed.esi);
-    EXPECT_EQ(after.edi, seed.edi);
-    EXPECT_EQ(after.ebp, seed.ebp);
+    ExpectCallerKept(seed, at_call, after,
+                     entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0);
 }
 
 template <typename Function>

@@ -73,12 +73,7 @@ class ProbeHost : public ::testing::Test {
             // The host function finds the caller's call exactly as made.
             const RegisterSet& saw = probe_->registers;
             EXPECT_EQ(saw.eax, seed.eax);
-            EXPECT_EQ(saw.ebx, seed.ebx);
-            EXPECT_EQ(saw.ecx, seed.ecx);
-            EXPECT_EQ(saw.edx, seed.edx);
-            EXPECT_EQ(saw.esi, seed.esi);
-            EXPECT_EQ(saw.edi, seed.edi);
-            EXPECT_EQ(saw.ebp, seed.ebp);
+            ExpectSeeded(saw, seed);
             EXPECT_EQ(saw.esp, at_call.esp - 4);
             EXPECT_EQ(saw.eflags, at_call.eflags);
             for (size_t i = 0; i < args.size() && i < 4; ++i)
@@ -89,15 +84,8 @@ class ProbeHost : public ::testing::Test {
         }
         // The caller gets back its registers (the probe and the fallbacks
         // keep all but EAX) and a stack as its convention expects.
-        const uint32_t removed =
-            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-        EXPECT_EQ(after.esp, at_call.esp + removed);
-        EXPECT_EQ(after.ebx, seed.ebx);
-        EXPECT_EQ(after.ecx, seed.ecx);
-        EXPECT_EQ(after.edx, seed.edx);
-        EXPECT_EQ(after.esi, seed.esi);
-        EXPECT_EQ(after.edi, seed.edi);
-        EXPECT_EQ(after.ebp, seed.ebp);
+        ExpectCallerKept(seed, at_call, after,
+                         entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0);
     }
 
     static std::vector<uint32_t> Arguments(uint32_t words) {
