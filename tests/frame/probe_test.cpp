@@ -99,7 +99,10 @@ class ProbeHost : public ::testing::Test {
     bool StartTrace() {
         wchar_t folder[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, folder);
-        trace_path_ = std::wstring(folder) + L"quendrix-probe-trace.txt";
+        // A file of this test's own: the tests of this program may run at once.
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        trace_path_ = std::wstring(folder) + L"quendrix-probe-" +
+                      std::wstring(name.begin(), name.end()) + L".txt";
         DeleteFileW(trace_path_.c_str());
         return StartCallTrace(trace_path_.c_str());
     }
