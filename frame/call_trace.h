@@ -187,32 +187,7 @@ decltype(Function) AsHanded() {
 
 #define AS_HANDED(function) (AsHanded<function, #function>())
 
-// ------------------------------------------------------------------ its state
-// Held in Frame.Trace (frame/frame_state.h). Each thread's traced calls still
-// running, innermost last, are in a slot of its own that only it changes; a
-// call is marked by its place on the stack.
-inline constexpr int kTraceThreads = 32;
-inline constexpr int kTraceNesting = 64;
-
-struct OpenCall {
-    uintptr_t mark;  // the call's place on the stack
-    uint32_t sequence;
-    uint32_t index;        // the host entry's index, for a call of the host
-    void* return_address;  // for a call of the host: where its caller continues
-};
-
-struct ThreadCalls {
-    uint32_t thread;  // 0: the slot is free
-    int depth;
-    OpenCall open[kTraceNesting];
-};
-
-struct CallTraceState {
-    void* file;              // while the trace is on
-    bool writing;            // a thread is writing a line; the others wait
-    uint32_t last_sequence;  // sequence numbers, unique over the file's threads
-    ThreadCalls threads[kTraceThreads];
-};
+// Its state, Frame.Trace, and the types of it are in frame/frame_state.h.
 
 // The lines, as the trace writes them (without the line end), for the tests:
 // the call of host entry index with its argument slots, and its return.
@@ -230,10 +205,10 @@ size_t FormatHostReturn(char* line, size_t size, size_t index, uint32_t eax);
 extern "C" void* HostTraceEnter(uint32_t index, void** return_slot);
 extern "C" void* HostTraceLeave(uint32_t eax, uint32_t edx, uintptr_t stack_after);
 
-// Defined in host_entries.S: each entry's trace thunk, what its target word
-// held before the thunk took its place, and the return path of traced calls.
+// Defined in host_entries.S: each entry's trace thunk and the return path of
+// traced calls. What a target word held before its thunk took its place is
+// HostEntryTraced (frame/frame_state.h).
 extern "C" {
 extern void* const HostEntryTraceThunks[];
-extern void* HostEntryTraced[];
 void HostEntryTraceReturn();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame/frame_state.h"
+#include "frame/module_attach.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 

@@ -6,14 +6,7 @@
 
 #include <cstdint>
 
-// One record-size test of one host table. The actual size and the label are
-// filled once, by the first test that fills them, and stay as they were.
-struct RecordSizeCheck {
-    int32_t expected;       // the size the plug-in is built for
-    int32_t actual;         // the host's size; 0 when the table could not be opened
-    const char* label;      // the table's name in the report; null until filled
-    RecordSizeCheck* next;  // the following failed test in CompatibilityList
-};
+#include "frame/frame_state.h"  // RecordSizeCheck
 
 // The tables' names in the report.
 extern const char* const kHeaderTableLabel;  // "Tspr", table 44

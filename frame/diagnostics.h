@@ -14,8 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The longest path of a diagnostics file, with its terminator.
-inline constexpr uint32_t kDiagnosticsPathSize = 300;
+#include "frame/frame_state.h"  // kDiagnosticsPathSize
 
 struct DiagnosticsSettings {
     bool trace;

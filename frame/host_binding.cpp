@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "frame/frame_state.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "host/mazovia_text.h"
 

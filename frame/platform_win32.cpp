@@ -11,14 +11,30 @@ namespace {
 // through the function's slot: a test's replacement when the slot holds one,
 // otherwise the system's own. The slots are constant-initialised, so the
 // table serves before the C runtime starts, at attach.
-#define PLATFORM_SYSTEM_CALLS(X)                                                            \
-    X(CloseHandle)                                                                          \
-    X(CreateFileW) X(GetCurrentProcess) X(GetCurrentProcessId) X(GetCurrentThreadId)        \
-        X(GetFileSizeEx) X(GetLocalTime) X(GetModuleFileNameA) X(GetModuleFileNameW)        \
-            X(GetModuleHandleA) X(GetPrivateProfileIntW) X(GetPrivateProfileStringW)        \
-                X(GetProcAddress) X(GetSystemTimeAsFileTime) X(GetTickCount) X(MessageBoxA) \
-                    X(QueryPerformanceCounter) X(Sleep) X(TerminateProcess) X(VirtualQuery) \
-                        X(WriteFile)
+/* clang-format off */
+#define PLATFORM_SYSTEM_CALLS(X) \
+    X(CloseHandle) \
+    X(CreateFileW) \
+    X(GetCurrentProcess) \
+    X(GetCurrentProcessId) \
+    X(GetCurrentThreadId) \
+    X(GetFileSizeEx) \
+    X(GetLocalTime) \
+    X(GetModuleFileNameA) \
+    X(GetModuleFileNameW) \
+    X(GetModuleHandleA) \
+    X(GetPrivateProfileIntW) \
+    X(GetPrivateProfileStringW) \
+    X(GetProcAddress) \
+    X(GetSystemTimeAsFileTime) \
+    X(GetTickCount) \
+    X(MessageBoxA) \
+    X(QueryPerformanceCounter) \
+    X(Sleep) \
+    X(TerminateProcess) \
+    X(VirtualQuery) \
+    X(WriteFile)
+/* clang-format on */
 
 #define PLATFORM_CALL_ID(name) kCall##name,
 enum SystemCallId : int { PLATFORM_SYSTEM_CALLS(PLATFORM_CALL_ID) kSystemCallCount };

@@ -11,14 +11,9 @@
 #include "frame/compatibility.h"
 #include "host/host_records.h"
 
-// A table our hook is in, with the hook it replaced. The state of the hooks
-// and the command (the installation's own record-size tests of tables 44
-// and 45, Reconcile.HeaderHook and LineHook, CommandMark) is in
-// reconcile/reconcile_state.h.
-struct HookedTable {
-    HostTable* table;
-    TableEventHook previous;
-};
+// The state of the hooks and the command (the installation's own record-size
+// tests of tables 44 and 45, the hooked tables with the hooks ours replaced,
+// CommandMark) is in reconcile/reconcile_state.h.
 
 // Nonzero installs both hooks (0, or -1 when a table cannot be opened or has
 // the wrong record size; that table is then left alone and listed in

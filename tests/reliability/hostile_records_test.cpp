@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "frame/frame_state.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/plugin_entry.h"
 #include "reconcile/reconcile_state.h"
