@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "reconcile/document_comparison.h"
 #include "reconcile/order_choice.h"
+#include "reconcile/reconcile_state.h"
 #include "standin/veldan_control.h"
 #include "tests/support/host_store.h"
 
@@ -127,7 +129,7 @@ void RemoveSettings() {
 
 bool BindCoreToHost() {
     AttachToHost(GetModuleHandleA(nullptr), kProcessAttach);
-    return HostLibraryHandle != nullptr;
+    return Frame.HostLibraryHandle != nullptr;
 }
 
 // ------------------------------------------------------------------ records
@@ -355,7 +357,7 @@ void RunBareScan() {
 
 int32_t RunOrderList() {
     const int32_t built = WybierzMM(kListCustomer);
-    const int32_t listed = built != 0 ? OrderCandidateList.count : -1;
+    const int32_t listed = built != 0 ? Reconcile.OrderCandidateList.count : -1;
     ReleaseOrderCandidates();
     return listed;
 }

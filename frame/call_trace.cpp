@@ -1,116 +1,29 @@
 #include "frame/call_trace.h"
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
-#include <type_traits>
 
 #include "frame/diagnostics.h"
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
-#include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/text_builder.h"
 #include "frame/version.h"
 #include "host/host_api.h"
-#include "host/mazovia_text.h"
-#include "reconcile/line_table_hook.h"
-#include "reconcile/order_choice.h"
-#include "reconcile/order_number_remarks.h"
 
 namespace {
 
 // ------------------------------------------------------------------ descriptions
 
-// How a value is shown: numbers in decimal, 16-bit values as 16-bit, handles
-// and pointers in hex, texts the host reads (const char*) as their text.
-enum class Shown : uint8_t { kNone, kSigned, kUnsigned, kSigned16, kUnsigned16, kPointer, kText };
-
-template <typename T>
-constexpr Shown ShownAs() {
-    if constexpr (std::is_void_v<T>)
-        return Shown::kNone;
-    else if constexpr (std::is_same_v<T, const char*>)
-        return Shown::kText;
-    else if constexpr (std::is_pointer_v<T>)
-        return Shown::kPointer;
-    else if constexpr (std::is_same_v<T, int16_t>)
-        return Shown::kSigned16;
-    else if constexpr (std::is_same_v<T, uint16_t>)
-        return Shown::kUnsigned16;
-    else if constexpr (std::is_signed_v<T>)
-        return Shown::kSigned;
-    else
-        return Shown::kUnsigned;
-}
-
-constexpr int kMostArguments = 12;
-
-struct Shape {
-    Shown result;
-    uint8_t count;
-    bool variadic;
-    Shown arguments[kMostArguments];
-};
-
-template <typename F>
-struct ShapeOf;
-template <typename R, typename... A>
-struct ShapeOf<R(A...)> {
-    static_assert(sizeof...(A) <= kMostArguments);
-    static constexpr Shape value = {ShownAs<R>(), sizeof...(A), false, {ShownAs<A>()...}};
-};
-template <typename R, typename... A>
-struct ShapeOf<R(A..., ...)> {
-    static_assert(sizeof...(A) <= kMostArguments);
-    static constexpr Shape value = {ShownAs<R>(), sizeof...(A), true, {ShownAs<A>()...}};
-};
-
 // Each operation's shape from its declared type, and its parameter list as
 // written, for the names: both from the one list of host operations.
 #define HOST_TRACE_SHAPE(name, ordinal, convention, bytes, result, params) \
     ShapeOf<result params>::value,
-constexpr Shape kHostShapes[] = {HOST_OPERATIONS(HOST_TRACE_SHAPE)};
+constexpr CallShape kHostShapes[] = {HOST_OPERATIONS(HOST_TRACE_SHAPE)};
 #undef HOST_TRACE_SHAPE
 #define HOST_TRACE_PARAMS(name, ordinal, convention, bytes, result, params) #params,
 constexpr const char* kHostParameters[] = {HOST_OPERATIONS(HOST_TRACE_PARAMS)};
 #undef HOST_TRACE_PARAMS
 static_assert(sizeof(kHostShapes) / sizeof(kHostShapes[0]) == kHostEntryCount);
-
-// The calls into the plug-in.
-struct IncomingDescription {
-    const char* name;
-    uint16_t ordinal;  // 0: reached through a pointer the plug-in handed over
-    Shape shape;
-    const char* parameters;
-};
-
-constexpr const char* kHookParameters = "(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11)";
-constexpr Shape kHookShape = {
-    Shown::kSigned,
-    11,
-    false,
-    {Shown::kUnsigned, Shown::kUnsigned16, Shown::kPointer, Shown::kPointer, Shown::kPointer,
-     Shown::kPointer, Shown::kPointer, Shown::kPointer, Shown::kPointer, Shown::kUnsigned16,
-     Shown::kPointer}};
-
-constexpr IncomingDescription kIncoming[] = {
-    {"PluginStart",
-     30001,
-     {Shown::kSigned, 2, false, {Shown::kPointer, Shown::kPointer}},
-     "(context, text_buffer)"},
-    {"PluginInstall", 30008, {Shown::kSigned, 1, false, {Shown::kSigned}}, "(flag)"},
-    {"PluginIdle", 30009, {Shown::kSigned, 0, false, {}}, "()"},
-    {"HeaderTableHook", 0, kHookShape, kHookParameters},
-    {"LineTableHook", 0, kHookShape, kHookParameters},
-    {"OrderNumberCommand",
-     0,
-     {Shown::kSigned, 2, false, {Shown::kUnsigned16, Shown::kUnsigned16}},
-     "(result, phase)"},
-    {"OrderRowText",
-     0,
-     {Shown::kSigned, 2, false, {Shown::kSigned16, Shown::kSigned}},
-     "(row, unused)"},
-};
 
 // A text is shown up to this many bytes, or up to the 16-bit length that
 // follows it among the arguments (HostCopyText's limit).
@@ -119,27 +32,9 @@ constexpr size_t kLineSize = 4096;
 
 // ------------------------------------------------------------------ composing
 
-struct Line {
-    char* text;
-    size_t size;
-    size_t length;
-
-    void Add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (length + 1 >= size)
-            return;
-        va_list args;
-        va_start(args, format);
-        const int written = std::vsnprintf(text + length, size - length, format, args);
-        va_end(args);
-        if (written > 0)
-            length += static_cast<size_t>(written) < size - length ? static_cast<size_t>(written)
-                                                                   : size - 1 - length;
-    }
-};
-
 // The name of parameter index in a parameter list as written: the last word of
 // its part between the commas.
-void AddParameterName(Line& line, const char* parameters, int index) {
+void AddParameterName(TextBuilder& line, const char* parameters, int index) {
     const char* at = parameters;
     if (*at == '(')
         ++at;
@@ -160,43 +55,15 @@ void AddParameterName(Line& line, const char* parameters, int index) {
     line.Add("%.*s=", static_cast<int>(end - start), start);
 }
 
-// A character of the Basic Multilingual Plane in UTF-8.
-void AddUtf8(Line& line, char16_t c) {
-    if (c < 0x80)
-        line.Add("%c", static_cast<char>(c));
-    else if (c < 0x800)
-        line.Add("%c%c", 0xC0 | (c >> 6), 0x80 | (c & 0x3F));
-    else
-        line.Add("%c%c%c", 0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
-}
-
-// A byte of a Mazovia text in UTF-8, a control character escaped.
-void AddMazovia(Line& line, unsigned char byte) {
-    if (byte < 0x80) {
-        if (byte == '"' || byte == '\\')
-            line.Add("\\%c", byte);
-        else if (byte == '\n')
-            line.Add("\\n");
-        else if (byte < 0x20 || byte == 0x7F)
-            line.Add("\\x%02X", byte);
-        else
-            line.Add("%c", byte);
-        return;
-    }
-    AddUtf8(line, mazovia::kUpperHalf[byte - 0x80]);
-}
-
 // A Mazovia text as UTF-8 between quotes, read no further than limit bytes and
 // only where the memory is readable.
-void AddText(Line& line, const char* text, uint32_t limit) {
+void AddText(TextBuilder& line, const char* text, uint32_t limit) {
     line.Add("0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(text)));
     if (text == nullptr)
         return;
     const uint32_t readable = PlatformReadableSize(text, limit);
     line.Add(" \"");
-    uint32_t i = 0;
-    while (i < readable && text[i] != 0)
-        AddMazovia(line, static_cast<unsigned char>(text[i++]));
+    const auto i = static_cast<uint32_t>(AddMazovia(line, text, readable, MazoviaStyle::kTrace));
     line.Add("\"");
     if (i == readable && i < limit)
         line.Add("(unreadable after %u bytes)", static_cast<unsigned>(i));
@@ -204,11 +71,12 @@ void AddText(Line& line, const char* text, uint32_t limit) {
         line.Add("(cut at %u bytes)", static_cast<unsigned>(limit));
 }
 
-void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
+void AddValue(TextBuilder& line, Shown shown, uint32_t value, uint32_t text_limit) {
     switch (shown) {
         case Shown::kNone:
             break;
         case Shown::kSigned:
+        case Shown::kCountOrText:  // a count unless the caller knows otherwise (AddResult)
             line.Add("%d", static_cast<int>(static_cast<int32_t>(value)));
             break;
         case Shown::kUnsigned:
@@ -229,7 +97,8 @@ void AddValue(Line& line, Shown shown, uint32_t value, uint32_t text_limit) {
     }
 }
 
-void AddArguments(Line& line, const Shape& shape, const char* parameters, const uint32_t* args) {
+void AddArguments(TextBuilder& line, const CallShape& shape, const char* parameters,
+                  const uint32_t* args) {
     line.Add("(");
     for (int i = 0; i < shape.count; ++i) {
         if (i > 0)
@@ -251,24 +120,26 @@ void AddArguments(Line& line, const Shape& shape, const char* parameters, const 
 // of two threads to one handle may land at the same end of the file (Wine's
 // do), and a stop closes the file only between writes, so that no thread
 // writes through a handle the system may already have given to another file.
-std::atomic<void*> trace_file{nullptr};
-std::atomic_flag writing = ATOMIC_FLAG_INIT;
+std::atomic_ref<void*> TraceFile() {
+    return std::atomic_ref<void*>(Frame.Trace.file);
+}
 
 void BeginWriting() {
-    while (writing.test_and_set(std::memory_order_acquire))
+    std::atomic_ref<bool> writing(Frame.Trace.writing);
+    while (writing.exchange(true, std::memory_order_acquire))
         PlatformYield();
 }
 
 void EndWriting() {
-    writing.clear(std::memory_order_release);
+    std::atomic_ref<bool>(Frame.Trace.writing).store(false, std::memory_order_release);
 }
-// Sequence numbers, unique over the file's threads; 0 means "not traced".
-std::atomic<uint32_t> last_sequence{0};
 
+// Sequence numbers, unique over the file's threads; 0 means "not traced".
 uint32_t NextSequence() {
-    uint32_t sequence = ++last_sequence;
+    std::atomic_ref<uint32_t> last(Frame.Trace.last_sequence);
+    uint32_t sequence = ++last;
     while (sequence == 0)
-        sequence = ++last_sequence;
+        sequence = ++last;
     return sequence;
 }
 
@@ -291,14 +162,14 @@ void PointEntriesBack() {
 
 // Ends the line and appends it in one write, so that the lines of several
 // threads never mix. A write that fails switches the trace off.
-void Write(Line& line) {
+void Write(TextBuilder& line) {
     if (line.length + 2 >= line.size)
         line.length = line.size - 3;
     line.text[line.length++] = '\r';
     line.text[line.length++] = '\n';
     line.text[line.length] = 0;
     BeginWriting();
-    void* const file = trace_file.load();
+    void* const file = TraceFile().load();
     const bool written =
         file == nullptr || PlatformAppend(file, line.text, static_cast<uint32_t>(line.length));
     EndWriting();
@@ -306,45 +177,32 @@ void Write(Line& line) {
         StopCallTrace();
 }
 
-void AddPrefix(Line& line, uint32_t sequence, int depth, char direction) {
+void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) {
     line.Add("%06u %5u %2d %c ", static_cast<unsigned>(sequence),
              static_cast<unsigned>(PlatformThreadId()), depth, direction);
 }
 
 // ------------------------------------------------------------------ calls per thread
-// Each thread's traced calls still running, innermost last, in a slot of its
-// own that only it changes. A call is marked by its place on the stack; one
-// that begins at or above an open call's mark shows that call was left
-// without a return (a long jump, an exception), and it is dropped.
+// A call is marked by its place on the stack; one that begins at or above an
+// open call's mark shows that call was left without a return (a long jump, an
+// exception), and it is dropped. A slot's thread word is the one other
+// threads read.
 
-constexpr int kMostThreads = 32;
-constexpr int kMostNested = 64;
-
-struct OpenCall {
-    uintptr_t mark;  // the call's place on the stack
-    uint32_t sequence;
-    uint32_t index;        // the host entry's index, for a call of the host
-    void* return_address;  // for a call of the host: where its caller continues
-};
-
-struct ThreadCalls {
-    std::atomic<uint32_t> thread{0};  // 0: the slot is free
-    int depth = 0;
-    OpenCall open[kMostNested];
-};
-ThreadCalls thread_calls[kMostThreads];
+std::atomic_ref<uint32_t> SlotThread(ThreadCalls& calls) {
+    return std::atomic_ref<uint32_t>(calls.thread);
+}
 
 // The calling thread's slot; with claim, a free one when it has none. Null
 // when every slot is taken: the thread's calls are then not traced.
 ThreadCalls* CallsOfThisThread(bool claim) {
     const uint32_t thread = PlatformThreadId();
-    for (ThreadCalls& calls : thread_calls)
-        if (calls.thread.load() == thread)
+    for (ThreadCalls& calls : Frame.Trace.threads)
+        if (SlotThread(calls).load() == thread)
             return &calls;
-    for (ThreadCalls& calls : thread_calls) {
+    for (ThreadCalls& calls : Frame.Trace.threads) {
         uint32_t free = 0;
-        if (claim && calls.thread.load() == 0 &&
-            calls.thread.compare_exchange_strong(free, thread)) {
+        if (claim && SlotThread(calls).load() == 0 &&
+            SlotThread(calls).compare_exchange_strong(free, thread)) {
             calls.depth = 0;
             return &calls;
         }
@@ -357,7 +215,7 @@ ThreadCalls* CallsOfThisThread(bool claim) {
 int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
     while (calls.depth > 0 && calls.open[calls.depth - 1].mark <= mark)
         --calls.depth;
-    if (calls.depth >= kMostNested)
+    if (calls.depth >= kTraceNesting)
         return 0;
     calls.open[calls.depth] = call;
     calls.open[calls.depth].mark = mark;
@@ -369,46 +227,8 @@ int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
 int CloseAt(ThreadCalls& calls, int at) {
     calls.depth = at;
     if (at == 0)
-        calls.thread.store(0);
+        SlotThread(calls).store(0);
     return at + 1;
-}
-
-// ------------------------------------------------------------------ traced twins
-
-int32_t TracedHook(IncomingCall call, TableEventHook hook, uint32_t event, uint32_t key,
-                   uint32_t a3, uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
-                   uint32_t a9, uint32_t a10, uint32_t a11) {
-    const uint32_t args[11] = {event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11};
-    const uint32_t sequence = TraceIncomingCall(call, args);
-    return TraceIncomingReturn(call, sequence,
-                               hook(event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11), args);
-}
-
-int32_t HOST_STDCALL TracedHeaderHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
-                                      uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
-                                      uint32_t a9, uint32_t a10, uint32_t a11) {
-    return TracedHook(IncomingCall::kHeaderHook, HeaderTableHook, event, key, a3, a4, a5, a6, a7,
-                      a8, a9, a10, a11);
-}
-
-int32_t HOST_STDCALL TracedLineHook(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
-                                    uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9,
-                                    uint32_t a10, uint32_t a11) {
-    return TracedHook(IncomingCall::kLineHook, LineTableHook, event, key, a3, a4, a5, a6, a7, a8,
-                      a9, a10, a11);
-}
-
-int32_t HOST_STDCALL TracedOrderCommand(uint32_t result, uint32_t phase) {
-    const uint32_t args[2] = {result, phase};
-    const uint32_t sequence = TraceIncomingCall(IncomingCall::kMenuCommand, args);
-    return TraceIncomingReturn(IncomingCall::kMenuCommand, sequence,
-                               OrderNumberCommand(result, phase), args);
-}
-
-int32_t HOST_STDCALL TracedRowText(uint32_t row, int32_t unused) {
-    const uint32_t args[2] = {row, static_cast<uint32_t>(unused)};
-    const uint32_t sequence = TraceIncomingCall(IncomingCall::kRowText, args);
-    return TraceIncomingReturn(IncomingCall::kRowText, sequence, OrderRowText(row, unused), args);
 }
 
 }  // namespace
@@ -421,31 +241,20 @@ bool StartCallTrace(const wchar_t* path) {
     bool empty = false;
     void* file = PlatformOpenAppend(path, &empty);
     void* none = nullptr;
-    if (file == nullptr || !trace_file.compare_exchange_strong(none, file)) {
+    if (file == nullptr || !TraceFile().compare_exchange_strong(none, file)) {
         PlatformClose(file);
         return file != nullptr;
     }
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     if (!empty)
         line.Add("\r\n");
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
              now.year, now.month, now.day, now.hour, now.minute, now.second);
     wchar_t module[kDiagnosticsPathSize];
-    PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize);
-    for (const wchar_t* at = module; *at != 0; ++at) {
-        // A character beyond the Basic Multilingual Plane: its two halves as one.
-        if (*at >= 0xD800 && *at < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
-            const uint32_t c = 0x10000 + ((static_cast<uint32_t>(at[0]) - 0xD800) << 10) +
-                               (static_cast<uint32_t>(at[1]) - 0xDC00);
-            line.Add("%c%c%c%c", 0xF0 | (c >> 18), 0x80 | ((c >> 12) & 0x3F),
-                     0x80 | ((c >> 6) & 0x3F), 0x80 | (c & 0x3F));
-            ++at;
-        } else {
-            AddUtf8(line, static_cast<char16_t>(*at));
-        }
-    }
+    PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize);
+    line.AddUtf16(module);
     Write(line);
     if (!CallTraceOn())
         return false;
@@ -454,7 +263,7 @@ bool StartCallTrace(const wchar_t* path) {
 }
 
 void StopCallTrace() {
-    void* const file = trace_file.exchange(nullptr);
+    void* const file = TraceFile().exchange(nullptr);
     if (file == nullptr)
         return;
     PointEntriesBack();
@@ -464,45 +273,46 @@ void StopCallTrace() {
 }
 
 bool CallTraceOn() {
-    return trace_file.load() != nullptr;
+    return TraceFile().load() != nullptr;
 }
 
 // ------------------------------------------------------------------ host calls
 
 namespace {
 
-// Starts a line with the entry's name and ordinal; false, with the line
-// empty, for an index past the list.
-bool BeginEntryLine(Line& line, size_t index) {
-    if (line.size > 0)
-        line.text[0] = 0;
+// The call of host entry index with its argument slots, and its return; false,
+// with nothing written, for an index past the list.
+bool AddHostCall(TextBuilder& line, size_t index, const uint32_t* args) {
+    if (index >= kHostEntryCount)
+        return false;
+    line.Add("%s #%u ", kHostEntries[index].name,
+             static_cast<unsigned>(kHostEntries[index].ordinal));
+    AddArguments(line, kHostShapes[index], kHostParameters[index], args);
+    return true;
+}
+
+bool AddHostReturn(TextBuilder& line, size_t index, uint32_t eax) {
     if (index >= kHostEntryCount)
         return false;
     line.Add("%s #%u", kHostEntries[index].name,
              static_cast<unsigned>(kHostEntries[index].ordinal));
+    if (kHostShapes[index].result != Shown::kNone) {
+        line.Add(" = ");
+        AddValue(line, kHostShapes[index].result, eax, kTextLimit);
+    }
     return true;
 }
 
 }  // namespace
 
 size_t FormatHostCall(char* text, size_t size, size_t index, const uint32_t* args) {
-    Line line = {text, size, 0};
-    if (!BeginEntryLine(line, index))
-        return 0;
-    line.Add(" ");
-    AddArguments(line, kHostShapes[index], kHostParameters[index], args);
-    return line.length;
+    TextBuilder line(text, size);
+    return AddHostCall(line, index, args) ? line.length : 0;
 }
 
 size_t FormatHostReturn(char* text, size_t size, size_t index, uint32_t eax) {
-    Line line = {text, size, 0};
-    if (!BeginEntryLine(line, index))
-        return 0;
-    if (kHostShapes[index].result != Shown::kNone) {
-        line.Add(" = ");
-        AddValue(line, kHostShapes[index].result, eax, kTextLimit);
-    }
-    return line.length;
+    TextBuilder line(text, size);
+    return AddHostReturn(line, index, eax) ? line.length : 0;
 }
 
 extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
@@ -524,16 +334,15 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
                              {0, sequence, index, *return_slot});
     if (depth == 0) {
         if (calls->depth == 0)
-            calls->thread.store(0);
+            SlotThread(*calls).store(0);
         return target;
     }
     // The call returns through HostEntryTraceReturn, which writes its line.
     *return_slot = reinterpret_cast<void*>(HostEntryTraceReturn);
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '>');
-    line.length += FormatHostCall(text + line.length, sizeof text - line.length, index,
-                                  reinterpret_cast<const uint32_t*>(return_slot + 1));
+    AddHostCall(line, index, reinterpret_cast<const uint32_t*>(return_slot + 1));
     Write(line);
     return target;
 }
@@ -557,9 +366,9 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
     const OpenCall call = calls->open[at];
     const int depth = CloseAt(*calls, at);
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, call.sequence, depth, '<');
-    line.length += FormatHostReturn(text + line.length, sizeof text - line.length, call.index, eax);
+    AddHostReturn(line, call.index, eax);
     if (CallTraceOn())
         Write(line);
     return call.return_address;
@@ -570,18 +379,26 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
 namespace {
 
 // The name of a call into the plug-in, with the ordinal of an entry point.
-void AddIncomingName(Line& line, const IncomingDescription& d) {
-    line.Add("%s", d.name);
-    if (d.ordinal != 0)
-        line.Add(" #%u", static_cast<unsigned>(d.ordinal));
+void AddIncomingName(TextBuilder& line, const IncomingCall& call) {
+    line.Add("%s", call.name);
+    if (call.ordinal != 0)
+        line.Add(" #%u", static_cast<unsigned>(call.ordinal));
+}
+
+// A row callback's result is the row count when the row asked for (its first
+// argument, 16 bits) is -1, and the row's text otherwise.
+void AddResult(TextBuilder& line, const CallShape& shape, uint32_t value, const uint32_t* args) {
+    if (shape.result == Shown::kCountOrText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1)
+        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), kTextLimit);
+    else
+        AddValue(line, shape.result, value, kTextLimit);
 }
 
 }  // namespace
 
-uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
+uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args) {
     if (!CallTraceOn())
         return 0;
-    const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
     const uint32_t sequence = NextSequence();
     // The arguments lie in the caller's frame: they mark the call's place.
     ThreadCalls* calls = CallsOfThisThread(true);
@@ -589,17 +406,17 @@ uint32_t TraceIncomingCall(IncomingCall call, const uint32_t* args) {
                                        : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
                                                 {0, sequence, 0, nullptr});
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '>');
-    AddIncomingName(line, d);
+    AddIncomingName(line, call);
     line.Add(" ");
-    AddArguments(line, d.shape, d.parameters, args);
+    AddArguments(line, call.shape, call.parameters, args);
     Write(line);
     return sequence;
 }
 
-int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result,
-                            const uint32_t* args) {
+int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t result,
+                            const uint32_t* args, int handed, uint32_t handed_size) {
     if (sequence == 0)
         return result;
     ThreadCalls* calls = CallsOfThisThread(false);
@@ -609,42 +426,18 @@ int32_t TraceIncomingReturn(IncomingCall call, uint32_t sequence, int32_t result
             depth = CloseAt(*calls, at);
     if (!CallTraceOn())
         return result;
-    const IncomingDescription& d = kIncoming[static_cast<size_t>(call)];
     char text[kLineSize];
-    Line line = {text, sizeof text, 0};
+    TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '<');
-    AddIncomingName(line, d);
+    AddIncomingName(line, call);
     line.Add(" = ");
-    const auto value = static_cast<uint32_t>(result);
-    if (call == IncomingCall::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1) {
-        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(value)), kTextLimit);
-    } else {
-        AddValue(line, d.shape.result, value, kTextLimit);
-        // What the start hands the host in its text buffer.
-        if (call == IncomingCall::kStart && args[0] != 0 && args[1] != 0) {
-            line.Add(", text_buffer=");
-            AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(args[1])),
-                    sizeof(FeatureText.bytes));
-        }
+    AddResult(line, call.shape, static_cast<uint32_t>(result), args);
+    if (handed >= 0 && handed < call.shape.count) {
+        line.Add(", ");
+        AddParameterName(line, call.parameters, handed);
+        AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(args[handed])),
+                handed_size);
     }
     Write(line);
     return result;
-}
-
-TableEventHook HookAsHanded(TableEventHook hook) {
-    if (!CallTraceOn())
-        return hook;
-    if (hook == HeaderTableHook)
-        return TracedHeaderHook;
-    if (hook == LineTableHook)
-        return TracedLineHook;
-    return hook;
-}
-
-MenuCommandHandler HandlerAsHanded(MenuCommandHandler handler) {
-    return CallTraceOn() && handler == OrderNumberCommand ? TracedOrderCommand : handler;
-}
-
-ListRowCallback RowCallbackAsHanded(ListRowCallback callback) {
-    return CallTraceOn() && callback == OrderRowText ? TracedRowText : callback;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
@@ -77,23 +78,19 @@ uint32_t AppendPattern(char* buffer, uint32_t size, uint32_t length, const char*
 // The module's file name: what follows the last backslash of its path.
 const char* ModuleFileName(uint32_t* length) {
     const uint32_t path_length =
-        static_cast<uint32_t>(strnlen(PluginModulePath, kModulePathLength));
+        static_cast<uint32_t>(strnlen(Frame.PluginModulePath, kModulePathLength));
     uint32_t start = 0;
     for (uint32_t i = 0; i < path_length; ++i)
-        if (PluginModulePath[i] == '\\')
+        if (Frame.PluginModulePath[i] == '\\')
             start = i + 1;
     *length = path_length - start;
-    return PluginModulePath + start;
+    return Frame.PluginModulePath + start;
 }
 
 }  // namespace
 
 const char* const kHeaderTableLabel = kHeaderLabelText;
 const char* const kLineTableLabel = kLineLabelText;
-
-RecordSizeCheck StartHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
-RecordSizeCheck StartLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
-RecordSizeCheck* CompatibilityList = nullptr;
 
 void FillRecordSizeCheck(RecordSizeCheck* record, int32_t actual, const char* label) {
     if (record->label != nullptr)
@@ -103,11 +100,11 @@ void FillRecordSizeCheck(RecordSizeCheck* record, int32_t actual, const char* la
 }
 
 int32_t AddMismatch(RecordSizeCheck* record) {
-    if (CompatibilityList == nullptr) {
-        CompatibilityList = record;
+    if (Frame.CompatibilityList == nullptr) {
+        Frame.CompatibilityList = record;
         return -1;
     }
-    RecordSizeCheck* last = CompatibilityList;
+    RecordSizeCheck* last = Frame.CompatibilityList;
     for (;;) {
         if (last == record)
             return -1;
@@ -127,7 +124,7 @@ int32_t AddIfMismatched(RecordSizeCheck* record) {
 
 int32_t CountMismatches() {
     int32_t count = 0;
-    for (const RecordSizeCheck* r = CompatibilityList; r != nullptr; r = r->next)
+    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next)
         ++count;
     return count;
 }
@@ -143,8 +140,8 @@ void CheckTable(int32_t table_number, RecordSizeCheck* record, const char* label
 }  // namespace
 
 int32_t CheckRecordSizes() {
-    CheckTable(kHeaderTable, &StartHeaderCheck, kHeaderTableLabel);
-    CheckTable(kLineTable, &StartLineCheck, kLineTableLabel);
+    CheckTable(kHeaderTable, &Frame.StartHeaderCheck, kHeaderTableLabel);
+    CheckTable(kLineTable, &Frame.StartLineCheck, kLineTableLabel);
     return CountMismatches();
 }
 
@@ -159,7 +156,7 @@ uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
         return 0;
     buffer[0] = 0;
     uint32_t length = AppendPattern(buffer, size, 0, kReportHead, FeatureText, kFeatureTextLength);
-    for (const RecordSizeCheck* r = CompatibilityList; r != nullptr; r = r->next) {
+    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next) {
         length = Append(buffer, size, length, kRowStart, kRowStart.size());
         length = Append(buffer, size, length, r->label != nullptr ? r->label : "", kLabelLength);
         length = Append(buffer, size, length, "\t", 1);
@@ -177,7 +174,7 @@ uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
 }
 
 void ShowIncompatibility() {
-    if (CompatibilityList != nullptr) {
+    if (Frame.CompatibilityList != nullptr) {
         char report[kIncompatibilityReportSize];
         ComposeIncompatibilityReport(report, sizeof report);
         HostMessage(kStopCaption, report, kFlagsStop);

@@ -3,9 +3,8 @@
 #include <cstring>
 
 #include "frame/call_trace.h"
-#include "frame/module_attach.h"
+#include "frame/frame_state.h"
 #include "frame/platform.h"
-#include "reconcile/comparison_journal.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
     // would look for a bare name in its own folder instead.
     wchar_t module[kDiagnosticsPathSize];
     wchar_t ini[kDiagnosticsPathSize];
-    if (PlatformModuleFileNameW(PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
+    if (PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
         FolderLength(module) == 0 || !Place(ini, module, kSettingsFile))
         return settings;
     settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file);
@@ -78,10 +77,32 @@ void ApplyDiagnosticsSettings() {
         StartCallTrace(settings.trace_file);
     else
         StopCallTrace();
-    SetJournalFile(settings.journal ? settings.journal_file : nullptr);
+    std::memcpy(Frame.JournalFile, settings.journal_file, sizeof Frame.JournalFile);
 }
 
 void StopDiagnostics() {
     StopCallTrace();
-    SetJournalFile(nullptr);
+    Frame.JournalFile[0] = 0;
+}
+
+bool JournalOn() {
+    return Frame.JournalFile[0] != 0;
+}
+
+bool AppendJournalRecord(const char* record, size_t length, size_t header_length) {
+    if (!JournalOn() || header_length > length)
+        return false;
+    bool empty = false;
+    void* file = PlatformOpenAppend(Frame.JournalFile, &empty);
+    if (file == nullptr)
+        return false;
+    // A write that failed may have left part of a record, its last line not
+    // ended (a full disk, say): the next record ends that line first, so that
+    // its own rows stay whole and apart.
+    bool written = empty || !Frame.JournalCut || PlatformAppend(file, "\r\n", 2);
+    const size_t skip = empty ? 0 : header_length;
+    written = written && PlatformAppend(file, record + skip, static_cast<uint32_t>(length - skip));
+    Frame.JournalCut = !written;
+    PlatformClose(file);
+    return written;
 }

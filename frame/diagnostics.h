@@ -1,4 +1,5 @@
-// The settings of the field diagnostics, from Quendrix.ini beside the plug-in:
+// The field diagnostics, the call trace and the comparison journal: their
+// settings, from Quendrix.ini beside the plug-in, and their files.
 //
 //   [Trace]   Enabled=0|1  File=Quendrix-trace.txt
 //   [Journal] Enabled=0|1  File=Quendrix-journal.csv
@@ -10,10 +11,10 @@
 // off rather than look for a file elsewhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-// The longest path of a diagnostics file, with its terminator.
-inline constexpr uint32_t kDiagnosticsPathSize = 300;
+#include "frame/frame_state.h"  // kDiagnosticsPathSize
 
 struct DiagnosticsSettings {
     bool trace;
@@ -32,3 +33,11 @@ void ApplyDiagnosticsSettings();
 // Switches both off and closes their files: the host's stop, or a library
 // freed without it.
 void StopDiagnostics();
+
+// The comparison journal's file, from a start whose settings switch it on to
+// the stop. What a record holds is the journal's own (reconcile/).
+bool JournalOn();
+// Appends one record of the journal in one write, its first header_length
+// bytes (the header row) only to a file still empty. False when the journal
+// is off or the record could not be written whole.
+bool AppendJournalRecord(const char* record, size_t length, size_t header_length);

@@ -2,15 +2,12 @@
 
 #include <cstdio>
 
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "host/mazovia_text.h"
 
-bool IgnoreAllMissing = false;
-
 namespace {
-
-HostEntryState entry_states[kHostEntryCount] = {};
 
 constexpr uint32_t kMissingEntryStyle = 0x2012;  // abort/retry/ignore, error icon, task-modal
 constexpr int kAnswerRetry = 4;
@@ -35,11 +32,8 @@ void ReplaceByte(char* text, char from, char to) {
 }
 
 void ConvertWithOwnTable(char* text) {
-    for (; *text != 0; ++text) {
-        const auto byte = static_cast<unsigned char>(*text);
-        if (byte >= 0x80)
-            *text = static_cast<char>(mazovia::kToWindows1250[byte - 0x80]);
-    }
+    for (; *text != 0; ++text)
+        *text = static_cast<char>(mazovia::ToWindows1250(static_cast<unsigned char>(*text)));
 }
 
 // From the host's encoding to the system's, in place. The host's converter is
@@ -60,7 +54,7 @@ void ConvertForSystem(char* text) {
 }  // namespace
 
 HostEntryState EntryState(size_t index) {
-    return index < kHostEntryCount ? entry_states[index] : HostEntryState::kUnbound;
+    return index < kHostEntryCount ? Frame.EntryStates[index] : HostEntryState::kUnbound;
 }
 
 int FallbackMember(uint32_t ordinal) {
@@ -88,11 +82,11 @@ int EntryFallbackMember(const HostEntryDescriptor& entry) {
 }
 
 bool ReportMissingEntry(uint32_t ordinal) {
-    if (IgnoreAllMissing)
+    if (Frame.IgnoreAllMissing)
         return true;
 
     char module_text[kModuleTextSize];
-    if (PlatformModuleFileName(PluginModuleHandle, module_text, sizeof(module_text)) == 0)
+    if (PlatformModuleFileName(Frame.PluginModuleHandle, module_text, sizeof(module_text)) == 0)
         std::snprintf(module_text, sizeof(module_text), "%s", kUnknownModule.c_str());
     char entry_text[16];
     std::snprintf(entry_text, sizeof(entry_text), "%u", static_cast<unsigned>(ordinal));
@@ -115,7 +109,7 @@ bool ReportMissingEntry(uint32_t ordinal) {
     } while (answer == kAnswerRetry);
     if (answer != kAnswerIgnore)
         return false;
-    IgnoreAllMissing = true;
+    Frame.IgnoreAllMissing = true;
     return true;
 }
 
@@ -123,18 +117,19 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     // The binding routine passes its own entry's target word.
     const size_t index = static_cast<size_t>(target - HostEntryTargets);
     const HostEntryDescriptor& entry = kHostEntries[index];
-    entry_states[index] = HostEntryState::kBinding;
+    Frame.EntryStates[index] = HostEntryState::kBinding;
 
-    if (void* found = PlatformLookupOrdinal(HostLibraryHandle, static_cast<uint16_t>(ordinal))) {
+    if (void* found =
+            PlatformLookupOrdinal(Frame.HostLibraryHandle, static_cast<uint16_t>(ordinal))) {
         *target = found;
-        entry_states[index] = HostEntryState::kHost;
+        Frame.EntryStates[index] = HostEntryState::kHost;
         return;
     }
     if (ReportMissingEntry(ordinal)) {
         const int member = EntryFallbackMember(entry);
         if (member >= 0) {
             *target = ZeroFallback[member];
-            entry_states[index] = HostEntryState::kFallback;
+            Frame.EntryStates[index] = HostEntryState::kFallback;
             return;
         }
     }
@@ -143,5 +138,5 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     // fits its arguments, never through address 0, and the ordinal is not
     // looked up again.
     *target = ZeroFallback[FittingMember(entry)];
-    entry_states[index] = HostEntryState::kEmpty;
+    Frame.EntryStates[index] = HostEntryState::kEmpty;
 }

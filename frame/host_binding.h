@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/frame_state.h"
 #include "host/host_api.h"
 #include "host/host_operations.h"
 
@@ -30,7 +31,7 @@ struct HostEntryDescriptor {
     {#name, ordinal, HOST_ENTRY_CONVENTION_##convention, bytes},
 inline constexpr HostEntryDescriptor kHostEntries[] = {HOST_OPERATIONS(HOST_ENTRY_DESCRIBE)};
 #undef HOST_ENTRY_DESCRIBE
-inline constexpr size_t kHostEntryCount = sizeof(kHostEntries) / sizeof(kHostEntries[0]);
+static_assert(sizeof(kHostEntries) / sizeof(kHostEntries[0]) == kHostEntryCount);
 
 // The index of each operation's entry: HostEntryId::HostConvertText and so on.
 #define HOST_ENTRY_ID(name, ordinal, convention, bytes, result, params) name,
@@ -56,34 +57,24 @@ static_assert(
     }(),
     "every host entry needs a return routine that removes exactly its arguments");
 
-// Defined in host_entries.S.
+// Defined in host_entries.S (the target words, HostEntryTargets, and each
+// entry's binding routine, HostEntryBinders, are declared with the frame's
+// state, frame/frame_state.h).
 extern "C" {
-// The target words of all entries, contiguous and writable.
-extern void* HostEntryTargets[];
-// Each entry's binding routine, its target word's initial value.
-extern void* const HostEntryBinders[];
 // The number of entries the assembly generated (equals kHostEntryCount).
 extern const uint32_t HostEntryCountInAssembly;
 // Functions that do nothing and return 0; see kZeroFallbackMembers.
 extern void* const ZeroFallback[kZeroFallbackMembers];
 }
 
-// What an entry's target word holds.
-enum class HostEntryState : uint8_t {
-    kUnbound,   // its binding routine
-    kBinding,   // the first call is being bound right now
-    kHost,      // the host function
-    kFallback,  // a ZeroFallback member, after Ignore
-    kEmpty,     // nothing: its calls are abandoned through the fitting
-                // ZeroFallback member and return 0
-};
+// What an entry's target word holds (HostEntryState, frame/frame_state.h).
 HostEntryState EntryState(size_t index);
 inline HostEntryState EntryState(HostEntryId id) {
     return EntryState(static_cast<size_t>(id));
 }
 
-// Set by the first Ignore in the missing-entry dialog, never cleared.
-extern bool IgnoreAllMissing;
+// IgnoreAllMissing, set by the first Ignore in the missing-entry dialog and
+// never cleared, and each entry's state are in Frame (frame/frame_state.h).
 
 // Binds one entry: target is its target word. Called only by the entry's
 // binding routine, with every register of the caller saved.

@@ -8,19 +8,14 @@
  * the new target as if the caller had called it directly.
  */
 #include "host/host_operations.h"
+#include "host/host_symbol.inc"
 
         .set    host_entry_count, 0
 
-/* The symbol a C++ caller of the operation refers to. */
+/* The operation itself, under the symbol a C++ caller refers to. */
 .macro HOST_STUB name, ordinal, convention, bytes
         .p2align 3
-  .ifc \convention,STDCALL
-        .globl  _\name\()@\bytes
-_\name\()@\bytes:
-  .else
-        .globl  _\name
-_\name:
-  .endif
+        HOST_SYMBOL \name, \convention, \bytes
         jmp     *host_target_\name
 .endm
 

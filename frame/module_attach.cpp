@@ -2,21 +2,18 @@
 
 #include <cstring>
 
+#include "frame/frame_state.h"
 #include "frame/platform.h"
-
-void* PluginModuleHandle = nullptr;
-char PluginModulePath[kModulePathSize] = {};
-void* HostLibraryHandle = nullptr;
 
 int32_t AttachToHost(void* module, uint32_t reason) {
     if (reason != kProcessAttach)
         return 1;
-    PluginModuleHandle = module;
-    PlatformModuleFileName(module, PluginModulePath, kModulePathSize);
+    Frame.PluginModuleHandle = module;
+    PlatformModuleFileName(module, Frame.PluginModulePath, kModulePathSize);
     // The host library is already loaded (the plug-in imports from it); it is
     // looked for, never loaded here.
-    if (HostLibraryHandle == nullptr)
-        HostLibraryHandle = PlatformFindModule("VELDAN");
+    if (Frame.HostLibraryHandle == nullptr)
+        Frame.HostLibraryHandle = PlatformFindModule("VELDAN");
     return 1;
 }
 

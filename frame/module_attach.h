@@ -3,19 +3,17 @@
 
 #include <cstdint>
 
+#include "frame/frame_state.h"  // kModulePathSize
 #include "host/mazovia_text.h"
 
-// The system's attach notification codes (the others change nothing).
+// The system's attach and detach notification codes of a process (those of
+// a thread change nothing).
+inline constexpr uint32_t kProcessDetach = 0;
 inline constexpr uint32_t kProcessAttach = 1;
 
-inline constexpr uint32_t kModulePathSize = 300;
-
-// Filled once at process attach, before any entry point can run, and never
-// cleared. All three are constant-initialised, so they are valid before the
-// runtime's own initialisation.
-extern void* PluginModuleHandle;
-extern char PluginModulePath[kModulePathSize];  // always zero-terminated
-extern void* HostLibraryHandle;
+// What the attach step fills, once at process attach, before any entry point
+// can run, and never clears: Frame.PluginModuleHandle, Frame.PluginModulePath
+// and Frame.HostLibraryHandle (frame/frame_state.h).
 
 // The plug-in's description and its name in every message: a heading between
 // the host's text switches 0x02 and 0x01, a line feed, and the menu line.

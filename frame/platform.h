@@ -3,17 +3,35 @@
 // The few system services the plug-in needs are reached through these
 // functions, all implemented in platform_win32.cpp; no other file of the
 // plug-in includes a Windows header. Module handles are opaque pointers here.
+// Each Windows function they call goes through one table, where a test may
+// put a function of its own in its place (PlatformReplaceSystemCall).
 // What else ties the plug-in to 32-bit x86 and this compiler is named where it
 // stands: the host entries in host_entries.S (i386 assembly), the host's
-// calling conventions in host/host_records.h, the import slot of the host's
-// exception translator in plugin_entry.cpp and the stack canary that
-// -fstack-protector expects in stack_guard.cpp.
+// calling conventions in host/host_records.h, the module's real entry point
+// and the import slot of the host's exception translator in plugin_entry.cpp,
+// and the stack canary that -fstack-protector expects in stack_guard.cpp.
 #pragma once
 
 #include <cstdint>
 
 #include "host/host_api.h"
 
+// ---------------------------------------------------------------- the system calls
+// The Windows functions the plug-in calls, each through a slot of one table,
+// which is both the indirection to the system and the place where a test
+// makes a call fail: the slot holds a replacement, or nothing, and then the
+// system's own function is called. Only tests fill it.
+
+// Puts replacement, a function of the same type as the Windows function of
+// that name, into its slot (null: the system's own again); returns what the
+// slot held (null: the system's own). A null name empties every slot. An
+// unknown name changes nothing and returns null.
+void* PlatformReplaceSystemCall(const char* name, void* replacement);
+// The system's own function of that name, for a replacement that calls
+// through to it; null for a name the plug-in does not call.
+void* PlatformSystemFunction(const char* name);
+
+// ---------------------------------------------------------------- services
 // A module already loaded in the process, by name; null when it is not loaded.
 // Never loads anything.
 void* PlatformFindModule(const char* name);

@@ -1,19 +1,105 @@
-// Windows implementation of platform.h, and the module's real entry point.
+// Windows implementation of platform.h. It calls nothing of the plug-in's
+// own: the door to the system is the bottom of the frame.
 #include <windows.h>
 
-#include "frame/diagnostics.h"
-#include "frame/module_attach.h"
 #include "frame/platform.h"
-#include "frame/stack_guard.h"
+
+namespace {
+
+// ------------------------------------------------------------------ the system calls
+// Every Windows function the plug-in calls, one line each. A call goes
+// through the function's slot: a test's replacement when the slot holds one,
+// otherwise the system's own. The slots are constant-initialised, so the
+// table serves before the C runtime starts, at attach.
+/* clang-format off */
+#define PLATFORM_SYSTEM_CALLS(X) \
+    X(CloseHandle) \
+    X(CreateFileW) \
+    X(GetCurrentProcess) \
+    X(GetCurrentProcessId) \
+    X(GetCurrentThreadId) \
+    X(GetFileSizeEx) \
+    X(GetLocalTime) \
+    X(GetModuleFileNameA) \
+    X(GetModuleFileNameW) \
+    X(GetModuleHandleA) \
+    X(GetPrivateProfileIntW) \
+    X(GetPrivateProfileStringW) \
+    X(GetProcAddress) \
+    X(GetSystemTimeAsFileTime) \
+    X(GetTickCount) \
+    X(MessageBoxA) \
+    X(QueryPerformanceCounter) \
+    X(Sleep) \
+    X(TerminateProcess) \
+    X(VirtualQuery) \
+    X(WriteFile)
+/* clang-format on */
+
+#define PLATFORM_CALL_ID(name) kCall##name,
+enum SystemCallId : int { PLATFORM_SYSTEM_CALLS(PLATFORM_CALL_ID) kSystemCallCount };
+#undef PLATFORM_CALL_ID
+
+#define PLATFORM_CALL_NAME(name) #name,
+constexpr const char* kSystemCallNames[] = {PLATFORM_SYSTEM_CALLS(PLATFORM_CALL_NAME)};
+#undef PLATFORM_CALL_NAME
+
+void* replacements[kSystemCallCount] = {};
+
+template <typename Function>
+Function Own(SystemCallId id, Function own) {
+    void* const replacement = replacements[id];
+    return replacement != nullptr ? reinterpret_cast<Function>(replacement) : own;
+}
+
+// The function to call for a Windows function of that name.
+#define SYSTEM(name) Own(kCall##name, &::name)
+
+bool SameName(const char* a, const char* b) {
+    while (*a != 0 && *a == *b)
+        ++a, ++b;
+    return *a == *b;
+}
+
+int FindSystemCall(const char* name) {
+    for (int i = 0; name != nullptr && i < kSystemCallCount; ++i)
+        if (SameName(kSystemCallNames[i], name))
+            return i;
+    return -1;
+}
+
+}  // namespace
+
+void* PlatformReplaceSystemCall(const char* name, void* replacement) {
+    if (name == nullptr) {
+        for (void*& slot : replacements)
+            slot = nullptr;
+        return nullptr;
+    }
+    const int id = FindSystemCall(name);
+    if (id < 0)
+        return nullptr;
+    void* const before = replacements[id];
+    replacements[id] = replacement;
+    return before;
+}
+
+void* PlatformSystemFunction(const char* name) {
+#define PLATFORM_CALL_FUNCTION(name) reinterpret_cast<void*>(&::name),
+    void* const own[] = {PLATFORM_SYSTEM_CALLS(PLATFORM_CALL_FUNCTION)};
+#undef PLATFORM_CALL_FUNCTION
+    const int id = FindSystemCall(name);
+    return id < 0 ? nullptr : own[id];
+}
 
 void* PlatformFindModule(const char* name) {
-    return reinterpret_cast<void*>(GetModuleHandleA(name));
+    return reinterpret_cast<void*>(SYSTEM(GetModuleHandleA)(name));
 }
 
 uint32_t PlatformModuleFileName(void* module, char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return 0;
-    DWORD length = GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+    DWORD length = SYSTEM(GetModuleFileNameA)(static_cast<HMODULE>(module), buffer, size);
     // Older systems leave a truncated path without its terminator and report
     // the full size; newer ones terminate it. Either way the text ends here.
     if (length >= size)
@@ -26,22 +112,22 @@ void* PlatformLookupOrdinal(void* module, uint16_t ordinal) {
     // A null module would make the lookup search the calling program itself.
     if (module == nullptr)
         return nullptr;
-    FARPROC found = GetProcAddress(static_cast<HMODULE>(module), MAKEINTRESOURCEA(ordinal));
+    FARPROC found = SYSTEM(GetProcAddress)(static_cast<HMODULE>(module), MAKEINTRESOURCEA(ordinal));
     return reinterpret_cast<void*>(found);
 }
 
 int PlatformMessageBox(const char* text, const char* caption, uint32_t style) {
-    return MessageBoxA(nullptr, text, caption, style);
+    return SYSTEM(MessageBoxA)(nullptr, text, caption, style);
 }
 
 HostTranslatorFunction PlatformInstallTranslator(HostTranslatorFunction translator) {
     // msvcrt exports the setter only under its C++ name, and the import
     // libraries have no entry for it.
     using Setter = HostTranslatorFunction(__cdecl*)(HostTranslatorFunction);
-    HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    HMODULE runtime = SYSTEM(GetModuleHandleA)("msvcrt.dll");
     if (runtime == nullptr)
         return nullptr;
-    auto setter = reinterpret_cast<Setter>(reinterpret_cast<void*>(GetProcAddress(
+    auto setter = reinterpret_cast<Setter>(reinterpret_cast<void*>(SYSTEM(GetProcAddress)(
         runtime, "?_set_se_translator@@YAP6AXIPAU_EXCEPTION_POINTERS@@@ZP6AXI0@Z@Z")));
     if (setter == nullptr)
         return nullptr;
@@ -50,12 +136,12 @@ HostTranslatorFunction PlatformInstallTranslator(HostTranslatorFunction translat
 
 uint32_t PlatformEntropy() {
     FILETIME time;
-    GetSystemTimeAsFileTime(&time);
+    SYSTEM(GetSystemTimeAsFileTime)(&time);
     LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
+    SYSTEM(QueryPerformanceCounter)(&counter);
     uint32_t value = time.dwLowDateTime ^ time.dwHighDateTime;
-    value ^= (GetCurrentProcessId() << 16) ^ GetCurrentThreadId();
-    value ^= GetTickCount();
+    value ^= (SYSTEM(GetCurrentProcessId)() << 16) ^ SYSTEM(GetCurrentThreadId)();
+    value ^= SYSTEM(GetTickCount)();
     value ^= counter.LowPart ^ static_cast<uint32_t>(counter.HighPart);
     // Where the stack and this module lie; both move at every start.
     value ^= static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&counter));
@@ -65,38 +151,14 @@ uint32_t PlatformEntropy() {
 
 void PlatformFailFast() {
     constexpr UINT kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN
-    TerminateProcess(GetCurrentProcess(), kStackBufferOverrun);
+    SYSTEM(TerminateProcess)(SYSTEM(GetCurrentProcess)(), kStackBufferOverrun);
     __builtin_trap();  // not reached: the call does not return to its own process
-}
-
-// The runtime's own DLL entry. Weak, so that programs linking the plug-in's
-// code without being a DLL (the tests) need not provide it.
-extern "C" BOOL WINAPI DllMainCRTStartup(HINSTANCE, DWORD, LPVOID) __attribute__((weak));
-
-// The DLL's real entry point: seeds the stack canary and records the module
-// before the runtime is set up and before any static object is constructed,
-// then hands over to the runtime. It carries no canary itself: it is running
-// while the canary changes.
-extern "C" __attribute__((no_stack_protector)) BOOL WINAPI QuendrixDllEntry(HINSTANCE instance,
-                                                                            DWORD reason,
-                                                                            LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH)
-        SeedStackGuard(PlatformEntropy());
-    AttachToHost(reinterpret_cast<void*>(instance), reason);
-    // Freed without the host's stop call, the plug-in closes its diagnostics
-    // files. At the process's end (reserved set) the system closes them, and
-    // a thread ended in the middle of a write is not waited for.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
-        StopDiagnostics();
-    if (DllMainCRTStartup == nullptr)
-        return TRUE;
-    return DllMainCRTStartup(instance, reason, reserved);
 }
 
 uint32_t PlatformModuleFileNameW(void* module, wchar_t* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return 0;
-    const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(module), buffer, size);
+    const DWORD length = SYSTEM(GetModuleFileNameW)(static_cast<HMODULE>(module), buffer, size);
     // A path cut at the buffer's size names another file, or a parent folder.
     if (length == 0 || length >= size) {
         buffer[0] = 0;
@@ -111,24 +173,25 @@ void PlatformProfileText(const wchar_t* file, const wchar_t* section, const wcha
     if (buffer == nullptr || size == 0)
         return;
     buffer[0] = 0;
-    const DWORD length = GetPrivateProfileStringW(section, key, fallback, buffer, size, file);
+    const DWORD length =
+        SYSTEM(GetPrivateProfileStringW)(section, key, fallback, buffer, size, file);
     buffer[length < size ? length : size - 1] = 0;
 }
 
 int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const wchar_t* key,
                               int32_t fallback) {
-    return static_cast<int32_t>(GetPrivateProfileIntW(section, key, fallback, file));
+    return static_cast<int32_t>(SYSTEM(GetPrivateProfileIntW)(section, key, fallback, file));
 }
 
 void* PlatformOpenAppend(const wchar_t* path, bool* empty) {
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = SYSTEM(CreateFileW)(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     if (empty != nullptr) {
         LARGE_INTEGER size;
-        *empty = GetFileSizeEx(file, &size) && size.QuadPart == 0;
+        *empty = SYSTEM(GetFileSizeEx)(file, &size) && size.QuadPart == 0;
     }
     return file;
 }
@@ -136,20 +199,21 @@ void* PlatformOpenAppend(const wchar_t* path, bool* empty) {
 bool PlatformAppend(void* file, const void* bytes, uint32_t size) {
     DWORD written = 0;
     return file != nullptr &&
-           WriteFile(static_cast<HANDLE>(file), bytes, size, &written, nullptr) && written == size;
+           SYSTEM(WriteFile)(static_cast<HANDLE>(file), bytes, size, &written, nullptr) &&
+           written == size;
 }
 
 void PlatformClose(void* file) {
     if (file != nullptr)
-        CloseHandle(static_cast<HANDLE>(file));
+        SYSTEM(CloseHandle)(static_cast<HANDLE>(file));
 }
 
 void PlatformYield() {
-    Sleep(0);
+    SYSTEM(Sleep)(0);
 }
 
 uint32_t PlatformThreadId() {
-    return GetCurrentThreadId();
+    return SYSTEM(GetCurrentThreadId)();
 }
 
 uintptr_t PlatformStackBase() {
@@ -163,7 +227,7 @@ uintptr_t PlatformStackBase() {
 
 PlatformTime PlatformLocalTime() {
     SYSTEMTIME now;
-    GetLocalTime(&now);
+    SYSTEM(GetLocalTime)(&now);
     return {now.wYear,   now.wMonth,  now.wDay,         now.wHour,
             now.wMinute, now.wSecond, now.wMilliseconds};
 }
@@ -175,7 +239,7 @@ uint32_t PlatformReadableSize(const void* address, uint32_t size) {
     uintptr_t at = start;
     while (at - start < size) {
         MEMORY_BASIC_INFORMATION region;
-        if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
+        if (SYSTEM(VirtualQuery)(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
             region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
             (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0)
             break;

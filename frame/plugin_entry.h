@@ -24,3 +24,10 @@ extern "C" int32_t HOST_STDCALL PluginIdle(void);
 
 // Puts the host's hooks back and removes the menu command; returns 0.
 int32_t StopPlugin();
+
+// The module's real entry point, which the system calls with its attach and
+// detach notifications before the C runtime's own entry: the stack canary is
+// seeded and the attach step done (AttachToHost) before the runtime starts;
+// a library freed without the host's stop closes its diagnostics files.
+// Always reports success unless the runtime's entry does not.
+extern "C" int32_t HOST_STDCALL QuendrixDllEntry(void* instance, uint32_t reason, void* reserved);

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "host/host_operations.h"
 
@@ -27,6 +28,12 @@
     kOrdinal##name = ordinal,
 enum HostOrdinal : int32_t { HOST_OPERATIONS(HOST_ORDINAL_ENUMERATOR) };
 #undef HOST_ORDINAL_ENUMERATOR
+
+// The plug-in's entry points, which the host finds by these ordinals
+// (plugin/quendrix.def exports them, without names).
+inline constexpr uint16_t kOrdinalPluginStart = 30001;
+inline constexpr uint16_t kOrdinalPluginInstall = 30008;
+inline constexpr uint16_t kOrdinalPluginIdle = 30009;
 
 // Table numbers and record sizes.
 inline constexpr int32_t kHeaderTable = 44;
@@ -64,22 +71,66 @@ inline constexpr int32_t kTableMode = 255;
 inline constexpr int32_t kSaveLinesFlags = 0x4100;
 inline constexpr int16_t kComparedMarker = 2000;
 
+// Dialog definitions, the block HostListDialog draws from: the kind of each
+// item, and the numbers its items use.
+enum ControlKind : uint16_t {
+    kControlButton = 0,
+    kControlLabel = 3,
+    kControlTextLine = 4,
+    kControlList = 6,
+    kControlFrame = 7,
+    kControlDialog = 0xFFFF,  // the dialog's own item
+};
+inline constexpr uint16_t kNoControlId = 0xFFFF;  // an item never asked for by number
+inline constexpr uint16_t kHotKeyF3 = 0x3D00;
+inline constexpr uint16_t kHotKeyF12 = 0x5500;
+inline constexpr int32_t kProgressDialog = 1001;  // in the plug-in's block, never run
+
+// ------------------------------------------------------------------ callbacks
+// The plug-in's functions that the host calls through a pointer the plug-in
+// hands it, one line each:
+//
+//   X(type, result, parameters)
+//
+// Each is stdcall with 32-bit argument slots. The parameters say what each
+// slot carries, and the call trace shows it so: a 16-bit value in the low
+// half (uint16_t, int16_t), a pointer, a number. The type itself passes every
+// slot as a 32-bit integer, signed where the slot holds a signed 32-bit number,
+// since the host leaves the upper half of a 16-bit slot undefined.
+//
+// TableEventHook: the 2nd and 10th arguments are 16-bit values. MenuCommandHandler:
+// the host's answer and the phase of the call. ListRowCallback: row -1 asks
+// for the row count, any other row for a pointer to that row's text.
+
+// What a list dialog's row callback returns: the number of rows when asked
+// for row -1, otherwise the row's text.
+enum RowCountOrText : int32_t {};
+
+/* clang-format off */
+#define HOST_CALLBACKS(X) \
+  X(TableEventHook,     int32_t,        (uint32_t event, uint16_t key, void* a3, void* a4, void* a5, void* a6, void* a7, void* a8, void* a9, uint16_t a10, void* a11)) \
+  X(MenuCommandHandler, int32_t,        (uint16_t result, uint16_t phase)) \
+  X(ListRowCallback,    RowCountOrText, (int16_t row, int32_t unused))
+/* clang-format on */
+
+template <typename T>
+using HostSlot = std::conditional_t<std::is_same_v<T, int32_t>, int32_t, uint32_t>;
+
+template <typename Declared>
+struct HostCallbackOf;
+template <typename R, typename... A>
+struct HostCallbackOf<R(A...)> {
+    static_assert(sizeof(R) == 4 && ((sizeof(A) <= 4) && ...), "one 32-bit slot each");
+    using type = int32_t(HOST_STDCALL*)(HostSlot<A>...);
+};
+
+#define HOST_CALLBACK_TYPE(name, result, params) typedef HostCallbackOf<result params>::type name;
+HOST_CALLBACKS(HOST_CALLBACK_TYPE)
+#undef HOST_CALLBACK_TYPE
+
 #pragma pack(push, 1)
 
 struct HostTable;
-
-// Table event hook: stdcall, eleven 32-bit slots. The 2nd and 10th arguments are
-// 16-bit values in the low half of their slot.
-typedef int32_t(HOST_STDCALL* TableEventHook)(uint32_t event, uint32_t key, uint32_t a3,
-                                              uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7,
-                                              uint32_t a8, uint32_t a9, uint32_t a10, uint32_t a11);
-
-// Menu command handler: two 16-bit values in 32-bit slots.
-typedef int32_t(HOST_STDCALL* MenuCommandHandler)(uint32_t result, uint32_t phase);
-
-// Row callback of a list dialog: row -1 asks for the row count, any other row
-// for a pointer to that row's text.
-typedef int32_t(HOST_STDCALL* ListRowCallback)(uint32_t row, int32_t unused);
 
 // The host's object for one table, returned by HostOpenTable and owned by it.
 struct HostTable {

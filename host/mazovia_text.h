@@ -16,6 +16,17 @@
 
 namespace mazovia {
 
+// The code point of a Mazovia byte.
+constexpr char32_t ToCodePoint(unsigned char byte) {
+    return byte < 0x80 ? byte : kUpperHalf[byte - 0x80];
+}
+
+// The Windows-1250 byte of a Mazovia byte; '?' where Windows-1250 lacks the
+// character.
+constexpr unsigned char ToWindows1250(unsigned char byte) {
+    return byte < 0x80 ? byte : kToWindows1250[byte - 0x80];
+}
+
 // The Mazovia byte of a code point, or -1 when the code page lacks it.
 constexpr int FromCodePoint(char32_t c) {
     if (c < 0x80)
@@ -36,8 +47,13 @@ struct Utf8Literal {
     }
 };
 
-// Decodes one UTF-8 sequence at position i, advancing i. Malformed input fails
-// to compile, since throwing is not allowed in a constant evaluation.
+// Called where a literal cannot be encoded. Neither is constexpr (nor
+// defined): reaching one makes the literal fail to compile, with the
+// function's name saying why.
+void MalformedUtf8();
+void CharacterNotInTheMazoviaCodePage();
+
+// Decodes one UTF-8 sequence at position i, advancing i.
 template <size_t N>
 consteval char32_t DecodeUtf8(const Utf8Literal<N>& s, size_t& i) {
     const auto lead = static_cast<unsigned char>(s.bytes[i++]);
@@ -45,12 +61,12 @@ consteval char32_t DecodeUtf8(const Utf8Literal<N>& s, size_t& i) {
         return lead;
     int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
     if (extra < 0)
-        throw "malformed UTF-8";
+        MalformedUtf8();
     char32_t c = lead & (0x3F >> extra);
     while (extra-- > 0) {
         const auto next = static_cast<unsigned char>(s.bytes[i++]);
         if ((next & 0xC0) != 0x80)
-            throw "malformed UTF-8";
+            MalformedUtf8();
         c = (c << 6) | (next & 0x3F);
     }
     return c;
@@ -82,7 +98,7 @@ consteval auto Encode() {
     while (i + 1 < sizeof(S.bytes)) {
         const int b = FromCodePoint(DecodeUtf8(S, i));
         if (b < 0)
-            throw "character not in the Mazovia code page";
+            CharacterNotInTheMazoviaCodePage();
         out.bytes[o++] = static_cast<char>(b);
     }
     out.bytes[o] = 0;

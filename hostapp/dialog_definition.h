@@ -9,16 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace hostapp {
+#include "host/host_records.h"  // ControlKind
 
-enum ControlKind : uint16_t {
-    kControlButton = 0,
-    kControlLabel = 3,
-    kControlTextLine = 4,
-    kControlList = 6,
-    kControlFrame = 7,
-    kControlDialog = 0xFFFF,  // the dialog's own item
-};
+namespace hostapp {
 
 struct DialogItem {
     uint16_t kind = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/quantity_text.h"
 #include "hostapp/text_cells.h"
 #include "standin/veldan_control.h"
 
@@ -108,11 +109,8 @@ bool SameLines(const std::vector<DocumentItem>& a, const std::vector<DocumentIte
 }
 
 std::string Quantity(int32_t thousandths) {
-    const int64_t value = thousandths;
-    const int64_t magnitude = value < 0 ? -value : value;
-    char text[32];
-    snprintf(text, sizeof text, "%s%lld,%03lld", value < 0 ? "-" : "",
-             static_cast<long long>(magnitude / 1000), static_cast<long long>(magnitude % 1000));
+    char text[kQuantityTextSize];
+    WriteQuantity(text, thousandths);
     return text;
 }
 

@@ -1,14 +1,13 @@
 #include "reconcile/comparison_journal.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "frame/diagnostics.h"
-#include "frame/platform.h"
 #include "host/mazovia_text.h"
+#include "host/quantity_text.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/reconcile_state.h"
 
 namespace {
 
@@ -23,139 +22,90 @@ constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
 // the two numbers and the rest.
 constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
 
-// First characters with which a spreadsheet takes a cell for a formula (tab
-// and CR are made spaces before this test, but belong to the set).
-bool StartsFormula(unsigned char byte) {
-    return byte == '=' || byte == '+' || byte == '-' || byte == '@' || byte == '\t' || byte == '\r';
-}
-
-struct Record {
-    char* bytes = nullptr;  // the header row, then the rows; from the C runtime's heap
-    size_t length = 0;
-    size_t capacity = 0;
-    size_t rows = 0;
-    bool lost = false;  // a row could not be kept: the record is not written
-};
-
-struct Journal {
-    wchar_t file[kDiagnosticsPathSize] = {};
-    char wz_number[kNumberLength + 1] = {};
-    int32_t wz_id = 0;
-    char order_number[kNumberLength + 1] = {};
-    int32_t order_id = 0;
-    PlatformTime time = {};
-    Record record;
-};
-Journal journal;
-
+// Room for one more row; false when the heap cannot give it.
 bool Room(size_t more) {
-    Record& r = journal.record;
-    if (r.length + more <= r.capacity)
+    TextBuilder& t = Reconcile.Journal.text;
+    if (t.length + more < t.size)
         return true;
-    size_t capacity = r.capacity != 0 ? r.capacity : 4096;
-    while (capacity < r.length + more)
+    size_t capacity = t.size != 0 ? t.size : 4096;
+    while (capacity <= t.length + more)
         capacity *= 2;
-    void* grown = std::realloc(r.bytes, capacity);
+    void* grown = std::realloc(t.text, capacity);
     if (grown == nullptr)
         return false;
-    r.bytes = static_cast<char*>(grown);
-    r.capacity = capacity;
+    t.text = static_cast<char*>(grown);
+    t.size = capacity;
     return true;
 }
 
-void Add(char byte) {
-    journal.record.bytes[journal.record.length++] = byte;
-}
-
-void AddFormatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void AddFormatted(const char* format, ...) {
-    Record& r = journal.record;
-    va_list args;
-    va_start(args, format);
-    const int written = std::vsnprintf(r.bytes + r.length, r.capacity - r.length, format, args);
-    va_end(args);
-    if (written > 0 && static_cast<size_t>(written) < r.capacity - r.length)
-        r.length += static_cast<size_t>(written);
-}
-
-// A Mazovia text of at most length bytes between quotes, in Windows-1250, its
-// quotes doubled and its control characters made spaces. A text that a
-// spreadsheet would take for a formula (an article named "=..." runs as one
-// on the machine of whoever opens the journal) gets an apostrophe in front,
-// which makes the cell text.
+// A Mazovia text of at most length bytes as a cell: between quotes, in
+// Windows-1250. A text that a spreadsheet would take for a formula (an
+// article named "=..." runs as one on the machine of whoever opens the
+// journal) gets an apostrophe in front, which makes the cell text; a tab or a
+// carriage return, which would do the same, is already a space in the cell.
 void AddText(const char* text, size_t length) {
-    Add('"');
-    for (size_t i = 0; i < length && text[i] != 0; ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x80)
-            byte = mazovia::kToWindows1250[byte - 0x80];
-        else if (byte < 0x20 || byte == 0x7F)
-            byte = ' ';
-        if (i == 0 && StartsFormula(byte))
-            Add('\'');
-        if (byte == '"')
-            Add('"');
-        Add(static_cast<char>(byte));
-    }
-    Add('"');
-    Add(';');
+    TextBuilder& t = Reconcile.Journal.text;
+    t.AddByte('"');
+    const char first = length > 0 ? text[0] : 0;
+    if (first == '=' || first == '+' || first == '-' || first == '@')
+        t.AddByte('\'');
+    AddMazovia(t, text, length, MazoviaStyle::kJournalCell);
+    t.Add("\";");
 }
 
-// Thousandths as whole units with three decimals and a decimal comma. The
-// comparison's sums stay far inside 64 bits.
+// A quantity as the host shows it, and the separator.
 void AddQuantity(int64_t quantity) {
-    const int64_t magnitude = quantity < 0 ? -quantity : quantity;
-    AddFormatted("%s%lld,%03lld;", quantity < 0 ? "-" : "",
-                 static_cast<long long>(magnitude / 1000),
-                 static_cast<long long>(magnitude % 1000));
+    char text[kQuantityTextSize];
+    WriteQuantity(text, quantity);
+    Reconcile.Journal.text.Add("%s;", text);
 }
 
 // The row's first six columns: when, the WZ and the order.
 bool BeginRow() {
-    Record& r = journal.record;
+    JournalRecord& r = Reconcile.Journal;
     if (r.lost || !Room(kRowRoom)) {
         r.lost = true;
         return false;
     }
-    const PlatformTime& t = journal.time;
-    AddFormatted("%04u-%02u-%02u;%02u:%02u:%02u;", t.year, t.month, t.day, t.hour, t.minute,
-                 t.second);
-    AddText(journal.wz_number, kNumberLength);
-    AddFormatted("%d;", static_cast<int>(journal.wz_id));
-    AddText(journal.order_number, kNumberLength);
-    AddFormatted("%d;", static_cast<int>(journal.order_id));
+    const PlatformTime& time = r.time;
+    r.text.Add("%04u-%02u-%02u;%02u:%02u:%02u;", time.year, time.month, time.day, time.hour,
+               time.minute, time.second);
+    AddText(r.wz_number, kNumberLength);
+    r.text.Add("%d;", static_cast<int>(r.wz_id));
+    AddText(r.order_number, kNumberLength);
+    r.text.Add("%d;", static_cast<int>(r.order_id));
     return true;
 }
 
 void AddArticle(const DocumentItem* line) {
-    AddFormatted("%d;%d;", line->article_key_first, line->article_key_second);
+    Reconcile.Journal.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
     AddText(line->text, BoundedLength(line->text, kLineTextLength));
 }
 
 // The event and, for a marked WZ line, by how much it is over the order; on
 // other rows that last column is empty.
 void EndRow(const char* event, const int64_t* excess = nullptr) {
+    JournalRecord& r = Reconcile.Journal;
     AddText(event, std::strlen(event));
     if (excess != nullptr) {
         AddQuantity(*excess);
-        journal.record.length -= 1;  // the last column has no separator after it
+        r.text.length -= 1;  // the last column has no separator after it
     }
-    Add('\r');
-    Add('\n');
-    ++journal.record.rows;
+    r.text.Add("\r\n");
+    r.lost = r.lost || r.text.cut;
+    ++r.rows;
 }
 
 void StartRecord() {
-    Record& r = journal.record;
-    r.length = 0;
+    JournalRecord& r = Reconcile.Journal;
+    r.text.length = 0;
+    r.text.cut = false;
     r.rows = 0;
     r.lost = !Room(sizeof kHeaderRow.bytes);
     if (r.lost)
         return;
-    for (size_t i = 0; i < kHeaderRow.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(kHeaderRow.bytes[i]);
-        Add(static_cast<char>(byte >= 0x80 ? mazovia::kToWindows1250[byte - 0x80] : byte));
-    }
+    for (size_t i = 0; i < kHeaderRow.size(); ++i)
+        r.text.AddByte(static_cast<char>(mazovia::ToWindows1250(kHeaderRow.bytes[i])));
 }
 
 void CopyNumber(char* out, const char* number) {
@@ -164,32 +114,19 @@ void CopyNumber(char* out, const char* number) {
 
 }  // namespace
 
-void SetJournalFile(const wchar_t* path) {
-    journal.file[0] = 0;
-    size_t length = 0;
-    while (path != nullptr && length < kDiagnosticsPathSize && path[length] != 0)
-        ++length;
-    if (path != nullptr && length < kDiagnosticsPathSize)
-        std::memcpy(journal.file, path, (length + 1) * sizeof(wchar_t));
-}
-
-bool JournalOn() {
-    return journal.file[0] != 0;
-}
-
 void JournalWz(const DocumentHeader* wz) {
     if (!JournalOn())
         return;
-    CopyNumber(journal.wz_number, wz->number);
-    journal.wz_id = wz->document_id;
+    CopyNumber(Reconcile.Journal.wz_number, wz->number);
+    Reconcile.Journal.wz_id = wz->document_id;
 }
 
 void JournalOrder(const DocumentHeader* order) {
     if (!JournalOn())
         return;
-    CopyNumber(journal.order_number, order->number);
-    journal.order_id = order->document_id;
-    journal.time = PlatformLocalTime();
+    CopyNumber(Reconcile.Journal.order_number, order->number);
+    Reconcile.Journal.order_id = order->document_id;
+    Reconcile.Journal.time = PlatformLocalTime();
     StartRecord();
 }
 
@@ -206,27 +143,22 @@ void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t exce
     if (!JournalOn() || !BeginRow())
         return;
     AddArticle(wz_line);
-    AddFormatted(";;");
+    Reconcile.Journal.text.Add(";;");
     EndRow(prefix, &excess);
 }
 
 void JournalOrderCleared() {
     if (!JournalOn() || !BeginRow())
         return;
-    AddFormatted(";;;;;");
+    Reconcile.Journal.text.Add(";;;;;");
     EndRow(kHeaderCleared.c_str());
 }
 
 void JournalFinish() {
-    Record& r = journal.record;
-    if (JournalOn() && !r.lost && r.rows > 0) {
-        bool empty = false;
-        void* file = PlatformOpenAppend(journal.file, &empty);
-        const size_t skip = empty ? 0 : kHeaderRow.size();
-        PlatformAppend(file, r.bytes + skip, static_cast<uint32_t>(r.length - skip));
-        PlatformClose(file);
-    }
-    r.length = 0;
+    JournalRecord& r = Reconcile.Journal;
+    if (JournalOn() && !r.lost && r.rows > 0)
+        AppendJournalRecord(r.text.text, r.text.length, kHeaderRow.size());
+    r.text.length = 0;
     r.rows = 0;
     r.lost = true;  // until the next order begins a record
 }

@@ -5,18 +5,19 @@
 //
 // The comparison reports each change as it makes it, the journal collects the
 // rows, and the whole record goes into the file in one append write once the
-// comparison is done, so a crash leaves no half record. A journal that cannot
-// be written loses the record and nothing else: no call here calls the host,
-// fails the comparison or changes a record.
+// comparison is done (frame/diagnostics.h: whether the journal is on, its
+// file and the write), so a crash leaves no half record. A journal that
+// cannot be written loses the record and nothing else: no call here calls
+// the host, fails the comparison or changes a record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/host_records.h"
 
-// The journal's file; null or "" switches the journal off (the default).
-void SetJournalFile(const wchar_t* path);
-bool JournalOn();
+// The record of the comparison at work is Reconcile.Journal
+// (reconcile/reconcile_state.h).
 
 // The WZ being compared (its number and identifier), as the line hook has it.
 void JournalWz(const DocumentHeader* wz);

@@ -7,6 +7,7 @@
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/comparison_journal.h"
+#include "reconcile/host_resources.h"
 #include "reconcile/reconcile_messages.h"
 
 namespace {
@@ -161,6 +162,79 @@ void ShowQuantityLimit(const DocumentItem* order_line) {
     ShowError(text);
 }
 
+// The WZ's lines applied to the order's loaded lines. The deduction runs on a
+// copy of the order's quantities and articles, in host memory like the order
+// list: tried whole first, so that a quantity that would not fit its record
+// refuses the comparison before anything has changed, and then applied.
+// False after a message, with nothing changed.
+bool ApplyWz(DocumentItem** wz_lines, int32_t wz_count, const HeldLines& order,
+             DocumentHeader* order_header, const HostTable* line_table) {
+    HeldBlock<WorkLine> work;
+    if (order.count > 0) {
+        if (!work.Take(order.count)) {
+            ShowError(kComparisonAllocationError);
+            return false;
+        }
+        LoadWork(work.entries, order.lines, order.count);
+        const int32_t overflowing =
+            LineThatWouldOverflow(work.entries, order.count, wz_lines, wz_count);
+        if (overflowing >= 0) {
+            ShowQuantityLimit(order.lines[overflowing]);
+            return false;
+        }
+        LoadWork(work.entries, order.lines, order.count);
+    }
+    for (int32_t i = 0; i < wz_count; ++i) {
+        DocumentItem* wz_line = wz_lines[i];
+        if (wz_line->article_key_first == 0)
+            continue;
+        ApplyWzLine(wz_line, work.entries, order.lines, order.count, order_header, line_table);
+    }
+    return true;
+}
+
+// The order's lines loaded, the WZ applied to them and stored, and the order's
+// header cleared when no article line is left. False after a message, with
+// nothing stored.
+bool DeductFromOrderLines(int32_t order_id, DocumentItem** wz_lines, int32_t wz_count,
+                          DocumentHeader* order_header, const HostTable* header_table,
+                          HostTable* line_table, KeyBuffer& key) {
+    int32_t in_range = 0;
+    HostMakeKey(kKeyDocumentLines, &line_table, &key, order_id);
+    HeldRange range(HostFindRange(kKeyDocumentLines, &key, line_table, &in_range));
+    if (range.handle == nullptr) {
+        ShowError(kComparisonDiskError);
+        return false;
+    }
+    HeldLines order(line_table, range.handle);
+    order.Load(in_range);
+    // Without its lines the order would look delivered in full: storing the
+    // empty array would drop its lines and its header would be cleared. The
+    // host promises nothing about this call's result, so the missing array is
+    // what tells a failed load from an order that has no lines.
+    if (order.lines == nullptr && (order.count > 0 || in_range > 0)) {
+        ShowError(kComparisonDiskError);
+        return false;
+    }
+    if (!ApplyWz(wz_lines, wz_count, order, order_header, line_table))
+        return false;
+
+    HostUpdateTotals(order_header, order_header, order.lines, order.count);
+    // The save has no result to go by: a host may return the lines it kept,
+    // which is 0 exactly when the order was delivered in full. It may drop the
+    // cleared lines and lower the count, or keep them; either way the lines
+    // up to the count it left say whether anything is still to deliver.
+    HostSaveLines(kKeyDocumentLines, line_table, order.lines, &order.count, range.handle,
+                  kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
+    // An order with nothing left to deliver is cleared, so that its identifier
+    // becomes 0 and the order list never offers it again.
+    if (!HasArticleLine(order.lines, order.count)) {
+        JournalOrderCleared();
+        ClearRecord(order_header, header_table);
+    }
+    return true;
+}
+
 }  // namespace
 
 int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32_t wz_count,
@@ -177,8 +251,8 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     KeyBuffer key{};
     int32_t header_count = 0;
     HostMakeKey(kKeyOrderHeaders, &header_table, &key, 0);
-    RangeHandle header_range = HostFindRange(kKeyOrderHeaders, &key, header_table, &header_count);
-    if (header_range == nullptr) {
+    HeldRange headers(HostFindRange(kKeyOrderHeaders, &key, header_table, &header_count));
+    if (headers.handle == nullptr) {
         ShowError(kComparisonDiskError);
         return 0;
     }
@@ -192,9 +266,8 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
         // the last one the order list scanned, which may well be the order:
         // taken for the header at this position, the order's header would be
         // written over another document, or the order would seem gone.
-        if (HostReadAt(nullptr, position, header_table, header, header_range) == 0) {
+        if (HostReadAt(nullptr, position, header_table, header, headers.handle) == 0) {
             ShowError(kComparisonDiskError);
-            HostFreeRange(&header_range);
             return 0;
         }
         if (header->document_id == order_id)
@@ -205,93 +278,15 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     // must not be taken for compared.
     if (position >= header_count) {
         ShowError(kOrderGoneError);
-        HostFreeRange(&header_range);
         return 0;
     }
 
     BoundedCopy(remarks, header->remarks, kRemarksLength);
     JournalOrder(header);
-
-    int32_t line_count = 0;
-    HostMakeKey(kKeyDocumentLines, &line_table, &key, order_id);
-    RangeHandle line_range = HostFindRange(kKeyDocumentLines, &key, line_table, &line_count);
-    if (line_range == nullptr) {
-        ShowError(kComparisonDiskError);
-        HostFreeRange(&header_range);
+    if (!DeductFromOrderLines(order_id, wz_lines, wz_count, header, header_table, line_table, key))
         return 0;
-    }
-    DocumentItem** order_lines = nullptr;
-    void* lines_aux = nullptr;
-    const int32_t lines_in_range = line_count;
-    HostLoadLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
-    // A load that failed half-way may still have handed out its second value,
-    // or hold the range for loading: only HostFreeLines gives that back, and
-    // nothing tells the plug-in whether there is any. So every way out from
-    // here gives the lines back, whatever the load returned.
-    WorkLine* work = nullptr;
-    auto fail = [&](const char* text) -> int32_t {
-        if (text != nullptr)
-            ShowError(text);
-        if (work != nullptr)
-            HostFree(work);
-        HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
-        HostFreeRange(&line_range);
-        HostFreeRange(&header_range);
-        return 0;
-    };
-    // Without its lines the order would look delivered in full: storing the
-    // empty array would drop its lines and its header would be cleared. The
-    // host promises nothing about this call's result, so the missing array is
-    // what tells a failed load from an order that has no lines.
-    if (order_lines == nullptr && (line_count > 0 || lines_in_range > 0))
-        return fail(kComparisonDiskError);
-
-    // The deduction runs on a copy of the order's quantities and articles, in
-    // host memory like the order list: tried whole first, so that a quantity
-    // that would not fit its record refuses the comparison before anything
-    // has changed, and then applied.
-    if (line_count > 0) {
-        const uint64_t size = static_cast<uint64_t>(line_count) * sizeof(WorkLine);
-        if (size <= UINT32_MAX)
-            work = static_cast<WorkLine*>(HostRealloc(nullptr, static_cast<uint32_t>(size)));
-        if (work == nullptr)
-            return fail(kComparisonAllocationError);
-        LoadWork(work, order_lines, line_count);
-        const int32_t overflowing = LineThatWouldOverflow(work, line_count, wz_lines, wz_count);
-        if (overflowing >= 0) {
-            ShowQuantityLimit(order_lines[overflowing]);
-            return fail(nullptr);
-        }
-        LoadWork(work, order_lines, line_count);
-    }
-
-    for (int32_t i = 0; i < wz_count; ++i) {
-        DocumentItem* wz_line = wz_lines[i];
-        if (wz_line->article_key_first == 0)
-            continue;
-        ApplyWzLine(wz_line, work, order_lines, line_count, header, line_table);
-    }
-    if (work != nullptr)
-        HostFree(work);
-
-    HostUpdateTotals(header, header, order_lines, line_count);
-    // The save has no result to go by: a host may return the lines it kept,
-    // which is 0 exactly when the order was delivered in full. It may drop the
-    // cleared lines and lower the count, or keep them; either way the lines
-    // up to the count it left say whether anything is still to deliver.
-    HostSaveLines(kKeyDocumentLines, line_table, order_lines, &line_count, line_range,
-                  kSaveLinesFlags, 0, 1, 0, 0, 0, 0);
-    // An order with nothing left to deliver is cleared, so that its identifier
-    // becomes 0 and the order list never offers it again.
-    if (!HasArticleLine(order_lines, line_count)) {
-        JournalOrderCleared();
-        ClearRecord(header, header_table);
-    }
-
-    HostFreeLines(&order_lines, &lines_aux, &line_count, line_count, line_table, line_range);
-    HostFreeRange(&line_range);
-    HostWriteAt(nullptr, position, header_table, header, header_range);
-    HostFreeRange(&header_range);
+    HostWriteAt(nullptr, position, header_table, header, headers.handle);
+    headers.Release();
     JournalFinish();
     return 1;
 }

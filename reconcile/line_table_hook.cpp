@@ -9,6 +9,7 @@
 #include "reconcile/nested_events.h"
 #include "reconcile/order_choice.h"
 #include "reconcile/reconcile_messages.h"
+#include "reconcile/reconcile_state.h"
 #include "reconcile/table_hooks.h"
 
 namespace {
@@ -62,13 +63,6 @@ void MarkCompared(DocumentHeader* wz, void* record, const char* order_remarks, c
     }
     SaveLines(e);
 }
-
-// The hook's runs on a WZ. The host may raise the line event again from
-// inside the operations the hook calls (storing the WZ's lines, say). Such an
-// event is passed on to the replaced hook and otherwise left alone: worked on
-// again, it would store the lines and raise the event once more, without end,
-// and start a second order choice over the one candidate list.
-EventGuard ComparingWz;
 
 // Only an event that comes with its lines can be compared: with a count of
 // lines but no array to hold them, the WZ would be marked as compared with
@@ -125,7 +119,12 @@ extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint
                          reinterpret_cast<HostTable*>(a6), reinterpret_cast<RangeHandle>(a8)};
     if (event == kEventLines && static_cast<int16_t>(key) == kKeyEditedLines && HasLines(e)) {
         bool opened = true;
-        HandleUnlessNested(ComparingWz, [&] { opened = CompareWz(e); });
+        // The host may raise the line event again from inside the operations
+        // the hook calls (storing the WZ's lines, say). Such an event is only
+        // passed on: worked on again, it would store the lines and raise the
+        // event once more, without end, and start a second order choice over
+        // the one candidate list.
+        HandleUnlessNested(Reconcile.ComparingWz, [&] { opened = CompareWz(e); });
         if (!opened)
             return 0;
     }

@@ -10,8 +10,10 @@
 #include "reconcile/decimal_text.h"
 #include "reconcile/document_comparison.h"
 #include "reconcile/reconcile_messages.h"
+#include "reconcile/reconcile_state.h"
 
-OrderCandidates OrderCandidateList = {nullptr, 0, 0};
+// Not constexpr (nor defined): reaching it fails the build, naming the fault.
+void DialogDefinitionSizeMismatch();
 
 namespace {
 
@@ -22,26 +24,11 @@ namespace {
 // The definition block is in the host's own format, which holds the plug-in's
 // two dialogs together: the progress dialog 1001 and the list dialog 1002.
 // Only 1002 is ever run; 1001 is part of the block the host reads.
-constexpr int32_t kProgressDialog = 1001;
-constexpr uint16_t kDialogItem = 0xFFFF;  // kind of the dialog's own item
-constexpr uint16_t kNoIdentifier = 0xFFFF;
-
-enum ControlKind : uint16_t {
-    kButton = 0,
-    kLabel = 3,
-    kTextLine = 4,
-    kList = 6,
-    kFrame = 7,
-};
-
 constexpr uint16_t kProgressTextControl = 0x4003;
 constexpr uint16_t kColumnHeaderControl = 0x5801;
 constexpr uint16_t kOrderListControl = 0x4001;
-constexpr uint16_t kOkButton = 0x5001;  // what the dialog returns when confirmed
-static_assert(kOkButton == static_cast<uint16_t>(kAnswerYes));
-
-constexpr uint16_t kHotKeyF3 = 0x3D00;
-constexpr uint16_t kHotKeyF12 = 0x5500;
+// What the dialog returns when confirmed.
+constexpr auto kOkButton = static_cast<uint16_t>(kAnswerYes);
 
 struct DialogItem {
     uint16_t kind;
@@ -57,9 +44,9 @@ struct DialogItem {
 };
 
 constexpr DialogItem kProgressItems[] = {
-    {kDialogItem, kProgressDialog, 0x4008, 0, 0, 0, 48, 5, 0, "Przetwarzanie"_mz},
-    {kFrame, kNoIdentifier, 0, 0, 3, 1, 42, 3, 3, ""},
-    {kTextLine, kProgressTextControl, 0, 0, 4, 2, 40, 1, 0,
+    {kControlDialog, kProgressDialog, 0x4008, 0, 0, 0, 48, 5, 0, "Przetwarzanie"_mz},
+    {kControlFrame, kNoControlId, 0, 0, 3, 1, 42, 3, 3, ""},
+    {kControlTextLine, kProgressTextControl, 0, 0, 4, 2, 40, 1, 0,
      "1234567890\x05"
      "1234567890\x02"
      "12345\x03"
@@ -70,15 +57,15 @@ constexpr DialogItem kProgressItems[] = {
 // The column header line gives each column its alignment letter and width;
 // the row texts of OrderRowText follow the same three columns.
 constexpr DialogItem kOrderListItems[] = {
-    {kDialogItem, kOrderListDialog, 0x0200, 0, 0, 0, 78, 18, 0, "Wybierz zamówienie"_mz},
-    {kTextLine, kColumnHeaderControl, 0, 0, 2, 3, 74, 1, 0,
+    {kControlDialog, kOrderListDialog, 0x0200, 0, 0, 0, 78, 18, 0, "Wybierz zamówienie"_mz},
+    {kControlTextLine, kColumnHeaderControl, 0, 0, 2, 3, 74, 1, 0,
      "l17Numer zam.\rp15Wartość zak.br.\rl12Data wyst."_mz},
-    {kLabel, kNoIdentifier, 0, kHotKeyF3, 2, 2, 20, 1, 0,
+    {kControlLabel, kNoControlId, 0, kHotKeyF3, 2, 2, 20, 1, 0,
      "\x02"
      "F3\x01"
      " Dokumenty"_mz},
-    {kList, kOrderListControl, 0x0408, 0, 2, 4, 74, 9, 0, ""},
-    {kButton, kOkButton, 0x0100, kHotKeyF12, 30, 15, 16, 1, 0,
+    {kControlList, kOrderListControl, 0x0408, 0, 2, 4, 74, 9, 0, ""},
+    {kControlButton, kOkButton, 0x0100, kHotKeyF12, 30, 15, 16, 1, 0,
      "\x05"
      "F12\x01"
      " OK"_mz},
@@ -147,7 +134,7 @@ consteval std::array<uint8_t, kDialogDefinitionSize> BuildDialogDefinition() {
     block.Entry(kProgressItems);
     block.Entry(kOrderListItems);
     if (block.at != kDialogDefinitionSize)
-        throw "dialog definition size mismatch";
+        DialogDefinitionSizeMismatch();
     return block.bytes;
 }
 
@@ -160,13 +147,12 @@ constexpr int32_t kMaxCapacity =
 // The text of the row the host asked for last: number, gross value and date,
 // each cell followed by a carriage return but the last.
 constexpr size_t kRowTextSize = kNumberLength + 1 + kTwoDecimalsLongest + 1 + kDateTextLength + 1;
-static_assert(kRowTextSize <= 512);
-char RowTextBuffer[512];
+static_assert(kRowTextSize <= kRowTextBufferSize);
 
 // Makes room for one more entry. False when the host heap cannot provide it;
 // the block held so far is then still held.
 bool GrowOrderCandidates() {
-    OrderCandidates& list = OrderCandidateList;
+    OrderCandidates& list = Reconcile.OrderCandidateList;
     if (list.capacity >= kMaxCapacity)
         return false;
     const int32_t capacity = list.capacity + kGrowth;
@@ -195,8 +181,9 @@ void FillCandidate(OrderCandidate* entry, const DocumentHeader* header) {
 // that unmasks invalid operations. One setting for the whole list.
 void ScaleGrossValues() {
     const OwnFloatingPoint own;
-    for (int32_t i = 0; i < OrderCandidateList.count; ++i) {
-        uint64_t& bits = OrderCandidateList.entries[i].gross_bits;
+    const OrderCandidates& list = Reconcile.OrderCandidateList;
+    for (int32_t i = 0; i < list.count; ++i) {
+        uint64_t& bits = list.entries[i].gross_bits;
         bits = BitsOfFloat(FloatFromBits(bits) * 0.0001);
     }
 }
@@ -207,9 +194,10 @@ constinit const std::array<uint8_t, kDialogDefinitionSize> DialogDefinition =
     BuildDialogDefinition();
 
 void ReleaseOrderCandidates() {
-    if (OrderCandidateList.entries != nullptr)
-        HostFree(OrderCandidateList.entries);
-    OrderCandidateList = {nullptr, 0, 0};
+    OrderCandidates& list = Reconcile.OrderCandidateList;
+    if (list.entries != nullptr)
+        HostFree(list.entries);
+    list = {nullptr, 0, 0};
 }
 
 int32_t WybierzMM(int16_t customer) {
@@ -228,19 +216,20 @@ int32_t WybierzMM(int16_t customer) {
         return 1;
     }
     const auto* header = static_cast<const DocumentHeader*>(header_table->record);
+    OrderCandidates& list = Reconcile.OrderCandidateList;
     while (HostScanNext(&scan) == 1) {
         // Headers without both identifiers are not orders, or were cleared by a
         // comparison that delivered them in full.
         if (header->document_id == 0 || header->second_id == 0 || header->customer != customer)
             continue;
-        if (OrderCandidateList.count == OrderCandidateList.capacity && !GrowOrderCandidates()) {
+        if (list.count == list.capacity && !GrowOrderCandidates()) {
             ShowError(kOrderListAllocationError);
             HostScanClose(&scan);
             ReleaseOrderCandidates();
             return 0;
         }
-        FillCandidate(&OrderCandidateList.entries[OrderCandidateList.count], header);
-        ++OrderCandidateList.count;
+        FillCandidate(&list.entries[list.count], header);
+        ++list.count;
     }
     HostScanClose(&scan);
     ScaleGrossValues();
@@ -248,21 +237,23 @@ int32_t WybierzMM(int16_t customer) {
 }
 
 int32_t HOST_STDCALL OrderRowText(uint32_t row, int32_t /*unused*/) {
+    const OrderCandidates& list = Reconcile.OrderCandidateList;
+    char* const text = Reconcile.RowTextBuffer;
     const auto index = static_cast<int16_t>(row & 0xFFFF);
     if (index == -1)
-        return OrderCandidateList.count;
-    RowTextBuffer[0] = 0;
+        return list.count;
+    text[0] = 0;
     // The host asks only for rows it was told exist; any other gets an empty row.
-    if (index >= 0 && index < OrderCandidateList.count) {
-        const OrderCandidate& entry = OrderCandidateList.entries[index];
+    if (index >= 0 && index < list.count) {
+        const OrderCandidate& entry = list.entries[index];
         // "%s\r%.2f\r%s" as the "C" locale writes it, whatever locale the host set.
-        char* at = RowTextBuffer + BoundedCopy(RowTextBuffer, entry.number, kNumberLength);
+        char* at = text + BoundedCopy(text, entry.number, kNumberLength);
         *at++ = '\r';
         at += WriteTwoDecimals(at, entry.gross_bits);
         *at++ = '\r';
         BoundedCopy(at, entry.issue_date, kDateTextLength);
     }
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(RowTextBuffer));
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(text));
 }
 
 int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count, char* remarks) {
@@ -274,13 +265,13 @@ int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count,
         return 0;
 
     const int16_t result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
-                                          RowCallbackAsHanded(OrderRowText));
+                                          AS_HANDED(OrderRowText));
     // A confirmation on no entry (an empty list, or a row the list does not
     // have) leaves nothing to compare with.
-    if (result != kAnswerYes || selection < 0 || selection >= OrderCandidateList.count) {
+    if (result != kAnswerYes || selection < 0 || selection >= Reconcile.OrderCandidateList.count) {
         ReleaseOrderCandidates();
         return 0;
     }
-    return PorownajDokumentyZeSoba(OrderCandidateList.entries[selection].document_id, wz_lines,
-                                   wz_count, remarks);
+    return PorownajDokumentyZeSoba(Reconcile.OrderCandidateList.entries[selection].document_id,
+                                   wz_lines, wz_count, remarks);
 }

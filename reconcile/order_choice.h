@@ -9,24 +9,9 @@
 
 #include "host/host_records.h"
 
-// One order offered in the list.
-struct OrderCandidate {
-    char number[kNumberLength + 1];  // the header's document number, terminated
-    // The gross value in units (the header stores it multiplied by 10,000):
-    // an IEEE double, kept as its bits (frame/float_scope.h says why).
-    uint64_t gross_bits;
-    char issue_date[kDateTextLength + 1];  // as HostFormatDate writes it, terminated
-    int32_t document_id;                   // what the comparison receives
-};
-
-// The orders offered, in a block of the host's heap grown 30 entries at a time.
-struct OrderCandidates {
-    OrderCandidate* entries;  // null when no block is held
-    int32_t count;
-    int32_t capacity;  // a multiple of 30
-};
-
-extern OrderCandidates OrderCandidateList;
+// The orders offered (OrderCandidate, OrderCandidates) are the list
+// Reconcile.OrderCandidateList, with the buffer of the row text OrderRowText
+// hands out (reconcile/reconcile_state.h).
 
 // Gives the list's block back to the host heap, if any, and empties the list.
 void ReleaseOrderCandidates();

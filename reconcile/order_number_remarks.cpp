@@ -6,14 +6,10 @@
 #include "reconcile/bounded_text.h"
 #include "reconcile/nested_events.h"
 #include "reconcile/reconcile_messages.h"
+#include "reconcile/reconcile_state.h"
 #include "reconcile/table_hooks.h"
 
-char PendingRemarks[kPendingRemarksSize] = {};
-
 namespace {
-
-// The header hook's runs of WritePendingRemarks.
-EventGuard WritingRemarks;
 
 // The first qualifying selection entry with remarks gives PendingRemarks.
 void TakeSelectedRemarks() {
@@ -27,10 +23,10 @@ void TakeSelectedRemarks() {
         const SelectionEntry* entry = entries[i];
         if (entry == nullptr || entry->flag == 0 || entry->value == 0 || entry->record == nullptr)
             continue;
-        if (PendingRemarks[0] != 0)
+        if (Reconcile.PendingRemarks[0] != 0)
             continue;
-        HostCopyText(PendingRemarks, entry->record->remarks, kRemarksLength);
-        PendingRemarks[kRemarksLength] = 0;
+        HostCopyText(Reconcile.PendingRemarks, entry->record->remarks, kRemarksLength);
+        Reconcile.PendingRemarks[kRemarksLength] = 0;
     }
 }
 
@@ -43,7 +39,7 @@ extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t pha
         return 0;
     }
     HostSetTableMode(headers, kTableMode);
-    PendingRemarks[0] = 0;
+    Reconcile.PendingRemarks[0] = 0;
     if (static_cast<int16_t>(phase) == kMenuPhaseConfirmed &&
         static_cast<int16_t>(result) == kAnswerYes)
         TakeSelectedRemarks();
@@ -86,7 +82,7 @@ int32_t WritePendingRemarks(int16_t key) {
             if (record->document_id == saved.document_id && record->second_id == saved.second_id) {
                 // The field holds 100 characters and its terminator; PendingRemarks
                 // never holds more, and the copy is bounded all the same.
-                BoundedCopy(record->remarks, PendingRemarks, kRemarksLength);
+                BoundedCopy(record->remarks, Reconcile.PendingRemarks, kRemarksLength);
                 success = HostWriteAt(update, index, table, nullptr, range);
                 break;
             }
@@ -106,7 +102,8 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
     // being written into: that header is ours already, and writing it again
     // would raise the event once more, without end. Any other stored header,
     // the comparison's among them, gets the remarks.
-    if (event == kEventHeaderStored && PendingRemarks[0] != 0)
-        HandleUnlessNested(WritingRemarks, [&] { WritePendingRemarks(static_cast<int16_t>(key)); });
+    if (event == kEventHeaderStored && Reconcile.PendingRemarks[0] != 0)
+        HandleUnlessNested(Reconcile.WritingRemarks,
+                           [&] { WritePendingRemarks(static_cast<int16_t>(key)); });
     return result;
 }

@@ -7,9 +7,8 @@
 
 #include "host/host_records.h"
 
-// The remarks waiting to be written: at most 100 characters and a terminator.
-inline constexpr size_t kPendingRemarksSize = kRemarksLength + 1;
-extern char PendingRemarks[kPendingRemarksSize];
+// The remarks waiting to be written are Reconcile.PendingRemarks
+// (reconcile/reconcile_state.h).
 
 // The handler of menu command 350; acts on the host's confirmed call (20481,
 // 2) and returns 0.

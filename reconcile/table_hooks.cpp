@@ -9,10 +9,7 @@
 #include "host/mazovia_text.h"
 #include "reconcile/line_table_hook.h"
 #include "reconcile/order_number_remarks.h"
-
-RecordSizeCheck InstallHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
-RecordSizeCheck InstallLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
-int32_t CommandMark = 0;
+#include "reconcile/reconcile_state.h"
 
 namespace {
 
@@ -20,14 +17,6 @@ constexpr auto& kSettingsSection = "Quendrix"_mz;
 constexpr auto& kAskSetting = "Pytaj"_mz;
 constexpr auto& kDecimal = "%d"_mz;
 constexpr auto& kInstallNotice = "Zainstalowano wtyczkę do programu:\n%s"_mz;
-
-struct HookedTable {
-    HostTable* table;
-    TableEventHook previous;
-};
-
-HookedTable HeaderHook = {nullptr, nullptr};
-HookedTable LineHook = {nullptr, nullptr};
 
 // Puts our hook into one table's slot. -1 when the table is missing or its
 // records are not the size we read and write.
@@ -71,15 +60,15 @@ int32_t Chain(const HookedTable& hooked, uint32_t event, uint32_t key, uint32_t 
 
 int32_t InstallTableHooks(int32_t flag) {
     if (flag == 0) {
-        Unhook(&HeaderHook);
-        Unhook(&LineHook);
+        Unhook(&Reconcile.HeaderHook);
+        Unhook(&Reconcile.LineHook);
         return 0;
     }
-    if (Hook(&HeaderHook, kHeaderTable, &InstallHeaderCheck, kHeaderTableLabel,
-             HookAsHanded(HeaderTableHook)) != 0)
+    if (Hook(&Reconcile.HeaderHook, kHeaderTable, &Reconcile.InstallHeaderCheck, kHeaderTableLabel,
+             AS_HANDED(HeaderTableHook)) != 0)
         return -1;
-    if (Hook(&LineHook, kLineTable, &InstallLineCheck, kLineTableLabel,
-             HookAsHanded(LineTableHook)) != 0)
+    if (Hook(&Reconcile.LineHook, kLineTable, &Reconcile.InstallLineCheck, kLineTableLabel,
+             AS_HANDED(LineTableHook)) != 0)
         return -1;
     return 0;
 }
@@ -87,21 +76,21 @@ int32_t InstallTableHooks(int32_t flag) {
 int32_t ChainHeaderEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
                          uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
                          uint32_t a11) {
-    return Chain(HeaderHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+    return Chain(Reconcile.HeaderHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
 }
 
 int32_t ChainLineEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
                        uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
                        uint32_t a11) {
-    return Chain(LineHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+    return Chain(Reconcile.LineHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
 }
 
 void AddOrderCommand() {
-    CommandMark = HostAddMenuCommand(kMenuCommand, HandlerAsHanded(OrderNumberCommand));
+    Reconcile.CommandMark = HostAddMenuCommand(kMenuCommand, AS_HANDED(OrderNumberCommand));
 }
 
 void RemoveOrderCommand() {
-    if (CommandMark != 0)
+    if (Reconcile.CommandMark != 0)
         HostRemoveMenuCommand(kMenuCommand);
 }
 

@@ -11,13 +11,9 @@
 #include "frame/compatibility.h"
 #include "host/host_records.h"
 
-// The installation's own record-size tests of tables 44 and 45.
-extern RecordSizeCheck InstallHeaderCheck;
-extern RecordSizeCheck InstallLineCheck;
-
-// What HostAddMenuCommand returned for command 350; nonzero while it is in
-// place. Removing the command does not reset it.
-extern int32_t CommandMark;
+// The state of the hooks and the command (the installation's own record-size
+// tests of tables 44 and 45, the hooked tables with the hooks ours replaced,
+// CommandMark) is in reconcile/reconcile_state.h.
 
 // Nonzero installs both hooks (0, or -1 when a table cannot be opened or has
 // the wrong record size; that table is then left alone and listed in

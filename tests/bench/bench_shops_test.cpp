@@ -7,6 +7,7 @@
 
 #include "bench/bench_support.h"
 #include "reconcile/order_choice.h"
+#include "reconcile/reconcile_state.h"
 #include "standin/veldan_control.h"
 
 namespace {
@@ -91,7 +92,7 @@ TEST(BenchShops, TheOrderListListsTheCustomersOrdersOnlyAndIsReleased) {
     const int reallocs = VsCallCount(kOrdinalHostRealloc);
     EXPECT_EQ(RunOrderList(), kOrders);
     EXPECT_EQ(VsCallCount(kOrdinalHostRealloc) - reallocs, 4);
-    EXPECT_EQ(OrderCandidateList.entries, nullptr);
+    EXPECT_EQ(Reconcile.OrderCandidateList.entries, nullptr);
 
     const int dialogs = VsDialogCallCount();
     EXPECT_EQ(RunOrderChoiceCancelled(), 0);

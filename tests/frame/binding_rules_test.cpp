@@ -19,13 +19,7 @@ void ExpectZeroReturn(void* routine, uint32_t words, uint32_t removed_words) {
         args[i] = 0xA5000000 + i;
     RegisterSet at_call{}, after{};
     EXPECT_EQ(CallWithRegisters(routine, args, words, &kSeed, &at_call, &after), 0u);
-    EXPECT_EQ(after.esp, at_call.esp + 4 * removed_words);
-    EXPECT_EQ(after.ebx, kSeed.ebx);
-    EXPECT_EQ(after.ecx, kSeed.ecx);
-    EXPECT_EQ(after.edx, kSeed.edx);
-    EXPECT_EQ(after.esi, kSeed.esi);
-    EXPECT_EQ(after.edi, kSeed.edi);
-    EXPECT_EQ(after.ebp, kSeed.ebp);
+    ExpectCallerKept(kSeed, at_call, after, 4 * removed_words);
 }
 
 }  // namespace

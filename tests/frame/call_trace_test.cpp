@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "frame/call_trace.h"
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/version.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "standin/veldan_control.h"
@@ -124,7 +126,7 @@ TEST(CallTrace, ATextEndingAtANoAccessPageIsReadOnlyUpToIt) {
 TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     InstallSystemHooks();
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(HostLibraryHandle, nullptr);
+    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
     VsReset();
     VsSetStrict(0);
     const std::string folder = test_host::MakeTemporaryFolder();
@@ -133,7 +135,8 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
 
     // An entry bound before the trace starts, and one bound while it runs.
     EXPECT_EQ(HostInterfaceVersion(), 112);
-    void* const version = PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostInterfaceVersion);
+    void* const version =
+        PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostInterfaceVersion);
     ASSERT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)],
@@ -156,11 +159,11 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     // Off, the target words hold the host's functions again.
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostCopyText)],
-              PlatformLookupOrdinal(HostLibraryHandle, kOrdinalHostCopyText));
+              PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostCopyText));
     EXPECT_EQ(HostInterfaceVersion(), 112);
 
     const std::string trace = test_host::ReadBytes(path);
-    EXPECT_EQ(trace.rfind("Quendrix 1.1.0 call trace, ", 0), 0u) << trace;
+    EXPECT_EQ(trace.rfind("Quendrix " QUENDRIX_VERSION_TEXT " call trace, ", 0), 0u) << trace;
     for (const char* expected :
          {" 1 > HostInterfaceVersion #51594 ()\r\n", " 1 < HostInterfaceVersion #51594 = 112\r\n",
           " 1 > HostOpenTable #52256 (table_number=44)\r\n", " 1 < HostQuestion #52029 = 7\r\n"})
@@ -170,6 +173,95 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     for (char c : trace)
         lines += c == '\n';
     EXPECT_EQ(lines, 9u) << trace;
+    test_host::RemoveFolder(folder);
+}
+
+namespace {
+
+const char* const kRow = "Wiersz \"1\"";
+
+int32_t HOST_STDCALL RowText(uint32_t row, int32_t) {
+    return static_cast<int16_t>(row) == -1 ? 2 : static_cast<int32_t>(Slot(kRow));
+}
+
+int32_t HOST_STDCALL Command(uint32_t result, uint32_t phase) {
+    return static_cast<int32_t>((result & 0xFFFF) + (phase & 0xFFFF));
+}
+
+int32_t HOST_STDCALL Hook(uint32_t event, uint32_t key, uint32_t, uint32_t, uint32_t, uint32_t,
+                          uint32_t, uint32_t, uint32_t, uint32_t a10, uint32_t) {
+    return static_cast<int32_t>(event + key + a10);
+}
+
+}  // namespace
+
+// What the plug-in hands the host is traced as its callback type declares it,
+// under the function's own name, with no more than the hand-over written.
+TEST(CallTrace, HandedFunctionsAreTracedAsTheirCallbackTypesDeclare) {
+    const std::string folder = test_host::MakeTemporaryFolder();
+    const std::string path = folder + "trace.txt";
+    EXPECT_EQ(AS_HANDED(RowText), &RowText);  // off: the functions themselves
+
+    ASSERT_TRUE(StartCallTrace(std::wstring(path.begin(), path.end()).c_str()));
+    const ListRowCallback row_text = AS_HANDED(RowText);
+    const MenuCommandHandler command = AS_HANDED(Command);
+    const TableEventHook hook = AS_HANDED(Hook);
+    EXPECT_NE(row_text, &RowText);
+    EXPECT_EQ(row_text(0xFFFF, 0), 2);
+    EXPECT_EQ(row_text(0x10000, 7), static_cast<int32_t>(Slot(kRow)));
+    EXPECT_EQ(command(0xABCD5001, 2), 0x5003);
+    EXPECT_EQ(hook(239, 0x10326, 3, 4, 5, 6, 7, 8, 9, 0xFFFF0005, 11), 239 + 0x10326 + 0xFFFF0005);
+    StopCallTrace();
+
+    const std::string trace = test_host::ReadBytes(path);
+    const std::string expected[] = {
+        " 1 > RowText (row=-1, unused=0)\r\n",
+        " 1 < RowText = 2\r\n",
+        " 1 > RowText (row=0, unused=7)\r\n",
+        " 1 < RowText = " + Hex(kRow) + " \"Wiersz \\\"1\\\"\"\r\n",
+        " 1 > Command (result=20481, phase=2)\r\n",
+        " 1 < Command = 20483\r\n",
+        " 1 > Hook (event=239, key=806, a3=0x00000003, a4=0x00000004, a5=0x00000005, "
+        "a6=0x00000006, a7=0x00000007, a8=0x00000008, a9=0x00000009, a10=5, a11=0x0000000B)\r\n",
+    };
+    for (const std::string& line : expected)
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+    test_host::RemoveFolder(folder);
+}
+
+TEST(CallTrace, AWriteThatFailsHalfWaySwitchesTheTraceOffAndChangesNoCall) {
+    AttachToHost(ProgramModule(), kProcessAttach);
+    VsReset();
+    const std::string folder = test_host::MakeTemporaryFolder();
+    const std::string path = folder + "trace.txt";
+    const std::wstring wide_path(path.begin(), path.end());
+    ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
+    EXPECT_EQ(HostInterfaceVersion(), 112);
+
+    // The call's line is written, its return's line only half: the disk is full.
+    FailWriteHalfWay(2);
+    EXPECT_EQ(HostOpenTable(kHeaderTable), VsTable(kHeaderTable));
+    EXPECT_FALSE(CallTraceOn());
+    EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostOpenTable)],
+              PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostOpenTable));
+    EXPECT_EQ(HostInterfaceVersion(), 112);
+    EXPECT_EQ(WritesSinceArmed(), 2) << "written after the trace was off";
+    RemoveSystemHooks();
+    // Closed: no one holds the file any more.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    const std::string cut = test_host::ReadBytes(path);
+    const std::string whole = " 1 > HostOpenTable #52256 (table_number=44)\r\n";
+    ASSERT_NE(cut.find(whole), std::string::npos) << cut;
+    const std::string half = cut.substr(cut.find(whole) + whole.size());
+    EXPECT_FALSE(half.empty()) << cut;
+    EXPECT_EQ(half.find('\n'), std::string::npos) << "the half line is the last: " << cut;
+
+    // A later start ends the half line before its own first line.
+    ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
+    StopCallTrace();
+    EXPECT_EQ(test_host::ReadBytes(path).find("\r\nQuendrix ", cut.size()), cut.size());
     test_host::RemoveFolder(folder);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
@@ -24,8 +25,8 @@ size_t CountOf(const std::vector<uint16_t>& list, uint16_t value) {
 TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
     InstallSystemHooks();
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(HostLibraryHandle, nullptr);
-    WatchLookups(HostLibraryHandle);
+    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
+    WatchLookups(Frame.HostLibraryHandle);
     VsReset();
 
     // No arguments, a result of the host's choosing.
@@ -75,5 +76,5 @@ TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
         }
     }
     EXPECT_TRUE(ShownBoxes().empty());
-    EXPECT_FALSE(IgnoreAllMissing);
+    EXPECT_FALSE(Frame.IgnoreAllMissing);
 }

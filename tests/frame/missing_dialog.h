@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "standin/veldan_control.h"
@@ -73,7 +74,7 @@ inline void AttachAsModule(const std::string& module_path) {
     InstallSystemHooks();
     ScriptModuleName(ProgramModule(), ModuleNameMode::kFixed, module_path);
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(HostLibraryHandle, nullptr);
-    WatchLookups(HostLibraryHandle);
+    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
+    WatchLookups(Frame.HostLibraryHandle);
     VsReset();
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
@@ -32,13 +33,8 @@ void ExpectZeroCall(HostEntryId id, const void* stub, uint32_t words) {
     const RegisterSet seed = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0, 0};
     RegisterSet at_call{}, after{};
     EXPECT_EQ(CallWithRegisters(stub, args.data(), words, &seed, &at_call, &after), 0u);
-    const uint32_t removed =
-        entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-    EXPECT_EQ(after.esp, at_call.esp + removed);
-    EXPECT_EQ(after.ebx, seed.ebx);
-    EXPECT_EQ(after.esi, seed.esi);
-    EXPECT_EQ(after.edi, seed.edi);
-    EXPECT_EQ(after.ebp, seed.ebp);
+    ExpectCallerKept(seed, at_call, after,
+                     entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0);
 }
 
 template <typename Function>
@@ -63,7 +59,7 @@ TEST_F(OlderHost, RetryRepeatsTheDialogIgnoreGivesFallbacksToEveryLaterEntry) {
     ASSERT_EQ(ShownBoxes().size(), 3u);
     for (const ShownBox& box : ShownBoxes())
         ExpectMissingEntryBox(box, kModulePath, kOrdinalHostFindRange);
-    EXPECT_TRUE(IgnoreAllMissing);
+    EXPECT_TRUE(Frame.IgnoreAllMissing);
     // Retry shows the box again without looking the entry up again.
     EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostInterfaceVersion, kOrdinalHostCopyText,
                                                 kOrdinalHostFindRange, kOrdinalHostConvertText}));
@@ -96,7 +92,7 @@ TEST_F(OlderHost, AbortLeavesTheEntryEmptyAndTheNextMissingEntryAsksAgain) {
     EXPECT_EQ(EntryState(HostEntryId::HostFreeRange), HostEntryState::kEmpty);
     ASSERT_EQ(ShownBoxes().size(), 1u);
     ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, kOrdinalHostFreeRange);
-    EXPECT_FALSE(IgnoreAllMissing);
+    EXPECT_FALSE(Frame.IgnoreAllMissing);
 
     // Not looked up again, no dialog again.
     ExpectZeroCall(HostEntryId::HostFreeRange, Stub(&HostFreeRange), 1);

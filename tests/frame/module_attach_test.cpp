@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string>
 
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/plugin_entry.h"
 #include "system_hooks.h"
 #include "tests/support/plugin_texts.h"
-
-extern "C" BOOL WINAPI QuendrixDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 namespace {
 
@@ -22,9 +22,9 @@ std::string RealPath(void* module) {
 }
 
 void ExpectNothingRecorded() {
-    EXPECT_EQ(PluginModuleHandle, nullptr);
-    EXPECT_EQ(PluginModulePath[0], 0);
-    EXPECT_EQ(HostLibraryHandle, nullptr);
+    EXPECT_EQ(Frame.PluginModuleHandle, nullptr);
+    EXPECT_EQ(Frame.PluginModulePath[0], 0);
+    EXPECT_EQ(Frame.HostLibraryHandle, nullptr);
 }
 
 }  // namespace
@@ -37,24 +37,24 @@ TEST(ModuleAttach, OnlyProcessAttachRecordsModulePathAndHostLibrary) {
     }
 
     EXPECT_EQ(AttachToHost(program, DLL_PROCESS_ATTACH), 1);
-    EXPECT_EQ(PluginModuleHandle, program);
-    EXPECT_EQ(std::string(PluginModulePath), RealPath(program));
+    EXPECT_EQ(Frame.PluginModuleHandle, program);
+    EXPECT_EQ(std::string(Frame.PluginModulePath), RealPath(program));
     ASSERT_NE(GetModuleHandleA("VELDAN"), nullptr);
-    EXPECT_EQ(HostLibraryHandle, reinterpret_cast<void*>(GetModuleHandleA("VELDAN")));
+    EXPECT_EQ(Frame.HostLibraryHandle, reinterpret_cast<void*>(GetModuleHandleA("VELDAN")));
 
     // Later notifications undo nothing.
     for (uint32_t reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
         EXPECT_EQ(AttachToHost(nullptr, reason), 1);
-        EXPECT_EQ(PluginModuleHandle, program);
-        EXPECT_EQ(std::string(PluginModulePath), RealPath(program));
+        EXPECT_EQ(Frame.PluginModuleHandle, program);
+        EXPECT_EQ(std::string(Frame.PluginModulePath), RealPath(program));
     }
 }
 
 TEST(ModuleAttach, HostLibraryFoundBeforeIsKept) {
     int marker;
-    HostLibraryHandle = &marker;
+    Frame.HostLibraryHandle = &marker;
     AttachToHost(ProgramModule(), DLL_PROCESS_ATTACH);
-    EXPECT_EQ(HostLibraryHandle, &marker);
+    EXPECT_EQ(Frame.HostLibraryHandle, &marker);
 }
 
 TEST(ModuleAttach, PathStaysTerminatedWhenTheSystemTruncatesIt) {
@@ -65,17 +65,17 @@ TEST(ModuleAttach, PathStaysTerminatedWhenTheSystemTruncatesIt) {
     ScriptModuleName(program, ModuleNameMode::kTruncatedUnterminated);
     AttachToHost(program, DLL_PROCESS_ATTACH);
     EXPECT_EQ(LastModuleNameSize(), kModulePathSize);
-    EXPECT_EQ(strnlen(PluginModulePath, kModulePathSize), kModulePathSize - 1);
+    EXPECT_EQ(strnlen(Frame.PluginModulePath, kModulePathSize), kModulePathSize - 1);
 
     // The newer systems' way, with a path longer than the buffer.
     ScriptModuleName(program, ModuleNameMode::kFixed, "C:\\" + std::string(400, 'p'));
     AttachToHost(program, DLL_PROCESS_ATTACH);
-    EXPECT_EQ(strnlen(PluginModulePath, kModulePathSize), kModulePathSize - 1);
+    EXPECT_EQ(strnlen(Frame.PluginModulePath, kModulePathSize), kModulePathSize - 1);
 
     // A path that cannot be obtained leaves an empty text.
     ScriptModuleName(program, ModuleNameMode::kFail);
     AttachToHost(program, DLL_PROCESS_ATTACH);
-    EXPECT_EQ(PluginModulePath[0], 0);
+    EXPECT_EQ(Frame.PluginModulePath[0], 0);
 }
 
 TEST(ModuleAttach, RealEntryPointAttachesAndReportsSuccess) {
@@ -83,8 +83,8 @@ TEST(ModuleAttach, RealEntryPointAttachesAndReportsSuccess) {
     EXPECT_TRUE(QuendrixDllEntry(program, DLL_THREAD_ATTACH, nullptr));
     ExpectNothingRecorded();
     EXPECT_TRUE(QuendrixDllEntry(program, DLL_PROCESS_ATTACH, nullptr));
-    EXPECT_EQ(PluginModuleHandle, program);
-    EXPECT_NE(HostLibraryHandle, nullptr);
+    EXPECT_EQ(Frame.PluginModuleHandle, program);
+    EXPECT_NE(Frame.HostLibraryHandle, nullptr);
 }
 
 TEST(FeatureText, IsTheSixtyMazoviaBytesAndCopiesWithItsTerminator) {

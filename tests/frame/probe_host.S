@@ -4,6 +4,7 @@
  * 0x50000000 + its ordinal with the stack as the operation's convention
  * demands (all but the text converter, below). Which ordinals it exports is chosen by its .def file. */
 #include "host/host_operations.h"
+#include "host/host_symbol.inc"
 
         .data
         .p2align 2
@@ -15,13 +16,7 @@ _ProbeSaw:
 .macro PROBE name, ordinal, convention, bytes
         .text
         .p2align 4
-  .ifc \convention,STDCALL
-        .globl  _\name\()@\bytes
-_\name\()@\bytes:
-  .else
-        .globl  _\name
-_\name:
-  .endif
+        HOST_SYMBOL \name, \convention, \bytes
         movl    %eax, _ProbeSaw + 0
         movl    %ebx, _ProbeSaw + 4
         movl    %ecx, _ProbeSaw + 8

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "frame/call_trace.h"
+#include "frame/frame_state.h"
 #include "frame/host_binding.h"
 #include "frame/module_attach.h"
 #include "host/host_api.h"
@@ -31,11 +32,11 @@ class ProbeHost : public ::testing::Test {
         // does not import from it, so it plays the host here.
         ASSERT_NE(LoadLibraryA("VELDAN.dll"), nullptr);
         AttachToHost(ProgramModule(), kProcessAttach);
-        ASSERT_NE(HostLibraryHandle, nullptr);
+        ASSERT_NE(Frame.HostLibraryHandle, nullptr);
         probe_ = reinterpret_cast<ProbeRecord*>(
-            GetProcAddress(static_cast<HMODULE>(HostLibraryHandle), "ProbeSaw"));
+            GetProcAddress(static_cast<HMODULE>(Frame.HostLibraryHandle), "ProbeSaw"));
         ASSERT_NE(probe_, nullptr);
-        WatchLookups(HostLibraryHandle);
+        WatchLookups(Frame.HostLibraryHandle);
     }
 
     // A different set of register values for every call, so that a record
@@ -72,12 +73,7 @@ class ProbeHost : public ::testing::Test {
             // The host function finds the caller's call exactly as made.
             const RegisterSet& saw = probe_->registers;
             EXPECT_EQ(saw.eax, seed.eax);
-            EXPECT_EQ(saw.ebx, seed.ebx);
-            EXPECT_EQ(saw.ecx, seed.ecx);
-            EXPECT_EQ(saw.edx, seed.edx);
-            EXPECT_EQ(saw.esi, seed.esi);
-            EXPECT_EQ(saw.edi, seed.edi);
-            EXPECT_EQ(saw.ebp, seed.ebp);
+            ExpectSeeded(saw, seed);
             EXPECT_EQ(saw.esp, at_call.esp - 4);
             EXPECT_EQ(saw.eflags, at_call.eflags);
             for (size_t i = 0; i < args.size() && i < 4; ++i)
@@ -88,15 +84,8 @@ class ProbeHost : public ::testing::Test {
         }
         // The caller gets back its registers (the probe and the fallbacks
         // keep all but EAX) and a stack as its convention expects.
-        const uint32_t removed =
-            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-        EXPECT_EQ(after.esp, at_call.esp + removed);
-        EXPECT_EQ(after.ebx, seed.ebx);
-        EXPECT_EQ(after.ecx, seed.ecx);
-        EXPECT_EQ(after.edx, seed.edx);
-        EXPECT_EQ(after.esi, seed.esi);
-        EXPECT_EQ(after.edi, seed.edi);
-        EXPECT_EQ(after.ebp, seed.ebp);
+        ExpectCallerKept(seed, at_call, after,
+                         entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0);
     }
 
     static std::vector<uint32_t> Arguments(uint32_t words) {
@@ -110,7 +99,10 @@ class ProbeHost : public ::testing::Test {
     bool StartTrace() {
         wchar_t folder[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, folder);
-        trace_path_ = std::wstring(folder) + L"quendrix-probe-trace.txt";
+        // A file of this test's own: the tests of this program may run at once.
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        trace_path_ = std::wstring(folder) + L"quendrix-probe-" +
+                      std::wstring(name.begin(), name.end()) + L".txt";
         DeleteFileW(trace_path_.c_str());
         return StartCallTrace(trace_path_.c_str());
     }
@@ -190,7 +182,7 @@ TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
     // call goes through the dialog, then into the fallback.
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     EXPECT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_TRUE(IgnoreAllMissing);
+    EXPECT_TRUE(Frame.IgnoreAllMissing);
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kFallback);
     EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
 
@@ -232,7 +224,7 @@ TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kEmpty);
     EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
     EXPECT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_FALSE(IgnoreAllMissing);
+    EXPECT_FALSE(Frame.IgnoreAllMissing);
 
     ExpectCall(HostEntryId::HostQuestion, Stub(&HostQuestion), Arguments(4), false);
     EXPECT_EQ(EntryState(HostEntryId::HostQuestion), HostEntryState::kEmpty);
@@ -271,12 +263,15 @@ TEST_F(ProbeHost, TraceOfTwoThreadsIsWholeAndNumberedOnce) {
     HostInterfaceVersion();  // bound before
     ASSERT_TRUE(StartTrace());
     constexpr int kCalls = 2000;
+    // A call into the plug-in, and inside it a call of the host.
+    static constexpr IncomingCall kIdle =
+        DescribeIncoming("PluginIdle", kOrdinalPluginIdle, ShapeOf<int32_t()>::value, "()");
     const auto calls = [] {
         for (int i = 0; i < kCalls; ++i) {
             const uint32_t args[1] = {0};
-            const uint32_t sequence = TraceIncomingCall(IncomingCall::kIdle, args);
+            const uint32_t sequence = TraceIncomingCall(kIdle, args);
             HostInterfaceVersion();
-            TraceIncomingReturn(IncomingCall::kIdle, sequence, 0, args);
+            TraceIncomingReturn(kIdle, sequence, 0, args);
         }
     };
     std::thread first(calls), second(calls);

@@ -2,6 +2,8 @@
 // records the registers at the call, as the callee finds them, and after it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 
 struct RegisterSet {
@@ -19,4 +21,22 @@ extern "C" {
 // functions alike: the stack is reset afterwards.
 uint32_t CallWithRegisters(const void* function, const uint32_t* args, uint32_t count,
                            const RegisterSet* seed, RegisterSet* at_call, RegisterSet* after);
+}
+
+// EBX, ECX, EDX, ESI, EDI and EBP as seeded.
+inline void ExpectSeeded(const RegisterSet& seen, const RegisterSet& seed) {
+    EXPECT_EQ(seen.ebx, seed.ebx);
+    EXPECT_EQ(seen.ecx, seed.ecx);
+    EXPECT_EQ(seen.edx, seed.edx);
+    EXPECT_EQ(seen.esi, seed.esi);
+    EXPECT_EQ(seen.edi, seed.edi);
+    EXPECT_EQ(seen.ebp, seed.ebp);
+}
+
+// After a call that keeps every register but EAX: the caller's registers as
+// seeded, and its stack as at the call less the removed bytes.
+inline void ExpectCallerKept(const RegisterSet& seed, const RegisterSet& at_call,
+                             const RegisterSet& after, uint32_t removed) {
+    EXPECT_EQ(after.esp, at_call.esp + removed);
+    ExpectSeeded(after, seed);
 }

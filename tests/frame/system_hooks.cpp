@@ -7,49 +7,22 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/platform.h"
+
 void* ProgramModule() {
     return reinterpret_cast<void*>(GetModuleHandleA(nullptr));
 }
 
-void* PatchImport(void* module, const char* library, const char* function, void* replacement) {
-    auto* base = static_cast<uint8_t*>(module);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (directory.VirtualAddress == 0)
-        return nullptr;
-    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-         import->Name != 0; ++import) {
-        if (_stricmp(reinterpret_cast<const char*>(base + import->Name), library) != 0)
-            continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + import->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + import->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal))
-                continue;
-            auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) != 0)
-                continue;
-            DWORD old_protection;
-            VirtualProtect(&slots->u1.Function, sizeof(DWORD), PAGE_READWRITE, &old_protection);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<DWORD>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(DWORD), old_protection, &old_protection);
-            return previous;
-        }
-    }
-    return nullptr;
-}
-
 namespace {
 
-using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 using ModuleNameFunction = DWORD(WINAPI*)(HMODULE, LPSTR, DWORD);
 using LookupFunction = FARPROC(WINAPI*)(HMODULE, LPCSTR);
+using WriteFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
-ModuleNameFunction real_module_name = nullptr;
-LookupFunction real_lookup = nullptr;
+template <typename Function>
+Function SystemOwn(const char* name) {
+    return reinterpret_cast<Function>(PlatformSystemFunction(name));
+}
 
 std::deque<int> answers;
 std::vector<ShownBox> shown;
@@ -61,6 +34,9 @@ uint32_t module_name_size = 0;
 
 void* watched_module = nullptr;
 std::vector<uint16_t> lookups;
+
+int failing_write = 0;
+int writes = 0;
 
 int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     shown.push_back({text ? text : "", caption ? caption : "", style, owner != nullptr});
@@ -75,7 +51,7 @@ int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 
 DWORD WINAPI FakeModuleName(HMODULE module, LPSTR buffer, DWORD size) {
     if (module_name_mode == ModuleNameMode::kReal || module != scripted_module)
-        return real_module_name(module, buffer, size);
+        return SystemOwn<ModuleNameFunction>("GetModuleFileNameA")(module, buffer, size);
     module_name_size = size;
     switch (module_name_mode) {
         case ModuleNameMode::kFail:
@@ -101,22 +77,34 @@ FARPROC WINAPI FakeLookup(HMODULE module, LPCSTR name) {
     const auto value = reinterpret_cast<uintptr_t>(name);
     if (watched_module != nullptr && module == watched_module && value < 0x10000)
         lookups.push_back(static_cast<uint16_t>(value));
-    return real_lookup(module, name);
+    return SystemOwn<LookupFunction>("GetProcAddress")(module, name);
+}
+
+BOOL WINAPI HalfWayWrite(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written,
+                         LPOVERLAPPED overlapped) {
+    const auto own = SystemOwn<WriteFunction>("WriteFile");
+    if (++writes != failing_write)
+        return own(file, bytes, size, written, overlapped);
+    own(file, bytes, size / 2, written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+void Replace(const char* name, void* function) {
+    ASSERT_NE(PlatformSystemFunction(name), nullptr) << name << " is not a call of the plug-in";
+    PlatformReplaceSystemCall(name, function);
 }
 
 }  // namespace
 
 void InstallSystemHooks() {
-    void* program = ProgramModule();
-    ASSERT_NE(
-        PatchImport(program, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&FakeMessageBox)),
-        nullptr);
-    real_module_name = reinterpret_cast<ModuleNameFunction>(PatchImport(
-        program, "kernel32.dll", "GetModuleFileNameA", reinterpret_cast<void*>(&FakeModuleName)));
-    ASSERT_NE(real_module_name, nullptr);
-    real_lookup = reinterpret_cast<LookupFunction>(PatchImport(
-        program, "kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeLookup)));
-    ASSERT_NE(real_lookup, nullptr);
+    Replace("MessageBoxA", reinterpret_cast<void*>(&FakeMessageBox));
+    Replace("GetModuleFileNameA", reinterpret_cast<void*>(&FakeModuleName));
+    Replace("GetProcAddress", reinterpret_cast<void*>(&FakeLookup));
+}
+
+void RemoveSystemHooks() {
+    PlatformReplaceSystemCall(nullptr, nullptr);
 }
 
 void QueueAnswers(std::initializer_list<int> list) {
@@ -144,4 +132,14 @@ void WatchLookups(void* module) {
 
 const std::vector<uint16_t>& Lookups() {
     return lookups;
+}
+
+void FailWriteHalfWay(int write) {
+    failing_write = write;
+    writes = 0;
+    Replace("WriteFile", reinterpret_cast<void*>(&HalfWayWrite));
+}
+
+int WritesSinceArmed() {
+    return writes;
 }

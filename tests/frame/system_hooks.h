@@ -1,6 +1,7 @@
-// Scripted stand-ins for the system calls the plug-in makes, put in place by
-// patching the import address table of the program under test (the plug-in's
-// code is linked into it, so its calls go through that table).
+// Scripted stand-ins for the system calls the plug-in makes, put into the
+// plug-in's table of system calls (PlatformReplaceSystemCall, frame/platform.h)
+// of the plug-in's code linked into the program under test. Only the
+// plug-in's calls see them; the test's own calls reach the system.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +9,13 @@
 #include <string>
 #include <vector>
 
-// Replaces the import of library!function in module's import address table;
-// returns the address it held, or null when module does not import it.
-void* PatchImport(void* module, const char* library, const char* function, void* replacement);
-
 // The program's own module handle.
 void* ProgramModule();
 
-// Patches MessageBoxA, GetModuleFileNameA and GetProcAddress of the program.
+// Scripts MessageBoxA, GetModuleFileNameA and GetProcAddress of the plug-in.
 void InstallSystemHooks();
+// Gives every system call of the plug-in back to the system.
+void RemoveSystemHooks();
 
 // ---- MessageBoxA: every box shown, and the answers given in turn.
 struct ShownBox {
@@ -42,3 +41,9 @@ uint32_t LastModuleNameSize();  // the size argument of the latest scripted call
 // ---- GetProcAddress by ordinal on one module: every ordinal looked up.
 void WatchLookups(void* module);
 const std::vector<uint16_t>& Lookups();
+
+// ---- WriteFile: the write-th write of the plug-in from now on (1 the next)
+// writes only the first half of its bytes and fails; the others are written.
+// 0 makes none fail.
+void FailWriteHalfWay(int write);
+int WritesSinceArmed();

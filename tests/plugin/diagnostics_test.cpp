@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 
+#include "frame/version.h"
 #include "plugin_host.h"
 #include "tests/support/child_process.h"
 
@@ -197,7 +198,7 @@ TEST_F(Diagnostics, TheTraceOfCtrl9ListsTheHostCallsTheHostSaw) {
     const std::vector<std::string> lines =
         SplitLines(test_host::ReadBytes(Folder("trace") + "Quendrix-trace.txt"));
     ASSERT_GT(lines.size(), 10u);
-    EXPECT_EQ(lines[0].rfind("Quendrix 1.1.0 call trace, ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].rfind("Quendrix " QUENDRIX_VERSION_TEXT " call trace, ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find("\\trace\\Quendrix.dll"), std::string::npos) << lines[0];
 
     // sequence, thread, depth, direction, name, ordinal, the rest

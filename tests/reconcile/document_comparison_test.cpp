@@ -7,10 +7,16 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <regex>
 
+#include "frame/frame_state.h"
 #include "reconcile/document_comparison.h"
 #include "reconcile/order_choice.h"
+#include "reconcile/reconcile_state.h"
 #include "reconcile_scenario.h"
+#include "system_hooks.h"
+#include "tests/support/child_process.h"
+#include "tests/support/plugin_library.h"
 
 namespace reconcile_test {
 namespace {
@@ -244,8 +250,8 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
 
     // Cleared headers carry no identifier, so the order list skips them.
     EXPECT_EQ(WybierzMM(3), 1);
-    ASSERT_EQ(OrderCandidateList.count, 1);
-    EXPECT_EQ(OrderCandidateList.entries[0].document_id, 52);
+    ASSERT_EQ(Reconcile.OrderCandidateList.count, 1);
+    EXPECT_EQ(Reconcile.OrderCandidateList.entries[0].document_id, 52);
     stored = StoredHeader(2);
     ExpectSameBytes(&stored, &open, sizeof open, "the untouched order");
 }
@@ -363,6 +369,53 @@ TEST_F(DocumentComparison, HostTextsWithoutTerminatorStayWithinTheirFields) {
         ExpectSameBytes(line, &expected, sizeof expected, "marked line");
     }
     EXPECT_TRUE(StoredLines(80).empty());
+}
+
+TEST_F(DocumentComparison, AJournalWriteThatFailsHalfWayLosesItsRecordAndNothingElse) {
+    const DocumentHeader order = Patterned(MakeOrder(60, 4, "ZK/60", "z dziennikiem"));
+    VsAddHeader(&order);
+    const std::vector<DocumentItem> order_lines =
+        Patterned({MakeLine("Kawa", 5000, 1), MakeLine("Herbata", 2000, 2)});
+    for (const DocumentItem& line : order_lines)
+        VsAddLine(60, &line);
+    const std::string folder = test_host::MakeTemporaryFolder();
+    const std::string path = folder + "journal.csv";
+    const std::wstring wide(path.begin(), path.end());
+    wcscpy(Frame.JournalFile, wide.c_str());  // as a start with the journal on leaves it
+    char remarks[101];
+
+    // The first comparison's record is written half: the disk is full. The
+    // comparison is done all the same.
+    std::vector<DocumentItem> first =
+        Patterned({MakeLine("Kawa", 2000, 1), MakeLine("Cukier", 1000, 3)});
+    auto pointers = Pointers(first);
+    FailWriteHalfWay(1);
+    EXPECT_EQ(PorownajDokumentyZeSoba(60, pointers.data(), 2, remarks), 1);
+    EXPECT_EQ(WritesSinceArmed(), 1);
+    const std::vector<DocumentItem> stored = StoredLines(60);
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].quantity, 3000);
+    EXPECT_EQ(stored[1].quantity, 2000);
+    EXPECT_EQ(Text(first[1].text), "? Cukier");
+    const std::string cut = test_host::ReadBytes(path);
+    EXPECT_FALSE(cut.empty());
+
+    // The next record ends the half line first: its own rows stay whole.
+    std::vector<DocumentItem> second =
+        Patterned({MakeLine("Kawa", 3000, 1), MakeLine("Herbata", 2000, 2)});
+    pointers = Pointers(second);
+    EXPECT_EQ(PorownajDokumentyZeSoba(60, pointers.data(), 2, remarks), 1);
+    RemoveSystemHooks();
+    Frame.JournalFile[0] = 0;
+    const std::string journal = test_host::ReadBytes(path);
+    ASSERT_EQ(journal.rfind(cut, 0), 0u);
+    // A line end, then the record's three rows (two lines and the header
+    // removed), each whole; the file skips the header row, as it is not new.
+    const std::string rows = journal.substr(cut.size());
+    const std::regex whole(
+        R"(\r\n(\d{4}-\d\d-\d\d;\d\d:\d\d:\d\d;"";0;"ZK/60";60;[^\r\n]*\r\n){3})");
+    EXPECT_TRUE(std::regex_match(rows, whole)) << rows;
+    test_host::RemoveFolder(folder);
 }
 
 }  // namespace

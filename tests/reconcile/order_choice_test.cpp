@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "reconcile/order_choice.h"
+#include "reconcile/reconcile_state.h"
 #include "reconcile_scenario.h"
 
 namespace reconcile_test {
@@ -14,9 +15,9 @@ namespace {
 const char kDate[] = "15.03.2024";  // the stand-in's text for the headers' date
 
 void ExpectListEmpty() {
-    EXPECT_EQ(OrderCandidateList.entries, nullptr);
-    EXPECT_EQ(OrderCandidateList.count, 0);
-    EXPECT_EQ(OrderCandidateList.capacity, 0);
+    EXPECT_EQ(Reconcile.OrderCandidateList.entries, nullptr);
+    EXPECT_EQ(Reconcile.OrderCandidateList.count, 0);
+    EXPECT_EQ(Reconcile.OrderCandidateList.capacity, 0);
     EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 0);
 }
 
@@ -74,10 +75,10 @@ TEST_F(OrderChoice, OffersTheCustomersOrdersAndComparesTheConfirmedRow) {
     EXPECT_EQ(StoredLines(11)[0].quantity, 5000);
 
     // The list stays held for the caller to release.
-    ASSERT_NE(OrderCandidateList.entries, nullptr);
-    EXPECT_EQ(OrderCandidateList.count, 2);
-    EXPECT_EQ(OrderCandidateList.capacity, 30);
-    const OrderCandidate& entry = OrderCandidateList.entries[1];
+    ASSERT_NE(Reconcile.OrderCandidateList.entries, nullptr);
+    EXPECT_EQ(Reconcile.OrderCandidateList.count, 2);
+    EXPECT_EQ(Reconcile.OrderCandidateList.capacity, 30);
+    const OrderCandidate& entry = Reconcile.OrderCandidateList.entries[1];
     EXPECT_EQ(Text(entry.number, sizeof entry.number), "ZK/11");
     double gross = 0;
     std::memcpy(&gross, &entry.gross_bits, sizeof gross);
@@ -93,8 +94,8 @@ TEST_F(OrderChoice, OffersTheCustomersOrdersAndComparesTheConfirmedRow) {
 
     // Customer numbers are compared as signed 16-bit values.
     EXPECT_EQ(WybierzMM(-3), 1);
-    ASSERT_EQ(OrderCandidateList.count, 1);
-    EXPECT_EQ(OrderCandidateList.entries[0].document_id, 15);
+    ASSERT_EQ(Reconcile.OrderCandidateList.count, 1);
+    EXPECT_EQ(Reconcile.OrderCandidateList.entries[0].document_id, 15);
 }
 
 TEST_F(OrderChoice, LeavingTheDialogWithoutConfirmingReleasesTheList) {
@@ -178,11 +179,11 @@ TEST_F(OrderChoice, ListGrowsThirtyEntriesAtATimeKeepingItsEntries) {
 
         EXPECT_EQ(WybierzMM(4), 1);
 
-        EXPECT_EQ(OrderCandidateList.count, orders);
-        EXPECT_EQ(OrderCandidateList.capacity, orders == 30 ? 30 : 60);
+        EXPECT_EQ(Reconcile.OrderCandidateList.count, orders);
+        EXPECT_EQ(Reconcile.OrderCandidateList.capacity, orders == 30 ? 30 : 60);
         EXPECT_EQ(VsCallCount(kOrdinalHostRealloc), orders == 30 ? 1 : 2);
         for (int i = 0; i < orders; ++i) {
-            const OrderCandidate& entry = OrderCandidateList.entries[i];
+            const OrderCandidate& entry = Reconcile.OrderCandidateList.entries[i];
             EXPECT_EQ(entry.document_id, 100 + i);
             EXPECT_EQ(Text(entry.number, sizeof entry.number), "ZK/" + std::to_string(100 + i));
             EXPECT_EQ(Text(entry.issue_date, sizeof entry.issue_date), kDate);
@@ -248,8 +249,8 @@ TEST_F(OrderChoice, RowTextsStayWithinTheirBufferAndEntriesAreTerminated) {
     VsAddHeader(&undated);
 
     ASSERT_EQ(WybierzMM(2), 1);
-    ASSERT_EQ(OrderCandidateList.count, 2);
-    const OrderCandidate& entry = OrderCandidateList.entries[0];
+    ASSERT_EQ(Reconcile.OrderCandidateList.count, 2);
+    const OrderCandidate& entry = Reconcile.OrderCandidateList.entries[0];
     EXPECT_EQ(Text(entry.number, sizeof entry.number), std::string(16, 'N'));
 
     char value[400];

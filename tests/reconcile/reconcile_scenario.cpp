@@ -4,16 +4,21 @@
 
 #include <cstring>
 
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "host/mazovia_text.h"
 #include "reconcile/order_choice.h"
+#include "reconcile/reconcile_state.h"
 
 namespace reconcile_test {
 
 void HostScenario::SetUp() {
-    // The binding layer finds the host library the way the attach step does.
+    // The plug-in as loaded, its binding layer finding the host library the
+    // way the attach step does.
+    ResetFrameState();
+    ResetReconcileState();
     AttachToHost(GetModuleHandleA(nullptr), kProcessAttach);
-    ASSERT_NE(HostLibraryHandle, nullptr);
+    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
     VsReset();
 }
 

@@ -11,11 +11,15 @@
 // fault: the road is complete.
 //
 // The plug-in keeps process-wide state (the compatibility list only grows,
-// for one), so every run is a process of its own: this program started again
-// as a child, which loads the plug-in afresh, plays the road, checks what the
-// plug-in promises after a failure, and reports by its exit code. A strict-mode
-// fault or a crash ends the child with its own code, which the parent reports.
+// for one), so every run starts from a plug-in loaded afresh: it loads
+// Quendrix.dll, plays the road, checks what the plug-in promises after a
+// failure, and gives every reference to the DLL back, so that the system
+// unloads it and the next run's load begins from its initial state. The runs
+// share this process. A strict-mode fault or a crash ends it; the last run
+// named on the output is the one that did.
 #include <algorithm>
+#include <cfenv>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -47,12 +51,6 @@ class Findings {
         for (const std::string& what : found_)
             text += what + "\n";
         return text;
-    }
-    int Report(int calls, bool reached) const {
-        printf("calls=%d reached=%d\n", calls, reached ? 1 : 0);
-        for (const std::string& what : found_)
-            printf("VIOLATION: %s\n", what.c_str());
-        return found_.empty() ? 0 : 1;
     }
 
   private:
@@ -541,17 +539,6 @@ const Variation kVariations[] = {
     {"freed-without-stop", {}, {.folder = L"quendrix-freed"}},
 };
 
-const Variation* FindVariation(const std::string& name) {
-    if (name == "none") {
-        static const Variation none = {"none", {}};
-        return &none;
-    }
-    for (const Variation& variation : kVariations)
-        if (name == variation.name)
-            return &variation;
-    return nullptr;
-}
-
 std::string Hash(const std::string& bytes) {
     uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : bytes)
@@ -566,100 +553,96 @@ std::string Hash(const std::string& bytes) {
 // dialog with its exact texts, the events that reached the host's hooks, and
 // what was not given back. Every row a list dialog asked for is a "row" line,
 // an empty text too.
-void PrintOutcome() {
+std::vector<std::string> Outcome() {
+    std::vector<std::string> lines;
+    const auto add = [&](const std::string& line) { lines.push_back(line); };
     const StoreImage image = ImageOfStore(Documents());
     for (size_t i = 0; i < image.headers.size(); ++i)
-        printf("OUTCOME header %zu %s\n", i, Hash(image.headers[i]).c_str());
-    for (const auto& [document, lines] : image.lines) {
+        add("header " + std::to_string(i) + " " + Hash(image.headers[i]));
+    for (const auto& [document, document_lines] : image.lines) {
         std::string all;
-        for (const std::string& line : lines)
+        for (const std::string& line : document_lines)
             all += line;
-        printf("OUTCOME lines %d %s\n", static_cast<int>(document), Hash(all).c_str());
+        add("lines " + std::to_string(document) + " " + Hash(all));
     }
-    printf("OUTCOME buffer %s\n", Hash(Bytes(RecordBuffer(), sizeof(DocumentHeader))).c_str());
+    add("buffer " + Hash(Bytes(RecordBuffer(), sizeof(DocumentHeader))));
     for (int i = 0; i < VsDialogCallCount(); ++i) {
         const VsDialogCall& call = *VsDialogCallAt(i);
-        printf("OUTCOME dialog %s dialog %d rows %d result %d\n", Describe(call).c_str(),
-               static_cast<int>(call.dialog), static_cast<int>(call.rows),
-               static_cast<int>(call.result));
+        add("dialog " + Describe(call) + " dialog " + std::to_string(call.dialog) + " rows " +
+            std::to_string(call.rows) + " result " + std::to_string(call.result));
         for (int row = 0; row < call.rows && call.row_texts != nullptr; ++row)
             if (call.row_texts[row] != nullptr)
-                printf("OUTCOME row %d %d \"%s\"\n", i, row,
-                       Printable(call.row_texts[row]).c_str());
+                add("row " + std::to_string(i) + " " + std::to_string(row) + " \"" +
+                    Printable(call.row_texts[row]) + "\"");
     }
-    printf("OUTCOME odd row texts %d\n", VsOddRowTexts());
+    add("odd row texts " + std::to_string(VsOddRowTexts()));
     for (int32_t table : {kHeaderTable, kLineTable})
-        printf("OUTCOME events %d %d\n", static_cast<int>(table), HostEventsRaised(table));
-    printf("OUTCOME not given back \"%s\"\n", Unreturned().c_str());
-    printf("OUTCOME process state changed %d\n", VsProcessStateViolations());
+        add("events " + std::to_string(table) + " " + std::to_string(HostEventsRaised(table)));
+    add("not given back \"" + Unreturned() + "\"");
+    add("process state changed " + std::to_string(VsProcessStateViolations()));
+    return lines;
 }
 
-// ------------------------------------------------------------------ the parent
+// ------------------------------------------------------------------ the runs
 
-struct Outcome {
-    int calls = 0;
-    bool reached = false;
+// The host's process as the test program keeps it: a variation sets the
+// floating-point unit and the C runtime's locale for the host, and the next
+// run must find them as the program had them.
+class ProcessState {
+  public:
+    ProcessState() : locale_(setlocale(LC_ALL, nullptr)) { fegetenv(&environment_); }
+    ~ProcessState() {
+        fesetenv(&environment_);
+        setlocale(LC_ALL, locale_.c_str());
+    }
+
+  private:
+    std::string locale_;
+    fenv_t environment_;
 };
 
-Outcome Parse(const std::string& output) {
-    Outcome outcome;
-    int reached = 0;
-    if (const char* at = strstr(output.c_str(), "calls="))
-        sscanf(at, "calls=%d reached=%d", &outcome.calls, &reached);
-    outcome.reached = reached != 0;
-    return outcome;
-}
+// What one run of a road found, and what it left.
+struct Played {
+    RoadRun run;
+    std::vector<std::string> outcome;  // with a variation
+};
 
-std::string Explain(uint32_t code) {
-    switch (code) {
-        case 0:
-            return "passed";
-        case 1:
-            return "the plug-in broke a promise";
-        case 3:
-            return "strict mode caught an access outside a host buffer";
-        case 0xC0000005:
-            return "access violation";
-        case 0xC0000409:
-            return "stack buffer overrun";
-    }
-    char text[32];
-    snprintf(text, sizeof text, "exit code 0x%08X", code);
-    return text;
+// One run of a road, with the plug-in loaded for it and unloaded after; with
+// the k-th host call failing (none for 0), under a variation or none.
+Played Play(const std::string& road, int k, const Variation* variation = nullptr) {
+    // Should the run end the process, the output names it.
+    printf("road %s, host call %d failing, variation %s\n", road.c_str(), k,
+           variation != nullptr ? variation->name : "none");
+    fflush(stdout);
+    const ProcessState program;
+    UseVariation(variation != nullptr ? variation->settings : VsVariation{});
+    Played played;
+    const std::string wrong = PlayAsGuest(variation != nullptr ? variation->place : GuestPlace{},
+                                          [&] { Roads().at(road)(k, played.run); });
+    played.run.findings.Expect(wrong.empty(), wrong);
+    if (variation != nullptr)
+        played.outcome = Outcome();
+    UseVariation(VsVariation{});
+    return played;
 }
 
 void RunEveryFault(const std::string& road) {
-    const ChildResult clean = RunChildren({{road, "0"}}).front();
-    ASSERT_EQ(clean.exit_code, 0u) << "without faults: " << Explain(clean.exit_code) << "\n"
-                                   << clean.output;
-    const int calls = Parse(clean.output).calls;
-    ASSERT_GT(calls, 0) << clean.output;
-
-    std::vector<std::vector<std::string>> runs;
-    for (int k = 1; k <= calls + 1; ++k)
-        runs.push_back({road, std::to_string(k)});
-    const std::vector<ChildResult> results = RunChildren(runs);
+    const Played clean = Play(road, 0);
+    ASSERT_TRUE(clean.run.findings.Clean()) << "without faults:\n" << clean.run.findings.Text();
+    const int calls = clean.run.calls;
+    ASSERT_GT(calls, 0);
     for (int k = 1; k <= calls + 1; ++k) {
-        const ChildResult& result = results[k - 1];
-        EXPECT_EQ(result.exit_code, 0u) << road << ", host call " << k << " of " << calls
-                                        << " failing: " << Explain(result.exit_code) << "\n"
-                                        << result.output;
+        const Played played = Play(road, k);
+        EXPECT_TRUE(played.run.findings.Clean())
+            << road << ", host call " << k << " of " << calls << " failing:\n"
+            << played.run.findings.Text();
+        // The road takes no more calls than without faults, so the run past
+        // its last call reaches no fault: every failure point was tried.
+        if (k == calls + 1) {
+            EXPECT_FALSE(played.run.reached);
+        }
     }
-    // The road takes no more calls than without faults, so the run past its
-    // last call reaches no fault: every failure point was tried.
-    EXPECT_FALSE(Parse(results.back().output).reached) << results.back().output;
     ::testing::Test::RecordProperty("host_calls", calls);
-}
-
-std::vector<std::string> OutcomeLines(const std::string& output) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while ((at = output.find("OUTCOME ", at)) != std::string::npos) {
-        const size_t end = output.find('\n', at);
-        lines.push_back(output.substr(at + 8, end == std::string::npos ? end : end - at - 8));
-        at = end;
-    }
-    return lines;
 }
 
 bool IsRow(const std::string& line) {
@@ -669,20 +652,16 @@ bool IsRow(const std::string& line) {
 // Runs the road without faults on the stand-in as it is and under every
 // variation, and compares what each left behind.
 void RunEveryVariation(const std::string& road) {
-    std::vector<std::vector<std::string>> runs = {{road, "0", "none"}};
-    for (const Variation& variation : kVariations)
-        runs.push_back({road, "0", variation.name});
-    const std::vector<ChildResult> results = RunChildren(runs);
-    ASSERT_EQ(results[0].exit_code, 0u) << Explain(results[0].exit_code) << "\n"
-                                        << results[0].output;
-    const std::vector<std::string> expected = OutcomeLines(results[0].output);
-    ASSERT_FALSE(expected.empty()) << results[0].output;
-    for (size_t i = 1; i < results.size(); ++i) {
-        const Variation& variation = kVariations[i - 1];
+    static const Variation none = {"none", {}};
+    const Played plain = Play(road, 0, &none);
+    ASSERT_TRUE(plain.run.findings.Clean()) << plain.run.findings.Text();
+    const std::vector<std::string>& expected = plain.outcome;
+    ASSERT_FALSE(expected.empty());
+    for (const Variation& variation : kVariations) {
         SCOPED_TRACE(variation.name);
-        EXPECT_EQ(results[i].exit_code, 0u) << Explain(results[i].exit_code) << "\n"
-                                            << results[i].output;
-        std::vector<std::string> seen = OutcomeLines(results[i].output);
+        const Played played = Play(road, 0, &variation);
+        EXPECT_TRUE(played.run.findings.Clean()) << played.run.findings.Text();
+        std::vector<std::string> seen = played.outcome;
         std::vector<std::string> wanted = expected;
         if (variation.settings.list_rows == kVsRowsShownOnly) {
             // The one difference allowed: a list that asks only for the rows
@@ -697,30 +676,14 @@ void RunEveryVariation(const std::string& road) {
             std::erase_if(seen, IsRow);
             std::erase_if(wanted, IsRow);
         }
-        EXPECT_EQ(seen, wanted) << results[i].output;
+        EXPECT_EQ(seen, wanted);
     }
 }
 
 }  // namespace
 
-int RunChild(const std::vector<std::string>& arguments) {
-    const bool varied = arguments.size() == 3;
-    if ((arguments.size() != 2 && !varied) || Roads().count(arguments[0]) == 0 ||
-        (varied && FindVariation(arguments[2]) == nullptr)) {
-        fprintf(stderr, "usage: %s <road> <k> [<variation>]\n", kChildFlag);
-        return 2;
-    }
-    const Variation* variation = varied ? FindVariation(arguments[2]) : nullptr;
-    if (varied)
-        UseVariation(variation->settings);
-    RoadRun run;
-    const std::string wrong = PlayAsGuest(varied ? variation->place : GuestPlace{}, [&] {
-        Roads().at(arguments[0])(atoi(arguments[1].c_str()), run);
-    });
-    run.findings.Expect(wrong.empty(), wrong);
-    if (varied)
-        PrintOutcome();
-    return run.findings.Report(run.calls, run.reached);
+int RunChild(const std::vector<std::string>&) {
+    return 2;  // this program starts no children
 }
 
 }  // namespace reliability

@@ -8,11 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/plugin_entry.h"
 #include "frame/stack_guard.h"
 #include "overflow_target.h"
 #include "reliability_host.h"
-
-extern "C" BOOL WINAPI QuendrixDllEntry(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 int Consume(const char* buffer) {
     const volatile char* bytes = buffer;

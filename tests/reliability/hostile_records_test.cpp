@@ -13,8 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/frame_state.h"
+#include "frame/module_attach.h"
+#include "frame/platform.h"
+#include "frame/plugin_entry.h"
+#include "reconcile/reconcile_state.h"
 #include "reliability_host.h"
-#include "system_hooks.h"
 
 namespace reliability {
 
@@ -313,12 +317,16 @@ FARPROC WINAPI ScriptedLookup(HMODULE module, LPCSTR name) {
     return script.real_lookup(module, name);
 }
 
-class ChangingSelection : public Hostile {
+// The plug-in's code is linked into this program for these cases, so that the
+// script stands in its table of system calls, between the plug-in and its
+// lookups of host operations.
+class ChangingSelection : public ::testing::Test {
   protected:
     void SetUp() override {
-        Hostile::SetUp();
-        if (HasFatalFailure())
-            return;
+        FreshHost();
+        ResetFrameState();
+        ResetReconcileState();
+        AttachToHost(GetModuleHandleA(nullptr), kProcessAttach);
         HMODULE veldan = GetModuleHandleA("VELDAN.dll");
         script.real_entries = reinterpret_cast<SelectionEntriesFunction>(reinterpret_cast<void*>(
             GetProcAddress(veldan, MAKEINTRESOURCEA(kOrdinalHostSelectionEntries))));
@@ -326,13 +334,21 @@ class ChangingSelection : public Hostile {
             GetProcAddress(veldan, MAKEINTRESOURCEA(kOrdinalHostCopyText))));
         // Before the first call of any host operation, so every binding looks
         // its ordinal up through the script.
-        script.real_lookup = reinterpret_cast<LookupFunction>(
-            PatchImport(plugin_.module, "kernel32.dll", "GetProcAddress",
-                        reinterpret_cast<void*>(ScriptedLookup)));
+        script.real_lookup =
+            reinterpret_cast<LookupFunction>(PlatformSystemFunction("GetProcAddress"));
         ASSERT_NE(script.real_lookup, nullptr);
-        Install();
+        PlatformReplaceSystemCall("GetProcAddress", reinterpret_cast<void*>(ScriptedLookup));
+        char text[64] = {};
+        ASSERT_EQ(PluginStart(test_host::HostContext(), text), 0);
+        ASSERT_EQ(PluginInstall(0), 0);
         AddHeader(MakeHeader(kWz, 1, kCustomer, "WZ 1", ""));
         ASSERT_EQ(VsOpenDocument(kWz), 1);
+    }
+
+    void TearDown() override {
+        PluginStart(nullptr, nullptr);
+        PlatformReplaceSystemCall(nullptr, nullptr);
+        EXPECT_EQ(Unreturned(), "");
     }
 
     // Runs the confirmed command and stores the WZ; returns its stored remarks.

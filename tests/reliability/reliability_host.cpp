@@ -11,8 +11,8 @@ namespace reliability {
 
 namespace {
 
-// The settings file of this process, removed when the process ends: a road
-// run is a process of its own, and there are hundreds of them.
+// The settings file of this process, removed when the process ends: there
+// are a few test processes at a time.
 struct SettingsFile {
     std::string path;
     ~SettingsFile() {
@@ -224,14 +224,19 @@ bool ClosedFile(const std::wstring& path) {
 
 std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& road) {
     if (place.folder == nullptr) {
-        // Loaded here, played on another thread.
+        // Loaded here (and again by the road, as the host loads it), played
+        // here or on another thread. Every reference is given back after, so
+        // that the system unloads the DLL and its next load starts afresh.
         HMODULE loaded = LoadLibraryA("Quendrix.dll");
         if (place.other_thread)
             std::thread(road).join();
         else
             road();
-        FreeLibrary(loaded);
-        return loaded != nullptr ? "" : "Quendrix.dll cannot be loaded\n";
+        for (int i = 0; i < 100 && GetModuleHandleA("Quendrix.dll") != nullptr; ++i)
+            FreeLibrary(GetModuleHandleA("Quendrix.dll"));
+        if (loaded == nullptr)
+            return "Quendrix.dll cannot be loaded\n";
+        return GetModuleHandleA("Quendrix.dll") == nullptr ? "" : "Quendrix.dll stays loaded\n";
     }
     std::string wrong;
     const std::wstring folder = GuestFolder(place);

@@ -128,10 +128,11 @@ struct GuestPlace {
     bool other_thread = false;    // the road runs on a thread that did not load the plug-in
 };
 
-// Plays road with the plug-in placed so. A copy is afterwards freed without
-// the host's stop; its diagnostics files must have been written where their
-// paths fit, nowhere where they do not, and be closed. Returns what was
-// wrong, "" when nothing.
+// Plays road with the plug-in placed so, and afterwards gives back every
+// reference to it: the system unloads it, and its next load starts from its
+// initial state. A copy is so freed without the host's stop; its
+// diagnostics files must have been written where their paths fit, nowhere
+// where they do not, and be closed. Returns what was wrong, "" when nothing.
 std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& road);
 
 // ------------------------------------------------------------------ children

@@ -7,15 +7,17 @@
 #include <cstdint>
 #include <string>
 
+#include "host/host_records.h"
+
 namespace test_host {
 
 using StartEntry = int32_t(__stdcall*)(void* context, char* text_buffer);
 using InstallEntry = int32_t(__stdcall*)(int32_t flag);
 using IdleEntry = int32_t(__stdcall*)(void);
 
-inline constexpr int kStartOrdinal = 30001;
-inline constexpr int kInstallOrdinal = 30008;
-inline constexpr int kIdleOrdinal = 30009;
+inline constexpr int kStartOrdinal = kOrdinalPluginStart;
+inline constexpr int kInstallOrdinal = kOrdinalPluginInstall;
+inline constexpr int kIdleOrdinal = kOrdinalPluginIdle;
 
 struct Plugin {
     HMODULE module = nullptr;

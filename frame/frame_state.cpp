@@ -1,0 +1,16 @@
+#include "frame/frame_state.h"
+
+#include <memory>
+
+#include "frame/platform.h"
+
+constinit FrameState Frame;
+
+void ResetFrameState() {
+    PlatformClose(Frame.Trace.file);
+    std::construct_at(&Frame);
+    for (size_t i = 0; i < kHostEntryCount; ++i) {
+        HostEntryTargets[i] = HostEntryBinders[i];
+        HostEntryTraced[i] = nullptr;
+    }
+}

@@ -1,0 +1,131 @@
+// The frame's process-wide state, all of it in one object.
+//
+// A reader finds every variable of the frame here; a test that links the
+// plug-in's code puts all of it back as loaded with one call. The object is
+// constant-initialised, so it is valid before the C runtime's initialisation,
+// when the attach step runs. The host calls the plug-in on one thread at a
+// time; the call trace is the exception, and its words that several threads
+// share are read and written atomically (frame/call_trace.cpp).
+//
+// The types of the state are declared here too, so that this file stands
+// below the modules that keep their state in it. Two pieces live elsewhere
+// because something else fixes their place: each host entry's target word
+// and what the trace took from it (frame/host_entries.S, where the entries'
+// stubs reach them), which ResetFrameState resets too; and the stack canary
+// (frame/stack_guard.cpp, under the compiler's own name), which no reset may
+// change while a protected function runs. The table of system calls
+// (frame/platform_win32.cpp) holds only what tests put there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/host_operations.h"
+#include "host/host_records.h"
+
+// ------------------------------------------------------------------ the state's types
+
+// The longest module path the attach step keeps, with its terminator.
+inline constexpr uint32_t kModulePathSize = 300;
+// The longest path of a diagnostics file, with its terminator.
+inline constexpr uint32_t kDiagnosticsPathSize = 300;
+
+// One record-size test of one host table (frame/compatibility.h). The actual
+// size and the label are filled once, by the first test that fills them, and
+// stay as they were.
+struct RecordSizeCheck {
+    int32_t expected;       // the size the plug-in is built for
+    int32_t actual;         // the host's size; 0 when the table could not be opened
+    const char* label;      // the table's name in the report; null until filled
+    RecordSizeCheck* next;  // the following failed test in CompatibilityList
+};
+
+// The host entries, one per host operation (frame/host_binding.h), and what
+// each entry's target word holds.
+#define FRAME_COUNT_ENTRY(name, ordinal, convention, bytes, result, params) +1
+inline constexpr size_t kHostEntryCount = 0 HOST_OPERATIONS(FRAME_COUNT_ENTRY);
+#undef FRAME_COUNT_ENTRY
+
+enum class HostEntryState : uint8_t {
+    kUnbound,   // its binding routine
+    kBinding,   // the first call is being bound right now
+    kHost,      // the host function
+    kFallback,  // a ZeroFallback member, after Ignore
+    kEmpty,     // nothing: its calls are abandoned through the fitting
+                // ZeroFallback member and return 0
+};
+
+// Defined in host_entries.S, where the entries' stubs reach them: the target
+// words of all entries, contiguous and writable; each entry's binding
+// routine, its target word's initial value; and what a target word held
+// before the call trace put its thunk there.
+extern "C" {
+extern void* HostEntryTargets[];
+extern void* const HostEntryBinders[];
+extern void* HostEntryTraced[];
+}
+
+// The call trace's (frame/call_trace.h). Each thread's traced calls still
+// running, innermost last, are in a slot of its own that only it changes; a
+// call is marked by its place on the stack.
+inline constexpr int kTraceThreads = 32;
+inline constexpr int kTraceNesting = 64;
+
+struct OpenCall {
+    uintptr_t mark;  // the call's place on the stack
+    uint32_t sequence;
+    uint32_t index;        // the host entry's index, for a call of the host
+    void* return_address;  // for a call of the host: where its caller continues
+};
+
+struct ThreadCalls {
+    uint32_t thread;  // 0: the slot is free
+    int depth;
+    OpenCall open[kTraceNesting];
+};
+
+struct CallTraceState {
+    void* file;              // while the trace is on
+    bool writing;            // a thread is writing a line; the others wait
+    uint32_t last_sequence;  // sequence numbers, unique over the file's threads
+    ThreadCalls threads[kTraceThreads];
+};
+
+// ------------------------------------------------------------------ the state
+
+struct FrameState {
+    // The attach step (frame/module_attach.cpp): set at process attach, never
+    // cleared.
+    void* PluginModuleHandle = nullptr;
+    char PluginModulePath[kModulePathSize] = {};  // always zero-terminated
+    void* HostLibraryHandle = nullptr;
+
+    // The binding layer (frame/host_binding.cpp): what each entry's target
+    // word holds, bound on first call and never unbound; set by the first
+    // Ignore in the missing-entry dialog and never cleared.
+    HostEntryState EntryStates[kHostEntryCount] = {};
+    bool IgnoreAllMissing = false;
+
+    // The compatibility checks (frame/compatibility.cpp): the start's two
+    // tests, and every failed test of the process; the list only grows.
+    RecordSizeCheck StartHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
+    RecordSizeCheck StartLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
+    RecordSizeCheck* CompatibilityList = nullptr;
+
+    // The diagnostics (frame/diagnostics.cpp): the journal's file from a
+    // start that switches it on to the stop, "" while it is off; whether a
+    // record was not written whole, so that the next begins a line of its own.
+    wchar_t JournalFile[kDiagnosticsPathSize] = {};
+    bool JournalCut = false;
+
+    // The call trace (frame/call_trace.cpp): its file, from a start with the
+    // trace on to the stop or the library's free; each thread's open calls.
+    CallTraceState Trace = {};
+};
+
+extern constinit FrameState Frame;
+
+// The frame as the system loads it: nothing attached, every entry unbound,
+// no test failed, the trace (its file closed) and the journal off. For tests
+// that link the plug-in's code; the plug-in itself never calls it.
+void ResetFrameState();
