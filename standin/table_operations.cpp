@@ -137,14 +137,6 @@ uint8_t* RecordAt(const Call<Ordinal>& call, UpdateHandle update, int32_t index,
     return record;
 }
 
-bool AllZero(const void* record, size_t size) {
-    const auto* bytes = static_cast<const uint8_t*>(record);
-    for (size_t i = 0; i < size; ++i)
-        if (bytes[i])
-            return false;
-    return true;
-}
-
 double ReadDouble(const void* record, int offset) {
     double value;
     memcpy(&value, static_cast<const uint8_t*>(record) + offset, sizeof value);
@@ -490,7 +482,7 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
         const int32_t total = *count;
         for (int32_t i = 0; i < total; ++i) {
             DocumentItem* line = lines[i];
-            if (!line || (!keep_cleared && AllZero(line, sizeof(DocumentItem))))
+            if (!line || (!keep_cleared && VsCleared(*line)))
                 continue;
             stored.push_back(*line);
             lines[kept++] = line;

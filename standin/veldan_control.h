@@ -7,6 +7,7 @@
 // All are cdecl. Texts are Mazovia bytes unless a name says UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -53,6 +54,20 @@ VS_API int VsPutLine(int32_t document_id, int index, const DocumentItem* line);
 // times the price) and value, recomputed by the host's line and totals updates.
 inline constexpr int kVsLineUnitPriceOffset = 210;  // double
 inline constexpr int kVsLineValueOffset = 218;      // double, the line's gross value
+// A cleared record: every byte zero, as the plug-in clears an order's line or
+// header and as HostSaveLines drops a line.
+inline bool VsCleared(const void* record, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(record);
+    for (size_t i = 0; i < size; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+template <typename Record>
+bool VsCleared(const Record& record) {
+    static_assert(!std::is_pointer_v<Record>, "the record, not its address");
+    return VsCleared(&record, sizeof record);
+}
 // A header's kind, up to 4 characters: "ZK" an order, "WZ" an issue note.
 inline constexpr int kVsHeaderKindOffset = 19;
 inline constexpr int kVsHeaderKindLength = 4;
