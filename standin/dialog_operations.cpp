@@ -55,14 +55,32 @@ bool NextAnswer(int32_t ordinal, Answer& answer) {
     return true;
 }
 
-// The host program's handler, when set, answers in place of the script.
-bool HandlerAnswer(VsDialogCall& call, Answer& answer, int32_t selection) {
+// The answer to a logged dialog: the host program's handler's, when one is
+// set, else the script's; false, with answer left alone, when neither gives
+// one. selection is the row a list dialog opens on.
+bool TakeAnswer(VsDialogCall& call, Answer& answer, int32_t selection = 0) {
     const VsDialogHandler handler = S().dialog_handler;
     if (!handler)
-        return false;
+        return NextAnswer(call.ordinal, answer);
     answer.answer = handler(&call, &selection);
     answer.selection = selection;
     return true;
+}
+
+// The record of a dialog showing a text.
+DialogRecord TextRecord(int32_t ordinal, std::string text) {
+    DialogRecord record;
+    record.call.ordinal = ordinal;
+    record.text = std::move(text);
+    return record;
+}
+
+// Logs a message or shown text and gives its result: the answer, or 0.
+int32_t MessageResult(DialogRecord&& record) {
+    VsDialogCall& shown = Log(std::move(record));
+    Answer answer;
+    shown.result = TakeAnswer(shown, answer) ? answer.answer : 0;
+    return shown.result;
 }
 
 constexpr int32_t kRowsOnScreen = 9;
@@ -109,17 +127,11 @@ using namespace veldan;
 
 extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* text, int32_t flags) {
     return Operation<kOrdinalHostMessage>(VS_ARGUMENTS, [&](auto call) {
-        DialogRecord record;
-        record.call.ordinal = kOrdinalHostMessage;
+        DialogRecord record = TextRecord(kOrdinalHostMessage, Text(text));
         record.caption = Text(caption);
-        record.text = Text(text);
         record.call.flags = flags;
-        VsDialogCall& shown = Log(std::move(record));
-        Answer answer;
-        const bool answered =
-            HandlerAnswer(shown, answer, 0) || NextAnswer(kOrdinalHostMessage, answer);
-        shown.result = answered ? answer.answer : 0;
-        return call.Open(shown.result, static_cast<int32_t>(strlen(shown.text)));
+        const auto length = static_cast<int32_t>(record.text.size());
+        return call.Open(MessageResult(std::move(record)), length);
     });
 }
 
@@ -133,11 +145,9 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
     std::string text = Format(format, args);
     va_end(args);
     return Operation<kOrdinalHostQuestion>(VS_ARGUMENTS, [&](auto call) {
-        DialogRecord record;
-        record.call.ordinal = kOrdinalHostQuestion;
+        DialogRecord record = TextRecord(kOrdinalHostQuestion, std::move(text));
         record.caption = Text(caption);
         record.format = Text(format);
-        record.text = std::move(text);
         if (!call.fail)
             LeaveDialogByLongJump();
         record.call.flags = flags;
@@ -145,8 +155,8 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
         Answer answer{kAnswerYes, 0};
         if (call.fail)
             answer.answer = kAnswerEscape;
-        else if (!HandlerAnswer(shown, answer, 0))
-            NextAnswer(kOrdinalHostQuestion, answer);
+        else
+            TakeAnswer(shown, answer);
         shown.result = static_cast<int16_t>(answer.answer);
         return call.Short(static_cast<int16_t>(shown.result));
     });
@@ -154,15 +164,9 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
 
 extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
     return Operation<kOrdinalHostShowText>(VS_ARGUMENTS, [&](auto call) {
-        DialogRecord record;
-        record.call.ordinal = kOrdinalHostShowText;
-        record.text = Text(text);
-        VsDialogCall& shown = Log(std::move(record));
-        Answer answer;
-        const bool answered =
-            HandlerAnswer(shown, answer, 0) || NextAnswer(kOrdinalHostShowText, answer);
-        shown.result = answered ? answer.answer : 0;
-        return call.Open(shown.result, static_cast<int32_t>(strlen(shown.text)));
+        DialogRecord record = TextRecord(kOrdinalHostShowText, Text(text));
+        const auto length = static_cast<int32_t>(record.text.size());
+        return call.Open(MessageResult(std::move(record)), length);
     });
 }
 
@@ -242,8 +246,7 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
         if (call.fail) {
             answer.answer = kAnswerEscape;
         } else {
-            if (!HandlerAnswer(shown, answer, row ? *row : 0))
-                NextAnswer(kOrdinalHostListDialog, answer);
+            TakeAnswer(shown, answer, row ? *row : 0);
             if (row)
                 *row = static_cast<int16_t>(answer.selection);
         }
@@ -255,14 +258,12 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
 extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
                                          const char* text) {
     return Operation<kOrdinalHostNotice>(VS_ARGUMENTS, [&](auto call) {
-        DialogRecord record;
-        record.call.ordinal = kOrdinalHostNotice;
+        DialogRecord record = TextRecord(kOrdinalHostNotice, Text(text));
         record.call.dialog = dialog;
-        record.text = Text(text);
         record.call.flag_in = flag ? *flag : 0;
         VsDialogCall& shown = Log(std::move(record));
         Answer answer;
-        if ((HandlerAnswer(shown, answer, 0) || NextAnswer(kOrdinalHostNotice, answer)) && flag)
+        if (TakeAnswer(shown, answer) && flag)
             *flag = static_cast<int16_t>(answer.answer);
         shown.result = 1;
         return call.Open(shown.result, static_cast<int32_t>(strlen(shown.text)));
