@@ -95,25 +95,16 @@ const char* Verdict(bool ok) {
 
 // ------------------------------------------------------------------ 1. bound call
 
-using VersionCall = int32_t(HOST_STDCALL*)(void);
 volatile int32_t sink;
 
-// The two loops differ only in the call: the plug-in's own call of the
-// operation by its name, which lands on the forwarding stub and jumps on from
-// there, and a call through the host function's address, as a caller that
-// looked the ordinal up itself would make it. Both are kept out of inlining
-// and constant propagation, and a call into another module cannot be hoisted.
-__attribute__((noipa)) int64_t TimeBoundCalls(int count) {
-    int32_t sum = 0;
-    const int64_t start = Ticks();
-    for (int i = 0; i < count; ++i)
-        sum += HostInterfaceVersion();
-    const int64_t end = Ticks();
-    sink = sum;
-    return end - start;
-}
-
-__attribute__((noipa)) int64_t TimeDirectCalls(VersionCall call, int count) {
+// The loop of count calls, instantiated twice: with ByName, the plug-in's
+// own call of the operation by its name, which lands on the forwarding stub
+// and jumps on from there; with the host function's address, a call through
+// it as a caller that looked the ordinal up itself would make it. Each is kept
+// out of inlining and constant propagation, and a call into another module
+// cannot be hoisted.
+template <typename Call>
+__attribute__((noipa)) int64_t TimeCalls(Call call, int count) {
     int32_t sum = 0;
     const int64_t start = Ticks();
     for (int i = 0; i < count; ++i)
@@ -123,13 +114,20 @@ __attribute__((noipa)) int64_t TimeDirectCalls(VersionCall call, int count) {
     return end - start;
 }
 
+struct ByName {
+    int32_t operator()() const { return HostInterfaceVersion(); }
+};
+
+int64_t TimeBoundCalls(int count) {
+    return TimeCalls(ByName{}, count);
+}
+
 void BoundCall() {
     // Short rounds, so that few of them are hit by another process taking the
     // processor; the median of the rounds' ratios ignores those that are.
     constexpr int kCalls = 50000;
     constexpr int kRounds = 101;
-    const auto direct = reinterpret_cast<VersionCall>(reinterpret_cast<void*>(GetProcAddress(
-        GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(kOrdinalHostInterfaceVersion))));
+    const auto direct = test_host::Direct().HostInterfaceVersion;
     if (direct == nullptr)
         Broken("The bound-call stage", "VELDAN.dll is not loaded or lacks the operation");
     VsReset();
@@ -137,7 +135,7 @@ void BoundCall() {
     // The first bound call binds the entry; neither measurement may include it.
     if (HostInterfaceVersion() != kInterfaceVersion || direct() != kInterfaceVersion)
         Broken("The bound-call stage", "HostInterfaceVersion answered wrongly");
-    TimeDirectCalls(direct, kCalls);
+    TimeCalls(direct, kCalls);
     TimeBoundCalls(kCalls);
 
     std::vector<double> direct_ns, bound_ns, extra_ns, ratios;
@@ -146,11 +144,11 @@ void BoundCall() {
         // Alternating which goes first cancels a drift of the machine's speed.
         double d, b;
         if (round % 2 == 0) {
-            d = static_cast<double>(TimeDirectCalls(direct, kCalls));
+            d = static_cast<double>(TimeCalls(direct, kCalls));
             b = static_cast<double>(TimeBoundCalls(kCalls));
         } else {
             b = static_cast<double>(TimeBoundCalls(kCalls));
-            d = static_cast<double>(TimeDirectCalls(direct, kCalls));
+            d = static_cast<double>(TimeCalls(direct, kCalls));
         }
         direct_ns.push_back(d * ns_per_tick / kCalls);
         bound_ns.push_back(b * ns_per_tick / kCalls);
