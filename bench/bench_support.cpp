@@ -30,25 +30,23 @@ void ResetHost() {
     VsSetStrict(0);
 }
 
-bool EverythingGivenBack(std::string& why) {
-    why = test_host::Unreturned();
-    return why.empty();
-}
-
-bool StoredQuantitiesAre(int32_t document_id, size_t count, int32_t quantity, std::string& why) {
-    if (VsLineCount(document_id) != static_cast<int>(count)) {
+// Every line of the order stored deducted by the WZ, and nothing the host
+// handed out still held.
+bool OrderDeductedAndAllGivenBack(int32_t order_id, size_t count, std::string& why) {
+    if (VsLineCount(order_id) != static_cast<int>(count)) {
         why = "the order's line count changed";
         return false;
     }
     for (size_t i = 0; i < count; ++i) {
         DocumentItem line;
-        VsGetLine(document_id, static_cast<int>(i), &line);
-        if (line.quantity != quantity) {
+        VsGetLine(order_id, static_cast<int>(i), &line);
+        if (line.quantity != kRoadOrderQuantity - kRoadWzQuantity) {
             why = "an order line was not deducted as expected";
             return false;
         }
     }
-    return true;
+    why = test_host::Unreturned();
+    return why.empty();
 }
 
 }  // namespace
@@ -251,10 +249,7 @@ bool RoadDone(const RoadShop& shop, std::string& why) {
         why = "the order's header was lost";
         return false;
     }
-    if (!StoredQuantitiesAre(shop.order_id, shop.order_lines.size(),
-                             kRoadOrderQuantity - kRoadWzQuantity, why))
-        return false;
-    return EverythingGivenBack(why);
+    return OrderDeductedAndAllGivenBack(shop.order_id, shop.order_lines.size(), why);
 }
 
 // ------------------------------------------------------------------ the comparison
@@ -307,10 +302,7 @@ bool ComparisonDone(const ComparisonShop& shop, std::string& why) {
             return false;
         }
     }
-    if (!StoredQuantitiesAre(shop.order_id, shop.order_lines.size(),
-                             kRoadOrderQuantity - kRoadWzQuantity, why))
-        return false;
-    return EverythingGivenBack(why);
+    return OrderDeductedAndAllGivenBack(shop.order_id, shop.order_lines.size(), why);
 }
 
 // ------------------------------------------------------------------ the order list
