@@ -68,10 +68,7 @@ class InstallNotice : public PluginHost {
 }  // namespace
 
 TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
-    HostTable* headers = VsTable(44);
-    HostTable* lines = VsTable(45);
-    const TableEventHook host_header_hook = headers->hook;
-    const TableEventHook host_line_hook = lines->hook;
+    const auto [headers, lines, host_header_hook, host_line_hook] = TableHooks();
 
     char text[80];
     memset(text, 0x5A, sizeof text);
@@ -237,10 +234,7 @@ TEST_F(Refusal, BothTablesWrongAndTheCheckRepeated) {
 }
 
 TEST_F(Refusal, InstallOnALineTableOf297) {
-    HostTable* headers = VsTable(44);
-    HostTable* lines = VsTable(45);
-    const TableEventHook host_header_hook = headers->hook;
-    const TableEventHook host_line_hook = lines->hook;
+    const auto [headers, lines, host_header_hook, host_line_hook] = TableHooks();
     char text[64];
     ASSERT_EQ(start_(context_, text), 0);
 
