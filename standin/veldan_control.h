@@ -24,10 +24,12 @@
 // Headers are kept in storage order; a document's lines are found by the
 // document identifier (header offset 976) they belong to.
 
-// Empties the store and restores every default: tables with their sizes and the
-// host's own hooks, no menu commands, no selection, no scripts, no faults, empty
-// logs, accounting at zero, interface version 112, strict mode off (on when
-// the environment holds VELDAN_STRICT=1, as the test suites set it).
+// Puts the whole of the stand-in's state back to its defaults at once
+// (standin_state.h): an empty store, tables with their sizes and the host's
+// own hooks, no menu commands, no selection, no scripts, no faults, no
+// variation, empty logs, accounting and host time at zero, interface version
+// 112; whatever the plug-in still holds is given back. Strict mode off (on
+// when the environment holds VELDAN_STRICT=1, as the test suites set it).
 VS_API void VsReset(void);
 
 // Empties the store (headers and lines) and forgets the edited document;

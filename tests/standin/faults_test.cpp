@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/host_store.h"
 
@@ -164,6 +165,48 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
 
     for (int resource : {kVsRanges, kVsUpdates, kVsScans, kVsLineArrays, kVsHeapBlocks})
         EXPECT_EQ(VsOutstanding(resource), 0) << "resource " << resource;
+}
+
+TEST_F(Faults, CallLogHoldsEveryCallWithItsArgumentsAndResult) {
+    const int mark = VsTotalCalls();
+    KeyBuffer key{};
+    EXPECT_EQ(HostMakeKey(801, &headers, &key, 7), 1);
+    VsFailCall(kOrdinalHostOpenTable, 1);
+    EXPECT_EQ(HostOpenTable(44), nullptr);
+    const char* const caption = "Uwaga";
+    const char* const format = "%s?";
+    EXPECT_EQ(HostQuestion(caption, format, 0x20005, "tak"), kAnswerYes);
+    void* block = HostRealloc(nullptr, 8);
+    HostFree(block);
+    ASSERT_EQ(VsTotalCalls(), mark + 5);
+
+    struct Expected {
+        int32_t ordinal;
+        std::vector<uint32_t> arguments;
+        uint32_t result;
+    };
+    const auto word = [](const void* pointer) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+    };
+    const Expected expected[] = {
+        {kOrdinalHostMakeKey, {801, word(&headers), word(&key), 7}, 1},
+        {kOrdinalHostOpenTable, {44}, 0},                                       // failed
+        {kOrdinalHostQuestion, {word(caption), word(format), 0x20005}, 20481},  // fixed ones
+        {kOrdinalHostRealloc, {0, 8}, word(block)},
+        {kOrdinalHostFree, {word(block)}, 0},
+    };
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const VsCall& call = *VsCallAt(mark + i);
+        EXPECT_EQ(call.ordinal, expected[i].ordinal);
+        EXPECT_EQ(std::vector<uint32_t>(call.arguments, call.arguments + call.argument_words),
+                  expected[i].arguments);
+        EXPECT_EQ(call.result, expected[i].result);
+        EXPECT_NE(call.returned, 0);
+    }
+    EXPECT_EQ(VsCallAt(VsTotalCalls()), nullptr);
+    VsClearLogs();
+    EXPECT_EQ(VsCallAt(0), nullptr);
 }
 
 TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
