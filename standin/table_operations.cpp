@@ -15,8 +15,8 @@
 // HostSetTableMode, HostMakeKey, HostFreeRange, HostEndUpdate, HostScanClose and
 // HostFreeLines have no failure value: an injected fault only counts the call.
 //
-// Results that the interface leaves open go through OpenResult, and 16-bit
-// results through ShortResult, so that VsSetVariation can change them.
+// Results that the interface leaves open go through call.Open, and 16-bit
+// results through call.Short, so that VsSetVariation can change them.
 #include <cstring>
 
 #include "standin/standin_state.h"
