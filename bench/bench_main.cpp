@@ -98,25 +98,16 @@ const char* Verdict(bool ok) {
 
 // ------------------------------------------------------------------ 1. bound call
 
-using VersionCall = int32_t(HOST_STDCALL*)(void);
 volatile int32_t sink;
 
-// The two loops differ only in the call: the plug-in's own call of the
-// operation by its name, which lands on the forwarding stub and jumps on from
-// there, and a call through the host function's address, as a caller that
-// looked the ordinal up itself would make it. Both are kept out of inlining
-// and constant propagation, and a call into another module cannot be hoisted.
-__attribute__((noipa)) int64_t TimeBoundCalls(int count) {
-    int32_t sum = 0;
-    const int64_t start = Ticks();
-    for (int i = 0; i < count; ++i)
-        sum += HostInterfaceVersion();
-    const int64_t end = Ticks();
-    sink = sum;
-    return end - start;
-}
-
-__attribute__((noipa)) int64_t TimeDirectCalls(VersionCall call, int count) {
+// The loop of count calls, instantiated twice: with ByName, the plug-in's
+// own call of the operation by its name, which lands on the forwarding stub
+// and jumps on from there; with the host function's address, a call through
+// it as a caller that looked the ordinal up itself would make it. Each is kept
+// out of inlining and constant propagation, and a call into another module
+// cannot be hoisted.
+template <typename Call>
+__attribute__((noipa)) int64_t TimeCalls(Call call, int count) {
     int32_t sum = 0;
     const int64_t start = Ticks();
     for (int i = 0; i < count; ++i)
@@ -126,13 +117,20 @@ __attribute__((noipa)) int64_t TimeDirectCalls(VersionCall call, int count) {
     return end - start;
 }
 
+struct ByName {
+    int32_t operator()() const { return HostInterfaceVersion(); }
+};
+
+int64_t TimeBoundCalls(int count) {
+    return TimeCalls(ByName{}, count);
+}
+
 void BoundCall() {
     // Short rounds, so that few of them are hit by another process taking the
     // processor; the median of the rounds' ratios ignores those that are.
     constexpr int kCalls = 50000;
     constexpr int kRounds = 101;
-    const auto direct = reinterpret_cast<VersionCall>(reinterpret_cast<void*>(GetProcAddress(
-        GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(kOrdinalHostInterfaceVersion))));
+    const auto direct = test_host::Direct().HostInterfaceVersion;
     if (direct == nullptr)
         Broken("The bound-call stage", "VELDAN.dll is not loaded or lacks the operation");
     VsReset();
@@ -140,7 +138,7 @@ void BoundCall() {
     // The first bound call binds the entry; neither measurement may include it.
     if (HostInterfaceVersion() != kInterfaceVersion || direct() != kInterfaceVersion)
         Broken("The bound-call stage", "HostInterfaceVersion answered wrongly");
-    TimeDirectCalls(direct, kCalls);
+    TimeCalls(direct, kCalls);
     TimeBoundCalls(kCalls);
 
     std::vector<double> direct_ns, bound_ns, extra_ns, ratios;
@@ -149,11 +147,11 @@ void BoundCall() {
         // Alternating which goes first cancels a drift of the machine's speed.
         double d, b;
         if (round % 2 == 0) {
-            d = static_cast<double>(TimeDirectCalls(direct, kCalls));
+            d = static_cast<double>(TimeCalls(direct, kCalls));
             b = static_cast<double>(TimeBoundCalls(kCalls));
         } else {
             b = static_cast<double>(TimeBoundCalls(kCalls));
-            d = static_cast<double>(TimeDirectCalls(direct, kCalls));
+            d = static_cast<double>(TimeCalls(direct, kCalls));
         }
         direct_ns.push_back(d * ns_per_tick / kCalls);
         bound_ns.push_back(b * ns_per_tick / kCalls);
@@ -280,8 +278,20 @@ std::vector<Split> MeasureSplits(int runs, const std::vector<Workload>& workload
 // large ones do not) and, where a bare caller makes the same reads of the
 // host, its time against that caller's grows by no more than noise: the
 // caches then weigh on both alike.
-bool Linear(double time_growth, double over_bare_growth) {
-    return time_growth <= kLinearLimit && over_bare_growth <= kOverBareLimit;
+struct Growth {
+    double time = 0;       // the exponent of the time's growth
+    double over_bare = 0;  // and of the time against the bare caller's
+    bool Linear() const { return time <= kLinearLimit && over_bare <= kOverBareLimit; }
+};
+
+// From the first size measured to the last, of the stage and the bare caller.
+template <size_t N>
+Growth GrowthOver(const int (&sizes)[N], const std::vector<double>& totals,
+                  const std::vector<double>& bare_totals) {
+    const double first = sizes[0], last = sizes[N - 1];
+    return {GrowthExponent(first, totals[0], last, totals[N - 1]),
+            GrowthExponent(first, totals[0] / bare_totals[0], last,
+                           totals[N - 1] / bare_totals[N - 1])};
 }
 
 // ------------------------------------------------------------------ 2. Ctrl+9 road
@@ -328,15 +338,13 @@ void Ctrl9Road(const Plugin& plugin) {
     std::printf(
         "   outside: the road's time outside the host's operations; bare: the same for a\n"
         "   caller that makes the road's reads and nothing else; plug-in: the difference\n");
-    const double growth = GrowthExponent(sizes[0], totals[0], sizes[2], totals[2]);
-    const double over_bare =
-        GrowthExponent(sizes[0], totals[0] / bare_totals[0], sizes[2], totals[2] / bare_totals[2]);
+    const Growth growth = GrowthOver(sizes, totals, bare_totals);
     const double call_growth = GrowthExponent(sizes[0], calls[0], sizes[2], calls[2]);
-    const bool linear = Linear(growth, over_bare) && call_growth <= kLinearCallLimit;
+    const bool linear = growth.Linear() && call_growth <= kLinearCallLimit;
     std::printf(
         "   growth 1,000->100,000 (linear walk): time %.2f, against the bare reads %+.2f,\n"
         "   host calls %.2f (limits %.2f, %+.2f, %.2f)  %s\n",
-        growth, over_bare, call_growth, kLinearLimit, kOverBareLimit, kLinearCallLimit,
+        growth.time, growth.over_bare, call_growth, kLinearLimit, kOverBareLimit, kLinearCallLimit,
         Verdict(linear));
     std::printf("   plug-in share at 100,000 headers: %.1f %%, limit %.0f %%  %s\n\n",
                 100 * largest_share, 100 * kPluginShareLimit,
@@ -479,15 +487,13 @@ void OrderList() {
     std::printf(
         "   bare: the same scan by a caller that keeps nothing; shown: the whole order choice\n"
         "   with every row of the list formatted, left without confirming\n");
-    const double growth = GrowthExponent(sizes[0], totals[0], sizes[1], totals[1]);
-    const double over_bare =
-        GrowthExponent(sizes[0], totals[0] / bare_totals[0], sizes[1], totals[1] / bare_totals[1]);
-    const bool linear = Linear(growth, over_bare);
+    const Growth growth = GrowthOver(sizes, totals, bare_totals);
+    const bool linear = growth.Linear();
     std::printf("   reallocations: n/30 rounded up  %s\n", Verdict(reallocs_ok));
     std::printf(
         "   growth 1,000->10,000 (linear): time %.2f, against the bare scan %+.2f "
         "(limits %.2f, %+.2f)  %s\n\n",
-        growth, over_bare, kLinearLimit, kOverBareLimit, Verdict(linear));
+        growth.time, growth.over_bare, kLinearLimit, kOverBareLimit, Verdict(linear));
     Require(reallocs_ok, "order list grows 30 entries at a time");
     Require(linear, "order list linear in the orders");
 }

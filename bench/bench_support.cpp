@@ -32,25 +32,23 @@ void ResetHost() {
     VsSetStrict(0);
 }
 
-bool EverythingGivenBack(std::string& why) {
-    why = test_host::Unreturned();
-    return why.empty();
-}
-
-bool StoredQuantitiesAre(int32_t document_id, size_t count, int32_t quantity, std::string& why) {
-    if (VsLineCount(document_id) != static_cast<int>(count)) {
+// Every line of the order stored deducted by the WZ, and nothing the host
+// handed out still held.
+bool OrderDeductedAndAllGivenBack(int32_t order_id, size_t count, std::string& why) {
+    if (VsLineCount(order_id) != static_cast<int>(count)) {
         why = "the order's line count changed";
         return false;
     }
     for (size_t i = 0; i < count; ++i) {
         DocumentItem line;
-        VsGetLine(document_id, static_cast<int>(i), &line);
-        if (line.quantity != quantity) {
+        VsGetLine(order_id, static_cast<int>(i), &line);
+        if (line.quantity != kRoadOrderQuantity - kRoadWzQuantity) {
             why = "an order line was not deducted as expected";
             return false;
         }
     }
-    return true;
+    why = test_host::Unreturned();
+    return why.empty();
 }
 
 }  // namespace
@@ -203,54 +201,32 @@ int32_t RunRoad() {
 
 namespace {
 
-struct BareHost {
-    decltype(&HostOpenTable) open_table =
-        test_host::HostOperation<decltype(&HostOpenTable)>(kOrdinalHostOpenTable);
-    decltype(&HostMakeKey) make_key =
-        test_host::HostOperation<decltype(&HostMakeKey)>(kOrdinalHostMakeKey);
-    decltype(&HostScanOpen) scan_open =
-        test_host::HostOperation<decltype(&HostScanOpen)>(kOrdinalHostScanOpen);
-    decltype(&HostScanNext) scan_next =
-        test_host::HostOperation<decltype(&HostScanNext)>(kOrdinalHostScanNext);
-    decltype(&HostScanClose) scan_close =
-        test_host::HostOperation<decltype(&HostScanClose)>(kOrdinalHostScanClose);
-    decltype(&HostFindRange) find_range =
-        test_host::HostOperation<decltype(&HostFindRange)>(kOrdinalHostFindRange);
-    decltype(&HostReadAt) read_at =
-        test_host::HostOperation<decltype(&HostReadAt)>(kOrdinalHostReadAt);
-    decltype(&HostFreeRange) free_range =
-        test_host::HostOperation<decltype(&HostFreeRange)>(kOrdinalHostFreeRange);
-};
+using test_host::DirectHost;
 
 // Key 801 over table 44, every header read; returns the key for further use.
-KeyBuffer BareScan(const BareHost& host, HostTable*& table) {
-    table = host.open_table(kHeaderTable);
+KeyBuffer BareScan(const DirectHost& host, HostTable*& table) {
+    table = host.HostOpenTable(kHeaderTable);
     KeyBuffer key{};
-    host.make_key(kKeyOrderHeaders, &table, &key, 0);
+    host.HostMakeKey(kKeyOrderHeaders, &table, &key, 0);
     ScanState scan{};
-    host.scan_open(&scan, table, kKeyOrderHeaders, &key, 0, 0);
-    while (host.scan_next(&scan) == 1) {
+    host.HostScanOpen(&scan, table, kKeyOrderHeaders, &key, 0, 0);
+    while (host.HostScanNext(&scan) == 1) {
     }
-    host.scan_close(&scan);
+    host.HostScanClose(&scan);
     return key;
-}
-
-const BareHost& Bare() {
-    static const BareHost host;
-    return host;
 }
 
 }  // namespace
 
 void RunBareRoad(const RoadShop& shop) {
-    const BareHost& host = Bare();
+    const DirectHost& host = test_host::Direct();
     HostTable* table = nullptr;
     KeyBuffer key = BareScan(host, table);
     int32_t count = 0;
-    RangeHandle range = host.find_range(kKeyOrderHeaders, &key, table, &count);
+    RangeHandle range = host.HostFindRange(kKeyOrderHeaders, &key, table, &count);
     for (int32_t position = 0; position <= shop.order_position && position < count; ++position)
-        host.read_at(nullptr, position, table, table->record, range);
-    host.free_range(&range);
+        host.HostReadAt(nullptr, position, table, table->record, range);
+    host.HostFreeRange(&range);
 }
 
 bool RoadDone(const RoadShop& shop, std::string& why) {
@@ -275,10 +251,7 @@ bool RoadDone(const RoadShop& shop, std::string& why) {
         why = "the order's header was lost";
         return false;
     }
-    if (!StoredQuantitiesAre(shop.order_id, shop.order_lines.size(),
-                             kRoadOrderQuantity - kRoadWzQuantity, why))
-        return false;
-    return EverythingGivenBack(why);
+    return OrderDeductedAndAllGivenBack(shop.order_id, shop.order_lines.size(), why);
 }
 
 // ------------------------------------------------------------------ the comparison
@@ -331,10 +304,7 @@ bool ComparisonDone(const ComparisonShop& shop, std::string& why) {
             return false;
         }
     }
-    if (!StoredQuantitiesAre(shop.order_id, shop.order_lines.size(),
-                             kRoadOrderQuantity - kRoadWzQuantity, why))
-        return false;
-    return EverythingGivenBack(why);
+    return OrderDeductedAndAllGivenBack(shop.order_id, shop.order_lines.size(), why);
 }
 
 // ------------------------------------------------------------------ the order list
@@ -352,7 +322,7 @@ void SeedOrderListShop(int orders) {
 
 void RunBareScan() {
     HostTable* table = nullptr;
-    BareScan(Bare(), table);
+    BareScan(test_host::Direct(), table);
 }
 
 int32_t RunOrderList() {

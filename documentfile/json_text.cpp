@@ -287,19 +287,32 @@ struct Reader {
         return 0;
     }
 
-    bool Object(JsonValue& out) {
-        out.type = JsonValue::Type::kObject;
-        if (!Open(true))
+    // An object or a list: each entry read by entry(c, comma), c its first
+    // character, false on an error; then a comma or the end.
+    template <typename Entry>
+    bool Entries(JsonValue& out, bool object, Entry entry) {
+        out.type = object ? JsonValue::Type::kObject : JsonValue::Type::kArray;
+        const char closing = object ? '}' : ']';
+        if (!Open(object))
             return false;
-        if (Closes('}'))
+        if (Closes(closing))
             return true;
         size_t comma = std::string::npos;
         for (;;) {
             const char c = Next();
+            if (c == closing && comma != std::string::npos)
+                return Fail(Fault::kTrailingComma, comma, std::string(1, closing));
+            if (!entry(c, comma))
+                return false;
+            if (const int end = AfterValue(closing, comma); end != 0)
+                return end > 0;
+        }
+    }
+
+    bool Object(JsonValue& out) {
+        return Entries(out, true, [&](char c, size_t comma) {
             if (c == 0)
                 return EndInside();
-            if (c == '}' && comma != std::string::npos)
-                return Fail(Fault::kTrailingComma, comma, "}");
             JsonMember member;
             member.name_begin = at;
             if (c != '"') {
@@ -335,28 +348,15 @@ struct Reader {
             if (member.name == "number" && member.value.Is(JsonValue::Type::kString))
                 frames.back().number = member.value.text;
             out.members.push_back(std::move(member));
-            if (const int end = AfterValue('}', comma); end != 0)
-                return end > 0;
-        }
+            return true;
+        });
     }
 
     bool Array(JsonValue& out) {
-        out.type = JsonValue::Type::kArray;
-        if (!Open(false))
-            return false;
-        if (Closes(']'))
-            return true;
-        size_t comma = std::string::npos;
-        for (;;) {
-            const char c = Next();
-            if (c == ']' && comma != std::string::npos)
-                return Fail(Fault::kTrailingComma, comma, "]");
+        return Entries(out, false, [&](char, size_t) {
             out.items.emplace_back();
-            if (!Value(out.items.back()))
-                return false;
-            if (const int end = AfterValue(']', comma); end != 0)
-                return end > 0;
-        }
+            return Value(out.items.back());
+        });
     }
 };
 

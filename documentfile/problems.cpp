@@ -6,11 +6,12 @@
 #include <cstdio>
 
 namespace document_file {
-namespace {
 
 std::string Quote(const std::string& text) {
     return "„" + text + "”";
 }
+
+namespace {
 
 std::string Field(const Problem& p) {
     return "pole " + Quote(p.field);

@@ -86,6 +86,10 @@ struct Problem {
     int other_line = 0, other_column = 0;
 };
 
+// A text between the Polish quotation marks, „text”, as the messages about
+// the file and the host program's own quote names and values.
+std::string Quote(const std::string& text);
+
 // One problem in Polish, with its document and position.
 std::string Describe(const Problem& problem);
 // Every problem, one a line; more than kListedProblems are counted, not listed.

@@ -19,6 +19,17 @@
 HOST_OPERATIONS(HOST_DECLARE_OPERATION)
 #undef HOST_DECLARE_OPERATION
 
+// HostProfileValue with the values after the format given directly: mode 1
+// reads (into pointers), 2 writes. Returns the host's status, 0 on success.
+inline int16_t ProfileValue(int16_t mode, const char* section, const char* key, const char* format,
+                            ...) {
+    va_list args;
+    va_start(args, format);
+    const int16_t status = HostProfileValue(mode, section, key, format, args);
+    va_end(args);
+    return status;
+}
+
 // The host's structured-exception translator, which the runtime calls with the
 // fault code and the exception pointers. Imported by ordinal, not bound lazily.
 struct _EXCEPTION_POINTERS;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "documentfile/problems.h"
 #include "hostapp/documents.h"
 #include "hostapp/narration.h"
 #include "hostapp/responder.h"
@@ -12,12 +13,10 @@
 namespace hostapp {
 namespace {
 
+using document_file::Quote;
+
 constexpr const char* kOrderKind = "ZK";
 constexpr const char* kIssueNoteKind = "WZ";
-
-std::string Quote(const std::string& text) {
-    return "„" + text + "”";
-}
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -33,11 +32,11 @@ int FindDocument(const Snapshot& snapshot, const std::string& reply) {
     const long position = strtol(reply.c_str(), &end, 10);
     if (!reply.empty() && *end == 0)
         return position >= 1 && position <= static_cast<long>(snapshot.headers.size()) &&
-                       !IsCleared(snapshot.headers[position - 1])
+                       !VsCleared(snapshot.headers[position - 1])
                    ? static_cast<int>(position - 1)
                    : -1;
     for (size_t i = 0; i < snapshot.headers.size(); ++i)
-        if (!IsCleared(snapshot.headers[i]) && Lower(Number(snapshot.headers[i])) == Lower(reply))
+        if (!VsCleared(snapshot.headers[i]) && Lower(Number(snapshot.headers[i])) == Lower(reply))
             return static_cast<int>(i);
     return -1;
 }
@@ -52,7 +51,7 @@ void ListDocuments() {
         char position[16];
         snprintf(position, sizeof position, "%4zu ", i + 1);
         Line row = Cells(position);
-        if (IsCleared(header)) {
+        if (VsCleared(header)) {
             Append(row, "(nagłówek wyczyszczony: zamówienie wydane w całości)");
             Say(row);
             continue;

@@ -9,19 +9,6 @@
 #include "standin/veldan_control.h"
 
 namespace hostapp {
-namespace {
-
-template <typename Record>
-bool AllZero(const Record& record) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
-    for (size_t i = 0; i < sizeof record; ++i)
-        if (bytes[i] != 0)
-            return false;
-    return true;
-}
-
-}  // namespace
-
 const std::vector<DocumentItem>& LinesOf(const Snapshot& snapshot, int32_t document_id) {
     static const std::vector<DocumentItem> none;
     auto found = snapshot.lines.find(document_id);
@@ -48,17 +35,9 @@ std::string Kind(const DocumentHeader& header) {
 int FindNumber(const Snapshot& snapshot, std::string_view number) {
     // A cleared header is no document, whatever its (empty) number.
     for (size_t i = 0; i < snapshot.headers.size(); ++i)
-        if (!IsCleared(snapshot.headers[i]) && Number(snapshot.headers[i]) == number)
+        if (!VsCleared(snapshot.headers[i]) && Number(snapshot.headers[i]) == number)
             return static_cast<int>(i);
     return -1;
-}
-
-bool IsCleared(const DocumentHeader& header) {
-    return AllZero(header);
-}
-
-bool IsCleared(const DocumentItem& line) {
-    return AllZero(line);
 }
 
 bool IsOrder(const DocumentHeader& header) {

@@ -9,6 +9,7 @@
 
 #include "documentfile/standin_store.h"
 #include "host/host_records.h"
+#include "standin/veldan_control.h"
 
 namespace hostapp {
 
@@ -28,8 +29,6 @@ std::string Kind(const DocumentHeader& header);  // "ZK" an order, "WZ" an issue
 // Position of the first header with that number (UTF-8), or -1.
 int FindNumber(const Snapshot& snapshot, std::string_view number);
 
-bool IsCleared(const DocumentHeader& header);  // every byte zero
-bool IsCleared(const DocumentItem& line);
 // A header that the order list offers: both identifiers non-zero.
 bool IsOrder(const DocumentHeader& header);
 // An issue note: a document that is never offered as an order.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "documentfile/problems.h"
 #include "documentfile/standin_store.h"
 #include "hostapp/documents.h"
 #include "hostapp/narration.h"
@@ -13,6 +14,8 @@
 
 namespace hostapp {
 namespace {
+
+using document_file::Quote;
 
 constexpr const char* kProgram = "veldan_host";
 constexpr const char* kSampleFile = "sample-shop.json";
@@ -179,7 +182,7 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             if (!value(text))
                 return false;
             if (!ParseNumber(text, 1, 0x7FFFFFFF, options.interface_version)) {
-                error = "--interface-version: liczba dodatnia, nie „" + text + "”";
+                error = "--interface-version: liczba dodatnia, nie " + Quote(text);
                 return false;
             }
         } else if (option == "--record-size") {
@@ -190,12 +193,12 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             if (equals == std::string::npos ||
                 !ParseNumber(text.substr(0, equals), 44, 45, table) ||
                 !ParseNumber(text.substr(equals + 1), 0, 32767, size)) {
-                error = "--record-size: TABELA=ROZMIAR, tabela 44 albo 45, nie „" + text + "”";
+                error = "--record-size: TABELA=ROZMIAR, tabela 44 albo 45, nie " + Quote(text);
                 return false;
             }
             options.record_sizes.emplace_back(table, size);
         } else {
-            error = "nieznana opcja „" + option + "”";
+            error = "nieznana opcja " + Quote(option);
             return false;
         }
     }
@@ -213,18 +216,18 @@ int RunHost(const Options& options) {
     const bool own_file = !options.data.empty();
     const std::string data = own_file ? options.data : ExeDirectory() + kSampleFile;
     if (IsDirectory(data))
-        return Fail(kExitDataFile, "„" + data + "” to katalog, nie plik danych");
+        return Fail(kExitDataFile, Quote(data) + " to katalog, nie plik danych");
     if (!FileExists(data))
-        return Fail(kExitDataFile, own_file ? "nie ma pliku danych „" + data + "”"
-                                            : "nie ma dołączonych danych przykładowych „" + data +
-                                                  "” (zbuduj projekt)");
+        return Fail(kExitDataFile, own_file ? "nie ma pliku danych " + Quote(data)
+                                            : "nie ma dołączonych danych przykładowych " +
+                                                  Quote(data) + " (zbuduj projekt)");
     document_file::DocumentFile file;
     std::vector<document_file::Problem> reasons;
     if (!document_file::LoadDocumentFile(data, file, reasons)) {
         if (reasons.size() == 1 && reasons[0].kind == document_file::Fault::kCannotOpen)
-            return Fail(kExitDataFile, "nie da się odczytać pliku danych „" + data + "”");
-        return Fail(kExitDataFile, "błąd w pliku danych „" + data +
-                                       "” – nic nie zostało uruchomione ani zapisane:\n  " +
+            return Fail(kExitDataFile, "nie da się odczytać pliku danych " + Quote(data));
+        return Fail(kExitDataFile, "błąd w pliku danych " + Quote(data) +
+                                       " – nic nie zostało uruchomione ani zapisane:\n  " +
                                        ReplaceAll(document_file::Describe(reasons), "\n", "\n  "));
     }
     VsReset();
@@ -244,13 +247,13 @@ int RunHost(const Options& options) {
     const bool save = own_file;
     std::string problems;
     if (!CheckSteps(options.steps, problems))
-        return Fail(kExitUsage, "kroki nie pasują do pliku danych „" + data +
-                                    "” – nic nie zostało uruchomione ani zapisane:\n  " +
+        return Fail(kExitUsage, "kroki nie pasują do pliku danych " + Quote(data) +
+                                    " – nic nie zostało uruchomione ani zapisane:\n  " +
                                     ReplaceAll(problems, "\n", "\n  "));
     // Before the session, so that no work is lost to a file that cannot be saved.
     if (save && !CanReplace(data, problems))
-        return Fail(kExitNotSaved, "pliku danych „" + data + "” nie da się zapisać: " + problems +
-                                       "; nic nie zostało uruchomione");
+        return Fail(kExitNotSaved, "pliku danych " + Quote(data) + " nie da się zapisać: " +
+                                       problems + "; nic nie zostało uruchomione");
     if (!options.profile.empty())
         VsSetProfilePath(SystemPath(options.profile).c_str());
     if (options.interface_version != 0)
@@ -288,8 +291,8 @@ int RunHost(const Options& options) {
         Say("Wtyczka nie może pracować z tym programem. Wejście 30008 z flagą 1 – wyjaśnienie:");
         plugin.install(1);
         StopAndUnload(plugin, own);
-        return Fail(kExitRefused, "wtyczka „" + path +
-                                      "” nie została załadowana (odmowa przy starcie); "
+        return Fail(kExitRefused, "wtyczka " + Quote(path) +
+                                      " nie została załadowana (odmowa przy starcie); "
                                       "nic nie zostało zapisane");
     }
     Say("Wejście 30008 (instalacja):");
@@ -297,8 +300,8 @@ int RunHost(const Options& options) {
     if (installed != 0) {
         Say("Wynik " + std::to_string(installed) + ": wtyczka się nie zainstalowała.");
         StopAndUnload(plugin, own);
-        return Fail(kExitRefused,
-                    "wtyczka „" + path + "” nie dała się zainstalować; nic nie zostało zapisane");
+        return Fail(kExitRefused, "wtyczka " + Quote(path) +
+                                      " nie dała się zainstalować; nic nie zostało zapisane");
     }
     Say("Wynik 0. " +
         std::string(PluginHooked(own) ? "Haki wtyczki na tabelach 44 i 45"
@@ -341,8 +344,8 @@ int RunHost(const Options& options) {
     }
     document_file::Problem problem;
     if (!document_file::SaveDocumentFile(data, now, &file, problem))
-        return Fail(kExitNotSaved, "nie udało się zapisać pliku danych „" + data +
-                                       "”: " + document_file::Describe(problem));
+        return Fail(kExitNotSaved, "nie udało się zapisać pliku danych " + Quote(data) + ": " +
+                                       document_file::Describe(problem));
     Say("Zapisano plik danych: " + data);
     return kExitDone;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "documentfile/problems.h"
 #include "hostapp/narration.h"
 #include "hostapp/responder.h"
 #include "hostapp/text_cells.h"
@@ -67,7 +68,7 @@ std::string BestOrder(const Snapshot& snapshot, int wz) {
 }
 
 std::string Quoted(const std::string& text) {
-    return text.empty() ? "(puste)" : "„" + text + "”";
+    return text.empty() ? "(puste)" : document_file::Quote(text);
 }
 
 Line Side(const std::string& text, const std::string& quantity, bool text_changed,
@@ -86,7 +87,7 @@ void SideBySide(const Line& left, const Line& right) {
 }
 
 void ShowOrderHeader(const DocumentHeader& before, const DocumentHeader& after) {
-    if (IsCleared(after)) {
+    if (VsCleared(after)) {
         Say(Cells("Nagłówek zamówienia wyczyszczony: nie zostało na nim nic do wydania,", kBold));
         Say(Cells("więc lista zamówień już go nie pokaże.", kBold));
         return;
@@ -338,13 +339,13 @@ void ShowLineChanges(const std::vector<DocumentItem>& before,
         bool paired = j < after.size();
         if (paired && order)
             paired =
-                IsCleared(after[j]) || (SameArticle(line, after[j]) && LineText(after[j]) == text);
+                VsCleared(after[j]) || (SameArticle(line, after[j]) && LineText(after[j]) == text);
         if (!paired) {
             SideBySide(left, Cells("(usunięta: wydana w całości)", kBold));
             continue;
         }
         const DocumentItem& now = after[j++];
-        if (IsCleared(now)) {
+        if (VsCleared(now)) {
             SideBySide(left, Cells("(wyczyszczona: wydana w całości)", kBold));
             continue;
         }

@@ -1,6 +1,5 @@
 #include "reconcile/table_hooks.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "frame/call_trace.h"
@@ -95,19 +94,11 @@ void RemoveOrderCommand() {
         HostRemoveMenuCommand(kMenuCommand);
 }
 
-int16_t PluginSetting(int16_t mode, const char* section, const char* key, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int16_t status = HostProfileValue(mode, section, key, format, args);
-    va_end(args);
-    return status;
-}
-
 int32_t ShowInstallNotice() {
     // The host reads "%d" into a whole int; a 16-bit variable would have its
     // neighbour overwritten, so the read lands in 32 bits and is narrowed.
     int32_t stored = 0;
-    if (PluginSetting(kProfileRead, kSettingsSection, kAskSetting, kDecimal, &stored) != 0)
+    if (ProfileValue(kProfileRead, kSettingsSection, kAskSetting, kDecimal, &stored) != 0)
         stored = 0;
     int16_t ask = static_cast<int16_t>(stored);
     if (ask != 0)
@@ -116,7 +107,6 @@ int32_t ShowInstallNotice() {
     char notice[kInstallNotice.size() + 61];
     snprintf(notice, sizeof notice, kInstallNotice, static_cast<const char*>(FeatureText));
     HostNotice(kInstallNoticeDialog, &ask, 0, notice);
-    PluginSetting(kProfileWrite, kSettingsSection, kAskSetting, kDecimal,
-                  static_cast<int32_t>(ask));
+    ProfileValue(kProfileWrite, kSettingsSection, kAskSetting, kDecimal, static_cast<int32_t>(ask));
     return 0;
 }

@@ -37,7 +37,3 @@ void RemoveOrderCommand();  // only when CommandMark is nonzero
 // Shows what the plug-in adds, unless "Pytaj" holds a nonzero value; stores
 // whatever the notice leaves in it. Returns 0.
 int32_t ShowInstallNotice();
-
-// The host's settings facility: mode 1 reads, 2 writes; the remaining
-// arguments follow the format. Returns the host's status, 0 on success.
-int16_t PluginSetting(int16_t mode, const char* section, const char* key, const char* format, ...);

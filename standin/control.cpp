@@ -1,5 +1,6 @@
 // The stand-in host's state, its table objects and the control interface by
 // which tests and the host program play the host's part.
+#include <algorithm>
 #include <clocale>
 #include <csetjmp>
 #include <cstdlib>
@@ -8,6 +9,10 @@
 #include "standin/standin_state.h"
 
 namespace veldan {
+
+// Before the library's start-up below, which resets it.
+State state;
+
 namespace {
 
 // The two table objects live as long as the process, at fixed addresses, as the
@@ -39,26 +44,6 @@ void Tick(std::vector<int>& countdowns, bool& fail) {
     }
 }
 
-void ReleaseAllHandedOut() {
-    State& s = S();
-    for (Range* range : s.ranges)
-        delete range;
-    s.ranges.clear();
-    for (Update* update : s.updates)
-        delete update;
-    s.updates.clear();
-    s.scans.clear();
-    for (auto& [array, lines] : s.line_arrays)
-        ReleaseLineArray(lines);
-    s.line_arrays.clear();
-    for (void* aux : s.line_aux)
-        Release(aux);
-    s.line_aux.clear();
-    for (void* block : s.heap_blocks)
-        Release(block);
-    s.heap_blocks.clear();
-}
-
 // VELDAN_STRICT=1 in the environment makes every reset, and so the library's
 // own start, strict: a whole test suite runs guarded without each test asking.
 // VsSetStrict still switches either way afterwards.
@@ -68,11 +53,6 @@ bool StrictByDefault() {
 }
 
 }  // namespace
-
-State& S() {
-    static State state;
-    return state;
-}
 
 HostTable* TableObject(int32_t table) {
     const int slot = TableSlot(table);
@@ -109,54 +89,59 @@ void ReallocateRecordBuffers() {
     }
 }
 
-void ReleaseLineArray(LineArray& lines) {
-    for (DocumentItem* record : lines.records)
-        Release(record);
-    lines.records.clear();
-    Release(lines.array);
-    lines.array = nullptr;
-}
-
 void RebuildSelection() {
     State& s = S();
-    for (SelectionEntry* entry : s.selection_blocks) {
-        Release(entry->record);
-        Release(entry);
-    }
     s.selection_blocks.clear();
-    Release(s.selection_entries);
     const size_t count = s.selection_records.size();
-    s.selection_entries =
-        static_cast<SelectionEntry**>(Allocate(count * sizeof(SelectionEntry*), "selection list"));
+    s.selection_entries = OwnedBlock(Allocate(count * sizeof(SelectionEntry*), "selection list"));
+    auto* entries = static_cast<SelectionEntry**>(s.selection_entries.get());
     for (size_t i = 0; i < count; ++i) {
         auto* entry =
             static_cast<SelectionEntry*>(Allocate(sizeof(SelectionEntry), "selection entry"));
         auto* record =
             static_cast<DocumentHeader*>(Allocate(sizeof(DocumentHeader), "selection record"));
+        s.selection_blocks.emplace_back(entry);
+        s.selection_blocks.emplace_back(record);
         *record = s.selection_records[i];
         entry->flag = s.selection_flags[i].first;
         entry->value = s.selection_flags[i].second;
         entry->record = record;
-        s.selection_entries[i] = entry;
-        s.selection_blocks.push_back(entry);
+        entries[i] = entry;
     }
     s.selection_count = static_cast<int32_t>(count);
 }
 
-bool Enter(int32_t ordinal) {
+bool EnterCall(int32_t ordinal, int words, const void* frame, int& log) {
     State& s = S();
     if (s.keeps_process_state)
         CheckProcessState();
     ++s.calls[ordinal];
     ++s.total_calls;
-    if (s.call_order.size() < static_cast<size_t>(kCallOrderKept))
-        s.call_order.push_back(ordinal);
+    log = -1;
+    if (s.call_log.size() < static_cast<size_t>(kVsCallLogKept)) {
+        // Above the frame: the caller's frame pointer and the return address,
+        // then the arguments as the caller pushed them.
+        const auto* arguments = static_cast<const uint32_t*>(frame) + 2;
+        VsCall& call = s.call_log.emplace_back();
+        call.ordinal = ordinal;
+        call.argument_words = words;
+        std::copy(arguments, arguments + words, call.arguments);
+        log = static_cast<int>(s.call_log.size()) - 1;
+    }
     bool fail = false;
     Tick(s.fail_any, fail);
     auto found = s.fail_ordinal.find(ordinal);
     if (found != s.fail_ordinal.end())
         Tick(found->second, fail);
     return fail;
+}
+
+void LeftCall(int log, uint32_t result) {
+    auto& calls = S().call_log;
+    if (log >= 0 && static_cast<size_t>(log) < calls.size()) {
+        calls[log].result = result;
+        calls[log].returned = 1;
+    }
 }
 
 int32_t OpenResult(int32_t own, int32_t count) {
@@ -173,7 +158,7 @@ int32_t OpenResult(int32_t own, int32_t count) {
     return own;
 }
 
-int32_t Success() {
+int32_t OtherSuccess() {
     return S().variation.other_success ? static_cast<int32_t>(kVsGarbage) : 1;
 }
 
@@ -197,39 +182,14 @@ using namespace veldan;
 // ---------------------------------------------------------------- the store
 
 VS_API void VsReset(void) {
-    State& s = S();
-    ReleaseAllHandedOut();
-    VsClearStore();
-    s.dialogs.clear();
-    s.answers.clear();
-    s.dialog_handler = nullptr;
-    s.menu.clear();
-    s.menu_marks = 0;
-    s.selection_flags.clear();
-    s.selection_records.clear();
-    s.interface_version = kInterfaceVersion;
-    s.calls.clear();
-    s.total_calls = 0;
-    s.call_order.clear();
-    s.fail_ordinal.clear();
-    s.fail_any.clear();
-    s.translator_calls = 0;
-    s.heap_errors = 0;
-    VsSetVariation(nullptr);
-    s.nested_events[0] = s.nested_events[1] = 0;
-    s.odd_row_texts = 0;
-    ResetProfile();
-    ResetHostTime();
-
+    // Whatever the plug-in still holds goes back with the state that owns it.
+    S() = State{};
     SetStrictAllocation(StrictByDefault());
     for (int slot = 0; slot < 2; ++slot) {
-        HostTable& table = *TableObject(slot == 0 ? kHeaderTable : kLineTable);
-        s.record_size[slot] = slot == 0 ? kHeaderRecordSize : kLineRecordSize;
-        s.open_fails[slot] = false;
-        s.table_mode[slot] = 0;
-        s.hooks[slot] = HookRecord{};
+        HostTable& table = tables[slot];
+        Release(table.record);
         memset(reinterpret_cast<uint8_t*>(&table), 0, sizeof table);
-        table.record_size = s.record_size[slot];
+        table.record_size = S().record_size[slot];
         table.hook = kOwnHooks[slot];
     }
     ReallocateRecordBuffers();
@@ -341,8 +301,9 @@ namespace {
 // The lines handed out with one line event, until they are taken back.
 struct EventLines {
     LineArray lines;
-    int32_t* count = nullptr;
-    Range* range = nullptr;
+    OwnedBlock count;
+    const Range* range = nullptr;
+    int32_t* Count() const { return static_cast<int32_t*>(count.get()); }
 };
 
 EventLines HandOutEditedLines() {
@@ -355,29 +316,29 @@ EventLines HandOutEditedLines() {
         stored = found->second;
 
     EventLines event;
-    event.lines.array = static_cast<DocumentItem**>(
-        Allocate(stored.size() * sizeof(DocumentItem*), "line array of the line event"));
+    event.lines.array =
+        OwnedBlock(Allocate(stored.size() * sizeof(DocumentItem*), "line array of the line event"));
     for (size_t i = 0; i < stored.size(); ++i) {
         auto* record =
             static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line of the line event"));
+        event.lines.records.emplace_back(record);
         *record = stored[i];
-        event.lines.array[i] = record;
-        event.lines.records.push_back(record);
+        event.lines.Items()[i] = record;
     }
-    event.count = static_cast<int32_t*>(Allocate(sizeof(int32_t), "line count of the line event"));
-    *event.count = static_cast<int32_t>(stored.size());
-    event.range = new Range{kLineTable, kKeyEditedLines, s.edited_document, {}};
+    event.count = OwnedBlock(Allocate(sizeof(int32_t), "line count of the line event"));
+    *event.Count() = static_cast<int32_t>(stored.size());
+    Range range{kLineTable, kKeyEditedLines, s.edited_document, {}};
     for (size_t i = 0; i < stored.size(); ++i)
-        event.range->positions.push_back(static_cast<int>(i));
-    s.ranges.insert(event.range);
+        range.positions.push_back(static_cast<int>(i));
+    event.range = HandOut(s.ranges, std::move(range));
     return event;
 }
 
+// Gives the event's lines back now: a dialog that left by a long jump
+// returns past the scope that would.
 void TakeBack(EventLines& event) {
-    if (S().ranges.erase(event.range))
-        delete event.range;
-    Release(event.count);
-    ReleaseLineArray(event.lines);
+    S().ranges.erase(event.range);
+    event = EventLines{};
 }
 
 }  // namespace
@@ -402,8 +363,8 @@ VS_API int32_t VsRaiseLineEvent(uint16_t key) {
     int32_t result;
     {
         const PluginTimeScope plugin_time;
-        result = table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(event.count),
-                             reinterpret_cast<uintptr_t>(event.lines.array), 0,
+        result = table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(event.Count()),
+                             reinterpret_cast<uintptr_t>(event.lines.Items()), 0,
                              reinterpret_cast<uintptr_t>(table), 0,
                              reinterpret_cast<uintptr_t>(event.range), 0, 0, 0);
     }
@@ -493,8 +454,9 @@ VS_API int VsDialogCallCount(void) {
     return static_cast<int>(S().dialogs.size());
 }
 
-VS_API void VsClearDialogLog(void) {
+VS_API void VsClearLogs(void) {
     S().dialogs.clear();
+    S().call_log.clear();
 }
 
 VS_API const VsDialogCall* VsDialogCallAt(int index) {
@@ -545,9 +507,9 @@ VS_API int VsTotalCalls(void) {
     return S().total_calls;
 }
 
-VS_API int32_t VsCallOrdinalAt(int index) {
-    const auto& order = S().call_order;
-    return index >= 0 && static_cast<size_t>(index) < order.size() ? order[index] : 0;
+VS_API const VsCall* VsCallAt(int index) {
+    const auto& calls = S().call_log;
+    return index >= 0 && static_cast<size_t>(index) < calls.size() ? &calls[index] : nullptr;
 }
 
 VS_API int VsOutstanding(int resource) {
@@ -573,10 +535,6 @@ VS_API void VsSetStrict(int on) {
     SetStrictAllocation(on != 0);
     ReallocateRecordBuffers();
     RebuildSelection();
-}
-
-VS_API int VsTranslatorCalls(void) {
-    return S().translator_calls;
 }
 
 VS_API int VsHeapErrors(void) {

@@ -55,14 +55,32 @@ bool NextAnswer(int32_t ordinal, Answer& answer) {
     return true;
 }
 
-// The host program's handler, when set, answers in place of the script.
-bool HandlerAnswer(VsDialogCall& call, Answer& answer, int32_t selection) {
+// The answer to a logged dialog: the host program's handler's, when one is
+// set, else the script's; false, with answer left alone, when neither gives
+// one. selection is the row a list dialog opens on.
+bool TakeAnswer(VsDialogCall& call, Answer& answer, int32_t selection = 0) {
     const VsDialogHandler handler = S().dialog_handler;
     if (!handler)
-        return false;
+        return NextAnswer(call.ordinal, answer);
     answer.answer = handler(&call, &selection);
     answer.selection = selection;
     return true;
+}
+
+// The record of a dialog showing a text.
+DialogRecord TextRecord(int32_t ordinal, std::string text) {
+    DialogRecord record;
+    record.call.ordinal = ordinal;
+    record.text = std::move(text);
+    return record;
+}
+
+// Logs a message or shown text and gives its result: the answer, or 0.
+int32_t MessageResult(DialogRecord&& record) {
+    VsDialogCall& shown = Log(std::move(record));
+    Answer answer;
+    shown.result = TakeAnswer(shown, answer) ? answer.answer : 0;
+    return shown.result;
 }
 
 constexpr int32_t kRowsOnScreen = 9;
@@ -108,18 +126,13 @@ std::string Format(const char* format, va_list args) {
 using namespace veldan;
 
 extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* text, int32_t flags) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostMessage);
-    DialogRecord record;
-    record.call.ordinal = kOrdinalHostMessage;
-    record.caption = Text(caption);
-    record.text = Text(text);
-    record.call.flags = flags;
-    VsDialogCall& call = Log(std::move(record));
-    Answer answer;
-    const bool answered = HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinalHostMessage, answer);
-    call.result = answered ? answer.answer : 0;
-    return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
+    return Operation<kOrdinalHostMessage>(VS_ARGUMENTS, [&](auto call) {
+        DialogRecord record = TextRecord(kOrdinalHostMessage, Text(text));
+        record.caption = Text(caption);
+        record.call.flags = flags;
+        const auto length = static_cast<int32_t>(record.text.size());
+        return call.Open(MessageResult(std::move(record)), length);
+    });
 }
 
 extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
@@ -127,42 +140,76 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
     VELDAN_SHORT_RESULT("_HostQuestion");
 extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
                                                int32_t flags, ...) {
-    const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinalHostQuestion);
-    DialogRecord record;
-    record.call.ordinal = kOrdinalHostQuestion;
-    record.caption = Text(caption);
-    record.format = Text(format);
     va_list args;
     va_start(args, flags);
-    record.text = Format(format, args);
+    std::string text = Format(format, args);
     va_end(args);
-    if (!fail)
-        LeaveDialogByLongJump();
-    record.call.flags = flags;
-    VsDialogCall& call = Log(std::move(record));
-    Answer answer{kAnswerYes, 0};
-    if (fail)
-        answer.answer = kAnswerEscape;
-    else if (!HandlerAnswer(call, answer, 0))
-        NextAnswer(kOrdinalHostQuestion, answer);
-    call.result = static_cast<int16_t>(answer.answer);
-    return ShortResult(static_cast<int16_t>(call.result));
+    return Operation<kOrdinalHostQuestion>(VS_ARGUMENTS, [&](auto call) {
+        DialogRecord record = TextRecord(kOrdinalHostQuestion, std::move(text));
+        record.caption = Text(caption);
+        record.format = Text(format);
+        if (!call.fail)
+            LeaveDialogByLongJump();
+        record.call.flags = flags;
+        VsDialogCall& shown = Log(std::move(record));
+        Answer answer{kAnswerYes, 0};
+        if (call.fail)
+            answer.answer = kAnswerEscape;
+        else
+            TakeAnswer(shown, answer);
+        shown.result = static_cast<int16_t>(answer.answer);
+        return call.Short(static_cast<int16_t>(shown.result));
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostShowText(const char* text) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostShowText);
-    DialogRecord record;
-    record.call.ordinal = kOrdinalHostShowText;
-    record.text = Text(text);
-    VsDialogCall& call = Log(std::move(record));
-    Answer answer;
-    const bool answered =
-        HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinalHostShowText, answer);
-    call.result = answered ? answer.answer : 0;
-    return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
+    return Operation<kOrdinalHostShowText>(VS_ARGUMENTS, [&](auto call) {
+        DialogRecord record = TextRecord(kOrdinalHostShowText, Text(text));
+        const auto length = static_cast<int32_t>(record.text.size());
+        return call.Open(MessageResult(std::move(record)), length);
+    });
 }
+
+namespace veldan {
+namespace {
+
+// Asks the row callback for the rows as the variation has the host ask: every
+// row in order, or only those on screen, out of order, twice, and rows
+// outside the list. The record keeps each row's latest text.
+void AskRows(DialogRecord& record, ListRowCallback row_text) {
+    const int32_t rows = AskRow(row_text, 0xFFFF);
+    record.call.rows = rows;
+    const int32_t listed = std::clamp(rows, 0, kRowLimit);
+    record.rows.resize(static_cast<size_t>(listed));
+    record.asked.resize(static_cast<size_t>(listed));
+    auto ask = [&](int32_t i) {
+        const std::string text = RowText(row_text, i);
+        if (i < 0 || i >= listed) {
+            S().odd_row_texts += text.empty() ? 0 : 1;
+            return;
+        }
+        const auto at = static_cast<size_t>(i);
+        S().odd_row_texts += record.asked[at] && record.rows[at] != text ? 1 : 0;
+        record.rows[at] = text;
+        record.asked[at] = true;
+    };
+    if (S().variation.list_rows == kVsRowsShownOnly) {
+        const int32_t chosen = NextSelection(kOrdinalHostListDialog);
+        const int32_t last = std::clamp(chosen, 0, std::max(listed - 1, 0));
+        const int32_t first = std::max(last - kRowsOnScreen + 1, 0);
+        for (int pass = 0; pass < 2; ++pass)
+            for (int32_t i = last; i >= first && i < listed; --i)
+                ask(i);
+        ask(listed);
+        ask(0x7FFF);
+    } else {
+        for (int32_t i = 0; i < listed; ++i)
+            ask(i);
+    }
+}
+
+}  // namespace
+}  // namespace veldan
 
 // Runs a list dialog as the host does: asks the row callback for the number of
 // rows (row -1) and then for every row's text, before the user answers; or,
@@ -178,98 +225,67 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
 extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t dialog,
                                                  int16_t* row, int32_t /*zero*/,
                                                  ListRowCallback row_text) {
-    const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinalHostListDialog);
-    DialogRecord record;
-    record.call.ordinal = kOrdinalHostListDialog;
-    record.call.dialog = dialog;
-    if (definition) {
-        uint32_t length;
-        memcpy(&length, definition, sizeof length);
-        if (length > kDefinitionLimit)
-            length = kDefinitionLimit;
-        const auto* bytes = static_cast<const uint8_t*>(definition);
-        record.definition.assign(bytes, bytes + sizeof length + length);
-    }
-    if (!fail && row_text) {
-        const int32_t rows = AskRow(row_text, 0xFFFF);
-        record.call.rows = rows;
-        const int32_t listed = std::clamp(rows, 0, kRowLimit);
-        record.rows.resize(static_cast<size_t>(listed));
-        record.asked.resize(static_cast<size_t>(listed));
-        auto ask = [&](int32_t i) {
-            const std::string text = RowText(row_text, i);
-            if (i < 0 || i >= listed) {
-                S().odd_row_texts += text.empty() ? 0 : 1;
-                return;
-            }
-            const auto at = static_cast<size_t>(i);
-            S().odd_row_texts += record.asked[at] && record.rows[at] != text ? 1 : 0;
-            record.rows[at] = text;
-            record.asked[at] = true;
-        };
-        if (S().variation.list_rows == kVsRowsShownOnly) {
-            const int32_t chosen = NextSelection(kOrdinalHostListDialog);
-            const int32_t last = std::clamp(chosen, 0, std::max(listed - 1, 0));
-            const int32_t first = std::max(last - kRowsOnScreen + 1, 0);
-            for (int pass = 0; pass < 2; ++pass)
-                for (int32_t i = last; i >= first && i < listed; --i)
-                    ask(i);
-            ask(listed);
-            ask(0x7FFF);
-        } else {
-            for (int32_t i = 0; i < listed; ++i)
-                ask(i);
+    return Operation<kOrdinalHostListDialog>(VS_ARGUMENTS, [&](auto call) {
+        DialogRecord record;
+        record.call.ordinal = kOrdinalHostListDialog;
+        record.call.dialog = dialog;
+        if (definition) {
+            uint32_t length;
+            memcpy(&length, definition, sizeof length);
+            if (length > kDefinitionLimit)
+                length = kDefinitionLimit;
+            const auto* bytes = static_cast<const uint8_t*>(definition);
+            record.definition.assign(bytes, bytes + sizeof length + length);
         }
-    }
-    if (!fail)
-        LeaveDialogByLongJump();
-    VsDialogCall& call = Log(std::move(record));
-    Answer answer{kAnswerYes, 0};
-    if (fail) {
-        answer.answer = kAnswerEscape;
-    } else {
-        if (!HandlerAnswer(call, answer, row ? *row : 0))
-            NextAnswer(kOrdinalHostListDialog, answer);
-        if (row)
-            *row = static_cast<int16_t>(answer.selection);
-    }
-    call.result = static_cast<int16_t>(answer.answer);
-    return ShortResult(static_cast<int16_t>(call.result));
+        if (!call.fail && row_text)
+            AskRows(record, row_text);
+        if (!call.fail)
+            LeaveDialogByLongJump();
+        VsDialogCall& shown = Log(std::move(record));
+        Answer answer{kAnswerYes, 0};
+        if (call.fail) {
+            answer.answer = kAnswerEscape;
+        } else {
+            TakeAnswer(shown, answer, row ? *row : 0);
+            if (row)
+                *row = static_cast<int16_t>(answer.selection);
+        }
+        shown.result = static_cast<int16_t>(answer.answer);
+        return call.Short(static_cast<int16_t>(shown.result));
+    });
 }
 
 extern "C" int32_t HOST_CDECL HostNotice(int32_t dialog, int16_t* flag, int32_t /*zero*/,
                                          const char* text) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostNotice);
-    DialogRecord record;
-    record.call.ordinal = kOrdinalHostNotice;
-    record.call.dialog = dialog;
-    record.text = Text(text);
-    record.call.flag_in = flag ? *flag : 0;
-    VsDialogCall& call = Log(std::move(record));
-    Answer answer;
-    if ((HandlerAnswer(call, answer, 0) || NextAnswer(kOrdinalHostNotice, answer)) && flag)
-        *flag = static_cast<int16_t>(answer.answer);
-    call.result = 1;
-    return OpenResult(call.result, static_cast<int32_t>(strlen(call.text)));
+    return Operation<kOrdinalHostNotice>(VS_ARGUMENTS, [&](auto call) {
+        DialogRecord record = TextRecord(kOrdinalHostNotice, Text(text));
+        record.call.dialog = dialog;
+        record.call.flag_in = flag ? *flag : 0;
+        VsDialogCall& shown = Log(std::move(record));
+        Answer answer;
+        if (TakeAnswer(shown, answer) && flag)
+            *flag = static_cast<int16_t>(answer.answer);
+        shown.result = 1;
+        return call.Open(shown.result, static_cast<int32_t>(strlen(shown.text)));
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostAddMenuCommand(int32_t command, MenuCommandHandler handler) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostAddMenuCommand) || !handler)
-        return 0;
-    State& s = S();
-    s.menu[command] = handler;
-    ++s.menu_marks;
-    return s.variation.other_success ? Success() : s.menu_marks;
+    return Operation<kOrdinalHostAddMenuCommand>(VS_ARGUMENTS, [&](auto call) {
+        if (call.fail || !handler)
+            return 0;
+        State& s = S();
+        s.menu[command] = handler;
+        ++s.menu_marks;
+        return s.variation.other_success ? call.Success() : s.menu_marks;
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostRemoveMenuCommand(int32_t command) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostRemoveMenuCommand);
-    const auto removed = static_cast<int32_t>(S().menu.erase(command));
-    return OpenResult(removed, removed);
+    return Operation<kOrdinalHostRemoveMenuCommand>(VS_ARGUMENTS, [&](auto call) {
+        const auto removed = static_cast<int32_t>(S().menu.erase(command));
+        return call.Open(removed, removed);
+    });
 }
 
 VS_API void VsSetDialogHandler(VsDialogHandler handler) {

@@ -1,4 +1,5 @@
-// The account of host time (VsSetTiming, VsHostTime, VsHostClockTime).
+// The account of host time (VsSetTiming, VsHostTime, VsHostClockTime), kept
+// in the stand-in's State (HostTime) and reset with it.
 //
 // Every read of the clock goes through one pointer, so that a test can put a
 // clock of its own there (VsSetTimingClock) and check the account exactly,
@@ -25,9 +26,6 @@
 #include "standin/standin_state.h"
 
 namespace veldan {
-
-bool host_timing = false;
-
 namespace {
 
 uint64_t TimeStampCounter() {
@@ -35,27 +33,24 @@ uint64_t TimeStampCounter() {
     return __rdtsc();
 }
 
-uint64_t (*read_clock)() = TimeStampCounter;
-
-uint64_t Now() {
-    return read_clock();
+HostTime& Account() {
+    return S().time;
 }
 
-int depth = 0;
-uint64_t since = 0;
-int64_t host_cycles = 0;   // net of the clock's part inside each interval
-int64_t clock_cycles = 0;  // the whole cost of reading the clock
-int64_t inside_cost = 0;
-int64_t whole_cost = 0;
+uint64_t Now() {
+    const auto clock = Account().clock;
+    return clock != nullptr ? clock() : TimeStampCounter();
+}
 
 void BeginInterval() {
-    since = Now();
+    Account().since = Now();
 }
 
 void EndInterval() {
-    const auto length = static_cast<int64_t>(Now() - since);
-    host_cycles += length - inside_cost;
-    clock_cycles += whole_cost;
+    HostTime& time = Account();
+    const auto length = static_cast<int64_t>(Now() - time.since);
+    time.host_cycles += length - time.inside_cost;
+    time.clock_cycles += time.whole_cost;
 }
 
 // Empty intervals in batches; interference only ever adds time, so the batch
@@ -63,14 +58,15 @@ void EndInterval() {
 void Calibrate() {
     constexpr int kIntervals = 1000;
     constexpr int kBatches = 9;
-    const int64_t saved_host = host_cycles;
-    const int64_t saved_clock = clock_cycles;
-    inside_cost = 0;
-    whole_cost = 0;
+    HostTime& time = Account();
+    const int64_t saved_host = time.host_cycles;
+    const int64_t saved_clock = time.clock_cycles;
+    time.inside_cost = 0;
+    time.whole_cost = 0;
     int64_t best_whole = INT64_MAX;
     int64_t best_inside = 0;
     for (int batch = 0; batch < kBatches; ++batch) {
-        const int64_t host_before = host_cycles;
+        const int64_t host_before = time.host_cycles;
         const uint64_t start = Now();
         for (int i = 0; i < kIntervals; ++i) {
             const HostTimeScope empty;
@@ -78,47 +74,41 @@ void Calibrate() {
         const auto whole = static_cast<int64_t>(Now() - start) / kIntervals;
         if (whole < best_whole) {
             best_whole = whole;
-            best_inside = (host_cycles - host_before) / kIntervals;
+            best_inside = (time.host_cycles - host_before) / kIntervals;
         }
     }
-    inside_cost = best_inside;
-    whole_cost = best_whole;
-    host_cycles = saved_host;
-    clock_cycles = saved_clock;
+    time.inside_cost = best_inside;
+    time.whole_cost = best_whole;
+    time.host_cycles = saved_host;
+    time.clock_cycles = saved_clock;
 }
 
 }  // namespace
 
 void StartHostTime() {
-    if (depth++ == 0)
+    if (Account().depth++ == 0)
         BeginInterval();
 }
 
 void StopHostTime() {
-    if (depth > 0 && --depth == 0)
+    HostTime& time = Account();
+    if (time.depth > 0 && --time.depth == 0)
         EndInterval();
 }
 
 int SuspendHostTime() {
-    const int suspended = depth;
-    if (depth > 0)
+    HostTime& time = Account();
+    const int suspended = time.depth;
+    if (time.depth > 0)
         EndInterval();
-    depth = 0;
+    time.depth = 0;
     return suspended;
 }
 
 void ResumeHostTime(int suspended) {
-    depth = suspended;
-    if (depth > 0)
+    Account().depth = suspended;
+    if (suspended > 0)
         BeginInterval();
-}
-
-void ResetHostTime() {
-    host_timing = false;
-    read_clock = TimeStampCounter;
-    depth = 0;
-    host_cycles = 0;
-    clock_cycles = 0;
 }
 
 }  // namespace veldan
@@ -126,24 +116,26 @@ void ResetHostTime() {
 using namespace veldan;
 
 VS_API void VsSetTiming(int on) {
-    if (on != 0 && !host_timing) {
-        host_timing = true;
+    HostTime& time = Account();
+    if (on != 0 && !time.on) {
+        time.on = true;
         Calibrate();
     }
-    host_timing = on != 0;
+    time.on = on != 0;
 }
 
 VS_API int64_t VsHostTime(void) {
-    return host_cycles;
+    return Account().host_cycles;
 }
 
 VS_API int64_t VsHostClockTime(void) {
-    return clock_cycles;
+    return Account().clock_cycles;
 }
 
 VS_API void VsSetTimingClock(uint64_t (*clock)(void)) {
-    read_clock = clock != nullptr ? clock : TimeStampCounter;
+    HostTime& time = Account();
+    time.clock = clock;
     // What the clock costs was measured on the clock before.
-    if (host_timing)
+    if (time.on)
         Calibrate();
 }

@@ -130,68 +130,66 @@ bool WriteLinesAtomically(const std::string& path, const std::vector<std::string
 
 }  // namespace
 
-void ResetProfile() {
-    S().profile_path.clear();
-}
-
 }  // namespace veldan
 
 using namespace veldan;
 
 extern "C" char* HOST_STDCALL HostCopyText(char* dest, const char* src, uint16_t limit) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostCopyText);
-    if (!dest)
-        return dest;
-    size_t n = 0;
-    if (src)
-        while (n < limit && src[n])
-            ++n;
-    memmove(dest, src ? src : "", n);
-    dest[n] = 0;
-    if (S().variation.copy_zero_fill)
-        memset(dest + n, 0, limit - n + 1);  // the n characters and the terminator
-    return reinterpret_cast<char*>(static_cast<uintptr_t>(static_cast<uint32_t>(OpenResult(
-        static_cast<int32_t>(reinterpret_cast<uintptr_t>(dest)), static_cast<int32_t>(n)))));
+    return Operation<kOrdinalHostCopyText>(VS_ARGUMENTS, [&](auto call) {
+        if (!dest)
+            return dest;
+        size_t n = 0;
+        if (src)
+            while (n < limit && src[n])
+                ++n;
+        memmove(dest, src ? src : "", n);
+        dest[n] = 0;
+        if (S().variation.copy_zero_fill)
+            memset(dest + n, 0, limit - n + 1);  // the n characters and the terminator
+        const int32_t result = call.Open(static_cast<int32_t>(reinterpret_cast<uintptr_t>(dest)),
+                                         static_cast<int32_t>(n));
+        return reinterpret_cast<char*>(static_cast<uintptr_t>(static_cast<uint32_t>(result)));
+    });
 }
 
 // The host keeps a date as a 32-bit yyyymmdd number at the front of the date
 // field, and shows it as DD.MM.YYYY. Zero, the date of a cleared record, shows
 // as an empty text.
 extern "C" int32_t HOST_STDCALL HostFormatDate(char* dest, const void* date) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostFormatDate);
-    if (!dest)
-        return OpenResult(0, 0);
-    dest[0] = 0;
-    if (!date)
-        return OpenResult(0, 0);
-    int32_t value;
-    memcpy(&value, date, sizeof value);
-    if (value <= 0)
-        return OpenResult(0, 0);
-    const int year = value / 10000, month = value / 100 % 100, day = value % 100;
-    if (year > 9999)
-        return OpenResult(0, 0);
-    char text[16];
-    snprintf(text, sizeof text, "%02d.%02d.%04d", day, month, year);
-    memcpy(dest, text, strlen(text) + 1);
-    return OpenResult(static_cast<int32_t>(strlen(dest)), static_cast<int32_t>(strlen(dest)));
+    return Operation<kOrdinalHostFormatDate>(VS_ARGUMENTS, [&](auto call) {
+        if (!dest)
+            return call.Open(0, 0);
+        dest[0] = 0;
+        if (!date)
+            return call.Open(0, 0);
+        int32_t value;
+        memcpy(&value, date, sizeof value);
+        if (value <= 0)
+            return call.Open(0, 0);
+        const int year = value / 10000, month = value / 100 % 100, day = value % 100;
+        if (year > 9999)
+            return call.Open(0, 0);
+        char text[16];
+        snprintf(text, sizeof text, "%02d.%02d.%04d", day, month, year);
+        memcpy(dest, text, strlen(text) + 1);
+        const auto length = static_cast<int32_t>(strlen(dest));
+        return call.Open(length, length);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int32_t from,
                                                 int32_t to) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostConvertText);
-    if (!dest || !src)
-        return OpenResult(0, 0);
-    const size_t length = strlen(src);
-    memmove(dest, src, length + 1);
-    if (from == kTextHost && to == kTextSystem) {
-        for (size_t i = 0; i < length; ++i)
-            dest[i] = static_cast<char>(MazoviaToWindows1250(static_cast<uint8_t>(dest[i])));
-    }
-    return OpenResult(1, static_cast<int32_t>(length));
+    return Operation<kOrdinalHostConvertText>(VS_ARGUMENTS, [&](auto call) {
+        if (!dest || !src)
+            return call.Open(0, 0);
+        const size_t length = strlen(src);
+        memmove(dest, src, length + 1);
+        if (from == kTextHost && to == kTextSystem) {
+            for (size_t i = 0; i < length; ++i)
+                dest[i] = static_cast<char>(MazoviaToWindows1250(static_cast<uint8_t>(dest[i])));
+        }
+        return call.Open(1, static_cast<int32_t>(length));
+    });
 }
 
 // The host heap moves a block it grows or shrinks, so a caller that keeps
@@ -201,41 +199,35 @@ extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int
 // costs amortised constant time per entry instead of a copy of the whole list
 // at every step. Strict mode moves every block at every change.
 extern "C" void* HOST_CDECL HostRealloc(void* block, uint32_t size) {
-    constexpr size_t kGrowsInPlaceFrom = 64 * 1024;
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostRealloc))
-        return nullptr;
-    State& s = S();
-    if (block && !s.heap_blocks.count(block)) {
-        HeapError("HostRealloc of", block);
-        return nullptr;
-    }
-    if (block && AllocatedSize(block) >= kGrowsInPlaceFrom && ResizeInPlace(block, size))
-        return block;
-    const size_t reserve = block && size >= kGrowsInPlaceFrom ? size : 0;
-    void* moved = Allocate(size, "HostRealloc block", reserve);
-    if (!moved)
-        return nullptr;
-    if (block) {
-        memcpy(moved, block, std::min<size_t>(size, AllocatedSize(block)));
-        s.heap_blocks.erase(block);
-        Release(block);
-    }
-    s.heap_blocks.insert(moved);
-    return moved;
+    return Operation<kOrdinalHostRealloc>(VS_ARGUMENTS, [&](auto call) -> void* {
+        constexpr size_t kGrowsInPlaceFrom = 64 * 1024;
+        if (call.fail)
+            return nullptr;
+        State& s = S();
+        if (block && !s.heap_blocks.count(block)) {
+            HeapError("HostRealloc of", block);
+            return nullptr;
+        }
+        if (block && AllocatedSize(block) >= kGrowsInPlaceFrom && ResizeInPlace(block, size))
+            return block;
+        const size_t reserve = block && size >= kGrowsInPlaceFrom ? size : 0;
+        void* moved = Allocate(size, "HostRealloc block", reserve);
+        if (!moved)
+            return nullptr;
+        if (block) {
+            memcpy(moved, block, std::min<size_t>(size, AllocatedSize(block)));
+            s.heap_blocks.erase(block);
+        }
+        s.heap_blocks.emplace(moved, OwnedBlock(moved));
+        return moved;
+    });
 }
 
 extern "C" void HOST_CDECL HostFree(void* block) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostFree);
-    if (!block)
-        return;
-    State& s = S();
-    if (!s.heap_blocks.erase(block)) {
-        HeapError("HostFree of", block);
-        return;
-    }
-    Release(block);
+    Operation<kOrdinalHostFree>(VS_ARGUMENTS, [&](auto) {
+        if (block && !S().heap_blocks.erase(block))
+            HeapError("HostFree of", block);
+    });
 }
 
 // Settings live in an INI-style file: [section] lines and key=value lines.
@@ -287,33 +279,33 @@ extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char
 extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char* section,
                                                    const char* key, const char* format,
                                                    va_list args) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostProfileValue))
-        return ShortResult(kProfileFailed);
-    return ShortResult(ProfileValue(operation, section, key, format, args));
+    return Operation<kOrdinalHostProfileValue>(VS_ARGUMENTS, [&](auto call) {
+        if (call.fail)
+            return call.Short(kProfileFailed);
+        return call.Short(ProfileValue(operation, section, key, format, args));
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostInterfaceVersion(void) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostInterfaceVersion);
-    return S().interface_version;
+    return Operation<kOrdinalHostInterfaceVersion>(VS_ARGUMENTS,
+                                                   [&](auto) { return S().interface_version; });
 }
 
 extern "C" int32_t* HOST_STDCALL HostSelectionCount(void) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostSelectionCount);
-    return &S().selection_count;
+    return Operation<kOrdinalHostSelectionCount>(VS_ARGUMENTS,
+                                                 [&](auto) { return &S().selection_count; });
 }
 
 extern "C" SelectionEntry** HOST_STDCALL HostSelectionEntries(void) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostSelectionEntries);
-    return S().selection_entries;
+    return Operation<kOrdinalHostSelectionEntries>(VS_ARGUMENTS, [&](auto) {
+        return static_cast<SelectionEntry**>(S().selection_entries.get());
+    });
 }
 
+// Only logged: the runtime calls it with a fault's code and pointers.
 extern "C" void HOST_CDECL HostExceptionTranslator(unsigned int /*code*/,
                                                    _EXCEPTION_POINTERS* /*pointers*/) {
-    ++S().translator_calls;
+    Operation<HOST_EXCEPTION_TRANSLATOR_ORDINAL>(VS_ARGUMENTS, [&](auto) {});
 }
 
 VS_API void VsSetProfilePath(const char* path) {

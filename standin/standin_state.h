@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <set>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "host/host_api.h"
@@ -32,6 +34,25 @@ bool IsAllocated(const void* block);
 size_t AllocatedSize(const void* block);  // 0 when unknown
 bool StrictAllocation();
 void SetStrictAllocation(bool on);
+
+// A block from Allocate, given back when its owner goes: whatever the
+// stand-in has handed out goes back with the state that holds it, at a reset
+// or at the process's end, without a list of things to release.
+class OwnedBlock {
+  public:
+    OwnedBlock() = default;
+    explicit OwnedBlock(void* block) : block_(block) {}
+    OwnedBlock(OwnedBlock&& other) noexcept : block_(other.block_) { other.block_ = nullptr; }
+    OwnedBlock& operator=(OwnedBlock&& other) noexcept {
+        std::swap(block_, other.block_);
+        return *this;
+    }
+    ~OwnedBlock() { Release(block_); }
+    void* get() const { return block_; }
+
+  private:
+    void* block_ = nullptr;
+};
 
 // ------------------------------------------------------------------ store
 struct Store {
@@ -68,9 +89,29 @@ struct Scan {
 // record that belonged to it, so giving it back frees what the plug-in may
 // have dropped from the array in the meantime.
 struct LineArray {
-    DocumentItem** array = nullptr;
-    std::vector<DocumentItem*> records;
+    OwnedBlock array;
+    std::vector<OwnedBlock> records;
+    DocumentItem** Items() const { return static_cast<DocumentItem**>(array.get()); }
 };
+
+// What the plug-in was handed, by its handle, owned until it is given back.
+template <typename Thing>
+using HandedOut = std::map<const void*, std::unique_ptr<Thing>>;
+
+template <typename Thing>
+Thing* HandOut(HandedOut<Thing>& handed, Thing thing) {
+    auto owned = std::make_unique<Thing>(std::move(thing));
+    Thing* handle = owned.get();
+    handed.emplace(handle, std::move(owned));
+    return handle;
+}
+
+// The thing behind a handle, or null when it is not (or no longer) handed out.
+template <typename Thing>
+Thing* Live(const HandedOut<Thing>& handed, const void* handle) {
+    auto found = handed.find(handle);
+    return found == handed.end() ? nullptr : found->second.get();
+}
 
 struct DialogRecord {
     VsDialogCall call{};
@@ -92,6 +133,27 @@ struct HookRecord {
     int32_t result = 0;
 };
 
+// The account of host time (host_timing.cpp).
+struct HostTime {
+    bool on = false;
+    uint64_t (*clock)() = nullptr;  // null: the time-stamp counter
+    int depth = 0;
+    uint64_t since = 0;
+    int64_t host_cycles = 0;   // net of the clock's part inside each interval
+    int64_t clock_cycles = 0;  // the whole cost of reading the clock
+    int64_t inside_cost = 0;
+    int64_t whole_cost = 0;
+};
+
+// Everything the stand-in keeps for a test, in one struct with every default
+// written here: VsReset assigns a State{} to it whole, so nothing a test set
+// or was handed can reach the next one, and a new field needs no line in
+// VsReset. What outlives a reset, on purpose:
+// - the two table objects (control.cpp): the plug-in keeps their addresses;
+//   VsReset puts their contents back and gives their record buffers anew;
+// - the allocator's books and strict mode (guarded_heap.cpp), which VsReset
+//   sets from the environment again;
+// - the floating-point settings and locale that a variation gave the process.
 struct State {
     Store store;
     int32_t edited_document = 0;
@@ -99,16 +161,16 @@ struct State {
 
     int16_t record_size[2] = {kHeaderRecordSize, kLineRecordSize};
     bool open_fails[2] = {false, false};
-    int32_t table_mode[2] = {0, 0};
     HookRecord hooks[2];
 
-    std::set<Range*> ranges;  // handed out by HostFindRange
-    std::set<Update*> updates;
+    // Handed out to the plug-in; each holds what it owns until given back.
+    HandedOut<Range> ranges;  // by HostFindRange
+    HandedOut<Update> updates;
     std::map<uint32_t, Scan> scans;  // by the serial written into the scan state
     uint32_t next_scan = 1;
-    std::map<DocumentItem**, LineArray> line_arrays;  // handed out by HostLoadLines
-    std::set<void*> line_aux;     // second values of failed loads, until HostFreeLines
-    std::set<void*> heap_blocks;  // handed out by HostRealloc
+    std::map<DocumentItem**, LineArray> line_arrays;  // by HostLoadLines
+    std::map<void*, OwnedBlock> line_aux;     // second values of failed loads, until HostFreeLines
+    std::map<void*, OwnedBlock> heap_blocks;  // by HostRealloc
     int heap_errors = 0;
 
     std::map<int32_t, MenuCommandHandler> menu;
@@ -117,8 +179,8 @@ struct State {
     std::vector<std::pair<uint8_t, int32_t>> selection_flags;  // flag, value
     std::vector<DocumentHeader> selection_records;
     int32_t selection_count = 0;
-    SelectionEntry** selection_entries = nullptr;
-    std::vector<SelectionEntry*> selection_blocks;
+    OwnedBlock selection_entries;              // SelectionEntry*[selection_count]
+    std::vector<OwnedBlock> selection_blocks;  // the entries and their records
 
     std::deque<DialogRecord> dialogs;
     std::map<int32_t, std::deque<Answer>> answers;
@@ -127,10 +189,9 @@ struct State {
     int32_t interface_version = kInterfaceVersion;
     std::map<int32_t, int> calls;
     int total_calls = 0;
-    std::vector<int32_t> call_order;  // the ordinals of the first kCallOrderKept calls
+    std::deque<VsCall> call_log;                       // the first kVsCallLogKept calls
     std::map<int32_t, std::vector<int>> fail_ordinal;  // countdowns per operation
     std::vector<int> fail_any;                         // countdowns over all calls
-    int translator_calls = 0;
 
     std::string profile_path;  // empty: veldan.ini beside the library
 
@@ -149,9 +210,15 @@ struct State {
     // left to, and whether a dialog has left already.
     std::jmp_buf* dialog_exit = nullptr;
     bool dialog_left = false;
+
+    HostTime time;
 };
 
-State& S();
+// The one State, defined in control.cpp before anything that uses it.
+extern State state;
+inline State& S() {
+    return state;
+}
 
 // The host's two table objects; they never move.
 HostTable* TableObject(int32_t table);  // null for other numbers
@@ -161,10 +228,7 @@ size_t RecordBytes(int32_t table);      // the real record length
 // their contents.
 void ReallocateRecordBuffers();
 void RebuildSelection();
-void ReleaseLineArray(LineArray& lines);
 
-// Counts a call of an operation and says whether it is to fail.
-bool Enter(int32_t ordinal);
 // Counts a violation when the process's state differs from the variation's.
 void CheckProcessState();
 // Under dialog_long_jump, the first dialog of a raised line event leaves
@@ -172,18 +236,17 @@ void CheckProcessState();
 void LeaveDialogByLongJump();
 
 // ------------------------------------------------------------------ host time
-// VsSetTiming/VsHostTime: every exported operation holds a HostTimeScope for
-// its whole run; a PluginTimeScope around a call back into the plug-in takes
-// that call out of the host's account again. Off, a scope costs one test.
-extern bool host_timing;
+// VsSetTiming/VsHostTime: every host operation runs within a HostTimeScope
+// (Operation below); a PluginTimeScope around a call back into the plug-in
+// takes that call out of the host's account again. Off, a scope costs one
+// test.
 void StartHostTime();
 void StopHostTime();
 int SuspendHostTime();  // returns what ResumeHostTime needs
 void ResumeHostTime(int depth);
-void ResetHostTime();
 
 struct HostTimeScope {
-    const bool on = host_timing;
+    const bool on = S().time.on;
     HostTimeScope() {
         if (on)
             StartHostTime();
@@ -197,7 +260,7 @@ struct HostTimeScope {
 };
 
 struct PluginTimeScope {
-    const bool on = host_timing;
+    const bool on = S().time.on;
     const int depth = on ? SuspendHostTime() : 0;
     PluginTimeScope() = default;
     ~PluginTimeScope() {
@@ -208,9 +271,37 @@ struct PluginTimeScope {
     PluginTimeScope& operator=(const PluginTimeScope&) = delete;
 };
 
-void ResetProfile();
+// ------------------------------------------------------------------ operations
+// Every host operation runs its body through Operation, the one way an
+// operation runs: on the host's time account, counted, in the call log with
+// its arguments and result, and failing once when a fault was injected for
+// it. The body gets a Call that says whether to fail and gives the results a
+// variation may change, each to the operations named for it in
+// veldan_control.h (kVsOpenResultOperations, kVsOtherSuccessOperations) or
+// host/host_operations.h (an int16_t result), and to no other: elsewhere it
+// does not compile.
+//
+//   extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
+//       return Operation<kOrdinalHostFreeRange>(VS_ARGUMENTS, [&](auto call) {
+//           ...
+//           return call.Open(1, records);
+//       });
+//   }
+//
+// VS_ARGUMENTS is the operation's own frame, above which the caller's
+// arguments lie whatever the calling convention.
+#define VS_ARGUMENTS __builtin_frame_address(0)
 
-// ------------------------------------------------------------------ variations
+// The 32-bit words of fixed arguments an operation takes.
+constexpr int ArgumentWords(int32_t ordinal) {
+#define VS_ARGUMENT_WORDS(name, number, convention, bytes, result, params) \
+    if (ordinal == number)                                                 \
+        return bytes / 4;
+    HOST_OPERATIONS(VS_ARGUMENT_WORDS)
+#undef VS_ARGUMENT_WORDS
+    return ordinal == HOST_EXCEPTION_TRANSLATOR_ORDINAL ? 2 : 0;
+}
+
 // The result an operation with an open result returns: its own value, or what
 // VsSetVariation chose. count is what the operation has at hand to count.
 int32_t OpenResult(int32_t own, int32_t count);
@@ -219,9 +310,56 @@ int32_t OpenResult(int32_t own, int32_t count);
 // results are defined returning uint32_t under their exported symbol (see
 // VELDAN_SHORT_RESULT), so that the upper half is ours to set.
 uint32_t ShortResult(int16_t value);
-// What an operation that promises only a non-zero success returns for it.
-int32_t Success();
 #define VELDAN_SHORT_RESULT(symbol) __asm__(symbol)
+// What an operation that promises only a non-zero success returns for it.
+int32_t OtherSuccess();
+
+template <int32_t Ordinal>
+struct Call {
+    bool fail;  // a fault was injected: fail with the operation's failure value
+    int32_t Open(int32_t own, int32_t count) const {
+        static_assert(VsListed(kVsOpenResultOperations, Ordinal), "not an open result");
+        return OpenResult(own, count);
+    }
+    int32_t Success() const {
+        static_assert(VsListed(kVsOtherSuccessOperations, Ordinal), "not an other success");
+        return OtherSuccess();
+    }
+    uint32_t Short(int16_t value) const {
+        static_assert(VsShortResult(Ordinal), "not a 16-bit result");
+        return ShortResult(value);
+    }
+};
+
+// Enters a call: checks the process's state, counts it, logs it with its
+// arguments and says whether it is to fail; log is its place in the call log,
+// or -1. Left sets its result.
+bool EnterCall(int32_t ordinal, int words, const void* frame, int& log);
+void LeftCall(int log, uint32_t result);
+
+template <typename Result>
+uint32_t ResultWord(Result result) {
+    if constexpr (std::is_pointer_v<Result>)
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result));
+    else
+        return static_cast<uint32_t>(result);
+}
+
+template <int32_t Ordinal, typename Body>
+auto Operation(const void* frame, Body body) {
+    const HostTimeScope host_time;
+    int log = -1;
+    const Call<Ordinal> call{EnterCall(Ordinal, ArgumentWords(Ordinal), frame, log)};
+    if constexpr (std::is_void_v<decltype(body(call))>) {
+        body(call);
+        LeftCall(log, 0);
+    } else {
+        const auto result = body(call);
+        LeftCall(log, ResultWord(result));
+        return result;
+    }
+}
+
 // Raises an event through a table's hook slot from inside an operation,
 // counting it as nested; the plug-in's time in it is not the host's.
 int32_t RaiseNestedEvent(int32_t table, uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,

@@ -15,8 +15,8 @@
 // HostSetTableMode, HostMakeKey, HostFreeRange, HostEndUpdate, HostScanClose and
 // HostFreeLines have no failure value: an injected fault only counts the call.
 //
-// Results that the interface leaves open go through OpenResult, and 16-bit
-// results through ShortResult, so that VsSetVariation can change them.
+// Results that the interface leaves open go through call.Open, and 16-bit
+// results through call.Short, so that VsSetVariation can change them.
 #include <cstring>
 
 #include "standin/standin_state.h"
@@ -105,13 +105,11 @@ uint8_t* StoredRecord(const Range& range, int32_t index) {
 }
 
 Range* LiveRange(RangeHandle handle) {
-    auto* range = reinterpret_cast<Range*>(handle);
-    return S().ranges.count(range) ? range : nullptr;
+    return Live(S().ranges, handle);
 }
 
 Update* LiveUpdate(UpdateHandle handle) {
-    auto* update = reinterpret_cast<Update*>(handle);
-    return S().updates.count(update) ? update : nullptr;
+    return Live(S().updates, handle);
 }
 
 // A read or write checks everything it is given, as the host's own record
@@ -126,12 +124,17 @@ uint8_t* RecordFor(UpdateHandle update, int32_t index, HostTable* table, RangeHa
     return StoredRecord(*range, index);
 }
 
-bool AllZero(const void* record, size_t size) {
-    const auto* bytes = static_cast<const uint8_t*>(record);
-    for (size_t i = 0; i < size; ++i)
-        if (bytes[i])
-            return false;
-    return true;
+// HostReadAt and HostWriteAt: the stored record and its length, unless the
+// call is to fail or refuses what it was given.
+template <int32_t Ordinal>
+uint8_t* RecordAt(const Call<Ordinal>& call, UpdateHandle update, int32_t index, HostTable* table,
+                  RangeHandle handle, Range*& range, size_t& size) {
+    if (call.fail)
+        return nullptr;
+    uint8_t* record = RecordFor(update, index, table, handle, range);
+    if (record)
+        size = RecordBytes(range->table);
+    return record;
 }
 
 double ReadDouble(const void* record, int offset) {
@@ -168,129 +171,119 @@ bool RecomputeTotals(DocumentHeader* header, DocumentItem** lines, int32_t count
 using namespace veldan;
 
 extern "C" HostTable* HOST_STDCALL HostOpenTable(int32_t table_number) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostOpenTable))
-        return nullptr;
-    const int slot = TableSlot(table_number);
-    if (slot < 0 || S().open_fails[slot])
-        return nullptr;
-    return TableObject(table_number);
+    return Operation<kOrdinalHostOpenTable>(VS_ARGUMENTS, [&](auto call) -> HostTable* {
+        const int slot = TableSlot(table_number);
+        if (call.fail || slot < 0 || S().open_fails[slot])
+            return nullptr;
+        return TableObject(table_number);
+    });
 }
 
-extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t mode) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostSetTableMode);
-    for (int32_t number : {kHeaderTable, kLineTable}) {
-        if (table && table == TableObject(number)) {
-            S().table_mode[TableSlot(number)] = mode;
-            return OpenResult(1, 1);
-        }
-    }
-    return OpenResult(0, 0);
+extern "C" int32_t HOST_STDCALL HostSetTableMode(HostTable* table, int32_t /*mode*/) {
+    return Operation<kOrdinalHostSetTableMode>(VS_ARGUMENTS, [&](auto call) {
+        for (int32_t number : {kHeaderTable, kLineTable})
+            if (table && table == TableObject(number))
+                return call.Open(1, 1);
+        return call.Open(0, 0);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostMakeKey(int32_t key, HostTable** table, KeyBuffer* key_buffer,
                                             int32_t value) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostMakeKey);
-    if (!key_buffer)
-        return OpenResult(0, 0);
-    memset(key_buffer->bytes, 0, sizeof key_buffer->bytes);
-    const int32_t number = KeyTable(key);
-    if (!number || !table || *table != TableObject(number))
-        return OpenResult(0, 0);
-    EncodedKey encoded{};
-    memcpy(encoded.magic, kKeyMagic, sizeof kKeyMagic);
-    encoded.key = key;
-    encoded.table = number;
-    encoded.value = value;
-    if (key == kVsKeyCustomerHeaders && value == 0)
-        encoded.value = CurrentHeader().customer;
-    if (key == kKeyDocumentLines && value == 0)
-        encoded.value = CurrentHeader().document_id;
-    if (key == kKeyEditedLines)
-        encoded.value = S().edited_document;
-    memcpy(key_buffer->bytes, &encoded, sizeof encoded);
-    return OpenResult(1, static_cast<int32_t>(sizeof encoded));
+    return Operation<kOrdinalHostMakeKey>(VS_ARGUMENTS, [&](auto call) {
+        if (!key_buffer)
+            return call.Open(0, 0);
+        memset(key_buffer->bytes, 0, sizeof key_buffer->bytes);
+        const int32_t number = KeyTable(key);
+        if (!number || !table || *table != TableObject(number))
+            return call.Open(0, 0);
+        EncodedKey encoded{};
+        memcpy(encoded.magic, kKeyMagic, sizeof kKeyMagic);
+        encoded.key = key;
+        encoded.table = number;
+        encoded.value = value;
+        if (key == kVsKeyCustomerHeaders && value == 0)
+            encoded.value = CurrentHeader().customer;
+        if (key == kKeyDocumentLines && value == 0)
+            encoded.value = CurrentHeader().document_id;
+        if (key == kKeyEditedLines)
+            encoded.value = S().edited_document;
+        memcpy(key_buffer->bytes, &encoded, sizeof encoded);
+        return call.Open(1, static_cast<int32_t>(sizeof encoded));
+    });
 }
 
 extern "C" RangeHandle HOST_STDCALL HostFindRange(int32_t key, KeyBuffer* key_buffer,
                                                   HostTable* table, int32_t* count) {
-    const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinalHostFindRange);
-    if (count)
-        *count = 0;
-    Range range;
-    if (fail || !BuildRange(key, key_buffer, table, range))
-        return nullptr;
-    auto* handed_out = new Range(std::move(range));
-    S().ranges.insert(handed_out);
-    if (count)
-        *count = static_cast<int32_t>(handed_out->positions.size());
-    return reinterpret_cast<RangeHandle>(handed_out);
+    return Operation<kOrdinalHostFindRange>(VS_ARGUMENTS, [&](auto call) -> RangeHandle {
+        if (count)
+            *count = 0;
+        Range range;
+        if (call.fail || !BuildRange(key, key_buffer, table, range))
+            return nullptr;
+        Range* handed_out = HandOut(S().ranges, std::move(range));
+        if (count)
+            *count = static_cast<int32_t>(handed_out->positions.size());
+        return reinterpret_cast<RangeHandle>(handed_out);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostFreeRange(RangeHandle* range) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostFreeRange);
-    if (!range)
-        return OpenResult(0, 0);
-    Range* live = LiveRange(*range);
-    *range = nullptr;
-    if (!live)
-        return OpenResult(0, 0);
-    const auto records = static_cast<int32_t>(live->positions.size());
-    S().ranges.erase(live);
-    delete live;
-    return OpenResult(1, records);
+    return Operation<kOrdinalHostFreeRange>(VS_ARGUMENTS, [&](auto call) {
+        if (!range)
+            return call.Open(0, 0);
+        Range* live = LiveRange(*range);
+        *range = nullptr;
+        if (!live)
+            return call.Open(0, 0);
+        const auto records = static_cast<int32_t>(live->positions.size());
+        S().ranges.erase(live);
+        return call.Open(1, records);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostReadAt(UpdateHandle update, int32_t index, HostTable* table,
                                            void* buffer, RangeHandle range) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostReadAt))
-        return 0;
-    Range* live = nullptr;
-    const uint8_t* record = RecordFor(update, index, table, range, live);
-    if (!record)
-        return 0;
-    memcpy(buffer ? buffer : table->record, record, RecordBytes(live->table));
-    return Success();
+    return Operation<kOrdinalHostReadAt>(VS_ARGUMENTS, [&](auto call) {
+        Range* live = nullptr;
+        size_t size = 0;
+        const uint8_t* record = RecordAt(call, update, index, table, range, live, size);
+        if (!record)
+            return 0;
+        memcpy(buffer ? buffer : table->record, record, size);
+        return call.Success();
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostWriteAt(UpdateHandle update, int32_t index, HostTable* table,
                                             void* buffer, RangeHandle range) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostWriteAt))
-        return 0;
-    Range* live = nullptr;
-    uint8_t* record = RecordFor(update, index, table, range, live);
-    if (!record)
-        return 0;
-    const size_t size = RecordBytes(live->table);
-    if (Update* within = LiveUpdate(update)) {
-        Undo undo{live->table, live->document, live->positions[index],
-                  std::vector<uint8_t>(record, record + size)};
-        within->undo.push_back(std::move(undo));
-    }
-    memmove(record, buffer ? buffer : table->record, size);
-    if (live->table == kHeaderTable && S().variation.nested_events)
-        RaiseNestedEvent(kHeaderTable, kEventHeaderStored, kVsKeyCustomerHeaders, 0, 0, 0, 0);
-    return Success();
+    return Operation<kOrdinalHostWriteAt>(VS_ARGUMENTS, [&](auto call) {
+        Range* live = nullptr;
+        size_t size = 0;
+        uint8_t* record = RecordAt(call, update, index, table, range, live, size);
+        if (!record)
+            return 0;
+        if (Update* within = LiveUpdate(update)) {
+            Undo undo{live->table, live->document, live->positions[index],
+                      std::vector<uint8_t>(record, record + size)};
+            within->undo.push_back(std::move(undo));
+        }
+        memmove(record, buffer ? buffer : table->record, size);
+        if (live->table == kHeaderTable && S().variation.nested_events)
+            RaiseNestedEvent(kHeaderTable, kEventHeaderStored, kVsKeyCustomerHeaders, 0, 0, 0, 0);
+        return call.Success();
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /*count*/,
                                                 UpdateHandle* update, int32_t /*zero*/) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostBeginUpdate))
-        return 0;
-    EncodedKey encoded;
-    if (!update || !DecodeKey(key_buffer, encoded))
-        return 0;
-    auto* begun = new Update;
-    S().updates.insert(begun);
-    *update = reinterpret_cast<UpdateHandle>(begun);
-    return Success();
+    return Operation<kOrdinalHostBeginUpdate>(VS_ARGUMENTS, [&](auto call) {
+        EncodedKey encoded;
+        if (call.fail || !update || !DecodeKey(key_buffer, encoded))
+            return 0;
+        *update = reinterpret_cast<UpdateHandle>(HandOut(S().updates, Update{}));
+        return call.Success();
+    });
 }
 
 // Ends an update and frees the range it worked on. An unsuccessful end takes
@@ -298,34 +291,30 @@ extern "C" int32_t HOST_STDCALL HostBeginUpdate(KeyBuffer* key_buffer, int32_t /
 // change behind.
 extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* update,
                                               RangeHandle* range, int32_t* /*begin_result*/) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostEndUpdate);
-    State& s = S();
-    int32_t undone = 0;
-    if (update) {
-        if (Update* live = LiveUpdate(*update)) {
-            if (!success) {
-                for (auto it = live->undo.rbegin(); it != live->undo.rend(); ++it) {
-                    Range where{it->table, 0, it->document, {it->position}};
-                    if (uint8_t* record = StoredRecord(where, 0)) {
-                        memcpy(record, it->before.data(), it->before.size());
-                        ++undone;
+    return Operation<kOrdinalHostEndUpdate>(VS_ARGUMENTS, [&](auto call) {
+        State& s = S();
+        int32_t undone = 0;
+        if (update) {
+            if (Update* live = LiveUpdate(*update)) {
+                if (!success) {
+                    for (auto it = live->undo.rbegin(); it != live->undo.rend(); ++it) {
+                        Range where{it->table, 0, it->document, {it->position}};
+                        if (uint8_t* record = StoredRecord(where, 0)) {
+                            memcpy(record, it->before.data(), it->before.size());
+                            ++undone;
+                        }
                     }
                 }
+                s.updates.erase(live);
             }
-            s.updates.erase(live);
-            delete live;
+            *update = nullptr;
         }
-        *update = nullptr;
-    }
-    if (range) {
-        if (Range* live = LiveRange(*range)) {
-            s.ranges.erase(live);
-            delete live;
+        if (range) {
+            s.ranges.erase(*range);
+            *range = nullptr;
         }
-        *range = nullptr;
-    }
-    return OpenResult(1, undone);
+        return call.Open(1, undone);
+    });
 }
 
 extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* table, int32_t key,
@@ -335,58 +324,59 @@ extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* tab
 extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* table, int32_t key,
                                                  KeyBuffer* key_buffer, int32_t /*zero1*/,
                                                  int32_t /*zero2*/) {
-    const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinalHostScanOpen);
-    if (!scan)
-        return ShortResult(0);
-    EncodedScan encoded{};
-    memcpy(encoded.magic, kScanMagic, sizeof kScanMagic);
-    memset(scan->bytes, 0, sizeof scan->bytes);
-    Range range;
-    if (!fail && BuildRange(key, key_buffer, table, range)) {
-        State& s = S();
-        encoded.serial = s.next_scan++;
-        s.scans[encoded.serial] = Scan{std::move(range), 0, table};
-    }
-    memcpy(scan->bytes, &encoded, sizeof encoded);
-    return ShortResult(encoded.serial ? static_cast<int16_t>(Success()) : 0);
+    return Operation<kOrdinalHostScanOpen>(VS_ARGUMENTS, [&](auto call) {
+        if (!scan)
+            return call.Short(0);
+        EncodedScan encoded{};
+        memcpy(encoded.magic, kScanMagic, sizeof kScanMagic);
+        memset(scan->bytes, 0, sizeof scan->bytes);
+        Range range;
+        if (!call.fail && BuildRange(key, key_buffer, table, range)) {
+            State& s = S();
+            encoded.serial = s.next_scan++;
+            s.scans[encoded.serial] = Scan{std::move(range), 0, table};
+        }
+        memcpy(scan->bytes, &encoded, sizeof encoded);
+        return call.Short(encoded.serial ? static_cast<int16_t>(call.Success()) : 0);
+    });
 }
 
 extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan)
     VELDAN_SHORT_RESULT("_HostScanNext@4");
 extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostScanNext) || !scan)
-        return ShortResult(0);
-    EncodedScan encoded;
-    memcpy(&encoded, scan->bytes, sizeof encoded);
-    auto found = S().scans.find(encoded.serial);
-    if (memcmp(encoded.magic, kScanMagic, sizeof kScanMagic) != 0 || found == S().scans.end())
-        return ShortResult(0);
-    Scan& open = found->second;
-    while (open.next < open.range.positions.size()) {
-        const uint8_t* record = StoredRecord(open.range, static_cast<int32_t>(open.next++));
-        if (record) {
-            memcpy(open.table->record, record, RecordBytes(open.range.table));
-            return ShortResult(1);
+    return Operation<kOrdinalHostScanNext>(VS_ARGUMENTS, [&](auto call) {
+        if (call.fail || !scan)
+            return call.Short(0);
+        EncodedScan encoded;
+        memcpy(&encoded, scan->bytes, sizeof encoded);
+        auto found = S().scans.find(encoded.serial);
+        if (memcmp(encoded.magic, kScanMagic, sizeof kScanMagic) != 0 || found == S().scans.end())
+            return call.Short(0);
+        Scan& open = found->second;
+        while (open.next < open.range.positions.size()) {
+            const uint8_t* record = StoredRecord(open.range, static_cast<int32_t>(open.next++));
+            if (record) {
+                memcpy(open.table->record, record, RecordBytes(open.range.table));
+                return call.Short(1);
+            }
         }
-    }
-    return ShortResult(0);
+        return call.Short(0);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostScanClose(ScanState* scan) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostScanClose);
-    if (!scan)
-        return OpenResult(0, 0);
-    EncodedScan encoded;
-    memcpy(&encoded, scan->bytes, sizeof encoded);
-    if (memcmp(encoded.magic, kScanMagic, sizeof kScanMagic) != 0)
-        return OpenResult(0, 0);
-    const bool closed = S().scans.erase(encoded.serial) != 0;
-    encoded.serial = 0;
-    memcpy(scan->bytes, &encoded, sizeof encoded);
-    return OpenResult(closed ? 1 : 0, closed ? 1 : 0);
+    return Operation<kOrdinalHostScanClose>(VS_ARGUMENTS, [&](auto call) {
+        if (!scan)
+            return call.Open(0, 0);
+        EncodedScan encoded;
+        memcpy(&encoded, scan->bytes, sizeof encoded);
+        if (memcmp(encoded.magic, kScanMagic, sizeof kScanMagic) != 0)
+            return call.Open(0, 0);
+        const bool closed = S().scans.erase(encoded.serial) != 0;
+        encoded.serial = 0;
+        memcpy(scan->bytes, &encoded, sizeof encoded);
+        return call.Open(closed ? 1 : 0, closed ? 1 : 0);
+    });
 }
 
 // Hands out copies of the range's lines, each record a block of its own, so
@@ -396,73 +386,71 @@ extern "C" int32_t HOST_STDCALL HostScanClose(ScanState* scan) {
 extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux, int32_t* count_out,
                                               int32_t /*count*/, HostTable* table,
                                               RangeHandle range) {
-    const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinalHostLoadLines);
-    if (!lines || !count_out)
-        return OpenResult(0, 0);
-    *lines = nullptr;
-    *count_out = 0;
-    if (aux)
-        *aux = nullptr;
-    Range* live = LiveRange(range);
-    if (fail) {
-        // A load that fails half-way: no lines, but the second value already
-        // handed out, and only HostFreeLines gives it back.
-        if (aux) {
-            *aux = Allocate(sizeof(void*), "second value of a failed line load");
-            S().line_aux.insert(*aux);
+    return Operation<kOrdinalHostLoadLines>(VS_ARGUMENTS, [&](auto call) {
+        if (!lines || !count_out)
+            return call.Open(0, 0);
+        *lines = nullptr;
+        *count_out = 0;
+        if (aux)
+            *aux = nullptr;
+        Range* live = LiveRange(range);
+        if (call.fail) {
+            // A load that fails half-way: no lines, but the second value already
+            // handed out, and only HostFreeLines gives it back.
+            if (aux) {
+                *aux = Allocate(sizeof(void*), "second value of a failed line load");
+                S().line_aux.emplace(*aux, OwnedBlock(*aux));
+            }
+            return call.Open(0, 0);
         }
-        return OpenResult(0, 0);
-    }
-    if (!live || live->table != kLineTable || table != TableObject(kLineTable))
-        return OpenResult(0, 0);
+        if (!live || live->table != kLineTable || table != TableObject(kLineTable))
+            return call.Open(0, 0);
 
-    LineArray handed_out;
-    std::vector<const uint8_t*> records;
-    for (size_t i = 0; i < live->positions.size(); ++i)
-        if (const uint8_t* record = StoredRecord(*live, static_cast<int32_t>(i)))
-            records.push_back(record);
-    handed_out.array =
-        static_cast<DocumentItem**>(Allocate(records.size() * sizeof(DocumentItem*), "line array"));
-    for (size_t i = 0; i < records.size(); ++i) {
-        auto* copy = static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line"));
-        memcpy(copy, records[i], sizeof(DocumentItem));
-        handed_out.array[i] = copy;
-        handed_out.records.push_back(copy);
-    }
-    *lines = handed_out.array;
-    if (aux)
-        *aux = handed_out.array;
-    *count_out = static_cast<int32_t>(records.size());
-    S().line_arrays[handed_out.array] = std::move(handed_out);
-    return OpenResult(1, *count_out);
+        std::vector<const uint8_t*> records;
+        for (size_t i = 0; i < live->positions.size(); ++i)
+            if (const uint8_t* record = StoredRecord(*live, static_cast<int32_t>(i)))
+                records.push_back(record);
+        LineArray handed_out;
+        handed_out.array =
+            OwnedBlock(Allocate(records.size() * sizeof(DocumentItem*), "line array"));
+        for (size_t i = 0; i < records.size(); ++i) {
+            auto* copy = static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line"));
+            handed_out.records.emplace_back(copy);
+            memcpy(copy, records[i], sizeof(DocumentItem));
+            handed_out.Items()[i] = copy;
+        }
+        *lines = handed_out.Items();
+        if (aux)
+            *aux = handed_out.Items();
+        *count_out = static_cast<int32_t>(records.size());
+        S().line_arrays[handed_out.Items()] = std::move(handed_out);
+        return call.Open(1, *count_out);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostFreeLines(DocumentItem*** lines, void** aux, int32_t* count_out,
                                               int32_t /*count*/, HostTable* /*table*/,
                                               RangeHandle /*range*/) {
-    const HostTimeScope host_time;
-    Enter(kOrdinalHostFreeLines);
-    State& s = S();
-    if (aux) {
-        if (s.line_aux.erase(*aux))
-            Release(*aux);
-        *aux = nullptr;
-    }
-    if (count_out)
-        *count_out = 0;
-    if (!lines || !*lines)
-        return OpenResult(0, 0);
-    auto found = s.line_arrays.find(*lines);
-    *lines = nullptr;
-    if (found == s.line_arrays.end()) {
-        ++s.heap_errors;  // given back twice, or never handed out
-        return OpenResult(0, 0);
-    }
-    const auto freed = static_cast<int32_t>(found->second.records.size());
-    ReleaseLineArray(found->second);
-    s.line_arrays.erase(found);
-    return OpenResult(1, freed);
+    return Operation<kOrdinalHostFreeLines>(VS_ARGUMENTS, [&](auto call) {
+        State& s = S();
+        if (aux) {
+            s.line_aux.erase(*aux);
+            *aux = nullptr;
+        }
+        if (count_out)
+            *count_out = 0;
+        if (!lines || !*lines)
+            return call.Open(0, 0);
+        auto found = s.line_arrays.find(*lines);
+        *lines = nullptr;
+        if (found == s.line_arrays.end()) {
+            ++s.heap_errors;  // given back twice, or never handed out
+            return call.Open(0, 0);
+        }
+        const auto freed = static_cast<int32_t>(found->second.records.size());
+        s.line_arrays.erase(found);
+        return call.Open(1, freed);
+    });
 }
 
 // Stores an array as a document's lines: under 802 the document of the range,
@@ -473,73 +461,74 @@ extern "C" int32_t HOST_STDCALL HostSaveLines(int32_t key, HostTable* table, Doc
                                               int32_t* count, RangeHandle range, int32_t /*flags*/,
                                               int32_t, int32_t, int32_t, int32_t, int32_t,
                                               int32_t) {
-    const HostTimeScope host_time;
-    const bool fail = Enter(kOrdinalHostSaveLines);
-    State& s = S();
-    if (table != TableObject(kLineTable) || !count || *count < 0 || (*count > 0 && !lines))
-        return OpenResult(0, 0);
-    int32_t document = 0;
-    if (key == kKeyDocumentLines) {
-        Range* live = LiveRange(range);
-        if (!live || live->table != kLineTable)
-            return OpenResult(0, 0);
-        document = live->document;
-    } else if (key == kKeyEditedLines) {
-        document = s.edited_document;
-    } else {
-        return OpenResult(0, 0);
-    }
-    const bool keep_cleared = s.variation.save_lines == kVsSaveKeepCleared;
-    std::vector<DocumentItem> stored;
-    int32_t kept = 0;
-    const int32_t total = *count;
-    for (int32_t i = 0; i < total; ++i) {
-        DocumentItem* line = lines[i];
-        if (!line || (!keep_cleared && AllZero(line, sizeof(DocumentItem))))
-            continue;
-        stored.push_back(*line);
-        lines[kept++] = line;
-    }
-    for (int32_t i = kept; i < total; ++i)
-        lines[i] = nullptr;
-    *count = kept;
-    s.store.lines[document] = std::move(stored);
-    if (key == kKeyEditedLines && s.variation.nested_events)
-        RaiseNestedEvent(kLineTable, kEventLines, kKeyEditedLines,
-                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(count)),
-                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(lines)),
-                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table)),
-                         static_cast<uint32_t>(reinterpret_cast<uintptr_t>(range)));
-    return fail ? 0 : OpenResult(1, kept);
+    return Operation<kOrdinalHostSaveLines>(VS_ARGUMENTS, [&](auto call) {
+        State& s = S();
+        if (table != TableObject(kLineTable) || !count || *count < 0 || (*count > 0 && !lines))
+            return call.Open(0, 0);
+        int32_t document = 0;
+        if (key == kKeyDocumentLines) {
+            Range* live = LiveRange(range);
+            if (!live || live->table != kLineTable)
+                return call.Open(0, 0);
+            document = live->document;
+        } else if (key == kKeyEditedLines) {
+            document = s.edited_document;
+        } else {
+            return call.Open(0, 0);
+        }
+        const bool keep_cleared = s.variation.save_lines == kVsSaveKeepCleared;
+        std::vector<DocumentItem> stored;
+        int32_t kept = 0;
+        const int32_t total = *count;
+        for (int32_t i = 0; i < total; ++i) {
+            DocumentItem* line = lines[i];
+            if (!line || (!keep_cleared && VsCleared(*line)))
+                continue;
+            stored.push_back(*line);
+            lines[kept++] = line;
+        }
+        for (int32_t i = kept; i < total; ++i)
+            lines[i] = nullptr;
+        *count = kept;
+        s.store.lines[document] = std::move(stored);
+        if (key == kKeyEditedLines && s.variation.nested_events)
+            RaiseNestedEvent(kLineTable, kEventLines, kKeyEditedLines,
+                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(count)),
+                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(lines)),
+                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table)),
+                             static_cast<uint32_t>(reinterpret_cast<uintptr_t>(range)));
+        return call.fail ? 0 : call.Open(1, kept);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostUpdateLine(int32_t /*zero*/, DocumentItem* line,
                                                DocumentHeader* /*header*/, int32_t /*one*/) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostUpdateLine) || !line)
-        return OpenResult(0, 0);
-    RecomputeLine(line);
-    return OpenResult(1, 1);
+    return Operation<kOrdinalHostUpdateLine>(VS_ARGUMENTS, [&](auto call) {
+        if (call.fail || !line)
+            return call.Open(0, 0);
+        RecomputeLine(line);
+        return call.Open(1, 1);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostUpdateLines(DocumentItem** lines, int32_t count,
                                                 DocumentHeader* header, int32_t /*zero1*/,
                                                 int32_t /*zero2*/) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostUpdateLines))
-        return OpenResult(0, 0);
-    return RecomputeTotals(header, lines, count) ? OpenResult(1, count) : OpenResult(0, 0);
+    return Operation<kOrdinalHostUpdateLines>(VS_ARGUMENTS, [&](auto call) {
+        if (call.fail || !RecomputeTotals(header, lines, count))
+            return call.Open(0, 0);
+        return call.Open(1, count);
+    });
 }
 
 extern "C" int32_t HOST_STDCALL HostUpdateTotals(DocumentHeader* header,
                                                  DocumentHeader* header_again, DocumentItem** lines,
                                                  int32_t count) {
-    const HostTimeScope host_time;
-    if (Enter(kOrdinalHostUpdateTotals))
-        return OpenResult(0, 0);
-    if (!RecomputeTotals(header, lines, count))
-        return OpenResult(0, 0);
-    if (header_again && header_again != header && header)
-        header_again->gross_value = header->gross_value;
-    return OpenResult(1, count);
+    return Operation<kOrdinalHostUpdateTotals>(VS_ARGUMENTS, [&](auto call) {
+        if (call.fail || !RecomputeTotals(header, lines, count))
+            return call.Open(0, 0);
+        if (header_again && header_again != header && header)
+            header_again->gross_value = header->gross_value;
+        return call.Open(1, count);
+    });
 }

@@ -7,8 +7,11 @@
 // All are cdecl. Texts are Mazovia bytes unless a name says UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
+#include "host/host_operations.h"
 #include "host/host_records.h"
 
 #if defined(VELDAN_BUILDING_DLL)
@@ -21,10 +24,12 @@
 // Headers are kept in storage order; a document's lines are found by the
 // document identifier (header offset 976) they belong to.
 
-// Empties the store and restores every default: tables with their sizes and the
-// host's own hooks, no menu commands, no selection, no scripts, no faults, empty
-// logs, accounting at zero, interface version 112, strict mode off (on when
-// the environment holds VELDAN_STRICT=1, as the test suites set it).
+// Puts the whole of the stand-in's state back to its defaults at once
+// (standin_state.h): an empty store, tables with their sizes and the host's
+// own hooks, no menu commands, no selection, no scripts, no faults, no
+// variation, empty logs, accounting and host time at zero, interface version
+// 112; whatever the plug-in still holds is given back. Strict mode off (on
+// when the environment holds VELDAN_STRICT=1, as the test suites set it).
 VS_API void VsReset(void);
 
 // Empties the store (headers and lines) and forgets the edited document;
@@ -51,6 +56,20 @@ VS_API int VsPutLine(int32_t document_id, int index, const DocumentItem* line);
 // times the price) and value, recomputed by the host's line and totals updates.
 inline constexpr int kVsLineUnitPriceOffset = 210;  // double
 inline constexpr int kVsLineValueOffset = 218;      // double, the line's gross value
+// A cleared record: every byte zero, as the plug-in clears an order's line or
+// header and as HostSaveLines drops a line.
+inline bool VsCleared(const void* record, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(record);
+    for (size_t i = 0; i < size; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+template <typename Record>
+bool VsCleared(const Record& record) {
+    static_assert(!std::is_pointer_v<Record>, "the record, not its address");
+    return VsCleared(&record, sizeof record);
+}
 // A header's kind, up to 4 characters: "ZK" an order, "WZ" an issue note.
 inline constexpr int kVsHeaderKindOffset = 19;
 inline constexpr int kVsHeaderKindLength = 4;
@@ -120,9 +139,10 @@ struct VsDialogCall {
 };
 VS_API int VsDialogCallCount(void);
 VS_API const VsDialogCall* VsDialogCallAt(int index);
-// Empties the log, so that a long run in one process does not grow it without
-// end; earlier VsDialogCallAt pointers become invalid.
-VS_API void VsClearDialogLog(void);
+// Empties this log and the call log (VsCallAt), so that a long run in one
+// process does not grow them; earlier pointers into them become invalid, and
+// index 0 is then the next call.
+VS_API void VsClearLogs(void);
 
 // The host program's own drawing of the dialogs. With a handler set, every
 // message, question, notice, text and list dialog is handed to it as it
@@ -147,10 +167,27 @@ VS_API void VsFailCall(int32_t ordinal, int nth);
 VS_API void VsFailNthCall(int nth);
 VS_API int VsCallCount(int32_t ordinal);  // calls of one operation since VsReset
 VS_API int VsTotalCalls(void);            // calls of all operations since VsReset
-// The ordinal of the index-th call since VsReset (0 = the first), or 0 beyond
-// the calls made; the first kCallOrderKept calls are kept.
-inline constexpr int kCallOrderKept = 100000;
-VS_API int32_t VsCallOrdinalAt(int index);
+
+// The call log: every call of a host operation (and of the exception
+// translator, ordinal 30005) since VsReset, in the order the calls began,
+// each with its fixed arguments as the 32-bit words they were passed in and
+// its result as it went back (a pointer as its address, a 16-bit result as
+// its whole register, 0 for HostFree). Every operation fills it in the one
+// way it runs (standin_state.h), so a test can see any operation's arguments
+// without a recorder of its own; the dialog log above keeps what a dialog
+// showed. The first kVsCallLogKept calls are kept.
+inline constexpr int kVsCallLogKept = 100000;
+inline constexpr int kVsCallArgumentWords = 14;  // 56 bytes, the most an operation takes
+struct VsCall {
+    int32_t ordinal;
+    int32_t argument_words;
+    uint32_t arguments[kVsCallArgumentWords];
+    uint32_t result;   // 0 while the call runs, or when it was left by a long jump
+    int32_t returned;  // nonzero once it has returned
+};
+// The index-th call (0 = the first), or null beyond the calls kept. Pointers
+// stay valid until VsReset.
+VS_API const VsCall* VsCallAt(int index);
 
 // What the plug-in holds of what the host handed out.
 enum VsResource { kVsRanges, kVsUpdates, kVsScans, kVsLineArrays, kVsHeapBlocks };
@@ -160,9 +197,6 @@ VS_API int VsOutstanding(int resource);
 // followed by a no-access page, and a fault there is reported with the buffer's
 // name before the process ends.
 VS_API void VsSetStrict(int on);
-
-// How often the host's exception translator (ordinal 30005) was called.
-VS_API int VsTranslatorCalls(void);
 
 // Misuses of the host heap and of line arrays: HostFree or HostRealloc of a
 // block the host did not hand out (or freed already), HostFreeLines of an array
@@ -175,12 +209,43 @@ VS_API int VsHeapErrors(void);
 // equally allows, so that tests can show the plug-in's outcome does not hang
 // on the stand-in's choice. VsReset goes back to the defaults (all zero).
 
-// The result of an operation whose result the interface does not define or
-// the plug-in must not consult: HostSetTableMode, HostMakeKey, HostFreeRange,
-// HostEndUpdate, HostScanClose, HostLoadLines, HostFreeLines, HostSaveLines,
-// HostUpdateLine, HostUpdateLines, HostUpdateTotals, HostMessage,
-// HostShowText, HostNotice, HostRemoveMenuCommand, HostFormatDate,
-// HostConvertText and HostCopyText (whose result is a pointer).
+// The operations whose result the interface does not define or the plug-in
+// must not consult. Each gives its result through the stand-in's one helper
+// for them, which does not compile for an operation missing here.
+inline constexpr int32_t kVsOpenResultOperations[] = {
+    kOrdinalHostSetTableMode, kOrdinalHostMakeKey,      kOrdinalHostFreeRange,
+    kOrdinalHostEndUpdate,    kOrdinalHostScanClose,    kOrdinalHostLoadLines,
+    kOrdinalHostFreeLines,    kOrdinalHostSaveLines,    kOrdinalHostUpdateLine,
+    kOrdinalHostUpdateLines,  kOrdinalHostUpdateTotals, kOrdinalHostMessage,
+    kOrdinalHostShowText,     kOrdinalHostNotice,       kOrdinalHostRemoveMenuCommand,
+    kOrdinalHostFormatDate,   kOrdinalHostConvertText,  kOrdinalHostCopyText,  // a pointer
+};
+// The operations that promise only a non-zero success; likewise checked.
+inline constexpr int32_t kVsOtherSuccessOperations[] = {
+    kOrdinalHostReadAt,   kOrdinalHostWriteAt,        kOrdinalHostBeginUpdate,
+    kOrdinalHostScanOpen, kOrdinalHostAddMenuCommand,
+};
+// Whether an operation is in such a list.
+template <int N>
+constexpr bool VsListed(const int32_t (&list)[N], int32_t ordinal) {
+    for (int32_t listed : list)
+        if (listed == ordinal)
+            return true;
+    return false;
+}
+// The operations with a 16-bit result: those whose result
+// host/host_operations.h declares int16_t.
+constexpr bool VsShortResult(int32_t ordinal) {
+#define VS_SHORT_RESULT(name, number, convention, bytes, result, params) \
+    if (ordinal == number)                                               \
+        return std::is_same_v<result, int16_t>;
+    HOST_OPERATIONS(VS_SHORT_RESULT)
+#undef VS_SHORT_RESULT
+    return false;
+}
+
+// What open_results makes of the result of an operation in
+// kVsOpenResultOperations.
 enum VsOpenResult {
     kVsResultOwn,      // the stand-in's own value
     kVsResultZero,     // 0
@@ -213,34 +278,73 @@ enum VsLocale {
     kVsLocaleGerman,   // setlocale(LC_ALL, "German")
 };
 
-struct VsVariation {
-    int open_results;    // VsOpenResult
-    int wide_short;      // nonzero: 16-bit results (HostScanOpen, HostScanNext, HostQuestion,
-                         // HostListDialog, HostProfileValue) with garbage in the upper half
-    int save_lines;      // VsSaveLines
-    int copy_zero_fill;  // nonzero: HostCopyText zero-fills the rest of its n characters
-    int list_rows;       // VsListRows
-    int nested_events;   // nonzero: HostWriteAt of a header raises event 17152 on table 44
-                         // (key 800), and HostSaveLines under key 806 raises event 239 with
-                         // key 806 and the lines it stored, each after its work is done
-    int other_success;   // nonzero: the operations that promise only a non-zero success
-                         // (HostReadAt, HostWriteAt, HostBeginUpdate, HostScanOpen,
-                         // HostAddMenuCommand) succeed with 0xDEADBEEF (0xBEEF in 16 bits)
+// The switches of a variation, one line each: VsVariation's fields, the
+// tests' variation that makes every interface choice otherwise at once
+// (kVsEveryInterfaceVariation), the road table's runs (one per switch, named
+// here) and the stand-in's test of each switch (tests/standin/faults_test.cpp,
+// which does not compile without a check for every switch) all follow from it.
+//
+// X(field, kind, value, name): kind is Interface (a choice the host interface
+// leaves open) or Process (the state of the host's process); value is the
+// choice other than the default (0) that the tests make, and name their name
+// for a run under it. What each switch does:
+//
+// open_results      VsOpenResult, for the operations in kVsOpenResultOperations.
+// wide_short        nonzero: 16-bit results with garbage in the upper half.
+// save_lines        VsSaveLines.
+// copy_zero_fill    nonzero: HostCopyText zero-fills the rest of its n characters.
+// list_rows         VsListRows.
+// nested_events     nonzero: HostWriteAt of a header raises event 17152 on table 44
+//                   (key 800), and HostSaveLines under key 806 raises event 239 with
+//                   key 806 and the lines it stored, each after its work is done.
+// other_success     nonzero: the operations in kVsOtherSuccessOperations succeed with
+//                   0xDEADBEEF (0xBEEF in 16 bits).
+// The host process's own state, set by VsSetVariation in the calling thread
+// and expected at every host operation and in the host's own hooks from then
+// on (VsProcessStateViolations); 0 leaves it as found:
+// x87_control       the x87 control word, e.g. 0x1332 (invalid operation, division by
+//                   zero and overflow unmasked, extended precision) or 0x027F.
+// mxcsr             MXCSR, e.g. 0x1900 (the same exceptions unmasked).
+// locale            VsLocale.
+// dialog_long_jump  nonzero: the first HostQuestion or HostListDialog in a line event
+//                   that VsRaiseLineEvent raised leaves by a long jump back there, past
+//                   the plug-in's frames, unanswered and out of the dialog log; the host
+//                   then takes the event's lines back, puts the edited document into the
+//                   record buffer again and raises the event once more.
+enum VsSwitchKind { kVsSwitchInterface, kVsSwitchProcess };
+/* clang-format off */
+#define VS_VARIATION_SWITCHES(X) \
+    X(open_results,     Interface, kVsResultGarbage,   "results-garbage") \
+    X(wide_short,       Interface, 1,                  "short-results-garbage-above") \
+    X(save_lines,       Interface, kVsSaveKeepCleared, "save-keeps-cleared-lines") \
+    X(copy_zero_fill,   Interface, 1,                  "copy-text-zero-fills") \
+    X(list_rows,        Interface, kVsRowsShownOnly,   "list-asks-shown-rows-only") \
+    X(nested_events,    Interface, 1,                  "events-from-inside-operations") \
+    X(other_success,    Interface, 1,                  "success-other-than-one") \
+    X(x87_control,      Process,   0x1332,             "x87-exceptions-unmasked") \
+    X(mxcsr,            Process,   0x1900,             "sse-exceptions-unmasked") \
+    X(locale,           Process,   kVsLocalePolish,    "locale-polish") \
+    X(dialog_long_jump, Process,   1,                  "dialog-left-by-long-jump")
+/* clang-format on */
 
-    // The host process's own state, set by VsSetVariation in the calling
-    // thread and expected at every host operation and in the host's own hooks
-    // from then on (VsProcessStateViolations); 0 leaves it as found.
-    int x87_control;  // the x87 control word, e.g. 0x1332 (invalid operation, division by
-                      // zero and overflow unmasked, extended precision) or 0x027F
-    int mxcsr;        // MXCSR, e.g. 0x1900 (the same exceptions unmasked)
-    int locale;       // VsLocale
-    // Nonzero: the first HostQuestion or HostListDialog in a line event that
-    // VsRaiseLineEvent raised leaves by a long jump back there, past the
-    // plug-in's frames, unlogged and unanswered; the host then takes the
-    // event's lines back, puts the edited document into the record buffer
-    // again and raises the event once more.
-    int dialog_long_jump;
+struct VsVariation {
+#define VS_VARIATION_FIELD(field, kind, value, name) int field;
+    VS_VARIATION_SWITCHES(VS_VARIATION_FIELD)
+#undef VS_VARIATION_FIELD
 };
+
+// Every choice the host interface leaves open made otherwise at once: each
+// Interface switch at its value, the process as found.
+inline constexpr VsVariation kVsEveryInterfaceVariation = [] {
+    VsVariation variation{};
+#define VS_VARIATION_INTERFACE(field, kind, value, name) \
+    if (kVsSwitch##kind == kVsSwitchInterface)           \
+        variation.field = value;
+    VS_VARIATION_SWITCHES(VS_VARIATION_INTERFACE)
+#undef VS_VARIATION_INTERFACE
+    return variation;
+}();
+
 // Null goes back to the defaults; the process's state stays as it is then.
 VS_API void VsSetVariation(const VsVariation* variation);
 // Times a host operation or one of the host's own hooks began while the

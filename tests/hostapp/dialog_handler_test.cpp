@@ -15,12 +15,7 @@
 
 namespace {
 
-using ListDialogFunction = int16_t(HOST_CDECL*)(const void*, int32_t, int16_t*, int32_t,
-                                                ListRowCallback);
-using QuestionFunction = int16_t(HOST_CDECL*)(const char*, const char*, int32_t, ...);
-using NoticeFunction = int32_t(HOST_CDECL*)(int32_t, int16_t*, int32_t, const char*);
-using MessageFunction = int32_t(HOST_STDCALL*)(const char*, const char*, int32_t);
-using ShowTextFunction = int32_t(HOST_STDCALL*)(const char*);
+const test_host::DirectHost& host = test_host::Direct();
 
 // What the handler saw, copied while the call lasted.
 struct Seen {
@@ -75,9 +70,7 @@ TEST(DialogHandler, SeesEveryCallAsLoggedAndAnswersIt) {
     next_answer = kAnswerYes;
     next_selection = 1;
     int16_t row = 2;
-    EXPECT_EQ(test_host::HostOperation<ListDialogFunction>(kOrdinalHostListDialog)(
-                  kEmptyBlock, 1002, &row, 0, RowText),
-              kAnswerYes);
+    EXPECT_EQ(host.HostListDialog(kEmptyBlock, 1002, &row, 0, RowText), kAnswerYes);
     EXPECT_EQ(row, 1) << "the handler's row goes back to the plug-in";
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].dialog, 1002);
@@ -89,9 +82,7 @@ TEST(DialogHandler, SeesEveryCallAsLoggedAndAnswersIt) {
     EXPECT_EQ(VsDialogCallAt(0)->result, kAnswerYes);
 
     next_answer = kAnswerNo;
-    EXPECT_EQ(test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "%s i %d",
-                                                                               0x20005, "tekst", 7),
-              kAnswerNo);
+    EXPECT_EQ(host.HostQuestion("Uwaga", "%s i %d", 0x20005, "tekst", 7), kAnswerNo);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1].caption, "Uwaga");
     EXPECT_EQ(seen[1].text, "tekst i 7") << "formatted as shown";
@@ -99,24 +90,20 @@ TEST(DialogHandler, SeesEveryCallAsLoggedAndAnswersIt) {
 
     next_answer = 1;
     int16_t flag = 0;
-    EXPECT_EQ(test_host::HostOperation<NoticeFunction>(kOrdinalHostNotice)(1668, &flag, 0,
-                                                                           "Zainstalowano"),
-              1);
+    EXPECT_EQ(host.HostNotice(1668, &flag, 0, "Zainstalowano"), 1);
     EXPECT_EQ(flag, 1) << "the handler's answer is the flag left";
     EXPECT_EQ(seen[2].flag_in, 0);
     EXPECT_EQ(seen[2].dialog, 1668);
 
     next_answer = 5;
-    EXPECT_EQ(test_host::HostOperation<MessageFunction>(kOrdinalHostMessage)("B\xB3\xA5"
-                                                                             "d",
-                                                                             "tekst", 1),
+    EXPECT_EQ(host.HostMessage("B\xB3\xA5"
+                               "d",
+                               "tekst", 1),
               5);
     EXPECT_EQ(seen[3].caption,
               "B\xB3\xA5"
               "d");
-    EXPECT_EQ(test_host::HostOperation<ShowTextFunction>(kOrdinalHostShowText)(
-                  "Program wymaga nowszej wtyczki!"),
-              5);
+    EXPECT_EQ(host.HostShowText("Program wymaga nowszej wtyczki!"), 5);
     EXPECT_EQ(seen[4].text, "Program wymaga nowszej wtyczki!");
     EXPECT_EQ(VsDialogCallCount(), 5);
 }
@@ -129,36 +116,26 @@ TEST(DialogHandler, FaultsAndTheScriptTakeOverWhereItIsNotSet) {
 
     // A failing call never reaches the user.
     VsFailCall(kOrdinalHostQuestion, 1);
-    EXPECT_EQ(
-        test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "x", 0x20005),
-        27);
+    EXPECT_EQ(host.HostQuestion("Uwaga", "x", 0x20005), 27);
     int16_t row = 0;
     VsFailCall(kOrdinalHostListDialog, 1);
-    EXPECT_EQ(test_host::HostOperation<ListDialogFunction>(kOrdinalHostListDialog)(
-                  kEmptyBlock, 1002, &row, 0, RowText),
-              kAnswerEscape);
+    EXPECT_EQ(host.HostListDialog(kEmptyBlock, 1002, &row, 0, RowText), kAnswerEscape);
     EXPECT_TRUE(seen.empty());
 
     // Null: the script again, then the defaults.
     VsSetDialogHandler(nullptr);
     VsQueueAnswer(kOrdinalHostQuestion, kAnswerNo, 0);
-    EXPECT_EQ(
-        test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "x", 0x20005),
-        20482);
-    EXPECT_EQ(
-        test_host::HostOperation<QuestionFunction>(kOrdinalHostQuestion)("Uwaga", "x", 0x20005),
-        kAnswerYes);
+    EXPECT_EQ(host.HostQuestion("Uwaga", "x", 0x20005), 20482);
+    EXPECT_EQ(host.HostQuestion("Uwaga", "x", 0x20005), kAnswerYes);
     row = 2;
-    EXPECT_EQ(test_host::HostOperation<ListDialogFunction>(kOrdinalHostListDialog)(
-                  kEmptyBlock, 1002, &row, 0, RowText),
-              kAnswerYes);
+    EXPECT_EQ(host.HostListDialog(kEmptyBlock, 1002, &row, 0, RowText), kAnswerYes);
     EXPECT_EQ(row, 0) << "the script's default row";
 
     // VsReset forgets the handler.
     VsSetDialogHandler(&Handler);
     VsReset();
     int16_t flag = 3;
-    test_host::HostOperation<NoticeFunction>(kOrdinalHostNotice)(1668, &flag, 0, "x");
+    host.HostNotice(1668, &flag, 0, "x");
     EXPECT_EQ(flag, 3);
     EXPECT_TRUE(seen.empty());
 }

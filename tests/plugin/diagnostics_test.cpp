@@ -57,7 +57,7 @@ struct Outcome {
 Outcome Observe() {
     Outcome outcome;
     for (int i = 0; i < VsTotalCalls(); ++i)
-        outcome.host_calls.push_back(VsCallOrdinalAt(i));
+        outcome.host_calls.push_back(VsCallAt(i)->ordinal);
     for (int i = 0; i < VsDialogCallCount(); ++i) {
         const VsDialogCall& call = *VsDialogCallAt(i);
         std::string dialog = std::to_string(call.ordinal) + "|" + Text(call.caption) + "|" +
@@ -224,7 +224,7 @@ TEST_F(Diagnostics, TheTraceOfCtrl9ListsTheHostCallsTheHostSaw) {
     // with its return.
     std::vector<int32_t> recorded;
     for (int i = 0; i < VsTotalCalls(); ++i)
-        recorded.push_back(VsCallOrdinalAt(i));
+        recorded.push_back(VsCallAt(i)->ordinal);
     EXPECT_EQ(traced_host_calls, recorded);
     EXPECT_EQ(calls.size(), returns.size());
 
@@ -331,6 +331,6 @@ TEST_F(Diagnostics, CallsMadeInsideAnEntrysFirstCallAreTracedToo) {
             traced.push_back(std::stoi(m[1]));
     }
     for (int i = 0; i < VsTotalCalls(); ++i)
-        recorded.push_back(VsCallOrdinalAt(i));
+        recorded.push_back(VsCallAt(i)->ordinal);
     EXPECT_EQ(traced, recorded);
 }

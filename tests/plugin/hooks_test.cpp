@@ -51,10 +51,7 @@ TEST_F(Chaining, UnhandledEventsReachTheHostsHooksIntact) {
 }
 
 TEST_F(Chaining, InstallingTwiceAndRemovingTwice) {
-    HostTable* headers = VsTable(44);
-    HostTable* lines = VsTable(45);
-    const TableEventHook host_header_hook = headers->hook;
-    const TableEventHook host_line_hook = lines->hook;
+    const auto [headers, lines, host_header_hook, host_line_hook] = TableHooks();
 
     StartAndInstall();
     const TableEventHook our_header_hook = headers->hook;

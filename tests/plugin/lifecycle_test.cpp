@@ -36,15 +36,39 @@ class Refusal : public PluginHost {
         return Text(message.text);
     }
 };
-class InstallNotice : public PluginHost {};
+class InstallNotice : public PluginHost {
+  protected:
+    // An installation (the plug-in started) and its stop: how many notices
+    // came, the flag the first came with, and what "Pytaj" then holds (99:
+    // nothing).
+    struct Installed {
+        int notices = 0;
+        int flag_in = -1;
+        int stored = 99;
+    };
+    Installed InstallAndStop() {
+        Installed installed;
+        const int before = DialogCount();
+        EXPECT_EQ(install_(0), 0);
+        installed.notices = DialogCount() - before;
+        if (installed.notices > 0) {
+            EXPECT_EQ(Dialog(before).ordinal, kOrdinalHostNotice);
+            installed.flag_in = Dialog(before).flag_in;
+        }
+        installed.stored = GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str());
+        EXPECT_EQ(Stop(), 0);
+        return installed;
+    }
+    void Start() {
+        char text[64];
+        ASSERT_EQ(start_(context_, text), 0);
+    }
+};
 
 }  // namespace
 
 TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
-    HostTable* headers = VsTable(44);
-    HostTable* lines = VsTable(45);
-    const TableEventHook host_header_hook = headers->hook;
-    const TableEventHook host_line_hook = lines->hook;
+    const auto [headers, lines, host_header_hook, host_line_hook] = TableHooks();
 
     char text[80];
     memset(text, 0x5A, sizeof text);
@@ -210,10 +234,7 @@ TEST_F(Refusal, BothTablesWrongAndTheCheckRepeated) {
 }
 
 TEST_F(Refusal, InstallOnALineTableOf297) {
-    HostTable* headers = VsTable(44);
-    HostTable* lines = VsTable(45);
-    const TableEventHook host_header_hook = headers->hook;
-    const TableEventHook host_line_hook = lines->hook;
+    const auto [headers, lines, host_header_hook, host_line_hook] = TableHooks();
     char text[64];
     ASSERT_EQ(start_(context_, text), 0);
 
@@ -254,18 +275,16 @@ TEST_F(Refusal, InstallWithoutTheHeaderTable) {
 
 TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {
     // No setting yet: shown, and what the notice left (0) is stored.
-    StartAndInstall();
-    ASSERT_EQ(DialogCount(), 1);
-    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 0);
-    EXPECT_EQ(Stop(), 0);
+    Start();
+    Installed installed = InstallAndStop();
+    EXPECT_EQ(installed.notices, 1);
+    EXPECT_EQ(installed.stored, 0);
 
     // The user ticks the box: the notice sets the value, which is stored.
     VsQueueAnswer(kOrdinalHostNotice, 1, 0);
-    EXPECT_EQ(install_(0), 0);
-    ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).ordinal, kOrdinalHostNotice);
-    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 1);
-    EXPECT_EQ(Stop(), 0);
+    installed = InstallAndStop();
+    EXPECT_EQ(installed.notices, 1);
+    EXPECT_EQ(installed.stored, 1);
 
     // From now on: no notice, and the file is not written again.
     const std::string before = ProfileText();
@@ -277,39 +296,45 @@ TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {
 }
 
 TEST_F(InstallNotice, UnreadableOrOddSettings) {
-    // A negative value is nonzero too: no notice.
-    WriteProfile("[Quendrix]\r\nPytaj=-1\r\n");
-    StartAndInstall();
-    EXPECT_EQ(DialogCount(), 0);
-    Stop();
-
-    // A value whose low 16 bits are zero counts as 0: the notice comes, and
-    // the 16-bit value is what gets stored.
-    WriteProfile("[Quendrix]\r\nPytaj=65536\r\n");
-    EXPECT_EQ(install_(0), 0);
-    ASSERT_EQ(DialogCount(), 1);
-    EXPECT_EQ(Dialog(0).flag_in, 0);
-    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 0);
-    Stop();
-
-    // A failed read counts as 0 as well, even over a stored 1.
-    WriteProfile("[Quendrix]\r\nPytaj=1\r\n");
-    VsFailCall(kOrdinalHostProfileValue, 1);
-    VsQueueAnswer(kOrdinalHostNotice, 5, 0);
-    EXPECT_EQ(install_(0), 0);
-    ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).flag_in, 0);
-    EXPECT_EQ(GetPrivateProfileIntA("Quendrix", "Pytaj", 99, profile_path_.c_str()), 5);
+    struct Case {
+        const char* why;
+        const char* setting;
+        bool read_fails;
+        int answer;  // -1: none
+        int notices;
+        int stored;
+    };
+    const Case cases[] = {
+        {"a negative value is nonzero too: no notice", "Pytaj=-1", false, -1, 0, -1},
+        {"a value whose low 16 bits are zero counts as 0: the notice comes, and the 16-bit "
+         "value is what gets stored",
+         "Pytaj=65536", false, -1, 1, 0},
+        {"a failed read counts as 0 as well, even over a stored 1", "Pytaj=1", true, 5, 1, 5},
+    };
+    Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        WriteProfile(std::string("[Quendrix]\r\n") + c.setting + "\r\n");
+        if (c.read_fails)
+            VsFailCall(kOrdinalHostProfileValue, 1);
+        if (c.answer >= 0)
+            VsQueueAnswer(kOrdinalHostNotice, c.answer, 0);
+        const Installed installed = InstallAndStop();
+        EXPECT_EQ(installed.notices, c.notices);
+        if (c.notices > 0) {
+            EXPECT_EQ(installed.flag_in, 0);
+        }
+        EXPECT_EQ(installed.stored, c.stored);
+    }
 
     // A command that the host would not add leaves no mark: the stop then
     // removes nothing, and the notice comes all the same.
-    Stop();
     WriteProfile("");
     VsFailCall(kOrdinalHostAddMenuCommand, 1);
     const int removals = VsCallCount(kOrdinalHostRemoveMenuCommand);
     EXPECT_EQ(install_(0), 0);
     EXPECT_EQ(DialogCount(), 3);
     EXPECT_EQ(VsMenuHandler(350), nullptr) << "the host refused the command";
-    Stop();
+    EXPECT_EQ(Stop(), 0);
     EXPECT_EQ(VsCallCount(kOrdinalHostRemoveMenuCommand), removals);
 }

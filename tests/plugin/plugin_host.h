@@ -22,6 +22,15 @@ using test_host::IdleEntry;
 using test_host::InstallEntry;
 using test_host::StartEntry;
 
+// The tables and the hooks in their slots now: before the plug-in installs,
+// the host's own, which it must chain to and put back.
+struct TableHooks {
+    HostTable* headers = VsTable(44);
+    HostTable* lines = VsTable(45);
+    TableEventHook header_hook = headers->hook;
+    TableEventHook line_hook = lines->hook;
+};
+
 class PluginHost : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -170,7 +170,7 @@ TEST_F(DeductionModel, GeneratedOrdersAndWzsMatchTheModel) {
         }
         const DocumentHeader after = StoredHeader(position);
         if (expected.header_cleared)
-            EXPECT_TRUE(AllZero(&after, sizeof after));
+            EXPECT_TRUE(VsCleared(after));
         else
             EXPECT_EQ(after.document_id, 700);
         EXPECT_EQ(Text(remarks), "model");

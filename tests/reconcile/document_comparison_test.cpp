@@ -235,9 +235,9 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
     char remarks[101];
     EXPECT_EQ(PorownajDokumentyZeSoba(50, pointers.data(), 1, remarks), 1);
     EXPECT_EQ(Text(remarks), "pierwsze");
-    EXPECT_TRUE(AllZero(RecordBuffer(), sizeof(DocumentHeader)));
+    EXPECT_TRUE(VsCleared(*RecordBuffer()));
     DocumentHeader stored = StoredHeader(0);
-    EXPECT_TRUE(AllZero(&stored, sizeof stored));
+    EXPECT_TRUE(VsCleared(stored));
     ExpectStoredLines(50, {Updated(note, 0)});
 
     // An order of notes only is cleared by any comparison, even with a WZ
@@ -245,7 +245,7 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
     EXPECT_EQ(PorownajDokumentyZeSoba(51, nullptr, 0, remarks), 1);
     EXPECT_EQ(Text(remarks), "drugie");
     stored = StoredHeader(1);
-    EXPECT_TRUE(AllZero(&stored, sizeof stored));
+    EXPECT_TRUE(VsCleared(stored));
     ExpectStoredLines(51, {Updated(note, 0)});
 
     // Cleared headers carry no identifier, so the order list skips them.

@@ -27,14 +27,6 @@ void HostScenario::TearDown() {
     EXPECT_EQ(Unreturned(), "");
 }
 
-bool AllZero(const void* bytes, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    for (size_t i = 0; i < size; ++i)
-        if (p[i] != 0)
-            return false;
-    return true;
-}
-
 std::string Text(const char* text, size_t max) {
     return std::string(text, strnlen(text, max));
 }

@@ -37,7 +37,6 @@ using test_host::StoredLines;
 using test_host::Unreturned;
 using namespace plugin_texts;
 
-bool AllZero(const void* bytes, size_t size);
 std::string Text(const char* text, size_t max = 4096);
 
 // The pointers the line event would deliver for a set of WZ lines.

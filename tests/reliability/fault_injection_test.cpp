@@ -499,25 +499,19 @@ struct Variation {
     GuestPlace place = {};
 };
 
-// The stand-in's own choices but for one.
-constexpr VsVariation With(int VsVariation::*field, int value) {
-    VsVariation variation{};
-    variation.*field = value;
-    return variation;
-}
+using test_host::With;
 
 const Variation kVariations[] = {
+// Each switch of the stand-in alone, at the value and under the name that
+// VS_VARIATION_SWITCHES gives it; then every interface switch at once.
+#define ROAD_SWITCH(field, kind, value, name) {name, With(&VsVariation::field, value)},
+    VS_VARIATION_SWITCHES(ROAD_SWITCH)
+#undef ROAD_SWITCH
+        {"all-at-once", kVsEveryInterfaceVariation},
+    // Other values of the switches.
     {"results-zero", With(&VsVariation::open_results, kVsResultZero)},
     {"results-one", With(&VsVariation::open_results, kVsResultOne)},
     {"results-count", With(&VsVariation::open_results, kVsResultCount)},
-    {"results-garbage", With(&VsVariation::open_results, kVsResultGarbage)},
-    {"short-results-garbage-above", With(&VsVariation::wide_short, 1)},
-    {"save-keeps-cleared-lines", With(&VsVariation::save_lines, kVsSaveKeepCleared)},
-    {"copy-text-zero-fills", With(&VsVariation::copy_zero_fill, 1)},
-    {"list-asks-shown-rows-only", With(&VsVariation::list_rows, kVsRowsShownOnly)},
-    {"events-from-inside-operations", With(&VsVariation::nested_events, 1)},
-    {"success-other-than-one", With(&VsVariation::other_success, 1)},
-    {"all-at-once", test_host::kEveryInterfaceVariation},
     // Unmasked, the shop's signalling NaN in a header ends a plug-in that
     // computes under the host's settings.
     {"fpu-exceptions-unmasked",
@@ -527,9 +521,8 @@ const Variation kVariations[] = {
          return v;
      }()},
     {"fpu-masked-53-bit", With(&VsVariation::x87_control, 0x027F)},
-    {"locale-polish", With(&VsVariation::locale, kVsLocalePolish)},
     {"locale-german", With(&VsVariation::locale, kVsLocaleGerman)},
-    {"dialog-left-by-long-jump", With(&VsVariation::dialog_long_jump, 1)},
+    // The guest's place.
     {"called-from-another-thread", {}, {.other_thread = true}},
     {"folder-with-polish-letters", {}, {.folder = L"Zażółć gęślą jaźń"}},
     {"path-near-the-limit", {}, {.folder = L"quendrix-long", .path_length = 259}},

@@ -72,8 +72,8 @@ TEST(GuardedBuffers, EveryKindTheHostHandsOutEndsAtANoAccessPage) {
     const DocumentHeader record = MakeHeader(7, 7, 1, "ZK 7", "uwagi");
     VsAddSelection(1, 1, &record);
     VsAddSelection(1, 1, &record);
-    auto entries =
-        test_host::HostOperation<SelectionEntry**(__stdcall*)()>(kOrdinalHostSelectionEntries)();
+    const test_host::DirectHost& host = test_host::Direct();
+    SelectionEntry** entries = host.HostSelectionEntries();
     EXPECT_EQ(Guarded(entries, 2 * sizeof(SelectionEntry*)), "") << "the selection list";
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(Guarded(entries[i], sizeof(SelectionEntry)), "") << "selection entry " << i;
@@ -81,38 +81,28 @@ TEST(GuardedBuffers, EveryKindTheHostHandsOutEndsAtANoAccessPage) {
     }
 
     // Host heap blocks, also as they grow the way the order list grows them.
-    auto grow = test_host::HostOperation<void*(__cdecl*)(void*, uint32_t)>(kOrdinalHostRealloc);
-    auto release = test_host::HostOperation<void(__cdecl*)(void*)>(kOrdinalHostFree);
     void* block = nullptr;
     for (uint32_t size = 40 * 30; size <= 40 * 30 * 100; size += 40 * 30 * 33) {
-        block = grow(block, size);
+        block = host.HostRealloc(block, size);
         ASSERT_NE(block, nullptr);
         EXPECT_EQ(Guarded(block, size), "") << "a heap block of " << size << " bytes";
     }
-    release(block);
+    host.HostFree(block);
 
     // The lines HostLoadLines hands out.
-    using FindRange = RangeHandle(__stdcall*)(int32_t, KeyBuffer*, HostTable*, int32_t*);
-    using MakeKey = int32_t(__stdcall*)(int32_t, HostTable**, KeyBuffer*, int32_t);
-    using LinesOperation =
-        int32_t(__stdcall*)(DocumentItem***, void**, int32_t*, int32_t, HostTable*, RangeHandle);
     KeyBuffer key{};
-    test_host::HostOperation<MakeKey>(kOrdinalHostMakeKey)(kKeyDocumentLines, &lines, &key, 5);
+    host.HostMakeKey(kKeyDocumentLines, &lines, &key, 5);
     int32_t count = 0;
-    RangeHandle range = test_host::HostOperation<FindRange>(kOrdinalHostFindRange)(
-        kKeyDocumentLines, &key, lines, &count);
+    RangeHandle range = host.HostFindRange(kKeyDocumentLines, &key, lines, &count);
     DocumentItem** loaded = nullptr;
     void* aux = nullptr;
-    ASSERT_NE(test_host::HostOperation<LinesOperation>(kOrdinalHostLoadLines)(&loaded, &aux, &count,
-                                                                              count, lines, range),
-              0);
+    ASSERT_NE(host.HostLoadLines(&loaded, &aux, &count, count, lines, range), 0);
     ASSERT_EQ(count, 3);
     EXPECT_EQ(Guarded(loaded, count * sizeof(DocumentItem*)), "") << "a loaded line array";
     for (int i = 0; i < count; ++i)
         EXPECT_EQ(Guarded(loaded[i], sizeof(DocumentItem)), "") << "loaded line " << i;
-    test_host::HostOperation<LinesOperation>(kOrdinalHostFreeLines)(&loaded, &aux, &count, count,
-                                                                    lines, range);
-    test_host::HostOperation<int32_t(__stdcall*)(RangeHandle*)>(kOrdinalHostFreeRange)(&range);
+    host.HostFreeLines(&loaded, &aux, &count, count, lines, range);
+    host.HostFreeRange(&range);
     EXPECT_EQ(Unreturned(), "");
 }
 

@@ -108,7 +108,7 @@ TEST(Load, ComparisonsAndRemarkWritesLeaveNothingBehind) {
         }
         ASSERT_EQ(Unreturned(), "") << "iteration " << i;
         ASSERT_EQ(VsDialogCallCount(), 1) << "iteration " << i << ": only the order list";
-        VsClearDialogLog();
+        VsClearLogs();
     }
     ASSERT_GT(baseline, 0u) << "the process's private memory cannot be measured";
     const size_t growth = PrivateBytes() > baseline ? PrivateBytes() - baseline : 0;

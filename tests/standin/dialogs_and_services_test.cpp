@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,14 +31,6 @@ int32_t HOST_STDCALL MenuHandler(uint32_t result, uint32_t phase) {
     menu_args[0] = result;
     menu_args[1] = phase;
     return 0;
-}
-
-int16_t Profile(int16_t operation, const char* section, const char* key, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int16_t status = HostProfileValue(operation, section, key, format, args);
-    va_end(args);
-    return status;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -137,23 +128,23 @@ TEST(Services, SettingsFileIsWrittenWholeAndReadBack) {
     VsSetProfilePath(file.string().c_str());
 
     int value = -1;
-    EXPECT_NE(Profile(1, "Quendrix", "Pytaj", "%d", &value), 0) << "absent key";
+    EXPECT_NE(ProfileValue(1, "Quendrix", "Pytaj", "%d", &value), 0) << "absent key";
     EXPECT_EQ(value, -1);
-    EXPECT_EQ(Profile(2, "Quendrix", "Pytaj", "%d", 0), 0);
-    EXPECT_EQ(Profile(2, "Quendrix", "Inny", "%d", -12), 0);
-    EXPECT_EQ(Profile(2, "quendrix", "pytaj", "%d", 1), 0) << "names ignore case";
-    EXPECT_EQ(Profile(1, "Quendrix", "Pytaj", "%d", &value), 0);
+    EXPECT_EQ(ProfileValue(2, "Quendrix", "Pytaj", "%d", 0), 0);
+    EXPECT_EQ(ProfileValue(2, "Quendrix", "Inny", "%d", -12), 0);
+    EXPECT_EQ(ProfileValue(2, "quendrix", "pytaj", "%d", 1), 0) << "names ignore case";
+    EXPECT_EQ(ProfileValue(1, "Quendrix", "Pytaj", "%d", &value), 0);
     EXPECT_EQ(value, 1);
-    EXPECT_EQ(Profile(1, "Quendrix", "Inny", "%d", &value), 0);
+    EXPECT_EQ(ProfileValue(1, "Quendrix", "Inny", "%d", &value), 0);
     EXPECT_EQ(value, -12);
-    EXPECT_EQ(Profile(1, "Inne", "Pytaj", "%d", &value), 0);
+    EXPECT_EQ(ProfileValue(1, "Inne", "Pytaj", "%d", &value), 0);
     EXPECT_EQ(value, 9);
     EXPECT_EQ(ReadFile(file),
               "; host settings\r\n[Inne]\r\nPytaj=9\r\n\r\n[Quendrix]\r\nPytaj=1\r\nInny=-12\r\n");
     EXPECT_FALSE(fs::exists(file.string() + ".tmp"));
 
     std::ofstream(file, std::ios::binary | std::ios::app) << "[Quendrix]\r\nZle=abc\r\n";
-    EXPECT_NE(Profile(1, "Quendrix", "Zle", "%d", &value), 0) << "not a number";
+    EXPECT_NE(ProfileValue(1, "Quendrix", "Zle", "%d", &value), 0) << "not a number";
     fs::remove_all(folder);
 }
 

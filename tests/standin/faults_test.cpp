@@ -4,6 +4,9 @@
 
 #include <clocale>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "tests/support/host_store.h"
 
@@ -164,6 +167,48 @@ TEST_F(Faults, EachOperationFailsWithItsFailureValueAndChangesNothing) {
         EXPECT_EQ(VsOutstanding(resource), 0) << "resource " << resource;
 }
 
+TEST_F(Faults, CallLogHoldsEveryCallWithItsArgumentsAndResult) {
+    const int mark = VsTotalCalls();
+    KeyBuffer key{};
+    EXPECT_EQ(HostMakeKey(801, &headers, &key, 7), 1);
+    VsFailCall(kOrdinalHostOpenTable, 1);
+    EXPECT_EQ(HostOpenTable(44), nullptr);
+    const char* const caption = "Uwaga";
+    const char* const format = "%s?";
+    EXPECT_EQ(HostQuestion(caption, format, 0x20005, "tak"), kAnswerYes);
+    void* block = HostRealloc(nullptr, 8);
+    HostFree(block);
+    ASSERT_EQ(VsTotalCalls(), mark + 5);
+
+    struct Expected {
+        int32_t ordinal;
+        std::vector<uint32_t> arguments;
+        uint32_t result;
+    };
+    const auto word = [](const void* pointer) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+    };
+    const Expected expected[] = {
+        {kOrdinalHostMakeKey, {801, word(&headers), word(&key), 7}, 1},
+        {kOrdinalHostOpenTable, {44}, 0},                                       // failed
+        {kOrdinalHostQuestion, {word(caption), word(format), 0x20005}, 20481},  // fixed ones
+        {kOrdinalHostRealloc, {0, 8}, word(block)},
+        {kOrdinalHostFree, {word(block)}, 0},
+    };
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const VsCall& call = *VsCallAt(mark + i);
+        EXPECT_EQ(call.ordinal, expected[i].ordinal);
+        EXPECT_EQ(std::vector<uint32_t>(call.arguments, call.arguments + call.argument_words),
+                  expected[i].arguments);
+        EXPECT_EQ(call.result, expected[i].result);
+        EXPECT_NE(call.returned, 0);
+    }
+    EXPECT_EQ(VsCallAt(VsTotalCalls()), nullptr);
+    VsClearLogs();
+    EXPECT_EQ(VsCallAt(0), nullptr);
+}
+
 TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
     void* block = HostRealloc(nullptr, 16);
     HostFree(block);
@@ -188,51 +233,160 @@ TEST_F(Faults, GivingBackTwiceIsCaughtNotFollowed) {
 
 }  // namespace
 
-// Each host variation changes what it names, so that the tests run under it
-// really meet another host.
+namespace {
+
+// Every call since from of an operation that named names returned what it
+// names: false when none was made.
+bool EveryCallReturned(int from, bool (*named)(int32_t), uint32_t mask, uint32_t expected) {
+    int calls = 0;
+    for (int i = from; i < VsTotalCalls(); ++i) {
+        const VsCall& call = *VsCallAt(i);
+        if (!named(call.ordinal))
+            continue;
+        ++calls;
+        EXPECT_EQ(call.result & mask, expected) << "operation " << call.ordinal;
+    }
+    return calls > 0;
+}
+
+uint16_t ControlWord() {
+    uint16_t control = 0;
+    asm volatile("fnstcw %0" : "=m"(control));
+    return control | 0x40;  // bit 6 may read set
+}
+
+uint32_t Mxcsr() {
+    uint32_t mxcsr = 0;
+    asm volatile("stmxcsr %0" : "=m"(mxcsr));
+    return mxcsr & 0xFFC0;  // the control bits
+}
+
+int32_t HOST_STDCALL AskingLineHook(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                    uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
+    HostQuestion("Uwaga", "%s?", 0x20005, "tak");
+    return 0;
+}
+
+}  // namespace
+
+// Each switch of a host variation changes what it names, so that the roads
+// run under it really meet another host. A check per switch of
+// VS_VARIATION_SWITCHES, named as its field: a new switch does not compile
+// here without one. Each runs under its switch alone, and the interface's
+// checks once more under every interface switch at once.
 TEST_F(Faults, EachVariationChangesWhatItNames) {
-    VsSetVariation(&test_host::kEveryInterfaceVariation);
+    // Calls of operations with open, 16-bit and other-success results, the
+    // lines saved with one cleared, a text copied and a list shown.
+    int from = 0;
+    const auto exercise = [&] {
+        from = VsTotalCalls();
+        HostSetTableMode(headers, 255);
+        int32_t count = 0;
+        RangeHandle range = HostFindRange(801, &header_key, headers, &count);
+        HostReadAt(nullptr, 0, headers, nullptr, range);
+        HostWriteAt(nullptr, 0, headers, nullptr, range);
+        HostFreeRange(&range);
+        ScanState scan{};
+        HostScanOpen(&scan, headers, 801, &header_key, 0, 0);
+        HostScanClose(&scan);
 
-    EXPECT_EQ(static_cast<uint32_t>(HostSetTableMode(headers, 255)), kVsGarbage);
-    int32_t count = 0;
-    RangeHandle range = HostFindRange(801, &header_key, headers, &count);
-    EXPECT_EQ(static_cast<uint32_t>(HostReadAt(nullptr, 0, headers, nullptr, range)), kVsGarbage);
-    EXPECT_EQ(static_cast<uint32_t>(HostWriteAt(nullptr, 0, headers, nullptr, range)), kVsGarbage);
-    EXPECT_EQ(VsNestedEvents(44), 1) << "the write raised event 17152";
-    HostFreeRange(&range);
+        range = HostFindRange(802, &line_key, lines, &count);
+        DocumentItem** array = nullptr;
+        void* aux = nullptr;
+        HostLoadLines(&array, &aux, &count, count, lines, range);
+        memset(array[0], 0, sizeof(DocumentItem));
+        HostSaveLines(802, lines, array, &count, range, 0x4100, 0, 1, 0, 0, 0, 0);
+        int32_t freed = count;
+        HostFreeLines(&array, &aux, &freed, count, lines, range);
+        HostFreeRange(&range);
+        return count;  // the lines saved
+    };
 
-    // The 16-bit result in the whole register, as the plug-in receives it.
-    using WideScanOpen =
-        uint32_t(HOST_STDCALL*)(ScanState*, HostTable*, int32_t, KeyBuffer*, int32_t, int32_t);
-    ScanState scan{};
-    const uint32_t opened = reinterpret_cast<WideScanOpen>(reinterpret_cast<void*>(&HostScanOpen))(
-        &scan, headers, 801, &header_key, 0, 0);
-    EXPECT_EQ(opened, 0xBEEFBEEFu);
-    HostScanClose(&scan);
+    const auto open_results = [&] {
+        exercise();
+        EXPECT_TRUE(EveryCallReturned(
+            from, [](int32_t ordinal) { return VsListed(kVsOpenResultOperations, ordinal); },
+            0xFFFFFFFF, kVsGarbage));
+    };
+    const auto wide_short = [&] {
+        exercise();
+        EXPECT_TRUE(EveryCallReturned(from, VsShortResult, 0xFFFF0000, 0xBEEF0000));
+    };
+    const auto other_success = [&] {
+        exercise();  // 0xDEADBEEF, or 0xBEEF in 16 bits
+        EXPECT_TRUE(EveryCallReturned(
+            from, [](int32_t ordinal) { return VsListed(kVsOtherSuccessOperations, ordinal); },
+            0xFFFF, 0xBEEF));
+    };
+    const auto save_lines = [&] {
+        EXPECT_EQ(exercise(), 1) << "the cleared line kept";
+        EXPECT_EQ(VsLineCount(101), 1);
+    };
+    const auto copy_zero_fill = [] {
+        char text[8];
+        memset(text, 'x', sizeof text);
+        HostCopyText(text, "ab", 5);
+        EXPECT_EQ(std::string(text, sizeof text), std::string("ab\0\0\0\0xx", 8));
+    };
+    const auto list_rows = [] {
+        int16_t row = 0;
+        VsQueueAnswer(kOrdinalHostListDialog, 20481, 0);
+        HostListDialog(nullptr, 1002, &row, 0, Rows);
+        const VsDialogCall& list = *VsDialogCallAt(VsDialogCallCount() - 1);
+        EXPECT_EQ(list.rows, 1);
+        EXPECT_NE(list.row_texts[0], nullptr) << "the row on screen was asked for";
+        EXPECT_EQ(VsOddRowTexts(), 2) << "rows outside the list were asked for and got a text";
+    };
+    const auto nested_events = [&] {
+        const int before = VsNestedEvents(44);
+        exercise();
+        EXPECT_EQ(VsNestedEvents(44) - before, 1) << "the write raised event 17152";
+    };
+    const auto x87_control = [] { EXPECT_EQ(ControlWord(), 0x1332 | 0x40); };
+    const auto mxcsr = [] { EXPECT_EQ(Mxcsr(), 0x1900u); };
+    const auto locale = [] { EXPECT_STRNE(setlocale(LC_ALL, nullptr), "C"); };
+    const auto dialog_long_jump = [] {
+        VsTable(45)->hook = AskingLineHook;
+        ASSERT_EQ(VsOpenDocument(101), 1);
+        VsRaiseLineEvent(806);
+        EXPECT_EQ(VsCallCount(kOrdinalHostQuestion), 2) << "left once, then the event again";
+        EXPECT_EQ(VsCallAt(VsTotalCalls() - 2)->returned, 0) << "the first did not return";
+        EXPECT_EQ(VsDialogCallCount(), 1) << "nor went into the dialog log";
+    };
 
-    range = HostFindRange(802, &line_key, lines, &count);
-    DocumentItem** array = nullptr;
-    void* aux = nullptr;
-    HostLoadLines(&array, &aux, &count, count, lines, range);
-    memset(array[0], 0, sizeof(DocumentItem));
-    HostSaveLines(802, lines, array, &count, range, 0x4100, 0, 1, 0, 0, 0, 0);
-    EXPECT_EQ(count, 1) << "the cleared line kept";
-    EXPECT_EQ(VsLineCount(101), 1);
-    HostFreeLines(&array, &aux, &count, count, lines, range);
-    HostFreeRange(&range);
+    struct Switch {
+        const char* field;
+        VsVariation alone;
+        bool interface;
+        std::function<void()> check;
+    };
+    const Switch switches[] = {
+#define SWITCH_CHECK(field, kind, value, name)                                                   \
+    {#field, test_host::With(&VsVariation::field, value), kVsSwitch##kind == kVsSwitchInterface, \
+     field},
+        VS_VARIATION_SWITCHES(SWITCH_CHECK)
+#undef SWITCH_CHECK
+    };
 
-    char text[8];
-    memset(text, 'x', sizeof text);
-    HostCopyText(text, "ab", 5);
-    EXPECT_EQ(std::string(text, sizeof text), std::string("ab\0\0\0\0xx", 8));
-
-    int16_t row = 0;
-    VsQueueAnswer(kOrdinalHostListDialog, 20481, 0);
-    HostListDialog(nullptr, 1002, &row, 0, Rows);
-    const VsDialogCall& list = *VsDialogCallAt(VsDialogCallCount() - 1);
-    EXPECT_EQ(list.rows, 1);
-    EXPECT_NE(list.row_texts[0], nullptr) << "the row on screen was asked for";
-    EXPECT_EQ(VsOddRowTexts(), 2) << "rows outside the list were asked for and got a text";
+    const uint16_t control = ControlWord();
+    const uint32_t sse = Mxcsr();
+    const std::string runtime_locale = setlocale(LC_ALL, nullptr);
+    for (const Switch& one : switches) {
+        SCOPED_TRACE(one.field);
+        SetUp();
+        VsSetVariation(&one.alone);
+        one.check();
+        EXPECT_EQ(test_host::Unreturned(), "");
+        asm volatile("fnclex\n\tfldcw %0\n\tldmxcsr %1" : : "m"(control), "m"(sse));
+        setlocale(LC_ALL, runtime_locale.c_str());
+    }
+    SetUp();
+    VsSetVariation(&kVsEveryInterfaceVariation);
+    for (const Switch& one : switches) {
+        SCOPED_TRACE(std::string("all at once: ") + one.field);
+        if (one.interface)
+            one.check();
+    }
     EXPECT_EQ(test_host::Unreturned(), "");
 }
 
@@ -241,10 +395,7 @@ TEST_F(Faults, ProcessStateOfTheVariationIsExpectedAtEveryOperation) {
     variation.x87_control = 0x027F;
     variation.locale = kVsLocalePolish;
     VsSetVariation(&variation);
-    uint16_t control = 0;
-    asm volatile("fnstcw %0" : "=m"(control));
-    EXPECT_EQ(control | 0x40, 0x027F) << "as set (bit 6 may read set)";
-    EXPECT_STRNE(setlocale(LC_ALL, nullptr), "C");
+    EXPECT_EQ(ControlWord(), 0x027F);
     HostSetTableMode(headers, 255);
     EXPECT_EQ(VsProcessStateViolations(), 0);
 

@@ -60,19 +60,12 @@ std::string Bytes(const Record& record) {
 // A text field read no further than its width.
 std::string FieldText(const char* field, size_t width);
 
-// Every choice the host interface leaves open, made otherwise at once: the
-// stand-in's VsVariation without the host process's state.
-inline constexpr VsVariation kEveryInterfaceVariation = [] {
-    VsVariation v{};
-    v.open_results = kVsResultGarbage;
-    v.wide_short = 1;
-    v.save_lines = kVsSaveKeepCleared;
-    v.copy_zero_fill = 1;
-    v.list_rows = kVsRowsShownOnly;
-    v.nested_events = 1;
-    v.other_success = 1;
-    return v;
-}();
+// The stand-in's own choices but for one switch (VS_VARIATION_SWITCHES).
+constexpr VsVariation With(int VsVariation::*field, int value) {
+    VsVariation variation{};
+    variation.*field = value;
+    return variation;
+}
 
 // What the plug-in still holds of what the host handed out, and the heap
 // blocks it gave back wrongly, as text: "" when everything was given back.

@@ -1,6 +1,11 @@
 #include "tests/support/plugin_library.h"
 
 namespace test_host {
+
+const DirectHost& Direct() {
+    static const DirectHost host;
+    return host;
+}
 namespace {
 
 template <typename Entry>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/host_records.h"
+#include "host/host_api.h"
 
 namespace test_host {
 
@@ -33,6 +33,17 @@ Function HostOperation(int32_t ordinal) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("VELDAN.dll"), MAKEINTRESOURCEA(ordinal))));
 }
+
+// Every host operation as the stand-in exports it, called directly: a member
+// of each operation's own name and type, null where the library lacks it.
+struct DirectHost {
+#define TEST_HOST_DIRECT_OPERATION(name, ordinal, convention, bytes, result, params) \
+    decltype(&::name) name = HostOperation<decltype(&::name)>(ordinal);
+    HOST_OPERATIONS(TEST_HOST_DIRECT_OPERATION)
+#undef TEST_HOST_DIRECT_OPERATION
+};
+// Looked up once, in the stand-in the program loaded.
+const DirectHost& Direct();
 
 // Whatever could be found: a null module or entry where it could not.
 Plugin LoadPlugin();
