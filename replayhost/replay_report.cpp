@@ -79,7 +79,9 @@ std::string ParameterName(const char* parameters, int index) {
 }
 
 std::string SideBySide(const uint8_t* recorded, const uint8_t* seen, uint32_t size) {
-    std::string out = "    offset  recorded                                          | replayed\n";
+    // Each side: 8 bytes in hex, a space, 8 characters.
+    std::string out =
+        "    offset  recorded" + std::string(8 * 3 + 1 + 8 - 8, ' ') + " | replayed\n";
     int shown = 0, more = 0;
     for (uint32_t row = 0; row < size; row += 8) {
         const uint32_t count = size - row < 8 ? size - row : 8;
