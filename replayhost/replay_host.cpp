@@ -95,6 +95,9 @@ struct Replay {
     uint32_t stub_code[kStubs] = {};  // the recorded code each stub answers for
     int stubs = 0;
     uint32_t calls = 0;
+    // The memory of dropped blocks, given back at the session's end: a
+    // plug-in that still reads one reads what was there, not freed memory.
+    std::vector<uint8_t*> dropped;
 };
 
 Replay R;
@@ -136,7 +139,7 @@ Block* FindSeen(uint32_t seen) {
 
 void Free(Block& block) {
     if (block.kind != Kind::kToken && block.kind != Kind::kCode)
-        std::free(block.memory);
+        R.dropped.push_back(block.memory);
 }
 
 void Forget(uint32_t address, uint32_t size) {
@@ -713,6 +716,27 @@ void PlayTopLevel() {
     }
 }
 
+// A fault of the plug-in (or of the replay) while it plays: said with the
+// call it came at, and the replay ends there.
+LONG CALLBACK ReportFault(EXCEPTION_POINTERS* info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_ILLEGAL_INSTRUCTION &&
+        code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_INT_DIVIDE_BY_ZERO &&
+        code != EXCEPTION_STACK_OVERFLOW)
+        return EXCEPTION_CONTINUE_SEARCH;
+    const Head* last = R.cursor > 0 ? &R.session->heads[R.cursor - 1] : nullptr;
+    std::printf("divergence after %s: a fault 0x%08lX at 0x%08lX (reading or writing 0x%08lX)\n",
+                last != nullptr ? CallName(*last).c_str() : "the start",
+                static_cast<unsigned long>(code),
+                static_cast<unsigned long>(Seen(info->ExceptionRecord->ExceptionAddress)),
+                static_cast<unsigned long>(info->ExceptionRecord->NumberParameters > 1
+                                               ? info->ExceptionRecord->ExceptionInformation[1]
+                                               : 0));
+    std::printf("not identical\n");
+    std::fflush(stdout);
+    ExitProcess(kReplayDiverged);
+}
+
 // The session played whole; false at a divergence (R.report says which).
 bool PlaySession() {
     if (setjmp(R.end) != 0)
@@ -724,6 +748,9 @@ bool PlaySession() {
 void Reset() {
     for (Block& block : R.blocks)
         Free(block);
+    for (uint8_t* memory : R.dropped)
+        std::free(memory);
+    R.dropped.clear();
     R.blocks.clear();
     R.functions.clear();
     for (Region& region : R.regions)
@@ -765,9 +792,11 @@ extern "C" int ReplayRecording(const wchar_t* recording, const wchar_t* plugin_p
         std::printf("%s\n", why.c_str());
         return kReplayUnreadable;
     }
-    if (R.tokens == nullptr)
+    if (R.tokens == nullptr) {
         R.tokens =
             static_cast<uint8_t*>(VirtualAlloc(nullptr, kTokenSpace, MEM_RESERVE, PAGE_NOACCESS));
+        AddVectoredExceptionHandler(1, ReportFault);
+    }
     int outcome = kReplayIdentical;
     for (size_t s = 0; s < sessions.size() && outcome == kReplayIdentical; ++s) {
         Reset();
