@@ -281,29 +281,44 @@ void PutOffset(uint32_t offset) {
     PutDecimal(offset);
 }
 
+// The first offset from at on where a and b differ; size when none. Equal
+// words are skipped four bytes at a time: most blocks do not change.
+uint32_t NextDifference(const uint8_t* a, const uint8_t* b, uint32_t at, uint32_t size) {
+    for (; at + 4 <= size; at += 4) {
+        uint32_t x, y;
+        std::memcpy(&x, a + at, 4);
+        std::memcpy(&y, b + at, 4);
+        if (x != y)
+            break;
+    }
+    while (at < size && a[at] == b[at])
+        ++at;
+    return at;
+}
+
 // The bytes of now that differ from before, as changes, 4-byte words where
 // word_at says one begins; before then holds now. Whether any differed.
 template <typename WordAt>
 bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_at) {
     bool any = false;
     uint32_t position = 0;
-    for (uint32_t i = 0; i < size;) {
-        if (word_at(i) && i + 4 <= size) {
-            if (std::memcmp(before + i, now + i, 4) != 0) {
-                if (position != i)
-                    PutOffset(i);
-                uint32_t word;
-                std::memcpy(&word, now + i, 4);
-                Put(" ");
-                PutWord(WordClass(word), word);
-                position = i + 4;
-                any = true;
+    for (uint32_t i = NextDifference(before, now, 0, size); i < size;
+         i = NextDifference(before, now, i, size)) {
+        // A change inside a word is written as the whole word.
+        for (uint32_t back = 1; back < 4 && i >= position + back; ++back)
+            if (word_at(i - back)) {
+                i -= back;
+                break;
             }
-            i += 4;
-            continue;
-        }
-        if (before[i] == now[i]) {
-            ++i;
+        if (position != i)
+            PutOffset(i);
+        Put(" ");
+        any = true;
+        if (word_at(i) && i + 4 <= size) {
+            uint32_t word;
+            std::memcpy(&word, now + i, 4);
+            PutWord(WordClass(word), word);
+            position = i += 4;
             continue;
         }
         // A run goes on over up to three equal bytes to the next change.
@@ -311,13 +326,9 @@ bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_
         for (uint32_t at = i + 1; at < size && !word_at(at) && at - last_change <= 3; ++at)
             if (before[at] != now[at])
                 last_change = at;
-        if (position != i)
-            PutOffset(i);
-        Put(" ");
         for (uint32_t at = i; at <= last_change; ++at)
             PutHex(now[at], 2);
         position = i = last_change + 1;
-        any = true;
     }
     std::memcpy(before, now, size);
     return any;
