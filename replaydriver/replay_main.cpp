@@ -23,12 +23,14 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> recordings;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
-        if (argument == L"--plugin" && i + 1 < argc)
+        if (argument == L"--plugin" && i + 1 < argc) {
             plugin = argv[++i];
-        else if (argument.rfind(L"--", 0) == 0)
-            recordings.clear(), argc = 0;
-        else
+        } else if (argument.rfind(L"--", 0) == 0) {
+            recordings.clear();
+            break;
+        } else {
             recordings.push_back(argument);
+        }
     }
     if (recordings.empty()) {
         std::printf("usage: quendrix_replay [--plugin PATH] RECORDING...\n");

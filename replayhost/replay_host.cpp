@@ -95,9 +95,12 @@ struct Replay {
     uint32_t stub_code[kStubs] = {};  // the recorded code each stub answers for
     int stubs = 0;
     uint32_t calls = 0;
-    // The memory of dropped blocks, given back at the session's end: a
-    // plug-in that still reads one reads what was there, not freed memory.
+    // Dropped blocks, their memory given back at the session's end: a
+    // plug-in that still reads one reads what was there, not freed memory,
+    // and a word of host memory that still names one (an entry of a line
+    // array past its count, say) is still what it was.
     std::vector<uint8_t*> dropped;
+    std::vector<Block> gone;
 };
 
 Replay R;
@@ -140,6 +143,11 @@ Block* FindSeen(uint32_t seen) {
 void Free(Block& block) {
     if (block.kind != Kind::kToken && block.kind != Kind::kCode)
         R.dropped.push_back(block.memory);
+    Block gone;
+    gone.address = block.address;
+    gone.size = block.size;
+    gone.memory = block.memory;
+    R.gone.push_back(std::move(gone));
 }
 
 void Forget(uint32_t address, uint32_t size) {
@@ -222,6 +230,9 @@ uint32_t Translate(char kind, uint32_t value, const Head* head) {
     if (kind != '*' || value == 0)
         return value;
     const Block* block = Find(value);
+    for (size_t i = R.gone.size(); block == nullptr && i-- > 0;)
+        if (value - R.gone[i].address < std::max(R.gone[i].size, 1u))
+            block = &R.gone[i];
     if (block == nullptr)
         Inconsistent(head, "it names host memory at " + Hex(value) + " that it never described");
     return Seen(block->memory) + (value - block->address);
@@ -751,6 +762,7 @@ void Reset() {
     for (uint8_t* memory : R.dropped)
         std::free(memory);
     R.dropped.clear();
+    R.gone.clear();
     R.blocks.clear();
     R.functions.clear();
     for (Region& region : R.regions)
