@@ -573,8 +573,12 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
     const int found = FindBlock(value);
     switch (slot.reach) {
         case Reach::kToken:
-            if (found < 0)
-                Declare(value, 0, BlockKind::kToken);
+            // A handle handed in by a call into the plug-in is good for that call.
+            if (found < 0) {
+                const int token = Declare(value, 0, BlockKind::kToken);
+                if (token >= 0)
+                    R().blocks[token].owner = owner;
+            }
             return '*';
         case Reach::kTable:
             MakeRoot(Known(value, sizeof(HostTable), BlockKind::kTable), 0);
@@ -946,6 +950,9 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
         // What this call declared for itself ends with it.
         EndRoots([&](const RecordedBlock& b) { return b.owner == sequence; });
         Walk(true);
+        for (uint32_t i = 0; i < r.block_count; ++i)
+            if (r.blocks[i].kind == BlockKind::kToken && r.blocks[i].owner == sequence)
+                Drop(i);
     }
     return Finish(head_at, head);
 }

@@ -156,6 +156,11 @@ struct ReachDescription {
 };
 
 inline constexpr ReachDescription kReachDescriptions[] = {
+    // Handles that a call gives back.
+    {kOrdinalHostFreeRange, 0, {Reach::kTokenWord, kIn | kOut, 4, -1, true}},
+    {kOrdinalHostEndUpdate, 1, {Reach::kTokenWord, kIn | kOut, 4, -1, true}},
+    {kOrdinalHostEndUpdate, 2, {Reach::kTokenWord, kIn | kOut, 4, -1, true}},
+    {kOrdinalHostFreeLines, 1, {Reach::kTokenWord, kIn | kOut, 4, -1, true}},
     // The key buffer is filled, never read.
     {kOrdinalHostMakeKey, 2, {Reach::kBuffer, kOut, sizeof(KeyBuffer)}},
     // A record of the table's size, or null for the table's own record buffer.
