@@ -138,28 +138,6 @@ void Compact() {
     r.block_count = kept;
 }
 
-const char* KindName(BlockKind kind) {
-    switch (kind) {
-        case BlockKind::kTable:
-            return "table";
-        case BlockKind::kLines:
-            return "lines";
-        case BlockKind::kSelection:
-            return "selection";
-        case BlockKind::kEntry:
-            return "entry";
-        case BlockKind::kHeap:
-            return "heap";
-        case BlockKind::kToken:
-            return "token";
-        case BlockKind::kCode:
-            return "code";
-        case BlockKind::kData:
-            break;
-    }
-    return "data";
-}
-
 bool Watchable(BlockKind kind) {
     return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
 }
@@ -222,7 +200,7 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
         Put(" ");
         PutDecimal(size);
         Put(" ");
-        Put(KindName(kind));
+        Put(kBlockKindNames[static_cast<int>(kind)]);
     }
     EndLine();
     return static_cast<int>(r.block_count++);
@@ -334,20 +312,6 @@ bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_
     return any;
 }
 
-bool WordAt(const RecordedBlock& block, uint32_t offset) {
-    switch (block.kind) {
-        case BlockKind::kTable:
-            return offset == offsetof(HostTable, record) || offset == offsetof(HostTable, hook);
-        case BlockKind::kLines:
-        case BlockKind::kSelection:
-            return offset % 4 == 0;
-        case BlockKind::kEntry:
-            return offset == offsetof(SelectionEntry, record);
-        default:
-            return false;
-    }
-}
-
 // ------------------------------------------------------------------ the walk
 // Every boundary walks the blocks the plug-in may read, from the roots along
 // their pointer words, records what changed in each, and drops the watched
@@ -416,7 +380,7 @@ void Visit(uint32_t index, bool plugin_side) {
     PutHex(b.address, 8);
     const RecordedBlock& block = b;
     if (PutChanges(b.copy, At(b.address), b.size,
-                   [&](uint32_t offset) { return WordAt(block, offset); }))
+                   [&](uint32_t offset) { return PointerWordAt(block.kind, offset); }))
         EndLine();
     else
         r.length = start;

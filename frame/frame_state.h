@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_memory.h"  // BlockKind
 #include "host/host_operations.h"
 #include "host/host_records.h"
 
@@ -100,8 +101,6 @@ struct CallTraceState {
 // memory the plug-in has been handed, each block with its bytes as last
 // recorded while the plug-in may read it, and the plug-in's buffers handed
 // over, each with its bytes as last recorded. docs/trace-format.md.
-enum class BlockKind : uint8_t { kData, kTable, kLines, kSelection, kEntry, kHeap, kToken, kCode };
-
 struct RecordedBlock {
     uint32_t address;
     uint32_t size;  // 0 for a token or code

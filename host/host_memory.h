@@ -77,6 +77,26 @@ inline constexpr uint32_t kTextReadLimit = 4096;
 // What the host's start entry writes its feature text into.
 inline constexpr uint16_t kStartTextSize = 61;
 
+// The kinds of host memory a recording names (docs/trace-format.md), by their
+// names there, and where a pointer word lies in each.
+enum class BlockKind : uint8_t { kData, kTable, kLines, kSelection, kEntry, kHeap, kToken, kCode };
+inline constexpr const char* kBlockKindNames[] = {"data",  "table", "lines", "selection",
+                                                  "entry", "heap",  "token", "code"};
+
+constexpr bool PointerWordAt(BlockKind kind, uint32_t offset) {
+    switch (kind) {
+        case BlockKind::kTable:
+            return offset == offsetof(HostTable, record) || offset == offsetof(HostTable, hook);
+        case BlockKind::kLines:
+        case BlockKind::kSelection:
+            return offset % 4 == 0;
+        case BlockKind::kEntry:
+            return offset == offsetof(SelectionEntry, record);
+        default:
+            return false;
+    }
+}
+
 // ------------------------------------------------------------------ from the types
 
 template <typename T>

@@ -5,10 +5,12 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "host/host_memory.h"
 #include "host/host_operations.h"
 #include "host/host_records.h"
 #include "replayhost/recording.h"
@@ -19,40 +21,18 @@ namespace {
 
 // ------------------------------------------------------------------ host memory
 
-enum class Kind { kData, kTable, kArray, kEntry, kHeap, kToken, kCode };
-
-Kind KindOf(const std::string& name) {
-    if (name == "table")
-        return Kind::kTable;
-    if (name == "lines" || name == "selection")
-        return Kind::kArray;
-    if (name == "entry")
-        return Kind::kEntry;
-    if (name == "token")
-        return Kind::kToken;
-    if (name == "code")
-        return Kind::kCode;
-    return Kind::kData;
-}
-
-bool WordAt(Kind kind, uint32_t offset) {
-    switch (kind) {
-        case Kind::kTable:
-            return offset == offsetof(HostTable, record) || offset == offsetof(HostTable, hook);
-        case Kind::kArray:
-            return offset % 4 == 0;
-        case Kind::kEntry:
-            return offset == offsetof(SelectionEntry, record);
-        default:
-            return false;
-    }
+BlockKind KindOf(const std::string& name) {
+    for (size_t i = 0; i < std::size(kBlockKindNames); ++i)
+        if (name == kBlockKindNames[i])
+            return static_cast<BlockKind>(i);
+    return BlockKind::kData;
 }
 
 // A block of host memory the recording names, and the replay's for it.
 struct Block {
     uint32_t address = 0;  // as recorded
     uint32_t size = 0;
-    Kind kind = Kind::kData;
+    BlockKind kind = BlockKind::kData;
     uint8_t* memory = nullptr;       // the replay's
     std::vector<uint8_t> copy;       // the bytes the recording says it holds
     std::map<uint32_t, char> words;  // the class of each pointer word set
@@ -141,7 +121,7 @@ Block* FindSeen(uint32_t seen) {
 }
 
 void Free(Block& block) {
-    if (block.kind != Kind::kToken && block.kind != Kind::kCode)
+    if (block.kind != BlockKind::kToken && block.kind != BlockKind::kCode)
         R.dropped.push_back(block.memory);
     Block gone;
     gone.address = block.address;
@@ -181,12 +161,12 @@ void Declare(const Head& head, const Detail& detail) {
     block.address = detail.address;
     block.size = detail.size;
     block.kind = KindOf(detail.block_kind);
-    if (block.kind == Kind::kToken) {
+    if (block.kind == BlockKind::kToken) {
         if (R.next_token + 16 > kTokenSpace)
             Inconsistent(&head, "more handles of the host's than the replay keeps");
         block.memory = R.tokens + R.next_token;
         R.next_token += 16;
-    } else if (block.kind == Kind::kCode) {
+    } else if (block.kind == BlockKind::kCode) {
         if (R.stubs == kStubs)
             Inconsistent(&head, "more host functions than the replay answers for");
         R.stub_code[R.stubs] = detail.address;
@@ -209,7 +189,7 @@ void Heap(const Detail& detail) {
     Block block;
     block.address = detail.address;
     block.size = detail.size;
-    block.kind = Kind::kHeap;
+    block.kind = BlockKind::kHeap;
     block.memory = memory;
     R.blocks.push_back(std::move(block));
 }
@@ -311,7 +291,7 @@ void Apply(Block& block, const std::vector<Change>& changes, bool memory, const 
 std::vector<uint8_t> Expected(const Block& block, const Head& head) {
     std::vector<uint8_t> expected = block.copy;
     for (uint32_t offset = 0; offset + 4 <= block.size; ++offset) {
-        if (!WordAt(block.kind, offset))
+        if (!PointerWordAt(block.kind, offset))
             continue;
         const auto word = block.words.find(offset);
         const char kind = word == block.words.end() ? '*' : word->second;
@@ -489,22 +469,33 @@ Block& BlockAt(const Head& head, uint32_t address) {
     return *block;
 }
 
+// What the host made or put into its memory, at either side's boundary;
+// false for any other detail.
+bool ApplyHostMemory(const Head& at, const Detail& detail) {
+    switch (detail.kind) {
+        case DetailKind::kNew:
+            Declare(at, detail);
+            return true;
+        case DetailKind::kHeap:
+            Heap(detail);
+            return true;
+        case DetailKind::kSet:
+            Apply(BlockAt(at, detail.address), detail.changes, true, at);
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The host's side of a boundary: its changes applied, what it wrote through
 // the call's arguments (seen) written there.
 void ApplyHostSide(const Head& call, const Head& at, const uint32_t* seen, size_t count) {
     for (const Detail& detail : at.details) {
+        if (ApplyHostMemory(at, detail))
+            continue;
         switch (detail.kind) {
-            case DetailKind::kNew:
-                Declare(at, detail);
-                break;
-            case DetailKind::kHeap:
-                Heap(detail);
-                break;
             case DetailKind::kDrop:
                 Forget(detail.address, BlockAt(at, detail.address).size);
-                break;
-            case DetailKind::kSet:
-                Apply(BlockAt(at, detail.address), detail.changes, true, at);
                 break;
             case DetailKind::kOut:
                 WriteRegion(call, at, detail, seen, count);
@@ -521,16 +512,9 @@ void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, siz
                      uint32_t result) {
     std::vector<const Detail*> regions, drops;
     for (const Detail& detail : at.details) {
+        if (ApplyHostMemory(at, detail))
+            continue;
         switch (detail.kind) {
-            case DetailKind::kNew:
-                Declare(at, detail);
-                break;
-            case DetailKind::kHeap:
-                Heap(detail);
-                break;
-            case DetailKind::kSet:
-                Apply(BlockAt(at, detail.address), detail.changes, true, at);
-                break;
             case DetailKind::kWrote:
                 Apply(BlockAt(at, detail.address), detail.changes, false, at);
                 break;

@@ -3,23 +3,10 @@
 #include <cctype>
 #include <cstdio>
 
-#include "host/mazovia_tables.h"
+#include "documentfile/text_codec.h"
 
 namespace replay {
 namespace {
-
-void AddUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Eight bytes as hex, then as text: a control byte as a dot.
 std::string Row(const uint8_t* bytes, uint32_t count) {
@@ -36,10 +23,8 @@ std::string Row(const uint8_t* bytes, uint32_t count) {
         const uint8_t b = bytes[i];
         if (b < 0x20 || b == 0x7F)
             text += '.';
-        else if (b < 0x80)
-            text += static_cast<char>(b);
         else
-            AddUtf8(text, mazovia::kUpperHalf[b - 0x80]);
+            text += document_file::MazoviaToUtf8(reinterpret_cast<const char*>(bytes + i), 1);
     }
     return hex + " " + text;
 }
