@@ -757,6 +757,10 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
              static_cast<unsigned>(kHostEntries[index].ordinal), kHostEntries[index].name);
     PutSlots(head, reach, args, owner);
     Walk(true);
+    // The selection list's entries are read only up to the next call of the
+    // host, which may rebuild the list (the plug-in fetches it again at
+    // every step); its count stays where it is.
+    EndRoots([](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
     RecordedCall* call = Push(sequence, CallKind::kHostOperation, args, reach.count);
     int given = 0;
     for (int i = 0; i < reach.count; ++i) {
@@ -803,9 +807,13 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
                 break;
             case Reach::kCount:
             case Reach::kSelection: {
-                // Fetched again: what the last fetch handed out is replaced.
+                // Fetched again: what the last fetch handed out is replaced; a
+                // new count may begin a new list, and ends the entries too.
                 const auto ordinal = static_cast<uint16_t>(kHostEntries[index].ordinal);
-                EndRoots([&](const RecordedBlock& b) { return b.fetched_by == ordinal; });
+                const bool count_again = result.reach == Reach::kCount;
+                EndRoots([&](const RecordedBlock& b) {
+                    return b.fetched_by == ordinal || (count_again && b.fetched_by != 0);
+                });
                 uint32_t count = 1;
                 BlockKind block = BlockKind::kData;
                 if (result.reach == Reach::kSelection) {
