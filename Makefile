@@ -8,7 +8,7 @@ export BUILD
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build host test demo bench dist reproducible format clean
+.PHONY: all deps configure build host replay test demo bench dist reproducible format clean
 
 all: build
 
@@ -28,6 +28,10 @@ test: build
 # What the host program needs (tools/veldan-host.sh): the two DLLs and itself.
 host: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix VELDAN veldan_host
+
+# What tools/replay.sh needs: the plug-in, the replay host and its driver.
+replay: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix quendrix_replay
 
 demo: host
 	@QUENDRIX_WINE_PREFIX=wineprefix-demo tools/wine-session.sh tools/demo.sh
@@ -52,4 +56,5 @@ format:
 clean:
 	@-tools/wine-session.sh --end
 	@-QUENDRIX_WINE_PREFIX=wineprefix-demo tools/wine-session.sh --end
+	@-QUENDRIX_WINE_PREFIX=wineprefix-replay tools/wine-session.sh --end
 	rm -rf $(BUILD) dist

@@ -1,9 +1,11 @@
 // The benchmark: what the plug-in costs next to the host, at scale.
 //
 // 1. A bound host call through the binding layer against a direct call of the
-//    same host function; 1a. the same call with the call trace on.
+//    same host function; 1a. the same call with the call trace on; 1b. with
+//    the trace's recording on.
 // 2. The whole Ctrl+9 road over header tables of 1,000 to 100,000 headers,
-//    split into the time inside the host's operations and the plug-in's own.
+//    split into the time inside the host's operations and the plug-in's own;
+//    2a. the road with the recording on: its size and its cost per host call.
 // 3. The comparison of a WZ and an order of 10 to 1,000 lines each.
 // 4. The order list of a customer with 1,000 and 10,000 orders.
 //
@@ -46,6 +48,7 @@
 #include "bench/bench_support.h"
 #include "frame/call_trace.h"
 #include "standin/veldan_control.h"
+#include "tests/support/child_process.h"
 
 using namespace bench;
 
@@ -167,15 +170,15 @@ void BoundCall() {
 }
 
 // The same call with the call trace on: two lines written to a file of the
-// benchmark's own for each call.
-void TracedCall() {
+// benchmark's own for each call; with record, the recording's lines too.
+void TracedCall(bool record) {
     constexpr int kCalls = 2000;
     constexpr int kRounds = 11;
     wchar_t directory[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, directory);
     const std::wstring path = std::wstring(directory) + L"quendrix-bench-trace.txt";
     DeleteFileW(path.c_str());
-    if (!StartCallTrace(path.c_str()))
+    if (!StartCallTrace(path.c_str(), record))
         Broken("The traced-call stage", "the trace file in the temporary folder cannot be written");
     const double ns_per_tick = 1e9 / TicksPerSecond();
     TimeBoundCalls(kCalls / 10);
@@ -184,12 +187,18 @@ void TracedCall() {
         traced_ns.push_back(static_cast<double>(TimeBoundCalls(kCalls)) * ns_per_tick / kCalls);
     StopCallTrace();
     DeleteFileW(path.c_str());
-    std::printf(
-        "1a. Traced host call: HostInterfaceVersion with the call trace on, %s calls x %d "
-        "rounds\n",
-        Grouped(kCalls).c_str(), kRounds);
-    std::printf("   cost per traced call (two lines written)  %8.0f ns/call\n\n",
-                Median(traced_ns));
+    if (!record) {
+        std::printf(
+            "1a. Traced host call: HostInterfaceVersion with the call trace on, %s calls x %d "
+            "rounds\n",
+            Grouped(kCalls).c_str(), kRounds);
+        std::printf("   cost per traced call (two lines written)  %8.0f ns/call\n\n",
+                    Median(traced_ns));
+    } else {
+        std::printf("1b. Recorded host call: the same with the recording on (Record=1)\n");
+        std::printf("   cost per recorded call (no memory behind it) %5.0f ns/call\n\n",
+                    Median(traced_ns));
+    }
 }
 
 // ------------------------------------------------------------------ split timing
@@ -344,6 +353,62 @@ void Ctrl9Road(const Plugin& plugin) {
     Require(largest_share < kPluginShareLimit, "plug-in share of Ctrl+9 at 100,000 under 10 %");
 }
 
+// The road at two sizes with a copy of the plug-in whose settings switch the
+// trace and its recording on: the recording's bytes (of the road alone, from
+// the event to its return), and the road's time against the median of plain
+// runs, per host call.
+void RecordedRoad(const Plugin& plugin) {
+    const int sizes[] = {1000, 100000};
+    std::printf("2a. Ctrl+9 road with the call trace recording on (Record=1), one recorded run\n");
+    std::printf("   %9s %14s %10s %10s %10s %10s %12s\n", "headers", "recording", "bytes/hdr",
+                "plain ms", "recorded", "host calls", "ns/host call");
+    for (const int headers : sizes) {
+        const RoadShop shop = SeedRoadShop(headers);
+        std::string why;
+        UseSettingsFile();
+        if (!StartAndInstall(plugin, why))
+            Broken("The recorded Ctrl+9 road", why);
+        std::vector<double> plain;
+        for (int run = 0; run < 3; ++run) {
+            PrepareRoad(shop);
+            const int64_t start = Ticks();
+            RunRoad();
+            plain.push_back(TicksToMs(static_cast<double>(Ticks() - start)));
+        }
+        StopPlugin(plugin);
+
+        const std::string folder = test_host::MakeTemporaryFolder();
+        test_host::WriteBytes(folder + "Quendrix.ini", "[Trace]\r\nEnabled=1\r\nRecord=1\r\n");
+        const Plugin copy = test_host::LoadPluginCopy(folder);
+        UseSettingsFile();
+        if (copy.module == nullptr || !StartAndInstall(copy, why))
+            Broken("The recorded Ctrl+9 road", why.empty() ? "the copy cannot be loaded" : why);
+        const std::string trace = folder + "Quendrix-trace.txt";
+        PrepareRoad(shop);
+        const size_t before = test_host::ReadBytes(trace).size();
+        const int calls_before = VsTotalCalls();
+        const int64_t start = Ticks();
+        RunRoad();
+        const double recorded = TicksToMs(static_cast<double>(Ticks() - start));
+        const int calls = VsTotalCalls() - calls_before;
+        const size_t size = test_host::ReadBytes(trace).size() - before;
+        if (!RoadDone(shop, why))
+            Broken("The recorded Ctrl+9 road at " + Grouped(headers) + " headers", why);
+        StopPlugin(copy);
+        FreeLibrary(copy.module);
+        test_host::RemoveFolder(folder);
+        if (size == 0)
+            Broken("The recorded Ctrl+9 road", "nothing was recorded");
+        std::printf("   %9s %14s %10.0f %10.3f %10.3f %10s %12.0f\n", Grouped(headers).c_str(),
+                    Grouped(static_cast<long long>(size)).c_str(),
+                    static_cast<double>(size) / headers, Median(plain), recorded,
+                    Grouped(calls).c_str(), (recorded - Median(plain)) * 1e6 / calls);
+    }
+    std::printf(
+        "   recording: the trace file's growth from the line event to its return; ns/host call:\n"
+        "   the recorded run's time less the plain runs' median, per host operation\n\n");
+}
+
 // ------------------------------------------------------------------ 3. comparison
 
 void Comparison() {
@@ -463,10 +528,13 @@ int main(int argc, char** argv) {
         TicksPerSecond() / 1e6, cycles_per_tick * TicksPerSecond() / 1e6);
     if (run[1]) {
         BoundCall();
-        TracedCall();
+        TracedCall(false);
+        TracedCall(true);
     }
-    if (run[2])
+    if (run[2]) {
         Ctrl9Road(plugin);
+        RecordedRoad(plugin);
+    }
     if (run[3])
         Comparison();
     if (run[4])

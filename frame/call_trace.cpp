@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "frame/call_recording.h"
 #include "frame/diagnostics.h"
 #include "frame/frame_state.h"
 #include "frame/host_binding.h"
@@ -168,12 +169,17 @@ void Write(TextBuilder& line) {
     line.text[line.length++] = '\r';
     line.text[line.length++] = '\n';
     line.text[line.length] = 0;
-    BeginWriting();
-    void* const file = TraceFile().load();
-    const bool written =
-        file == nullptr || PlatformAppend(file, line.text, static_cast<uint32_t>(line.length));
-    EndWriting();
-    if (!written)
+    if (!AppendTraceText(line.text, static_cast<uint32_t>(line.length)))
+        StopCallTrace();
+}
+
+// With the recording on, the recording writes the line with its own; a
+// failed write switches the trace off once the recording is done with it.
+template <typename Record>
+void WriteOrRecord(TextBuilder& line, Record record) {
+    if (!RecordingOn())
+        Write(line);
+    else if (!record())
         StopCallTrace();
 }
 
@@ -190,6 +196,15 @@ void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) 
 
 std::atomic_ref<uint32_t> SlotThread(ThreadCalls& calls) {
     return std::atomic_ref<uint32_t>(calls.thread);
+}
+
+// A call left without its return: one that began at or above the new call's
+// place, or a call of a host operation whose return slot no longer holds the
+// trace's return path (the host jumped out of it and used the stack since).
+bool Left(const OpenCall& open, uintptr_t mark) {
+    return open.mark <= mark || (open.kind == CallKind::kHostOperation &&
+                                 *reinterpret_cast<void* const*>(open.mark) !=
+                                     reinterpret_cast<void*>(HostEntryTraceReturn));
 }
 
 // The calling thread's slot; with claim, a free one when it has none. Null
@@ -213,8 +228,18 @@ ThreadCalls* CallsOfThisThread(bool claim) {
 // A call begins at mark: its depth, 1 for a call no other encloses, or 0 when
 // it cannot be recorded (and is not traced).
 int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
-    while (calls.depth > 0 && calls.open[calls.depth - 1].mark <= mark)
+    // A call into the host that was left takes the call into the plug-in that
+    // made it along: the host jumped to a frame of its own above it.
+    bool into_host_left = false;
+    while (calls.depth > 0) {
+        const OpenCall& open = calls.open[calls.depth - 1];
+        if (!into_host_left && !Left(open, mark))
+            break;
         --calls.depth;
+        if (RecordingOn())
+            RecordLeft(open.sequence, open.kind);
+        into_host_left = open.kind != CallKind::kIncoming;
+    }
     if (calls.depth >= kTraceNesting)
         return 0;
     calls.open[calls.depth] = call;
@@ -235,7 +260,7 @@ int CloseAt(ThreadCalls& calls, int at) {
 
 // ------------------------------------------------------------------ switching
 
-bool StartCallTrace(const wchar_t* path) {
+bool StartCallTrace(const wchar_t* path, bool record) {
     if (CallTraceOn())
         return true;
     bool empty = false;
@@ -249,6 +274,10 @@ bool StartCallTrace(const wchar_t* path) {
     TextBuilder line(text, sizeof text);
     if (!empty)
         line.Add("\r\n");
+    if (record) {
+        StartRecording();
+        line.Add("%s\r\n", kRecordingVersionLine);
+    }
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
              now.year, now.month, now.day, now.hour, now.minute, now.second);
@@ -270,6 +299,15 @@ void StopCallTrace() {
     BeginWriting();
     PlatformClose(file);
     EndWriting();
+    StopRecording();
+}
+
+bool AppendTraceText(const char* text, uint32_t length) {
+    BeginWriting();
+    void* const file = TraceFile().load();
+    const bool written = file == nullptr || PlatformAppend(file, text, length);
+    EndWriting();
+    return written;
 }
 
 bool CallTraceOn() {
@@ -331,7 +369,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
         return target;
     const uint32_t sequence = NextSequence();
     const int depth = OpenAt(*calls, reinterpret_cast<uintptr_t>(return_slot),
-                             {0, sequence, index, *return_slot});
+                             {0, sequence, index, *return_slot, CallKind::kHostOperation});
     if (depth == 0) {
         if (calls->depth == 0)
             SlotThread(*calls).store(0);
@@ -342,8 +380,9 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
     char text[kLineSize];
     TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '>');
-    AddHostCall(line, index, reinterpret_cast<const uint32_t*>(return_slot + 1));
-    Write(line);
+    const auto* args = reinterpret_cast<const uint32_t*>(return_slot + 1);
+    AddHostCall(line, index, args);
+    WriteOrRecord(line, [&] { return RecordHostCall(line, sequence, index, args); });
     return target;
 }
 
@@ -370,7 +409,7 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
     AddPrefix(line, call.sequence, depth, '<');
     AddHostReturn(line, call.index, eax);
     if (CallTraceOn())
-        Write(line);
+        WriteOrRecord(line, [&] { return RecordHostReturn(line, call.sequence, call.index, eax); });
     return call.return_address;
 }
 
@@ -378,11 +417,14 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
 
 namespace {
 
-// The name of a call into the plug-in, with the ordinal of an entry point.
-void AddIncomingName(TextBuilder& line, const IncomingCall& call) {
+// The name of a call into the plug-in, with the ordinal of an entry point;
+// a host function's type with its address.
+void AddIncomingName(TextBuilder& line, const IncomingCall& call, const void* target) {
     line.Add("%s", call.name);
     if (call.ordinal != 0)
         line.Add(" #%u", static_cast<unsigned>(call.ordinal));
+    if (call.kind == CallKind::kHostFunction && target != nullptr)
+        line.Add(" 0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(target)));
 }
 
 // A row callback's result is the row count when the row asked for (its first
@@ -396,7 +438,7 @@ void AddResult(TextBuilder& line, const CallShape& shape, uint32_t value, const 
 
 }  // namespace
 
-uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args) {
+uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args, const void* target) {
     if (!CallTraceOn())
         return 0;
     const uint32_t sequence = NextSequence();
@@ -404,14 +446,14 @@ uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args) {
     ThreadCalls* calls = CallsOfThisThread(true);
     const int depth = calls == nullptr ? 0
                                        : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
-                                                {0, sequence, 0, nullptr});
+                                                {0, sequence, 0, nullptr, call.kind});
     char text[kLineSize];
     TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '>');
-    AddIncomingName(line, call);
+    AddIncomingName(line, call, target);
     line.Add(" ");
     AddArguments(line, call.shape, call.parameters, args);
-    Write(line);
+    WriteOrRecord(line, [&] { return RecordIncomingCall(line, sequence, call, target, args); });
     return sequence;
 }
 
@@ -429,7 +471,7 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
     char text[kLineSize];
     TextBuilder line(text, sizeof text);
     AddPrefix(line, sequence, depth, '<');
-    AddIncomingName(line, call);
+    AddIncomingName(line, call, nullptr);
     line.Add(" = ");
     AddResult(line, call.shape, static_cast<uint32_t>(result), args);
     if (handed >= 0 && handed < call.shape.count) {
@@ -438,6 +480,8 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
         AddText(line, reinterpret_cast<const char*>(static_cast<uintptr_t>(args[handed])),
                 handed_size);
     }
-    Write(line);
+    WriteOrRecord(line, [&] {
+        return RecordIncomingReturn(line, sequence, call, args, static_cast<uint32_t>(result));
+    });
     return result;
 }

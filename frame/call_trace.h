@@ -18,17 +18,21 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "frame/frame_state.h"  // CallKind
+#include "host/host_memory.h"
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
 
 // Opens (appends to) the trace file and switches the trace on; its first line
-// names the plug-in, its version and its module's path. False, with the trace
-// off, when the file cannot be written. Already on: true, the file kept.
+// names the plug-in, its version and its module's path. With record, the
+// recording (frame/call_recording.h) is switched on too, and its version
+// line comes first. False, with the trace off, when the file cannot be
+// written. Already on: true, the file and the recording kept as they are.
 //
 // Any thread may make traced calls: sequence numbers are unique in the file,
 // each thread has its own depth, and every line is written whole in one
 // write, one thread's at a time.
-bool StartCallTrace(const wchar_t* path);
+bool StartCallTrace(const wchar_t* path, bool record = false);
 // Switches the trace off and closes its file, once no thread writes to it
 // any more. Also done by a failed write.
 void StopCallTrace();
@@ -95,12 +99,16 @@ struct ShapeOf<R(A..., ...)> {
 template <typename R, typename... A>
 struct ShapeOf<R(HOST_STDCALL*)(A...)> : ShapeOf<R(A...)> {};
 
-// A call of the host into the plug-in, as the trace names and shows it.
+// A call of the host into the plug-in, as the trace names, shows and records
+// it; or, of kind kHostFunction, a call of the plug-in into a function of the
+// host's that it found in host memory, named after its callback type.
 struct IncomingCall {
     const char* name;
     uint16_t ordinal;  // an entry point's; 0 for a function handed to the host
     CallShape shape;
     const char* parameters;  // the parameter list as declared, for the names
+    CallReach reach;         // what its arguments point to (host/host_memory.h)
+    CallKind kind = CallKind::kIncoming;
 };
 
 // Not constexpr (nor defined): reaching it fails the build.
@@ -123,16 +131,19 @@ consteval int CountParameters(const char* list) {
 // A description whose parameter list names as many parameters as its shape
 // has; a mismatch does not compile.
 consteval IncomingCall DescribeIncoming(const char* name, uint16_t ordinal, const CallShape& shape,
-                                        const char* parameters) {
-    if (CountParameters(parameters) != shape.count)
+                                        const char* parameters, const CallReach& reach,
+                                        CallKind kind = CallKind::kIncoming) {
+    if (CountParameters(parameters) != shape.count || reach.count != shape.count)
         ParameterNamesDoNotMatchTheType();
-    return {name, ordinal, shape, parameters};
+    return {name, ordinal, shape, parameters, reach, kind};
 }
 
 // Writes the call's line; returns its sequence number, 0 while the trace is
 // off. args holds the call's 32-bit argument slots; their place on the stack
-// marks the call.
-uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args);
+// marks the call. target: the function called, for one handed to the host
+// or a host function.
+uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args,
+                           const void* target = nullptr);
 // Writes the return's line (nothing for sequence 0) and returns result. When
 // handed is an argument's index, that argument is a buffer the call filled
 // for the host: its text (at most handed_size bytes) follows the result.
@@ -151,11 +162,13 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
 // apart, or this does not compile.
 template <typename Callback>
 struct CallbackDeclaration;
-#define CALL_TRACE_CALLBACK(name, result, params)                         \
-    template <>                                                           \
-    struct CallbackDeclaration<name> {                                    \
-        static constexpr CallShape shape = ShapeOf<result params>::value; \
-        static constexpr const char* parameters = #params;                \
+#define CALL_TRACE_CALLBACK(name, result, params)                          \
+    template <>                                                            \
+    struct CallbackDeclaration<name> {                                     \
+        static constexpr const char* type = #name;                         \
+        static constexpr CallShape shape = ShapeOf<result params>::value;  \
+        static constexpr const char* parameters = #params;                 \
+        static constexpr CallReach reach = DescribedCallbackReach<name>(); \
     };
 HOST_CALLBACKS(CALL_TRACE_CALLBACK)
 #undef CALL_TRACE_CALLBACK
@@ -169,13 +182,13 @@ struct TracedTwin;
 template <typename... Slots, int32_t(HOST_STDCALL* Function)(Slots...), CalleeName Name>
 struct TracedTwin<Function, Name> {
     using Declaration = CallbackDeclaration<decltype(Function)>;
-    static constexpr IncomingCall kCall =
-        DescribeIncoming(Name.bytes, 0, Declaration::shape, Declaration::parameters);
+    static constexpr IncomingCall kCall = DescribeIncoming(
+        Name.bytes, 0, Declaration::shape, Declaration::parameters, Declaration::reach);
 
     static int32_t HOST_STDCALL Call(Slots... slots) {
         static_assert(sizeof...(Slots) > 0);
         const uint32_t args[] = {static_cast<uint32_t>(slots)...};
-        const uint32_t sequence = TraceIncomingCall(kCall, args);
+        const uint32_t sequence = TraceIncomingCall(kCall, args, reinterpret_cast<void*>(&Call));
         return TraceIncomingReturn(kCall, sequence, Function(slots...), args);
     }
 };
@@ -186,6 +199,32 @@ decltype(Function) AsHanded() {
 }
 
 #define AS_HANDED(function) (AsHanded<function, #function>())
+
+// A function of the host's that the plug-in found in host memory (the hook a
+// table held before ours) is called as CallHost(function, arguments...):
+// while the trace is on, its call and return are traced and recorded like
+// those of a host operation; off, it is called directly.
+template <typename Callback>
+struct HostFunctionCall {
+    using Declaration = CallbackDeclaration<Callback>;
+    static constexpr IncomingCall kCall =
+        DescribeIncoming(Declaration::type, 0, Declaration::shape, Declaration::parameters,
+                         Declaration::reach, CallKind::kHostFunction);
+};
+
+template <typename Callback, typename... Slots>
+int32_t CallHost(Callback function, Slots... slots) {
+    if (!CallTraceOn())
+        return function(slots...);
+    const IncomingCall& call = HostFunctionCall<Callback>::kCall;
+    const uint32_t args[] = {static_cast<uint32_t>(slots)...};
+    const uint32_t sequence = TraceIncomingCall(call, args, reinterpret_cast<void*>(function));
+    return TraceIncomingReturn(call, sequence, function(slots...), args);
+}
+
+// Appends text (whole lines) to the trace file in one write, one thread's at
+// a time; false when it could not be written. The recording writes so.
+bool AppendTraceText(const char* text, uint32_t length);
 
 // Its state, Frame.Trace, and the types of it are in frame/frame_state.h.
 

@@ -66,6 +66,7 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
         FolderLength(module) == 0 || !Place(ini, module, kSettingsFile))
         return settings;
     settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file);
+    settings.record = settings.trace && PlatformProfileNumber(ini, L"Trace", L"Record", 0) != 0;
     settings.journal =
         ReadSwitch(ini, module, L"Journal", L"Quendrix-journal.csv", settings.journal_file);
     return settings;
@@ -74,7 +75,7 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
 void ApplyDiagnosticsSettings() {
     const DiagnosticsSettings settings = ReadDiagnosticsSettings();
     if (settings.trace)
-        StartCallTrace(settings.trace_file);
+        StartCallTrace(settings.trace_file, settings.record);
     else
         StopCallTrace();
     std::memcpy(Frame.JournalFile, settings.journal_file, sizeof Frame.JournalFile);

@@ -1,8 +1,10 @@
 // The field diagnostics, the call trace and the comparison journal: their
 // settings, from Quendrix.ini beside the plug-in, and their files.
 //
-//   [Trace]   Enabled=0|1  File=Quendrix-trace.txt
+//   [Trace]   Enabled=0|1  File=Quendrix-trace.txt  Record=0|1
 //   [Journal] Enabled=0|1  File=Quendrix-journal.csv
+//
+// Record=1 with the trace on adds the recording to it (frame/call_recording.h).
 //
 // A file named without a folder lies beside Quendrix.dll. Read with the
 // system's profile functions, never through the host; a missing or unreadable
@@ -18,6 +20,7 @@
 
 struct DiagnosticsSettings {
     bool trace;
+    bool record;  // only with the trace
     bool journal;
     wchar_t trace_file[kDiagnosticsPathSize];    // "" when the trace is off
     wchar_t journal_file[kDiagnosticsPathSize];  // "" when the journal is off

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_memory.h"  // BlockKind
 #include "host/host_operations.h"
 #include "host/host_records.h"
 
@@ -71,11 +72,16 @@ extern void* HostEntryTraced[];
 inline constexpr int kTraceThreads = 32;
 inline constexpr int kTraceNesting = 64;
 
+// Which way a call goes: the host into the plug-in, the plug-in into a host
+// operation, or into a function of the host's it found in host memory.
+enum class CallKind : uint8_t { kIncoming, kHostOperation, kHostFunction };
+
 struct OpenCall {
     uintptr_t mark;  // the call's place on the stack
     uint32_t sequence;
     uint32_t index;        // the host entry's index, for a call of the host
-    void* return_address;  // for a call of the host: where its caller continues
+    void* return_address;  // for a call of a host operation: where its caller continues
+    CallKind kind;
 };
 
 struct ThreadCalls {
@@ -89,6 +95,61 @@ struct CallTraceState {
     bool writing;            // a thread is writing a line; the others wait
     uint32_t last_sequence;  // sequence numbers, unique over the file's threads
     ThreadCalls threads[kTraceThreads];
+};
+
+// The recording of the call trace (frame/call_recording.cpp): the host's
+// memory the plug-in has been handed, each block with its bytes as last
+// recorded while the plug-in may read it, and the plug-in's buffers handed
+// over, each with its bytes as last recorded. docs/trace-format.md.
+struct RecordedBlock {
+    uint32_t address;
+    uint32_t size;  // 0 for a token or code
+    BlockKind kind;
+    bool watched;         // its bytes are recorded at every boundary (copy holds them)
+    bool fresh;           // watched since this boundary: its bytes are the host's
+    bool root;            // watched for itself, not only as reached from another block
+    uint16_t fetched_by;  // a root that the next result of this operation (ordinal) replaces
+    uint32_t owner;       // a root: the call into the plug-in whose return ends it (0: none)
+    uint32_t count;       // an array: the entries the plug-in may read
+    uint32_t visited;     // the walk that last reached it
+    uint8_t* copy;        // size bytes, while watched
+};
+
+struct RecordedRegion {
+    uint32_t address;  // 0: none
+    uint32_t size;
+    uint8_t* bytes;
+};
+
+// A call still running, as the recording keeps it: its sequence number and,
+// for a call of the host, its argument slots (the callee may have taken them
+// off the stack by its return) and the host blocks it gives back.
+struct RecordedCall {
+    uint32_t sequence;
+    CallKind kind;
+    uint32_t args[13];
+    uint32_t given_back[4];
+};
+
+inline constexpr int kRecordedRegions = 251;
+inline constexpr uint32_t kLargestRecordedRegion = 4096;
+
+struct RecordingState {
+    bool on;
+    bool turn;  // a thread is recording a boundary; the others wait
+    RecordedBlock* blocks;
+    uint32_t block_count;
+    uint32_t block_capacity;
+    uint32_t walk;
+    RecordedRegion regions[kRecordedRegions];
+    RecordedCall calls[kTraceNesting];  // innermost last
+    int call_depth;
+    uintptr_t image_start;  // the plug-in's module, where its functions lie
+    uintptr_t image_end;
+    char* text;  // the lines of the boundary being recorded, in the C runtime's heap
+    size_t length;
+    size_t capacity;
+    bool short_of_memory;
 };
 
 // ------------------------------------------------------------------ the state
@@ -121,6 +182,10 @@ struct FrameState {
     // The call trace (frame/call_trace.cpp): its file, from a start with the
     // trace on to the stop or the library's free; each thread's open calls.
     CallTraceState Trace = {};
+
+    // The recording (frame/call_recording.cpp): from a start with the trace
+    // and the recording on to the stop; its memory is the C runtime's heap.
+    RecordingState Recording = {};
 };
 
 extern constinit FrameState Frame;

@@ -64,6 +64,10 @@ uint32_t PlatformEntropy();
 // running nothing of the process's own on the way out.
 [[noreturn]] void PlatformFailFast();
 
+// Where a loaded module lies in memory: from its handle to the end of its
+// image, as its headers say. Both 0 for a null module.
+void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end);
+
 uint32_t PlatformThreadId();
 // The highest address of the calling thread's stack, just past its first frame.
 uintptr_t PlatformStackBase();

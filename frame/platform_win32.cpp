@@ -212,6 +212,18 @@ void PlatformYield() {
     SYSTEM(Sleep)(0);
 }
 
+void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
+    *start = *end = 0;
+    if (module == nullptr)
+        return;
+    // A loaded module's headers lie at its handle: no system call needed.
+    const auto* dos = static_cast<const IMAGE_DOS_HEADER*>(module);
+    const auto* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(static_cast<const char*>(module) + dos->e_lfanew);
+    *start = reinterpret_cast<uintptr_t>(module);
+    *end = *start + nt->OptionalHeader.SizeOfImage;
+}
+
 uint32_t PlatformThreadId() {
     return SYSTEM(GetCurrentThreadId)();
 }

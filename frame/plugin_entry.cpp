@@ -84,8 +84,9 @@ uint32_t Slot(const void* pointer) {
 }
 
 // The entry points as the trace shows them, each as its declared type says.
-#define ENTRY_CALL(name, ordinal, parameters) \
-    DescribeIncoming(#name, ordinal, ShapeOf<decltype(&name)>::value, #parameters)
+#define ENTRY_CALL(name, ordinal, parameters)                                      \
+    DescribeIncoming(#name, ordinal, ShapeOf<decltype(&name)>::value, #parameters, \
+                     EntryReach(ordinal))
 constexpr IncomingCall kStartCall =
     ENTRY_CALL(PluginStart, kOrdinalPluginStart, (context, text_buffer));
 constexpr IncomingCall kInstallCall = ENTRY_CALL(PluginInstall, kOrdinalPluginInstall, (flag));

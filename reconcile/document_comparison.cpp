@@ -12,6 +12,14 @@
 
 namespace {
 
+// The test build of the replay's round trip (plugin/CMakeLists.txt) marks a
+// WZ line delivered over its order one unit too high.
+#ifdef QUENDRIX_DELIBERATE_FAULT
+constexpr int64_t kMarkedUnitsOff = 1;
+#else
+constexpr int64_t kMarkedUnitsOff = 0;
+#endif
+
 // A cleared record is all zero bytes, as many as the table says its records
 // have; its article key and identifier become 0, so it is skipped from then on.
 void ClearRecord(void* record, const HostTable* table) {
@@ -141,7 +149,8 @@ void ApplyWzLine(DocumentItem* wz_line, WorkLine* work, DocumentItem** order_lin
         MarkLine(wz_line, "? ", wz_line->quantity);
     } else if (open != 0) {
         char prefix[32];
-        std::snprintf(prefix, sizeof prefix, "!%lld ", static_cast<long long>(open / 1000));
+        std::snprintf(prefix, sizeof prefix, "!%lld ",
+                      static_cast<long long>(open / 1000 + kMarkedUnitsOff));
         MarkLine(wz_line, prefix, open);
     }
 }

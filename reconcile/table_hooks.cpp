@@ -52,7 +52,8 @@ int32_t Chain(const HookedTable& hooked, uint32_t event, uint32_t key, uint32_t 
     // only crash the host, so the event ends here instead.
     if (hooked.previous == nullptr)
         return 0;
-    return hooked.previous(event, key & 0xFFFFu, a3, a4, a5, a6, a7, a8, a9, a10 & 0xFFFFu, a11);
+    return CallHost(hooked.previous, event, key & 0xFFFFu, a3, a4, a5, a6, a7, a8, a9,
+                    a10 & 0xFFFFu, a11);
 }
 
 }  // namespace

@@ -27,9 +27,12 @@ rm -f "$work/veldan.ini"  # a fresh settings file: the install notice shows
 
 # The plug-in runs from the working folder with its diagnostics switched on:
 # its settings file beside it, the trace and the journal written there, anew.
+# QUENDRIX_DEMO_RECORD=1 switches the trace's recording on too (Record=1):
+# tools/replay.sh build/demo/Quendrix-trace.txt then plays it again.
 cp "$build/Quendrix.dll" "$work/Quendrix.dll"
-printf '[Trace]\r\nEnabled=1\r\nFile=Quendrix-trace.txt\r\n[Journal]\r\nEnabled=1\r\nFile=Quendrix-journal.csv\r\n' \
-    >"$work/Quendrix.ini"
+record=${QUENDRIX_DEMO_RECORD:-0}
+printf '[Trace]\r\nEnabled=1\r\nFile=Quendrix-trace.txt\r\nRecord=%s\r\n[Journal]\r\nEnabled=1\r\nFile=Quendrix-journal.csv\r\n' \
+    "$record" >"$work/Quendrix.ini"
 rm -f "$work/Quendrix-trace.txt" "$work/Quendrix-journal.csv"
 
 # Paths as the user sees them from the project folder, where it runs.
@@ -51,8 +54,9 @@ fi
 echo
 echo "Ślad wywołań, pierwsze wiersze ($relative/Quendrix-trace.txt):"
 if [ -f "$work/Quendrix-trace.txt" ]; then
-    head -n 16 "$work/Quendrix-trace.txt" | tr -d '\r' | sed 's/^/  /'
-    echo "  … razem $(wc -l <"$work/Quendrix-trace.txt") wierszy"
+    # The readable lines only, without the recording's (those beginning with @).
+    awk '!/^@/ && n++ < 16' "$work/Quendrix-trace.txt" | tr -d '\r' | sed 's/^/  /'
+    echo "  … razem $(grep -vc '^@' "$work/Quendrix-trace.txt") wierszy"
 else
     echo "  (brak)"
 fi

@@ -6,10 +6,11 @@
 # installer, no debug chatter (WINEDEBUG may be set beforehand to look into
 # Wine). QUENDRIX_WINE_PREFIX names the prefix in the build folder, each with
 # a wineserver and Wine processes of its own: wineprefix (the tests and the
-# benchmark, the default), wineprefix-demo (make demo) and wineprefix-host
+# benchmark, the default), wineprefix-demo (make demo), wineprefix-host
 # (host program sessions a user starts: tools/veldan-host.sh, tools/demo.sh
-# run by hand). tools/wine-session.sh ends every process of its prefix when
-# its command ends, and so never a session of another.
+# run by hand) and wineprefix-replay (tools/replay.sh). tools/wine-session.sh
+# ends every process of its prefix when its command ends, and so never a
+# session of another.
 _wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 _wine_env_build=${BUILD:-build}
 case $_wine_env_build in
@@ -31,13 +32,15 @@ case $(locale charmap 2>/dev/null) in
 esac
 
 # require_built WHO FILE...: ends the calling script, in WHO's name, when the
-# build folder lacks one of the files.
+# build folder lacks one of the files (made by make host, or by the make
+# target in QUENDRIX_BUILT_BY).
 require_built() {
     local who=$1 file
     shift
     for file in "$@"; do
         if [ ! -f "$QUENDRIX_BUILD/$file" ]; then
-            echo "$who: $QUENDRIX_BUILD/$file is missing; build it first (make host)" >&2
+            echo "$who: $QUENDRIX_BUILD/$file is missing; build it first" \
+                "(make ${QUENDRIX_BUILT_BY:-host})" >&2
             exit 1
         fi
     done

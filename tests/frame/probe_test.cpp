@@ -265,7 +265,8 @@ TEST_F(ProbeHost, TraceOfTwoThreadsIsWholeAndNumberedOnce) {
     constexpr int kCalls = 2000;
     // A call into the plug-in, and inside it a call of the host.
     static constexpr IncomingCall kIdle =
-        DescribeIncoming("PluginIdle", kOrdinalPluginIdle, ShapeOf<int32_t()>::value, "()");
+        DescribeIncoming("PluginIdle", kOrdinalPluginIdle, ShapeOf<int32_t()>::value, "()",
+                         EntryReach(kOrdinalPluginIdle));
     const auto calls = [] {
         for (int i = 0; i < kCalls; ++i) {
             const uint32_t args[1] = {0};

@@ -176,6 +176,9 @@ TEST_F(Diagnostics, EveryRoadEndsAlikeWithTheDiagnosticsOffOnOrUnwritable) {
     const std::map<std::string, std::string> settings = {
         {"off", "[Trace]\r\nEnabled=0\r\n[Journal]\r\nEnabled=0\r\n"},
         {"on", BothOn("trace.txt", "journal.csv")},
+        {"recording",
+         "[Trace]\r\nEnabled=1\r\nRecord=1\r\nFile=trace.txt\r\n"
+         "[Journal]\r\nEnabled=1\r\nFile=journal.csv\r\n"},
         {"unwritable", BothOn(missing + "trace.txt", missing + "journal.csv")},
     };
     for (const auto& [name, text] : settings) {
@@ -183,6 +186,8 @@ TEST_F(Diagnostics, EveryRoadEndsAlikeWithTheDiagnosticsOffOnOrUnwritable) {
         EXPECT_TRUE(Observe() == before) << name;
     }
     EXPECT_NE(test_host::ReadBytes(Folder("on") + "trace.txt"), "");
+    EXPECT_NE(test_host::ReadBytes(Folder("recording") + "trace.txt").find("\n@host "),
+              std::string::npos);
     EXPECT_NE(test_host::ReadBytes(Folder("on") + "journal.csv"), "");
     EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES);
     for (const char* name : {"none", "off"}) {

@@ -92,7 +92,7 @@ class Package(unittest.TestCase):
         ini.optionxform = str
         ini.read_string(text)
         self.assertEqual({s: dict(ini[s]) for s in ini.sections()},
-                         {"Trace": {"Enabled": "0", "File": "Quendrix-trace.txt"},
+                         {"Trace": {"Enabled": "0", "File": "Quendrix-trace.txt", "Record": "0"},
                           "Journal": {"Enabled": "0", "File": "Quendrix-journal.csv"}})
 
     def test_instructions_in_utf8_for_notepad_name_what_the_administrator_sees(self):
@@ -103,7 +103,7 @@ class Package(unittest.TestCase):
         for shown in ["DOKUMENTY SPRZEDAŻY:\n    1. Porównaj WZ z zamówieniem - Ctrl+9",
                       "Zainstalowano wtyczkę do programu:", '"Pytaj"', '"Quendrix"',
                       '"STOP!!!"', "Program wymaga nowszej wtyczki!", "Tspr_dok",
-                      "[Trace]", "[Journal]", "Quendrix.ini", "ODINSTALOWANIE",
+                      "[Trace]", "[Journal]", "Record=1", "Quendrix.ini", "ODINSTALOWANIE",
                       "certutil -hashfile Quendrix.dll SHA256", "Get-FileHash",
                       "[POWAŻNY BŁĄD WTYCZKI]", "Przerwij", "Ponów próbę", "Ignoruj",
                       "POMOC TECHNICZNA"]:

@@ -249,18 +249,27 @@ std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& ro
         dll.c_str(), FALSE);
     HANDLE ini = CreateFileW((folder + L"Quendrix.ini").c_str(), GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, 0, nullptr);
-    const char settings[] = "[Trace]\r\nEnabled=1\r\n[Journal]\r\nEnabled=1\r\n";
+    const std::string settings = std::string("[Trace]\r\nEnabled=1\r\n") +
+                                 (place.recording != nullptr ? "Record=1\r\n" : "") +
+                                 "[Journal]\r\nEnabled=1\r\n";
     DWORD written = 0;
-    WriteFile(ini, settings, sizeof settings - 1, &written, nullptr);
+    WriteFile(ini, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
     CloseHandle(ini);
     // The road's loads by name find this copy, already loaded.
     if (LoadLibraryW(dll.c_str()) == nullptr)
         return "the copy cannot be loaded\n";
-    road();
+    if (place.other_thread)
+        std::thread(road).join();
+    else
+        road();
     while (HMODULE loaded = GetModuleHandleW(dll.c_str()))
         FreeLibrary(loaded);
 
     const std::wstring trace = folder + L"Quendrix-trace.txt";
+    if (place.recording != nullptr) {
+        const std::string kept = place.recording;
+        CopyFileW(trace.c_str(), std::wstring(kept.begin(), kept.end()).c_str(), FALSE);
+    }
     const std::wstring journal = folder + L"Quendrix-journal.csv";
     if (place.diagnostics_fit != ClosedFile(trace))
         wrong += "the trace is missing or open where its path fits, or there where it does not\n";

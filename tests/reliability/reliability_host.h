@@ -126,6 +126,9 @@ struct GuestPlace {
     size_t path_length = 0;       // nonzero: subfolders make the copy's path this long
     bool diagnostics_fit = true;  // the path leaves room for the diagnostics' files
     bool other_thread = false;    // the road runs on a thread that did not load the plug-in
+    // With a folder: the trace records too (Record=1), and its file is kept
+    // here before the folder goes.
+    const char* recording = nullptr;
 };
 
 // Plays road with the plug-in placed so, and afterwards gives back every

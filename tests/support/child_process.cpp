@@ -29,9 +29,13 @@ struct RunningChild {
     size_t index = 0;
 };
 
-bool Launch(const std::vector<std::string>& arguments, size_t index, RunningChild& child) {
-    char program[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, program, sizeof program);
+// program: this program's own when null.
+bool Launch(const char* program, const std::vector<std::string>& arguments, size_t index,
+            RunningChild& child) {
+    char own[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, own, sizeof own);
+    if (program == nullptr)
+        program = own;
     std::string command = QuotedArgument(program);
     for (const std::string& argument : arguments)
         command += " " + QuotedArgument(argument);
@@ -91,7 +95,7 @@ std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>
     while (next < argument_lists.size() || !running.empty()) {
         while (next < argument_lists.size() && running.size() < kAtOnce) {
             RunningChild child;
-            if (Launch(argument_lists[next], next, child)) {
+            if (Launch(nullptr, argument_lists[next], next, child)) {
                 running.push_back(child);
             } else {
                 results[next].exit_code = kChildNotStarted;
@@ -117,6 +121,18 @@ std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>
 
 ChildResult RunChildProcess(const std::vector<std::string>& arguments) {
     return RunChildren({arguments}).front();
+}
+
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    ChildResult result;
+    RunningChild child;
+    if (Launch(program.c_str(), arguments, 0, child)) {
+        Collect(child, result);
+    } else {
+        result.exit_code = kChildNotStarted;
+        result.output = program + " could not be started";
+    }
+    return result;
 }
 
 bool IsChildRun(const std::string& role) {

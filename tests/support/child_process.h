@@ -23,6 +23,8 @@ std::string QuotedArgument(const std::string& argument);
 // Runs this program once per argument list, a few at a time, and waits for all.
 std::vector<ChildResult> RunChildren(const std::vector<std::vector<std::string>>& argument_lists);
 ChildResult RunChildProcess(const std::vector<std::string>& arguments);
+// Runs another program with arguments and waits for it.
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 // Whether this process was started with the argument role: the child side of
 // a test that runs its own program again, with role among the arguments.

@@ -1,0 +1,943 @@
+#include "frame/call_recording.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/frame_state.h"
+#include "frame/host_binding.h"
+#include "frame/platform.h"
+#include "host/host_memory.h"
+
+namespace {
+
+RecordingState& R() {
+    return Frame.Recording;
+}
+
+// One thread records a boundary at a time.
+struct Turn {
+    Turn() {
+        while (std::atomic_ref<bool>(R().turn).exchange(true, std::memory_order_acquire))
+            PlatformYield();
+    }
+    ~Turn() { std::atomic_ref<bool>(R().turn).store(false, std::memory_order_release); }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+};
+
+constexpr uint32_t kMostEntries = 1u << 20;  // the most lines or entries an array is read to
+constexpr uint32_t kMostDefinition = 65536;
+
+uint32_t Address(const void* pointer) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+const uint8_t* At(uint32_t address) {
+    return reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address));
+}
+
+uint32_t ReadableSize(uint32_t address, uint32_t size) {
+    return address == 0 ? 0 : PlatformReadableSize(At(address), size);
+}
+
+// A 32-bit word of host or plug-in memory, 0 where it cannot be read.
+uint32_t WordIn(uint32_t address) {
+    uint32_t word = 0;
+    if (ReadableSize(address, 4) == 4)
+        std::memcpy(&word, At(address), 4);
+    return word;
+}
+
+// ------------------------------------------------------------------ the lines
+
+void Put(const char* text, size_t length) {
+    RecordingState& r = R();
+    if (r.length + length + 1 > r.capacity) {
+        size_t capacity = r.capacity == 0 ? 65536 : r.capacity;
+        while (capacity < r.length + length + 1)
+            capacity *= 2;
+        char* grown = static_cast<char*>(std::realloc(r.text, capacity));
+        if (grown == nullptr) {
+            r.short_of_memory = true;
+            return;
+        }
+        r.text = grown;
+        r.capacity = capacity;
+    }
+    std::memcpy(r.text + r.length, text, length);
+    r.length += length;
+}
+
+void Put(const char* text) {
+    Put(text, std::strlen(text));
+}
+
+void PutHex(uint32_t value, int digits) {
+    char text[8];
+    for (int i = digits - 1; i >= 0; --i, value >>= 4)
+        text[i] = "0123456789ABCDEF"[value & 15];
+    Put(text, static_cast<size_t>(digits));
+}
+
+void PutDecimal(uint32_t value, int least_digits = 1) {
+    char text[12];
+    int at = sizeof text;
+    do {
+        text[--at] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 || static_cast<int>(sizeof text) - at < least_digits);
+    Put(text + at, sizeof text - static_cast<size_t>(at));
+}
+
+void PutWord(char kind, uint32_t value) {
+    Put(&kind, 1);
+    PutHex(value, 8);
+}
+
+void EndLine() {
+    Put("\r\n", 2);
+}
+
+// ------------------------------------------------------------------ blocks
+
+bool InImage(uint32_t address) {
+    return address >= R().image_start && address < R().image_end;
+}
+
+// A dead block (given back, or overlapped by a newer one) has address 0 until
+// the boundary ends; its index stays valid until then.
+bool Contains(const RecordedBlock& block, uint32_t address) {
+    if (block.address == 0)
+        return false;
+    return block.size == 0 ? address == block.address : address - block.address < block.size;
+}
+
+int FindBlock(uint32_t address) {
+    if (address == 0)
+        return -1;
+    for (uint32_t i = 0; i < R().block_count; ++i)
+        if (Contains(R().blocks[i], address))
+            return static_cast<int>(i);
+    return -1;
+}
+
+void Kill(uint32_t index) {
+    RecordedBlock& block = R().blocks[index];
+    std::free(block.copy);
+    block = {};
+}
+
+// Dead blocks out, the order kept: at the end of each boundary.
+void Compact() {
+    RecordingState& r = R();
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < r.block_count; ++i)
+        if (r.blocks[i].address != 0)
+            r.blocks[kept++] = r.blocks[i];
+    r.block_count = kept;
+}
+
+bool Watchable(BlockKind kind) {
+    return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
+}
+
+// A block of the host's, known from now on, watched if it has bytes the
+// plug-in reads; it replaces every known one it overlaps. -1 when nothing of
+// it can be read.
+int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
+    RecordingState& r = R();
+    if (address == 0)
+        return -1;
+    if (size > 0) {
+        size = ReadableSize(address, size);
+        if (kind == BlockKind::kLines || kind == BlockKind::kSelection)
+            size &= ~3u;
+        if (size == 0)
+            return -1;
+    }
+    const uint32_t end = address + (size == 0 ? 1 : size);
+    for (uint32_t i = 0; i < r.block_count; ++i) {
+        const RecordedBlock& b = r.blocks[i];
+        const uint32_t b_end = b.address + (b.size == 0 ? 1 : b.size);
+        if (b.address != 0 && b.address < end && address < b_end)
+            Kill(i);
+    }
+    if (r.block_count == r.block_capacity) {
+        const uint32_t capacity = r.block_capacity == 0 ? 64 : 2 * r.block_capacity;
+        auto* grown =
+            static_cast<RecordedBlock*>(std::realloc(r.blocks, capacity * sizeof(RecordedBlock)));
+        if (grown == nullptr) {
+            r.short_of_memory = true;
+            return -1;
+        }
+        r.blocks = grown;
+        r.block_capacity = capacity;
+    }
+    RecordedBlock block = {};
+    block.address = address;
+    block.size = size;
+    block.kind = kind;
+    block.fresh = true;
+    if (Watchable(kind)) {
+        block.copy = static_cast<uint8_t*>(std::calloc(size, 1));
+        block.watched = block.copy != nullptr;
+        r.short_of_memory = r.short_of_memory || block.copy == nullptr;
+    }
+    r.blocks[r.block_count] = block;
+    if (kind == BlockKind::kHeap) {
+        Put("@heap ");
+        PutHex(address, 8);
+        Put(" ");
+        PutDecimal(size);
+        if (old != 0) {
+            Put(" ");
+            PutHex(old, 8);
+        }
+    } else {
+        Put("@new ");
+        PutHex(address, 8);
+        Put(" ");
+        PutDecimal(size);
+        Put(" ");
+        Put(kBlockKindNames[static_cast<int>(kind)]);
+    }
+    EndLine();
+    return static_cast<int>(r.block_count++);
+}
+
+// The block at exactly this address, of this size and kind (or as much of
+// it as can be read), declared when there is none.
+int Known(uint32_t address, uint32_t size, BlockKind kind) {
+    const int found = FindBlock(address);
+    if (found >= 0) {
+        const RecordedBlock& b = R().blocks[found];
+        if (b.address == address && b.kind == kind &&
+            (b.size == size || (b.size < size && ReadableSize(address, size) == b.size)))
+            return found;
+    }
+    return Declare(address, size, kind);
+}
+
+void Drop(uint32_t index) {
+    Put("@drop ");
+    PutHex(R().blocks[index].address, 8);
+    EndLine();
+    Kill(index);
+}
+
+void MakeRoot(int index, uint32_t owner, uint16_t fetched_by = 0) {
+    if (index < 0)
+        return;
+    RecordedBlock& b = R().blocks[index];
+    if (b.root && b.owner == 0 && b.fetched_by == 0)
+        return;  // kept for the session (a table) stays so
+    b.root = true;
+    b.owner = owner;
+    b.fetched_by = fetched_by;
+}
+
+template <typename Which>
+void EndRoots(Which which) {
+    for (uint32_t i = 0; i < R().block_count; ++i)
+        if (R().blocks[i].root && which(R().blocks[i]))
+            R().blocks[i].root = false;
+}
+
+// How a word of memory is written: host memory, a function of the plug-in's,
+// or a value.
+char WordClass(uint32_t value) {
+    if (value == 0 || FindBlock(value) >= 0)
+        return '*';
+    return InImage(value) ? '!' : '=';
+}
+
+// ------------------------------------------------------------------ changes
+
+void PutOffset(uint32_t offset) {
+    Put(" +");
+    PutDecimal(offset);
+}
+
+// The first offset from at on where a and b differ; size when none. Equal
+// words are skipped four bytes at a time: most blocks do not change.
+uint32_t NextDifference(const uint8_t* a, const uint8_t* b, uint32_t at, uint32_t size) {
+    for (; at + 4 <= size; at += 4) {
+        uint32_t x, y;
+        std::memcpy(&x, a + at, 4);
+        std::memcpy(&y, b + at, 4);
+        if (x != y)
+            break;
+    }
+    while (at < size && a[at] == b[at])
+        ++at;
+    return at;
+}
+
+// The bytes of now that differ from before, as changes, 4-byte words where
+// word_at says one begins; before then holds now. Whether any differed.
+template <typename WordAt>
+bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_at) {
+    bool any = false;
+    uint32_t position = 0;
+    for (uint32_t i = NextDifference(before, now, 0, size); i < size;
+         i = NextDifference(before, now, i, size)) {
+        // A change inside a word is written as the whole word.
+        for (uint32_t back = 1; back < 4 && i >= position + back; ++back)
+            if (word_at(i - back)) {
+                i -= back;
+                break;
+            }
+        if (position != i)
+            PutOffset(i);
+        Put(" ");
+        any = true;
+        if (word_at(i) && i + 4 <= size) {
+            uint32_t word;
+            std::memcpy(&word, now + i, 4);
+            PutWord(WordClass(word), word);
+            position = i += 4;
+            continue;
+        }
+        // A run goes on over up to three equal bytes to the next change.
+        uint32_t last_change = i;
+        for (uint32_t at = i + 1; at < size && !word_at(at) && at - last_change <= 3; ++at)
+            if (before[at] != now[at])
+                last_change = at;
+        for (uint32_t at = i; at <= last_change; ++at)
+            PutHex(now[at], 2);
+        position = i = last_change + 1;
+    }
+    std::memcpy(before, now, size);
+    return any;
+}
+
+// ------------------------------------------------------------------ the walk
+// Every boundary walks the blocks the plug-in may read, from the roots along
+// their pointer words, records what changed in each, and drops the watched
+// blocks it no longer reaches.
+
+void Visit(uint32_t index, bool plugin_side);
+
+// The blocks that block index's pointer words lead to: declared (declare)
+// or visited.
+void ForEachTarget(uint32_t index, bool declare, bool plugin_side) {
+    const RecordedBlock b = R().blocks[index];
+    const auto follow = [&](uint32_t target, uint32_t size, BlockKind kind) {
+        if (target == 0 || (kind == BlockKind::kCode && InImage(target)))
+            return;
+        if (declare) {
+            Known(target, size, kind);
+        } else {
+            const int found = FindBlock(target);
+            if (found >= 0 && R().blocks[found].address == target)
+                Visit(static_cast<uint32_t>(found), plugin_side);
+        }
+    };
+    const auto word = [&](uint32_t offset) {
+        uint32_t value;
+        std::memcpy(&value, At(b.address + offset), 4);
+        return value;
+    };
+    switch (b.kind) {
+        case BlockKind::kTable: {
+            int16_t record_size;
+            std::memcpy(&record_size, At(b.address + offsetof(HostTable, record_size)), 2);
+            if (record_size > 0)
+                follow(word(offsetof(HostTable, record)), static_cast<uint32_t>(record_size),
+                       BlockKind::kData);
+            follow(word(offsetof(HostTable, hook)), 0, BlockKind::kCode);
+            break;
+        }
+        case BlockKind::kLines:
+        case BlockKind::kSelection: {
+            const uint32_t entries = b.count < b.size / 4 ? b.count : b.size / 4;
+            const bool lines = b.kind == BlockKind::kLines;
+            for (uint32_t i = 0; i < entries; ++i)
+                follow(word(4 * i), lines ? sizeof(DocumentItem) : sizeof(SelectionEntry),
+                       lines ? BlockKind::kData : BlockKind::kEntry);
+            break;
+        }
+        case BlockKind::kEntry:
+            follow(word(offsetof(SelectionEntry, record)), sizeof(DocumentHeader),
+                   BlockKind::kData);
+            break;
+        default:
+            break;
+    }
+}
+
+void Visit(uint32_t index, bool plugin_side) {
+    RecordingState& r = R();
+    if (r.blocks[index].visited == r.walk || !r.blocks[index].watched)
+        return;
+    r.blocks[index].visited = r.walk;
+    // The blocks its words lead to are known before its changes name them.
+    ForEachTarget(index, true, plugin_side);
+    RecordedBlock& b = r.blocks[index];
+    const size_t start = r.length;
+    Put(plugin_side && !b.fresh ? "@wrote " : "@set ");
+    PutHex(b.address, 8);
+    const RecordedBlock& block = b;
+    if (PutChanges(b.copy, At(b.address), b.size,
+                   [&](uint32_t offset) { return PointerWordAt(block.kind, offset); }))
+        EndLine();
+    else
+        r.length = start;
+    ForEachTarget(index, false, plugin_side);
+}
+
+void Walk(bool plugin_side) {
+    RecordingState& r = R();
+    ++r.walk;
+    for (uint32_t i = 0; i < r.block_count; ++i)
+        if (r.blocks[i].root)
+            Visit(i, plugin_side);
+    for (uint32_t i = 0; i < r.block_count; ++i) {
+        RecordedBlock& b = r.blocks[i];
+        if (b.watched && b.visited != r.walk)
+            Drop(i);
+        else
+            b.fresh = false;
+    }
+}
+
+// ------------------------------------------------------------------ regions
+// The plug-in's memory an argument points to (or host memory not watched),
+// with its bytes as last recorded kept under its address.
+
+RecordedRegion* RegionAt(uint32_t address, uint32_t size) {
+    if (size > kLargestRecordedRegion)
+        return nullptr;
+    RecordedRegion& region = R().regions[address % kRecordedRegions];
+    if (region.address != address || region.size != size) {
+        std::free(region.bytes);
+        region = {address, size, static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1))};
+        if (region.bytes == nullptr) {
+            R().short_of_memory = true;
+            region = {};
+            return nullptr;
+        }
+    }
+    return &region;
+}
+
+void PutPlace(int argument, bool through_first_word) {
+    if (argument < 0) {
+        Put("r");
+        return;
+    }
+    PutDecimal(static_cast<uint32_t>(argument));
+    if (through_first_word)
+        Put(".0");
+}
+
+// "@in" or "@out", the place, its size and its changes; a word region (kind
+// not 0) writes its word whole, always.
+void PutRegion(const char* line, int argument, bool through_first_word, uint32_t address,
+               uint32_t size, char kind = 0) {
+    size = ReadableSize(address, size);
+    if (size == 0 || (kind != 0 && size != 4))
+        return;
+    Put(line);
+    Put(" ");
+    PutPlace(argument, through_first_word);
+    Put(" ");
+    PutDecimal(size);
+    RecordedRegion* region = RegionAt(address, size);
+    if (kind != 0) {
+        uint32_t word;
+        std::memcpy(&word, At(address), 4);
+        Put(" ");
+        PutWord(kind, word);
+        if (region != nullptr)
+            std::memcpy(region->bytes, At(address), 4);
+    } else if (region != nullptr) {
+        PutChanges(region->bytes, At(address), size, [](uint32_t) { return false; });
+    } else {
+        auto* zero = static_cast<uint8_t*>(std::calloc(size, 1));
+        if (zero != nullptr)
+            PutChanges(zero, At(address), size, [](uint32_t) { return false; });
+        R().short_of_memory = R().short_of_memory || zero == nullptr;
+        std::free(zero);
+    }
+    EndLine();
+}
+
+// A text's bytes with its terminator, or limit bytes when it has none before.
+uint32_t TextSize(uint32_t address, uint32_t limit) {
+    const uint32_t readable = ReadableSize(address, limit);
+    const char* text = reinterpret_cast<const char*>(At(address));
+    uint32_t length = 0;
+    while (length < readable && text[length] != 0)
+        ++length;
+    return length < readable ? length + 1 : readable;
+}
+
+// The record size of the table at address, 0 when it is no table.
+uint32_t RecordSizeOf(uint32_t table) {
+    const int found = FindBlock(table);
+    if (found < 0 || R().blocks[found].kind != BlockKind::kTable)
+        return 0;
+    int16_t size;
+    std::memcpy(&size, At(table + offsetof(HostTable, record_size)), 2);
+    return size > 0 ? static_cast<uint32_t>(size) : 0;
+}
+
+// A count as the plug-in may take it: none below 0, no more than any array holds.
+uint32_t Bounded(uint32_t count) {
+    if (static_cast<int32_t>(count) < 0)
+        return 0;
+    return count < kMostEntries ? count : kMostEntries;
+}
+
+// A count an argument gives: its value, or the number it points to.
+uint32_t CountOf(const CallReach& reach, int argument, const uint32_t* args) {
+    if (argument < 0)
+        return 0;
+    const Reach kind = reach.args[argument].reach;
+    return Bounded(kind == Reach::kValue || kind == Reach::kValue16 ? args[argument]
+                                                                    : WordIn(args[argument]));
+}
+
+bool Applies(const SlotReach& slot, const uint32_t* args) {
+    return slot.only_for_event < 0 || args[0] == static_cast<uint32_t>(slot.only_for_event);
+}
+
+// ------------------------------------------------------------------ slots
+
+// The innermost call into the plug-in, whose return ends what its work
+// declares; 0 outside any.
+uint32_t CurrentOwner() {
+    for (int i = R().call_depth - 1; i >= 0; --i)
+        if (R().calls[i].kind == CallKind::kIncoming)
+            return R().calls[i].sequence;
+    return 0;
+}
+
+// How a slot is written, its host memory declared when it is new.
+char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint32_t owner) {
+    const SlotReach& slot = reach.args[argument];
+    const uint32_t value = args[argument];
+    if (!Applies(slot, args))
+        return slot.reach == Reach::kValue16 ? '-' : '=';
+    switch (slot.reach) {
+        case Reach::kValue16:
+            return '-';
+        case Reach::kValue:
+        case Reach::kUndescribed:
+            return '=';
+        case Reach::kFunction:
+            return value == 0 ? '=' : '!';
+        default:
+            break;
+    }
+    if (value == 0)
+        return '*';
+    const int found = FindBlock(value);
+    switch (slot.reach) {
+        case Reach::kToken:
+            // A handle handed in by a call into the plug-in is good for that call.
+            if (found < 0) {
+                const int token = Declare(value, 0, BlockKind::kToken);
+                if (token >= 0)
+                    R().blocks[token].owner = owner;
+            }
+            return '*';
+        case Reach::kTable:
+            MakeRoot(Known(value, sizeof(HostTable), BlockKind::kTable), 0);
+            return FindBlock(value) >= 0 ? '*' : '=';
+        case Reach::kRecord:
+        case Reach::kHostBuffer:
+        case Reach::kCount:
+            if (found < 0)
+                MakeRoot(Declare(value, slot.size, BlockKind::kData), owner);
+            return FindBlock(value) >= 0 ? '*' : '=';
+        case Reach::kLines:
+            if (found < 0) {
+                const uint32_t count = CountOf(reach, slot.related, args);
+                const int array = Declare(value, 4 * count, BlockKind::kLines);
+                if (array >= 0)
+                    R().blocks[array].count = count;
+                MakeRoot(array, owner);
+            }
+            return FindBlock(value) >= 0 ? '*' : '=';
+        default:
+            return found >= 0 ? '*' : '&';
+    }
+}
+
+void PutSlots(TextBuilder& head, const CallReach& reach, const uint32_t* args, uint32_t owner) {
+    for (int i = 0; i < reach.count; ++i)
+        head.Add(" %c%08X", SlotClass(reach, i, args, owner), static_cast<unsigned>(args[i]));
+}
+
+// What the callee reads of memory an argument points to that no watched block
+// holds: a text, a buffer, a word.
+void PutIn(const CallReach& reach, int i, const uint32_t* args) {
+    const SlotReach& slot = reach.args[i];
+    const uint32_t value = args[i];
+    const int found = FindBlock(value);
+    if (value == 0 || !Applies(slot, args) || (found >= 0 && R().blocks[found].watched))
+        return;
+    switch (slot.reach) {
+        case Reach::kText: {
+            const bool limited = i + 1 < reach.count && reach.args[i + 1].reach == Reach::kValue16;
+            PutRegion("@in", i, false, value,
+                      TextSize(value, limited ? (args[i + 1] & 0xFFFFu) : kTextReadLimit));
+            break;
+        }
+        case Reach::kBuffer:
+            if (slot.flow & kIn)
+                PutRegion("@in", i, false, value, slot.size);
+            break;
+        case Reach::kRecordBuffer:
+            if (slot.flow & kIn)
+                PutRegion("@in", i, false, value, RecordSizeOf(args[slot.related]));
+            break;
+        case Reach::kTableWord:
+        case Reach::kTokenWord:
+        case Reach::kLinesWord:
+            PutRegion("@in", i, false, value, 4, WordClass(WordIn(value)));
+            break;
+        case Reach::kDefinition: {
+            const uint32_t length = WordIn(value);
+            PutRegion("@in", i, false, value, length < kMostDefinition ? 4 + length : 4);
+            break;
+        }
+        case Reach::kProfileValues:
+            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
+                PutRegion("@in", i, false, value, 4, '&');
+            else
+                PutRegion("@in", i, false, value, 4);
+            break;
+        default:
+            break;
+    }
+}
+
+// What the host wrote where an argument points, after the call, and the host
+// memory that what it wrote names.
+void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner) {
+    const SlotReach& slot = reach.args[i];
+    const uint32_t value = args[i];
+    const int found = FindBlock(value);
+    if (value == 0 || !(slot.flow & kOut) || (found >= 0 && R().blocks[found].watched))
+        return;
+    switch (slot.reach) {
+        case Reach::kBuffer:
+            PutRegion("@out", i, false, value, slot.size);
+            break;
+        case Reach::kTextBuffer: {
+            uint32_t size = slot.size;
+            if (size == 0 && reach.args[slot.related].reach == Reach::kValue16)
+                size = (args[slot.related] & 0xFFFFu) + 1;
+            else if (size == 0)
+                size = TextSize(value, kTextReadLimit);
+            PutRegion("@out", i, false, value, size);
+            break;
+        }
+        case Reach::kRecordBuffer:
+            PutRegion("@out", i, false, value, RecordSizeOf(args[slot.related]));
+            break;
+        case Reach::kTableWord:
+        case Reach::kTokenWord:
+        case Reach::kLinesWord: {
+            const uint32_t word = WordIn(value);
+            if (word != 0 && FindBlock(word) < 0 && !slot.gives_back) {
+                if (slot.reach == Reach::kTableWord) {
+                    MakeRoot(Declare(word, sizeof(HostTable), BlockKind::kTable), 0);
+                } else if (slot.reach == Reach::kTokenWord) {
+                    Declare(word, 0, BlockKind::kToken);
+                } else {
+                    const uint32_t count = CountOf(reach, slot.related, args);
+                    const int array = Declare(word, 4 * count, BlockKind::kLines);
+                    if (array >= 0)
+                        R().blocks[array].count = count;
+                    MakeRoot(array, owner);
+                }
+            }
+            PutRegion("@out", i, false, value, 4, WordClass(word));
+            break;
+        }
+        case Reach::kProfileValues:
+            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
+                PutRegion("@out", i, true, WordIn(value), 4);
+            break;
+        default:
+            break;
+    }
+}
+
+// ------------------------------------------------------------------ calls
+
+RecordedCall* Push(uint32_t sequence, CallKind kind, const uint32_t* args, int count) {
+    RecordingState& r = R();
+    if (r.call_depth >= kTraceNesting)
+        return nullptr;
+    RecordedCall& call = r.calls[r.call_depth++];
+    call = {sequence, kind, {}, {}};
+    for (int i = 0; i < count && i < kMostSlots; ++i)
+        call.args[i] = args[i];
+    return &call;
+}
+
+// The call's place among those running; -1 when it is none of them.
+int Running(uint32_t sequence) {
+    for (int i = R().call_depth - 1; i >= 0; --i)
+        if (R().calls[i].sequence == sequence)
+            return i;
+    return -1;
+}
+
+// The readable line and the head's place after it.
+size_t Begin(const TextBuilder& readable) {
+    Put(readable.text, readable.length);
+    EndLine();
+    return R().length;
+}
+
+// The head put in its place, and every line of the boundary written in one
+// write. False when the write failed or memory ran short (the recording is
+// then incomplete, and the trace is to stop).
+bool Finish(size_t head_at, TextBuilder& head) {
+    RecordingState& r = R();
+    head.Add("\r\n");
+    const size_t tail = r.length - head_at;
+    Put(head.text, head.length);  // makes room
+    if (!r.short_of_memory) {
+        std::memmove(r.text + head_at + head.length, r.text + head_at, tail);
+        std::memcpy(r.text + head_at, head.text, head.length);
+    }
+    const bool written =
+        !r.short_of_memory && !head.cut && AppendTraceText(r.text, static_cast<uint32_t>(r.length));
+    r.length = 0;
+    Compact();
+    return written;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ switching
+
+void StartRecording() {
+    const Turn turn;
+    RecordingState& r = R();
+    r.on = true;
+    PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
+}
+
+void StopRecording() {
+    const Turn turn;
+    RecordingState& r = R();
+    for (uint32_t i = 0; i < r.block_count; ++i)
+        std::free(r.blocks[i].copy);
+    std::free(r.blocks);
+    for (RecordedRegion& region : r.regions)
+        std::free(region.bytes);
+    std::free(r.text);
+    r = {};
+    r.turn = true;  // still held here; the turn's end gives it up
+}
+
+bool RecordingOn() {
+    return std::atomic_ref<bool>(R().on).load();
+}
+
+// ------------------------------------------------------------------ boundaries
+
+bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, const uint32_t* args) {
+    const Turn turn;
+    const CallReach& reach = kOperationReach[index];
+    const uint32_t owner = CurrentOwner();
+    const size_t head_at = Begin(readable);
+    char text[512];
+    TextBuilder head(text, sizeof text);
+    head.Add("@host %06u %u %s", static_cast<unsigned>(sequence),
+             static_cast<unsigned>(kHostEntries[index].ordinal), kHostEntries[index].name);
+    PutSlots(head, reach, args, owner);
+    Walk(true);
+    // The selection list's entries are read only up to the next call of the
+    // host, which may rebuild the list (the plug-in fetches it again at
+    // every step); its count stays where it is.
+    EndRoots([](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
+    RecordedCall* call = Push(sequence, CallKind::kHostOperation, args, reach.count);
+    int given = 0;
+    for (int i = 0; i < reach.count; ++i) {
+        PutIn(reach, i, args);
+        const SlotReach& slot = reach.args[i];
+        if (slot.gives_back && call != nullptr && given < 4)
+            call->given_back[given++] = slot.reach == Reach::kHeapBlock ? args[i] : WordIn(args[i]);
+    }
+    return Finish(head_at, head);
+}
+
+bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, uint32_t eax) {
+    const Turn turn;
+    RecordingState& r = R();
+    const int at = Running(sequence);
+    const size_t head_at = Begin(readable);
+    char text[64];
+    TextBuilder head(text, sizeof text);
+    head.Add("@return %06u", static_cast<unsigned>(sequence));
+    if (at < 0)
+        return Finish(head_at, head);
+    const RecordedCall call = r.calls[at];
+    r.call_depth = at;
+    const CallReach& reach = kOperationReach[index];
+    const uint32_t owner = CurrentOwner();
+    // What the call gave back is no longer the plug-in's to read.
+    for (uint32_t given : call.given_back) {
+        const int found = FindBlock(given);
+        if (given != 0 && found >= 0 && r.blocks[found].address == given)
+            Drop(static_cast<uint32_t>(found));
+    }
+    const SlotReach& result = reach.result;
+    char kind = result.reach == Reach::kValue16 ? '-' : '=';
+    if (eax != 0) {
+        switch (result.reach) {
+            case Reach::kTable:
+                MakeRoot(Known(eax, sizeof(HostTable), BlockKind::kTable), 0);
+                kind = '*';
+                break;
+            case Reach::kToken:
+                if (FindBlock(eax) < 0)
+                    Declare(eax, 0, BlockKind::kToken);
+                kind = '*';
+                break;
+            case Reach::kCount:
+            case Reach::kSelection: {
+                // Fetched again: what the last fetch handed out is replaced; a
+                // new count may begin a new list, and ends the entries too.
+                const auto ordinal = static_cast<uint16_t>(kHostEntries[index].ordinal);
+                const bool count_again = result.reach == Reach::kCount;
+                EndRoots([&](const RecordedBlock& b) {
+                    return b.fetched_by == ordinal || (count_again && b.fetched_by != 0);
+                });
+                uint32_t count = 1;
+                BlockKind block = BlockKind::kData;
+                if (result.reach == Reach::kSelection) {
+                    block = BlockKind::kSelection;
+                    count = 0;
+                    for (uint32_t i = 0; i < r.block_count; ++i)
+                        if (r.blocks[i].root &&
+                            r.blocks[i].fetched_by == kOrdinalHostSelectionCount)
+                            count = Bounded(WordIn(r.blocks[i].address));
+                }
+                const int found = Known(eax, 4 * count, block);
+                if (found >= 0)
+                    r.blocks[found].count = count;
+                MakeRoot(found, owner, ordinal);
+                kind = '*';
+                break;
+            }
+            case Reach::kHeapBlock: {
+                // A block reallocated moves there with its bytes.
+                const uint32_t old = call.args[0];
+                const int moved = FindBlock(old);
+                const bool from = old != 0 && moved >= 0 && r.blocks[moved].address == old;
+                if (from)
+                    Kill(static_cast<uint32_t>(moved));
+                Declare(eax, call.args[result.related], BlockKind::kHeap, from ? old : 0);
+                kind = '*';
+                break;
+            }
+            case Reach::kAddress:
+                kind = FindBlock(eax) >= 0 ? '*' : '&';
+                break;
+            default:
+                break;
+        }
+    } else if (result.reach != Reach::kValue && result.reach != Reach::kValue16) {
+        kind = '*';
+    }
+    if (result.reach != Reach::kNone)
+        head.Add(" %c%08X", kind, static_cast<unsigned>(eax));
+    for (int i = 0; i < reach.count; ++i)
+        PutOut(reach, i, call.args, owner);
+    // A line array handed over with a pointer to its count: the host may have
+    // lowered it (a save that drops cleared lines); the lines beyond are not
+    // read any more.
+    for (int i = 0; i < reach.count; ++i) {
+        const SlotReach& slot = reach.args[i];
+        const int array = FindBlock(call.args[i]);
+        if (slot.reach == Reach::kLines && array >= 0 && r.blocks[array].address == call.args[i])
+            r.blocks[array].count = CountOf(reach, slot.related, call.args);
+    }
+    Walk(false);
+    return Finish(head_at, head);
+}
+
+bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
+                        const void* target, const uint32_t* args) {
+    const Turn turn;
+    const bool into_host = call.kind == CallKind::kHostFunction;
+    const size_t head_at = Begin(readable);
+    const uint32_t owner = into_host ? CurrentOwner() : sequence;
+    Push(sequence, call.kind, args, call.reach.count);
+    char text[512];
+    TextBuilder head(text, sizeof text);
+    if (into_host) {
+        if (FindBlock(Address(target)) < 0)
+            Declare(Address(target), 0, BlockKind::kCode);
+        head.Add("@hostfn %06u *%08X %s", static_cast<unsigned>(sequence),
+                 static_cast<unsigned>(Address(target)), call.name);
+    } else if (call.ordinal != 0) {
+        head.Add("@entry %06u %u %s", static_cast<unsigned>(sequence),
+                 static_cast<unsigned>(call.ordinal), call.name);
+    } else {
+        head.Add("@callback %06u !%08X %s", static_cast<unsigned>(sequence),
+                 static_cast<unsigned>(Address(target)), call.name);
+    }
+    PutSlots(head, call.reach, args, owner);
+    Walk(into_host);
+    if (into_host)
+        for (int i = 0; i < call.reach.count; ++i)
+            PutIn(call.reach, i, args);
+    return Finish(head_at, head);
+}
+
+bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
+                          const uint32_t* args, uint32_t result) {
+    const Turn turn;
+    RecordingState& r = R();
+    const bool from_host = call.kind == CallKind::kHostFunction;
+    const size_t head_at = Begin(readable);
+    char text[64];
+    TextBuilder head(text, sizeof text);
+    head.Add("@return %06u", static_cast<unsigned>(sequence));
+    const int at = Running(sequence);
+    if (at >= 0)
+        r.call_depth = at;
+    const bool row_text =
+        call.reach.result.reach == Reach::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1;
+    if (row_text && result != 0) {
+        head.Add(" &%08X", static_cast<unsigned>(result));
+        PutRegion("@in", -1, false, result, TextSize(result, kTextReadLimit));
+    } else {
+        head.Add(" %c%08X", row_text ? '*' : '=', static_cast<unsigned>(result));
+    }
+    Walk(!from_host);
+    if (!from_host) {
+        // What this call declared for itself ends with it.
+        EndRoots([&](const RecordedBlock& b) { return b.owner == sequence; });
+        Walk(true);
+        for (uint32_t i = 0; i < r.block_count; ++i)
+            if (r.blocks[i].kind == BlockKind::kToken && r.blocks[i].owner == sequence)
+                Drop(i);
+    }
+    return Finish(head_at, head);
+}
+
+void RecordLeft(uint32_t sequence, CallKind kind) {
+    const Turn turn;
+    RecordingState& r = R();
+    Put("@left ");
+    PutDecimal(sequence, 6);
+    EndLine();
+    const int at = Running(sequence);
+    if (at >= 0)
+        r.call_depth = at;
+    if (kind == CallKind::kIncoming)
+        EndRoots([&](const RecordedBlock& b) { return b.owner == sequence; });
+}

@@ -1,0 +1,47 @@
+// The recording level of the call trace: beside each line of the trace, every
+// byte the plug-in reads of what the host handed it (the records the host
+// delivered, the line arrays and lines, the selection list, what it wrote
+// through out-parameters, every result) and every byte the plug-in hands over
+// (its writes into host records and lines, the texts and buffers it passes),
+// so that the replay (replayhost/) can play the plug-in the same calls again.
+// docs/trace-format.md describes the lines.
+//
+// What each argument points to comes from host/host_memory.h; the recording
+// knows nothing of what the plug-in does. It watches the blocks of host
+// memory the plug-in may read and records, at each boundary between the host
+// and the plug-in, what changed in them since the last: at a call of the
+// plug-in into the host and at the plug-in's return, the plug-in's writes; at
+// the host's return and its calls into the plug-in, the host's. A block or
+// buffer that did not change is named, not repeated. It assumes what the
+// host promises: one call into the plug-in at a time. Host memory is read
+// only where the host handed it and after checking that it is readable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frame/call_trace.h"
+#include "frame/text_builder.h"
+
+// The version line of a session of the trace with the recording on.
+inline constexpr int kRecordingVersion = 1;
+inline constexpr const char kRecordingVersionLine[] = "Quendrix recording 1";
+
+// Switched on by the trace's start (it then writes the version line) and off
+// by its stop, which gives back the recording's memory.
+void StartRecording();
+void StopRecording();
+bool RecordingOn();
+
+// The boundaries, each with the readable line the trace composed for it: the
+// recording writes that line and its own in one write. False when the write
+// failed (the trace is then to be stopped).
+bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, const uint32_t* args);
+bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, uint32_t eax);
+bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
+                        const void* target, const uint32_t* args);
+bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
+                          const uint32_t* args, uint32_t result);
+// A call the trace found left without a return (a long jump of the host's):
+// written with the next boundary.
+void RecordLeft(uint32_t sequence, CallKind kind);
