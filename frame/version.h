@@ -5,9 +5,9 @@
 #pragma once
 
 #define QUENDRIX_VERSION_MAJOR 1
-#define QUENDRIX_VERSION_MINOR 1
+#define QUENDRIX_VERSION_MINOR 2
 #define QUENDRIX_VERSION_PATCH 0
-#define QUENDRIX_VERSION_TEXT "1.1.0"
+#define QUENDRIX_VERSION_TEXT "1.2.0"
 
 // Shown by Windows in the DLL's properties (Details tab).
 #define QUENDRIX_PRODUCT_NAME "Quendrix"
