@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/mazovia_tables.h"
+#include "host/mazovia_text.h"
 
 namespace document_file {
 namespace {
@@ -22,7 +22,7 @@ std::string MazoviaToUtf8(const char* text, size_t n) {
     std::string out;
     for (size_t i = 0; i < n && text[i]; ++i) {
         const auto byte = static_cast<uint8_t>(text[i]);
-        const uint32_t c = byte < 0x80 ? byte : mazovia::kUpperHalf[byte - 0x80];
+        const char32_t c = mazovia::ToCodePoint(byte);
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -47,10 +47,7 @@ bool Utf8ToMazovia(const std::string& utf8, std::string& mazovia, uint32_t& code
         uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
         for (size_t k = 1; k < length && i + k < utf8.size(); ++k)
             c = (c << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
-        int byte = c < 0x80 ? static_cast<int>(c) : -1;
-        for (int k = 0; byte < 0 && k < 128; ++k)
-            if (mazovia::kUpperHalf[k] == c)
-                byte = 0x80 + k;
+        const int byte = mazovia::FromCodePoint(c);
         if (byte <= 0) {
             code = c;
             character = utf8.substr(i, length);

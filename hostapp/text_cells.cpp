@@ -72,10 +72,6 @@ Line Assemble(const std::vector<Line>& parts, const std::vector<TabStop>& stops)
 
 }  // namespace
 
-char32_t MazoviaCodePoint(uint8_t byte) {
-    return byte < 0x80 ? static_cast<char32_t>(byte) : mazovia::kUpperHalf[byte - 0x80];
-}
-
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -98,7 +94,7 @@ std::string MazoviaToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 4);
     for (const char b : bytes)
-        AppendUtf8(out, MazoviaCodePoint(static_cast<uint8_t>(b)));
+        AppendUtf8(out, mazovia::ToCodePoint(static_cast<uint8_t>(b)));
     return out;
 }
 
@@ -178,7 +174,7 @@ std::vector<Line> LayoutHostText(std::string_view text) {
                 break;
             default:
                 if (b >= 0x20 && b != 0x7F)
-                    parts.back().push_back(Cell{MazoviaCodePoint(b), attr});
+                    parts.back().push_back(Cell{mazovia::ToCodePoint(b), attr});
                 break;
         }
     }
