@@ -18,22 +18,22 @@ size_t SequenceLength(uint8_t lead) {
 
 }  // namespace
 
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+        return;
+    }
+    static const uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    out += static_cast<char>(kLead[extra] | (c >> (6 * extra)));
+    for (int k = extra - 1; k >= 0; --k)
+        out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+}
+
 std::string MazoviaToUtf8(const char* text, size_t n) {
     std::string out;
-    for (size_t i = 0; i < n && text[i]; ++i) {
-        const auto byte = static_cast<uint8_t>(text[i]);
-        const char32_t c = mazovia::ToCodePoint(byte);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (size_t i = 0; i < n && text[i]; ++i)
+        AppendUtf8(out, mazovia::ToCodePoint(static_cast<uint8_t>(text[i])));
     return out;
 }
 

@@ -25,7 +25,6 @@ struct Cell {
 using Line = std::vector<Cell>;
 
 // ---------------------------------------------------------------- Mazovia
-void AppendUtf8(std::string& out, char32_t c);
 // Mazovia bytes as UTF-8; control bytes pass through as they are.
 std::string MazoviaToUtf8(std::string_view bytes);
 // A record's text field: up to its first zero byte, never past size bytes, so
