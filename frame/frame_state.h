@@ -127,7 +127,7 @@ struct RecordedRegion {
 struct RecordedCall {
     uint32_t sequence;
     CallKind kind;
-    uint32_t args[13];
+    uint32_t args[kMostSlots];
     uint32_t given_back[4];
 };
 
