@@ -15,17 +15,6 @@ RecordingState& R() {
     return Frame.Recording;
 }
 
-// One thread records a boundary at a time.
-struct Turn {
-    Turn() {
-        while (std::atomic_ref<bool>(R().turn).exchange(true, std::memory_order_acquire))
-            PlatformYield();
-    }
-    ~Turn() { std::atomic_ref<bool>(R().turn).store(false, std::memory_order_release); }
-    Turn(const Turn&) = delete;
-    Turn& operator=(const Turn&) = delete;
-};
-
 constexpr uint32_t kMostEntries = 1u << 20;  // the most lines or entries an array is read to
 constexpr uint32_t kMostDefinition = 65536;
 
@@ -721,14 +710,14 @@ bool Finish(size_t head_at, TextBuilder& head) {
 // ------------------------------------------------------------------ switching
 
 void StartRecording() {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     r.on = true;
     PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
 }
 
 void StopRecording() {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     for (uint32_t i = 0; i < r.block_count; ++i)
         std::free(r.blocks[i].copy);
@@ -747,7 +736,7 @@ bool RecordingOn() {
 // ------------------------------------------------------------------ boundaries
 
 bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, const uint32_t* args) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     const CallReach& reach = kOperationReach[index];
     const uint32_t owner = CurrentOwner();
     const size_t head_at = Begin(readable);
@@ -773,7 +762,7 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
 }
 
 bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, uint32_t eax) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     const int at = Running(sequence);
     const size_t head_at = Begin(readable);
@@ -870,7 +859,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
 
 bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                         const void* target, const uint32_t* args) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     const bool into_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
     const uint32_t owner = into_host ? CurrentOwner() : sequence;
@@ -899,7 +888,7 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
 
 bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                           const uint32_t* args, uint32_t result) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     const bool from_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
@@ -930,7 +919,7 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
 }
 
 void RecordLeft(uint32_t sequence, CallKind kind) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     Put("@left ");
     PutDecimal(sequence, 6);
