@@ -489,6 +489,17 @@ uint32_t CountOf(const CallReach& reach, int argument, const uint32_t* args) {
                                                                     : WordIn(args[argument]));
 }
 
+// A line array of the host's at address, as many lines as the count that
+// argument related gives, watched for the call into the plug-in owner.
+void DeclareLines(uint32_t address, const CallReach& reach, int related, const uint32_t* args,
+                  uint32_t owner) {
+    const uint32_t count = CountOf(reach, related, args);
+    const int array = Declare(address, 4 * count, BlockKind::kLines);
+    if (array >= 0)
+        R().blocks[array].count = count;
+    MakeRoot(array, owner);
+}
+
 bool Applies(const SlotReach& slot, const uint32_t* args) {
     return slot.only_for_event < 0 || args[0] == static_cast<uint32_t>(slot.only_for_event);
 }
@@ -543,13 +554,8 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
                 MakeRoot(Declare(value, slot.size, BlockKind::kData), owner);
             return FindBlock(value) >= 0 ? '*' : '=';
         case Reach::kLines:
-            if (found < 0) {
-                const uint32_t count = CountOf(reach, slot.related, args);
-                const int array = Declare(value, 4 * count, BlockKind::kLines);
-                if (array >= 0)
-                    R().blocks[array].count = count;
-                MakeRoot(array, owner);
-            }
+            if (found < 0)
+                DeclareLines(value, reach, slot.related, args, owner);
             return FindBlock(value) >= 0 ? '*' : '=';
         default:
             return found >= 0 ? '*' : '&';
@@ -639,11 +645,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
                 } else if (slot.reach == Reach::kTokenWord) {
                     Declare(word, 0, BlockKind::kToken);
                 } else {
-                    const uint32_t count = CountOf(reach, slot.related, args);
-                    const int array = Declare(word, 4 * count, BlockKind::kLines);
-                    if (array >= 0)
-                        R().blocks[array].count = count;
-                    MakeRoot(array, owner);
+                    DeclareLines(word, reach, slot.related, args, owner);
                 }
             }
             PutRegion("@out", i, false, value, 4, WordClass(word));
