@@ -127,6 +127,11 @@ void Compact() {
     r.block_count = kept;
 }
 
+// A watched block's bytes are recorded at every boundary, against its copy.
+bool Watched(const RecordedBlock& block) {
+    return block.copy != nullptr;
+}
+
 bool Watchable(BlockKind kind) {
     return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
 }
@@ -170,7 +175,6 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
     block.fresh = true;
     if (Watchable(kind)) {
         block.copy = static_cast<uint8_t*>(std::calloc(size, 1));
-        block.watched = block.copy != nullptr;
         r.short_of_memory = r.short_of_memory || block.copy == nullptr;
     }
     r.blocks[r.block_count] = block;
@@ -358,7 +362,7 @@ void ForEachTarget(uint32_t index, bool declare, bool plugin_side) {
 
 void Visit(uint32_t index, bool plugin_side) {
     RecordingState& r = R();
-    if (r.blocks[index].visited == r.walk || !r.blocks[index].watched)
+    if (r.blocks[index].visited == r.walk || !Watched(r.blocks[index]))
         return;
     r.blocks[index].visited = r.walk;
     // The blocks its words lead to are known before its changes name them.
@@ -384,7 +388,7 @@ void Walk(bool plugin_side) {
             Visit(i, plugin_side);
     for (uint32_t i = 0; i < r.block_count; ++i) {
         RecordedBlock& b = r.blocks[i];
-        if (b.watched && b.visited != r.walk)
+        if (Watched(b) && b.visited != r.walk)
             Drop(i);
         else
             b.fresh = false;
@@ -573,7 +577,7 @@ void PutIn(const CallReach& reach, int i, const uint32_t* args) {
     const SlotReach& slot = reach.args[i];
     const uint32_t value = args[i];
     const int found = FindBlock(value);
-    if (value == 0 || !Applies(slot, args) || (found >= 0 && R().blocks[found].watched))
+    if (value == 0 || !Applies(slot, args) || (found >= 0 && Watched(R().blocks[found])))
         return;
     switch (slot.reach) {
         case Reach::kText: {
@@ -617,7 +621,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
     const SlotReach& slot = reach.args[i];
     const uint32_t value = args[i];
     const int found = FindBlock(value);
-    if (value == 0 || !(slot.flow & kOut) || (found >= 0 && R().blocks[found].watched))
+    if (value == 0 || !(slot.flow & kOut) || (found >= 0 && Watched(R().blocks[found])))
         return;
     switch (slot.reach) {
         case Reach::kBuffer:
