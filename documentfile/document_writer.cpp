@@ -104,12 +104,6 @@ std::string ArrayText(const std::vector<std::string>& items, const Layout& at) {
     return out + (at.compact ? "" : "\n" + at.indent) + "]";
 }
 
-template <typename Record>
-bool Cleared(const Record& record) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
-    return std::all_of(bytes, bytes + sizeof record, [](uint8_t b) { return b == 0; });
-}
-
 // ------------------------------------------------------------------ the fields
 
 // One field of a record: its bytes, the name a new file writes and the other
@@ -235,7 +229,7 @@ std::string LinesArray(const std::vector<DocumentItem>* lines, const Layout& at)
 
 std::string HeaderObject(const DocumentHeader& header, const std::vector<DocumentItem>* lines,
                          const Layout& at) {
-    if (Cleared(header))
+    if (VsCleared(header))
         return "{\"cleared\": true}";
     std::vector<Member> members;
     for (const Group& group : kHeaderGroups)
@@ -262,7 +256,7 @@ Owned LinesOwned(const DocumentSet& documents) {
     std::set<int32_t> written;
     for (const DocumentHeader& header : documents.headers) {
         auto found = documents.lines.find(header.document_id);
-        const bool owns = !Cleared(header) && found != documents.lines.end() &&
+        const bool owns = !VsCleared(header) && found != documents.lines.end() &&
                           written.insert(header.document_id).second;
         owned.of_header.push_back(owns ? &found->second : nullptr);
     }
@@ -430,7 +424,7 @@ struct Splicer {
     }
 
     void EditLine(const JsonValue& object, const DocumentItem& before, const DocumentItem& now) {
-        if (Cleared(before) || Cleared(now)) {
+        if (VsCleared(before) || VsCleared(now)) {
             Replace(object.begin, object.end, LineObject(now, At(object, object.begin)));
             return;
         }
@@ -473,7 +467,7 @@ struct Splicer {
     void EditHeader(const JsonValue& object, const DocumentHeader& before,
                     const DocumentHeader& now, const std::vector<DocumentItem>& before_lines,
                     const std::vector<DocumentItem>& now_lines) {
-        if (Cleared(before) || Cleared(now)) {
+        if (VsCleared(before) || VsCleared(now)) {
             Replace(object.begin, object.end,
                     HeaderObject(now, &now_lines, At(object, object.begin)));
             return;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "documentfile/text_codec.h"
+
 namespace document_file {
 namespace {
 
@@ -184,18 +186,6 @@ struct Reader {
         }
         AppendUtf8(out, c);
         return true;
-    }
-
-    static void AppendUtf8(std::string& out, uint32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            return;
-        }
-        static const uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
-        const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        out += static_cast<char>(kLead[extra] | (c >> (6 * extra)));
-        for (int k = extra - 1; k >= 0; --k)
-            out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
     }
 
     // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?, kept as written.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/mazovia_tables.h"
+#include "host/mazovia_text.h"
 
 namespace document_file {
 namespace {
@@ -18,22 +18,22 @@ size_t SequenceLength(uint8_t lead) {
 
 }  // namespace
 
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+        return;
+    }
+    static const uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    out += static_cast<char>(kLead[extra] | (c >> (6 * extra)));
+    for (int k = extra - 1; k >= 0; --k)
+        out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+}
+
 std::string MazoviaToUtf8(const char* text, size_t n) {
     std::string out;
-    for (size_t i = 0; i < n && text[i]; ++i) {
-        const auto byte = static_cast<uint8_t>(text[i]);
-        const uint32_t c = byte < 0x80 ? byte : mazovia::kUpperHalf[byte - 0x80];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (size_t i = 0; i < n && text[i]; ++i)
+        AppendUtf8(out, mazovia::ToCodePoint(static_cast<uint8_t>(text[i])));
     return out;
 }
 
@@ -47,10 +47,7 @@ bool Utf8ToMazovia(const std::string& utf8, std::string& mazovia, uint32_t& code
         uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
         for (size_t k = 1; k < length && i + k < utf8.size(); ++k)
             c = (c << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
-        int byte = c < 0x80 ? static_cast<int>(c) : -1;
-        for (int k = 0; byte < 0 && k < 128; ++k)
-            if (mazovia::kUpperHalf[k] == c)
-                byte = 0x80 + k;
+        const int byte = mazovia::FromCodePoint(c);
         if (byte <= 0) {
             code = c;
             character = utf8.substr(i, length);

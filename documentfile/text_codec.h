@@ -8,6 +8,9 @@
 
 namespace document_file {
 
+// A code point as UTF-8, appended to out.
+void AppendUtf8(std::string& out, char32_t c);
+
 // Mazovia bytes (up to the first zero or n bytes) as UTF-8.
 std::string MazoviaToUtf8(const char* text, size_t n);
 

@@ -15,17 +15,6 @@ RecordingState& R() {
     return Frame.Recording;
 }
 
-// One thread records a boundary at a time.
-struct Turn {
-    Turn() {
-        while (std::atomic_ref<bool>(R().turn).exchange(true, std::memory_order_acquire))
-            PlatformYield();
-    }
-    ~Turn() { std::atomic_ref<bool>(R().turn).store(false, std::memory_order_release); }
-    Turn(const Turn&) = delete;
-    Turn& operator=(const Turn&) = delete;
-};
-
 constexpr uint32_t kMostEntries = 1u << 20;  // the most lines or entries an array is read to
 constexpr uint32_t kMostDefinition = 65536;
 
@@ -138,6 +127,11 @@ void Compact() {
     r.block_count = kept;
 }
 
+// A watched block's bytes are recorded at every boundary, against its copy.
+bool Watched(const RecordedBlock& block) {
+    return block.copy != nullptr;
+}
+
 bool Watchable(BlockKind kind) {
     return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
 }
@@ -181,7 +175,6 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
     block.fresh = true;
     if (Watchable(kind)) {
         block.copy = static_cast<uint8_t*>(std::calloc(size, 1));
-        block.watched = block.copy != nullptr;
         r.short_of_memory = r.short_of_memory || block.copy == nullptr;
     }
     r.blocks[r.block_count] = block;
@@ -369,7 +362,7 @@ void ForEachTarget(uint32_t index, bool declare, bool plugin_side) {
 
 void Visit(uint32_t index, bool plugin_side) {
     RecordingState& r = R();
-    if (r.blocks[index].visited == r.walk || !r.blocks[index].watched)
+    if (r.blocks[index].visited == r.walk || !Watched(r.blocks[index]))
         return;
     r.blocks[index].visited = r.walk;
     // The blocks its words lead to are known before its changes name them.
@@ -395,7 +388,7 @@ void Walk(bool plugin_side) {
             Visit(i, plugin_side);
     for (uint32_t i = 0; i < r.block_count; ++i) {
         RecordedBlock& b = r.blocks[i];
-        if (b.watched && b.visited != r.walk)
+        if (Watched(b) && b.visited != r.walk)
             Drop(i);
         else
             b.fresh = false;
@@ -500,6 +493,17 @@ uint32_t CountOf(const CallReach& reach, int argument, const uint32_t* args) {
                                                                     : WordIn(args[argument]));
 }
 
+// A line array of the host's at address, as many lines as the count that
+// argument related gives, watched for the call into the plug-in owner.
+void DeclareLines(uint32_t address, const CallReach& reach, int related, const uint32_t* args,
+                  uint32_t owner) {
+    const uint32_t count = CountOf(reach, related, args);
+    const int array = Declare(address, 4 * count, BlockKind::kLines);
+    if (array >= 0)
+        R().blocks[array].count = count;
+    MakeRoot(array, owner);
+}
+
 bool Applies(const SlotReach& slot, const uint32_t* args) {
     return slot.only_for_event < 0 || args[0] == static_cast<uint32_t>(slot.only_for_event);
 }
@@ -554,13 +558,8 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
                 MakeRoot(Declare(value, slot.size, BlockKind::kData), owner);
             return FindBlock(value) >= 0 ? '*' : '=';
         case Reach::kLines:
-            if (found < 0) {
-                const uint32_t count = CountOf(reach, slot.related, args);
-                const int array = Declare(value, 4 * count, BlockKind::kLines);
-                if (array >= 0)
-                    R().blocks[array].count = count;
-                MakeRoot(array, owner);
-            }
+            if (found < 0)
+                DeclareLines(value, reach, slot.related, args, owner);
             return FindBlock(value) >= 0 ? '*' : '=';
         default:
             return found >= 0 ? '*' : '&';
@@ -578,7 +577,7 @@ void PutIn(const CallReach& reach, int i, const uint32_t* args) {
     const SlotReach& slot = reach.args[i];
     const uint32_t value = args[i];
     const int found = FindBlock(value);
-    if (value == 0 || !Applies(slot, args) || (found >= 0 && R().blocks[found].watched))
+    if (value == 0 || !Applies(slot, args) || (found >= 0 && Watched(R().blocks[found])))
         return;
     switch (slot.reach) {
         case Reach::kText: {
@@ -622,7 +621,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
     const SlotReach& slot = reach.args[i];
     const uint32_t value = args[i];
     const int found = FindBlock(value);
-    if (value == 0 || !(slot.flow & kOut) || (found >= 0 && R().blocks[found].watched))
+    if (value == 0 || !(slot.flow & kOut) || (found >= 0 && Watched(R().blocks[found])))
         return;
     switch (slot.reach) {
         case Reach::kBuffer:
@@ -650,11 +649,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
                 } else if (slot.reach == Reach::kTokenWord) {
                     Declare(word, 0, BlockKind::kToken);
                 } else {
-                    const uint32_t count = CountOf(reach, slot.related, args);
-                    const int array = Declare(word, 4 * count, BlockKind::kLines);
-                    if (array >= 0)
-                        R().blocks[array].count = count;
-                    MakeRoot(array, owner);
+                    DeclareLines(word, reach, slot.related, args, owner);
                 }
             }
             PutRegion("@out", i, false, value, 4, WordClass(word));
@@ -721,14 +716,14 @@ bool Finish(size_t head_at, TextBuilder& head) {
 // ------------------------------------------------------------------ switching
 
 void StartRecording() {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     r.on = true;
     PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
 }
 
 void StopRecording() {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     for (uint32_t i = 0; i < r.block_count; ++i)
         std::free(r.blocks[i].copy);
@@ -747,7 +742,7 @@ bool RecordingOn() {
 // ------------------------------------------------------------------ boundaries
 
 bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, const uint32_t* args) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     const CallReach& reach = kOperationReach[index];
     const uint32_t owner = CurrentOwner();
     const size_t head_at = Begin(readable);
@@ -773,7 +768,7 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
 }
 
 bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, uint32_t eax) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     const int at = Running(sequence);
     const size_t head_at = Begin(readable);
@@ -870,7 +865,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
 
 bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                         const void* target, const uint32_t* args) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     const bool into_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
     const uint32_t owner = into_host ? CurrentOwner() : sequence;
@@ -899,7 +894,7 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
 
 bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                           const uint32_t* args, uint32_t result) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     const bool from_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
@@ -930,7 +925,7 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
 }
 
 void RecordLeft(uint32_t sequence, CallKind kind) {
-    const Turn turn;
+    const TraceTurn turn(R().turn);
     RecordingState& r = R();
     Put("@left ");
     PutDecimal(sequence, 6);

@@ -23,9 +23,9 @@
 #include "frame/call_trace.h"
 #include "frame/text_builder.h"
 
-// The version line of a session of the trace with the recording on.
+// The recording's format (docs/trace-format.md), on the version line that
+// begins each session of the trace with the recording on.
 inline constexpr int kRecordingVersion = 1;
-inline constexpr const char kRecordingVersionLine[] = "Quendrix recording 1";
 
 // Switched on by the trace's start (it then writes the version line) and off
 // by its stop, which gives back the recording's memory.

@@ -125,16 +125,6 @@ std::atomic_ref<void*> TraceFile() {
     return std::atomic_ref<void*>(Frame.Trace.file);
 }
 
-void BeginWriting() {
-    std::atomic_ref<bool> writing(Frame.Trace.writing);
-    while (writing.exchange(true, std::memory_order_acquire))
-        PlatformYield();
-}
-
-void EndWriting() {
-    std::atomic_ref<bool>(Frame.Trace.writing).store(false, std::memory_order_release);
-}
-
 // Sequence numbers, unique over the file's threads; 0 means "not traced".
 uint32_t NextSequence() {
     std::atomic_ref<uint32_t> last(Frame.Trace.last_sequence);
@@ -276,7 +266,7 @@ bool StartCallTrace(const wchar_t* path, bool record) {
         line.Add("\r\n");
     if (record) {
         StartRecording();
-        line.Add("%s\r\n", kRecordingVersionLine);
+        line.Add("Quendrix recording %d\r\n", kRecordingVersion);
     }
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
@@ -296,18 +286,26 @@ void StopCallTrace() {
     if (file == nullptr)
         return;
     PointEntriesBack();
-    BeginWriting();
-    PlatformClose(file);
-    EndWriting();
+    {
+        const TraceTurn writing(Frame.Trace.writing);
+        PlatformClose(file);
+    }
     StopRecording();
 }
 
 bool AppendTraceText(const char* text, uint32_t length) {
-    BeginWriting();
+    const TraceTurn writing(Frame.Trace.writing);
     void* const file = TraceFile().load();
-    const bool written = file == nullptr || PlatformAppend(file, text, length);
-    EndWriting();
-    return written;
+    return file == nullptr || PlatformAppend(file, text, length);
+}
+
+TraceTurn::TraceTurn(bool& taken) : flag(taken) {
+    while (std::atomic_ref<bool>(flag).exchange(true, std::memory_order_acquire))
+        PlatformYield();
+}
+
+TraceTurn::~TraceTurn() {
+    std::atomic_ref<bool>(flag).store(false, std::memory_order_release);
 }
 
 bool CallTraceOn() {

@@ -226,6 +226,17 @@ int32_t CallHost(Callback function, Slots... slots) {
 // a time; false when it could not be written. The recording writes so.
 bool AppendTraceText(const char* text, uint32_t length);
 
+// One thread at a time: waits until another thread's turn on flag ends, then
+// holds it for the scope. The trace's writes take turns on
+// Frame.Trace.writing, the recording's boundaries on Frame.Recording.turn.
+struct TraceTurn {
+    bool& flag;
+    explicit TraceTurn(bool& taken);
+    ~TraceTurn();
+    TraceTurn(const TraceTurn&) = delete;
+    TraceTurn& operator=(const TraceTurn&) = delete;
+};
+
 // Its state, Frame.Trace, and the types of it are in frame/frame_state.h.
 
 // The lines, as the trace writes them (without the line end), for the tests:

@@ -1,6 +1,7 @@
 #include "frame/diagnostics.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "frame/call_trace.h"
 #include "frame/frame_state.h"
@@ -9,13 +10,6 @@
 namespace {
 
 constexpr const wchar_t* kSettingsFile = L"Quendrix.ini";
-
-size_t Length(const wchar_t* text) {
-    size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    return length;
-}
 
 // The length of the folder part of a path, with its last separator.
 size_t FolderLength(const wchar_t* path) {
@@ -30,7 +24,7 @@ size_t FolderLength(const wchar_t* path) {
 // out empty, when the result would not fit.
 bool Place(wchar_t* out, const wchar_t* module, const wchar_t* name) {
     const size_t folder = FolderLength(name) != 0 ? 0 : FolderLength(module);
-    const size_t length = Length(name);
+    const size_t length = std::wcslen(name);
     out[0] = 0;
     if (folder + length >= kDiagnosticsPathSize)
         return false;
@@ -48,7 +42,7 @@ bool ReadSwitch(const wchar_t* ini, const wchar_t* module, const wchar_t* sectio
     PlatformProfileText(ini, section, L"File", fallback_name, name, kDiagnosticsPathSize);
     // A value that fills the buffer may have been cut short by the system:
     // the file would go under a name nobody looks for. It stays off instead.
-    const size_t length = Length(name);
+    const size_t length = std::wcslen(name);
     if (length >= kDiagnosticsPathSize - 1)
         return false;
     return Place(file, module, length != 0 ? name : fallback_name);

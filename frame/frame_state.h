@@ -105,14 +105,15 @@ struct RecordedBlock {
     uint32_t address;
     uint32_t size;  // 0 for a token or code
     BlockKind kind;
-    bool watched;         // its bytes are recorded at every boundary (copy holds them)
     bool fresh;           // watched since this boundary: its bytes are the host's
     bool root;            // watched for itself, not only as reached from another block
     uint16_t fetched_by;  // a root that the next result of this operation (ordinal) replaces
     uint32_t owner;       // a root: the call into the plug-in whose return ends it (0: none)
     uint32_t count;       // an array: the entries the plug-in may read
     uint32_t visited;     // the walk that last reached it
-    uint8_t* copy;        // size bytes, while watched
+    // Its bytes as last recorded (size bytes) while it is watched, recorded at
+    // every boundary; null for a block not watched.
+    uint8_t* copy;
 };
 
 struct RecordedRegion {
@@ -127,7 +128,7 @@ struct RecordedRegion {
 struct RecordedCall {
     uint32_t sequence;
     CallKind kind;
-    uint32_t args[13];
+    uint32_t args[kMostSlots];
     uint32_t given_back[4];
 };
 

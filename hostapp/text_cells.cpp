@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "documentfile/text_codec.h"
 #include "host/mazovia_text.h"
 
 namespace hostapp {
 namespace {
+
+using document_file::AppendUtf8;
 
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr char32_t kEllipsis = 0x2026;
@@ -72,33 +75,11 @@ Line Assemble(const std::vector<Line>& parts, const std::vector<TabStop>& stops)
 
 }  // namespace
 
-char32_t MazoviaCodePoint(uint8_t byte) {
-    return byte < 0x80 ? static_cast<char32_t>(byte) : mazovia::kUpperHalf[byte - 0x80];
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 std::string MazoviaToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 4);
     for (const char b : bytes)
-        AppendUtf8(out, MazoviaCodePoint(static_cast<uint8_t>(b)));
+        AppendUtf8(out, mazovia::ToCodePoint(static_cast<uint8_t>(b)));
     return out;
 }
 
@@ -178,7 +159,7 @@ std::vector<Line> LayoutHostText(std::string_view text) {
                 break;
             default:
                 if (b >= 0x20 && b != 0x7F)
-                    parts.back().push_back(Cell{MazoviaCodePoint(b), attr});
+                    parts.back().push_back(Cell{mazovia::ToCodePoint(b), attr});
                 break;
         }
     }

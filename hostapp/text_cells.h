@@ -25,9 +25,6 @@ struct Cell {
 using Line = std::vector<Cell>;
 
 // ---------------------------------------------------------------- Mazovia
-// The code point of one Mazovia byte: ASCII below 0x80, the code page above.
-char32_t MazoviaCodePoint(uint8_t byte);
-void AppendUtf8(std::string& out, char32_t c);
 // Mazovia bytes as UTF-8; control bytes pass through as they are.
 std::string MazoviaToUtf8(std::string_view bytes);
 // A record's text field: up to its first zero byte, never past size bytes, so

@@ -321,6 +321,16 @@ Region& RegionAt(uint32_t address, uint32_t size, Region& scratch) {
     return region;
 }
 
+// A detail's changes made to the bytes a region holds as recorded.
+void ApplyChanges(Region& region, const Detail& detail, const Head& at) {
+    for (const Change& change : detail.changes) {
+        if (change.offset + change.bytes.size() > region.size)
+            Inconsistent(&at, "bytes beyond the end of a region");
+        std::memcpy(region.bytes.data() + change.offset, change.bytes.data(), change.bytes.size());
+        region.word = change.word;
+    }
+}
+
 bool Readable(uint32_t address, uint32_t size) {
     for (uint32_t at = address; at - address < size;) {
         MEMORY_BASIC_INFORMATION info;
@@ -406,12 +416,7 @@ void CompareRegion(const Head& call, const Head& at, const Detail& detail, const
                    size_t count, uint32_t result) {
     Region scratch;
     Region& region = RegionAt(RecordedPlace(detail, call, at), detail.size, scratch);
-    for (const Change& change : detail.changes) {
-        if (change.offset + change.bytes.size() > region.size)
-            Inconsistent(&at, "bytes beyond the end of a region");
-        std::memcpy(region.bytes.data() + change.offset, change.bytes.data(), change.bytes.size());
-        region.word = change.word;
-    }
+    ApplyChanges(region, detail, at);
     const uint32_t place = PlaceOf(detail, seen, count, result);
     const std::string where = ArgumentName(call, detail.place);
     if (place == 0 || !Readable(place, detail.size))
@@ -446,12 +451,7 @@ void WriteRegion(const Head& call, const Head& at, const Detail& detail, const u
                       ": the host wrote there after the call, but nothing can be written at " +
                       SeenMeaning(place) + "\n");
     auto* bytes = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(place));
-    for (const Change& change : detail.changes) {
-        if (change.offset + change.bytes.size() > region.size)
-            Inconsistent(&at, "bytes beyond the end of a region");
-        std::memcpy(region.bytes.data() + change.offset, change.bytes.data(), change.bytes.size());
-        region.word = change.word;
-    }
+    ApplyChanges(region, detail, at);
     if (region.word != 0 && region.word != '&') {
         uint32_t value;
         std::memcpy(&value, region.bytes.data(), 4);

@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "standin/mazovia_codec.h"
+#include "host/mazovia_text.h"
 #include "standin/standin_state.h"
 
 namespace veldan {
@@ -186,7 +186,7 @@ extern "C" int32_t HOST_STDCALL HostConvertText(char* dest, const char* src, int
         memmove(dest, src, length + 1);
         if (from == kTextHost && to == kTextSystem) {
             for (size_t i = 0; i < length; ++i)
-                dest[i] = static_cast<char>(MazoviaToWindows1250(static_cast<uint8_t>(dest[i])));
+                dest[i] = static_cast<char>(mazovia::ToWindows1250(static_cast<uint8_t>(dest[i])));
         }
         return call.Open(1, static_cast<int32_t>(length));
     });

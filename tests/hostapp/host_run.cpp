@@ -22,10 +22,7 @@ HANDLE Inheritable(const std::string& path, bool write) {
 }  // namespace
 
 std::string BuildFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    return folder.substr(0, folder.find_last_of("\\/") + 1);
+    return test_host::BesideProgram("");
 }
 
 namespace {

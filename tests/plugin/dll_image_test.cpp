@@ -8,16 +8,14 @@
 
 #include "frame/version.h"
 #include "plugin_host.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
 class DllImage : public ::testing::Test {
   protected:
     void SetUp() override {
-        char path[MAX_PATH] = {};
-        GetModuleFileNameA(nullptr, path, sizeof path);
-        std::string file = path;
-        file = file.substr(0, file.rfind('\\') + 1) + "Quendrix.dll";
+        const std::string file = test_host::BesideProgram("Quendrix.dll");
         path_ = file;
         std::ifstream in(file, std::ios::binary);
         ASSERT_TRUE(in) << file;

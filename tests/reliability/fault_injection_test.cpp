@@ -684,13 +684,6 @@ void RunEveryVariation(const std::string& road) {
 
 const Variation kNoVariation = {"none", {}};
 
-std::string BuildFile(const std::string& name) {
-    char program[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, program, sizeof program);
-    std::string path = program;
-    return path.substr(0, path.rfind('\\') + 1) + name;
-}
-
 // The road without faults, recorded under the variation; the recording's path.
 std::string Recorded(const std::string& road, const Variation& variation) {
     static int made = 0;
@@ -706,7 +699,8 @@ std::string Recorded(const std::string& road, const Variation& variation) {
 }
 
 test_host::ChildResult Replayed(const std::vector<std::string>& arguments) {
-    return test_host::RunProgram(BuildFile("replay\\quendrix_replay.exe"), arguments);
+    return test_host::RunProgram(test_host::BesideProgram("replay\\quendrix_replay.exe"),
+                                 arguments);
 }
 
 // Under no variation and under each in the table where the trace can be
@@ -732,8 +726,8 @@ TEST(RoundTrip, DeliberateFaultIsNamedAtTheCallWhereItFirstShows) {
     const size_t marked = trace.find("\"!1 ", trace.find("HostCopyText #52161 (dest="));
     ASSERT_NE(marked, std::string::npos);
     const std::string call = trace.substr(trace.rfind('\n', marked) + 1, 6);
-    const test_host::ChildResult replayed =
-        Replayed({"--plugin", BuildFile("deliberate-fault\\Quendrix.dll"), recording});
+    const test_host::ChildResult replayed = Replayed(
+        {"--plugin", test_host::BesideProgram("deliberate-fault\\Quendrix.dll"), recording});
     EXPECT_EQ(replayed.exit_code, 1u) << replayed.output;
     const size_t named =
         replayed.output.find("divergence at call " + call + " HostCopyText #52161");

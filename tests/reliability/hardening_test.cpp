@@ -71,10 +71,7 @@ TEST(StackGuard, AttachSeedsADifferentCanaryInEveryProcess) {
 }
 
 TEST(DllSections, NoneIsBothWritableAndExecutable) {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string file = path;
-    file = file.substr(0, file.rfind('\\') + 1) + "Quendrix.dll";
+    const std::string file = test_host::BesideProgram("Quendrix.dll");
     std::ifstream in(file, std::ios::binary);
     ASSERT_TRUE(in) << file;
     std::ostringstream bytes;

@@ -173,6 +173,13 @@ void EndProcessOnAnyFault() {
     AddVectoredExceptionHandler(1, EndOnFault);
 }
 
+std::string BesideProgram(const std::string& name) {
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    const std::string path = program;
+    return path.substr(0, path.find_last_of("\\/") + 1) + name;
+}
+
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)

@@ -36,6 +36,9 @@ bool IsChildRun(const std::string& role);
 // system's loader under Wine would otherwise swallow.
 void EndProcessOnAnyFault();
 
+// The path of a file beside this program, in the build folder.
+std::string BesideProgram(const std::string& name);
+
 // A file's bytes ("" when it cannot be read), and a file made of bytes.
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);

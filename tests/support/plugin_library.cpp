@@ -1,5 +1,7 @@
 #include "tests/support/plugin_library.h"
 
+#include "tests/support/child_process.h"
+
 namespace test_host {
 
 const DirectHost& Direct() {
@@ -32,11 +34,7 @@ Plugin LoadPlugin() {
 }
 
 Plugin LoadPluginCopy(const std::string& folder) {
-    char program[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, program, sizeof program);
-    std::string original = program;
-    original.resize(original.find_last_of('\\') + 1);
-    original += "Quendrix.dll";
+    const std::string original = BesideProgram("Quendrix.dll");
     const std::string copy = folder + "Quendrix.dll";
     if (!CopyFileA(original.c_str(), copy.c_str(), FALSE))
         return Plugin{};
