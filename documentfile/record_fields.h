@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -22,7 +23,7 @@ inline constexpr const char* kLineFields[] = {"text",       "quantity", "units",
                                               "unit_price", "value",    "value_150", "value_202"};
 
 // The stand-in keeps a header's date as yyyymmdd in the date field's first bytes.
-inline constexpr size_t kDateOffset = 230;
+inline constexpr size_t kDateOffset = offsetof(DocumentHeader, issue_date);
 
 inline bool ValidDate(int32_t value) {
     const int year = value / 10000, month = value / 100 % 100, day = value % 100;
