@@ -5,28 +5,15 @@
 
 #include "frame/frame_state.h"
 #include "frame/module_attach.h"
+#include "frame/plugin_messages.h"
 #include "host/host_api.h"
-#include "host/mazovia_text.h"
 
 namespace {
 
-constexpr auto& kStopCaption = "STOP!!!"_mz;
-constexpr auto& kReportHead =
-    "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a wtyczką \"%s\":\n\n"
-    "\x01"
-    "tl18l33\x01"
-    "TABELA\tWE WTYCZCE\tW PROGRAMIE\n"_mz;
-constexpr auto& kRowStart =
-    "\x01"
-    "tp25p40\x01"_mz;
-constexpr auto& kNoTable = "brak"_mz;
-constexpr auto& kReportTail =
-    "\nModuł wtyczki \x02"
-    "%s\x01\nNIE zostanie załadowany!"_mz;
-constexpr auto& kVersionMismatch =
-    "Moduł \"%s\" i program występują w różnych wersjach!\n\nZostał zakualizowany tylko program "
-    "albo tylko moduł,\na nie oba jednocześnie! Aby naprawić tę sytuację\nzainstaluj "
-    "aktualizację programu wraz z modułem \"%s\".\n\nMODUŁ NIE ZOSTANIE ZAŁADOWANY!!!\n"_mz;
+constexpr const PluginMessage& kReportHead = Message(MessageId::kRecordSizeReport);
+constexpr const PluginMessage& kRowStart = Message(MessageId::kRecordSizeRow);
+constexpr const PluginMessage& kNoTable = Message(MessageId::kNoTable);
+constexpr const PluginMessage& kReportTail = Message(MessageId::kRecordSizeTail);
 
 constexpr uint32_t kFeatureTextLength = 60;
 constexpr uint32_t kModulePathLength = kModulePathSize;
@@ -37,9 +24,9 @@ constexpr uint32_t kMaxRows = 4;         // each of the four tests at most once
 // The longest report: every pattern byte (less its "%s"), the longest
 // substitutions, four rows and the terminator.
 constexpr uint32_t kLongestReport =
-    (kReportHead.size() - 2) + kFeatureTextLength +
-    kMaxRows * (kRowStart.size() + kLabelLength + 1 + kDecimalLength + 1 + kDecimalLength + 1) +
-    (kReportTail.size() - 2) + kModulePathLength + 1;
+    (kReportHead.length - 2) + kFeatureTextLength +
+    kMaxRows * (kRowStart.length + kLabelLength + 1 + kDecimalLength + 1 + kDecimalLength + 1) +
+    (kReportTail.length - 2) + kModulePathLength + 1;
 static_assert(kIncompatibilityReportSize >= kLongestReport);
 
 constinit const char kHeaderLabelText[] = "Tspr";
@@ -155,31 +142,32 @@ uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return 0;
     buffer[0] = 0;
-    uint32_t length = AppendPattern(buffer, size, 0, kReportHead, FeatureText, kFeatureTextLength);
+    uint32_t length =
+        AppendPattern(buffer, size, 0, kReportHead.text, FeatureText, kFeatureTextLength);
     for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next) {
-        length = Append(buffer, size, length, kRowStart, kRowStart.size());
+        length = Append(buffer, size, length, kRowStart.text, kRowStart.length);
         length = Append(buffer, size, length, r->label != nullptr ? r->label : "", kLabelLength);
         length = Append(buffer, size, length, "\t", 1);
         length = AppendNumber(buffer, size, length, r->expected);
         length = Append(buffer, size, length, "\t", 1);
         if (r->actual == 0)
-            length = Append(buffer, size, length, kNoTable, kNoTable.size());
+            length = Append(buffer, size, length, kNoTable.text, kNoTable.length);
         else
             length = AppendNumber(buffer, size, length, r->actual);
         length = Append(buffer, size, length, "\n", 1);
     }
     uint32_t name_length = 0;
     const char* name = ModuleFileName(&name_length);
-    return AppendPattern(buffer, size, length, kReportTail, name, name_length);
+    return AppendPattern(buffer, size, length, kReportTail.text, name, name_length);
 }
 
 void ShowIncompatibility() {
     if (Frame.CompatibilityList != nullptr) {
         char report[kIncompatibilityReportSize];
         ComposeIncompatibilityReport(report, sizeof report);
-        HostMessage(kStopCaption, report, kFlagsStop);
+        ShowMessage(MessageId::kRecordSizeReport, report);
         return;
     }
-    HostQuestion(kStopCaption, kVersionMismatch, kFlagsStop, static_cast<const char*>(FeatureText),
-                 static_cast<const char*>(FeatureText));
+    AskQuestion(MessageId::kVersionMismatch, static_cast<const char*>(FeatureText),
+                static_cast<const char*>(FeatureText));
 }

@@ -1,15 +1,16 @@
 #include "frame/host_binding.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/plugin_messages.h"
 #include "host/mazovia_text.h"
 
 namespace {
 
-constexpr uint32_t kMissingEntryStyle = 0x2012;  // abort/retry/ignore, error icon, task-modal
 constexpr int kAnswerRetry = 4;
 constexpr int kAnswerIgnore = 5;
 
@@ -17,13 +18,8 @@ constexpr int kAnswerIgnore = 5;
 constexpr size_t kMessageSize = 1024;
 constexpr size_t kModuleTextSize = 301;
 
-constexpr auto& kMissingEntryPattern =
-    "W module \x02%s\x01\nbrak wpisu \x02%s\x01\nWywołano z wtyczki \x02%s\x01.\n\n"
-    "Błąd ten można zignorować lecz dalsza praca\n"
-    "programu w tych warunkach może być niebezpieczna.\n\n"
-    "Konieczna jest aktualizacja programu!"_mz;
-constexpr auto& kMissingEntryCaption = "POWAŻNY BŁĄD WTYCZKI"_mz;
-constexpr auto& kUnknownModule = "<nieznany>"_mz;
+constexpr const PluginMessage& kMissingEntry = Message(MessageId::kMissingEntry);
+constexpr size_t kCaptionSize = std::string_view(kMissingEntry.caption).size() + 1;
 
 void ReplaceByte(char* text, char from, char to) {
     for (; *text != 0; ++text)
@@ -87,15 +83,16 @@ bool ReportMissingEntry(uint32_t ordinal) {
 
     char module_text[kModuleTextSize];
     if (PlatformModuleFileName(Frame.PluginModuleHandle, module_text, sizeof(module_text)) == 0)
-        std::snprintf(module_text, sizeof(module_text), "%s", kUnknownModule.c_str());
+        std::snprintf(module_text, sizeof(module_text), "%s",
+                      Message(MessageId::kUnknownModule).text);
     char entry_text[16];
     std::snprintf(entry_text, sizeof(entry_text), "%u", static_cast<unsigned>(ordinal));
 
     char message[kMessageSize];
-    std::snprintf(message, sizeof(message), kMissingEntryPattern.c_str(), module_text, entry_text,
-                  FeatureText.c_str());
-    char caption[sizeof(kMissingEntryCaption.bytes)];
-    std::snprintf(caption, sizeof(caption), "%s", kMissingEntryCaption.c_str());
+    ComposeMessage(message, sizeof(message), MessageId::kMissingEntry, module_text, entry_text,
+                   FeatureText.c_str());
+    char caption[kCaptionSize];
+    std::snprintf(caption, sizeof(caption), "%s", kMissingEntry.caption);
 
     // The host's text switches mean nothing to a system message box.
     ReplaceByte(message, '\x01', ' ');
@@ -105,7 +102,7 @@ bool ReportMissingEntry(uint32_t ordinal) {
 
     int answer;
     do {
-        answer = PlatformMessageBox(message, caption, kMissingEntryStyle);
+        answer = PlatformMessageBox(message, caption, static_cast<uint32_t>(kMissingEntry.flags));
     } while (answer == kAnswerRetry);
     if (answer != kAnswerIgnore)
         return false;

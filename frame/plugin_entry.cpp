@@ -5,9 +5,9 @@
 #include "frame/diagnostics.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
+#include "frame/plugin_messages.h"
 #include "frame/stack_guard.h"
 #include "host/host_api.h"
-#include "host/mazovia_text.h"
 #include "reconcile/table_hooks.h"
 
 namespace {
@@ -71,7 +71,7 @@ int32_t Install(int32_t flag) {
         // A half-done installation (table 44 hooked, 45 refused) is undone at
         // once, so no hook of ours runs on a host we cannot serve.
         InstallTableHooks(0);
-        HostShowText("Program wymaga nowszej wtyczki!"_mz);
+        ShowMessage(MessageId::kNewerPluginNeeded);
         return -1;
     }
     AddOrderCommand();

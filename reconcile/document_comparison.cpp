@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/comparison_journal.h"
 #include "reconcile/host_resources.h"
-#include "reconcile/reconcile_messages.h"
 
 namespace {
 
@@ -164,11 +164,11 @@ bool HasArticleLine(DocumentItem** lines, int32_t count) {
 
 // Shows that an order line would not hold its quantity, naming the line.
 void ShowQuantityLimit(const DocumentItem* order_line) {
-    char text[kQuantityLimitError.size() + kLineTextLength + kNothingCompared.size() + 1];
-    std::snprintf(text, sizeof text, "%s%.*s%s", kQuantityLimitError.c_str(),
-                  static_cast<int>(BoundedLength(order_line->text, kLineTextLength)),
-                  order_line->text, kNothingCompared.c_str());
-    ShowError(text);
+    char line_text[kLineTextLength + 1];
+    BoundedCopy(line_text, order_line->text, kLineTextLength);
+    char text[Message(MessageId::kQuantityLimit).length + kLineTextLength + 1];
+    ComposeMessage(text, sizeof text, MessageId::kQuantityLimit, line_text);
+    ShowMessage(MessageId::kQuantityLimit, text);
 }
 
 // The WZ's lines applied to the order's loaded lines. The deduction runs on a
@@ -181,7 +181,7 @@ bool ApplyWz(DocumentItem** wz_lines, int32_t wz_count, const HeldLines& order,
     HeldBlock<WorkLine> work;
     if (order.count > 0) {
         if (!work.Take(order.count)) {
-            ShowError(kComparisonAllocationError);
+            ShowMessage(MessageId::kComparisonAllocationError);
             return false;
         }
         LoadWork(work.entries, order.lines, order.count);
@@ -212,7 +212,7 @@ bool DeductFromOrderLines(int32_t order_id, DocumentItem** wz_lines, int32_t wz_
     HostMakeKey(kKeyDocumentLines, &line_table, &key, order_id);
     HeldRange range(HostFindRange(kKeyDocumentLines, &key, line_table, &in_range));
     if (range.handle == nullptr) {
-        ShowError(kComparisonDiskError);
+        ShowMessage(MessageId::kComparisonDiskError);
         return false;
     }
     HeldLines order(line_table, range.handle);
@@ -222,7 +222,7 @@ bool DeductFromOrderLines(int32_t order_id, DocumentItem** wz_lines, int32_t wz_
     // host promises nothing about this call's result, so the missing array is
     // what tells a failed load from an order that has no lines.
     if (order.lines == nullptr && (order.count > 0 || in_range > 0)) {
-        ShowError(kComparisonDiskError);
+        ShowMessage(MessageId::kComparisonDiskError);
         return false;
     }
     if (!ApplyWz(wz_lines, wz_count, order, order_header, line_table))
@@ -251,7 +251,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     HostTable* header_table = HostOpenTable(kHeaderTable);
     HostTable* line_table = HostOpenTable(kLineTable);
     if (header_table == nullptr || line_table == nullptr) {
-        ShowError(kComparisonDiskError);
+        ShowMessage(MessageId::kComparisonDiskError);
         return 0;
     }
     HostSetTableMode(header_table, kTableMode);
@@ -262,7 +262,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     HostMakeKey(kKeyOrderHeaders, &header_table, &key, 0);
     HeldRange headers(HostFindRange(kKeyOrderHeaders, &key, header_table, &header_count));
     if (headers.handle == nullptr) {
-        ShowError(kComparisonDiskError);
+        ShowMessage(MessageId::kComparisonDiskError);
         return 0;
     }
 
@@ -276,7 +276,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
         // taken for the header at this position, the order's header would be
         // written over another document, or the order would seem gone.
         if (HostReadAt(nullptr, position, header_table, header, headers.handle) == 0) {
-            ShowError(kComparisonDiskError);
+            ShowMessage(MessageId::kComparisonDiskError);
             return 0;
         }
         if (header->document_id == order_id)
@@ -286,7 +286,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     // have used it up or removed it since. Nothing is compared, and the WZ
     // must not be taken for compared.
     if (position >= header_count) {
-        ShowError(kOrderGoneError);
+        ShowMessage(MessageId::kOrderGone);
         return 0;
     }
 

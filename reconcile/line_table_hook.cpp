@@ -2,22 +2,16 @@
 
 #include <cstring>
 
+#include "frame/plugin_messages.h"
 #include "host/host_api.h"
-#include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/comparison_journal.h"
 #include "reconcile/nested_events.h"
 #include "reconcile/order_choice.h"
-#include "reconcile/reconcile_messages.h"
 #include "reconcile/reconcile_state.h"
 #include "reconcile/table_hooks.h"
 
 namespace {
-
-constexpr auto& kWarningCaption = "Uwaga"_mz;
-constexpr auto& kCompareAgain =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz;
 
 struct LineEvent {
     int32_t* count;
@@ -43,7 +37,7 @@ bool ConfirmCompareAgain(const DocumentHeader* header) {
     // must not take it beyond the field.
     char remarks[kRemarksLength + 1];
     BoundedCopy(remarks, header->remarks, kRemarksLength);
-    const int16_t answer = HostQuestion(kWarningCaption, kCompareAgain, kFlagsYesNo, remarks);
+    const int16_t answer = AskQuestion(MessageId::kCompareAgain, remarks);
     return answer == kAnswerYes;
 }
 
@@ -69,7 +63,7 @@ void MarkCompared(DocumentHeader* wz, void* record, const char* order_remarks, c
 // nothing deducted. The user is told, and the event only passed on.
 bool HasLines(const LineEvent& e) {
     if (e.count != nullptr && e.lines == nullptr && *e.count > 0)
-        ShowError(kComparisonDiskError);
+        ShowMessage(MessageId::kComparisonDiskError);
     return e.count != nullptr && (e.lines != nullptr || *e.count <= 0);
 }
 
@@ -80,7 +74,7 @@ bool CompareWz(const LineEvent& e) {
     HostTable* headers = HostOpenTable(kHeaderTable);
     HostTable* lines = HostOpenTable(kLineTable);
     if (headers == nullptr || lines == nullptr || headers->record == nullptr) {
-        ShowError(kComparisonDiskError);
+        ShowMessage(MessageId::kComparisonDiskError);
         return false;
     }
     HostSetTableMode(headers, kTableMode);

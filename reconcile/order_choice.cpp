@@ -4,12 +4,12 @@
 
 #include "frame/call_trace.h"
 #include "frame/float_scope.h"
+#include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/decimal_text.h"
 #include "reconcile/document_comparison.h"
-#include "reconcile/reconcile_messages.h"
 #include "reconcile/reconcile_state.h"
 
 // Not constexpr (nor defined): reaching it fails the build, naming the fault.
@@ -203,7 +203,7 @@ void ReleaseOrderCandidates() {
 int32_t WybierzMM(int16_t customer) {
     HostTable* header_table = HostOpenTable(kHeaderTable);
     if (header_table == nullptr) {
-        ShowError(kDiskError);
+        ShowMessage(MessageId::kOrderListDiskError);
         return 0;
     }
     HostSetTableMode(header_table, kTableMode);
@@ -223,7 +223,7 @@ int32_t WybierzMM(int16_t customer) {
         if (header->document_id == 0 || header->second_id == 0 || header->customer != customer)
             continue;
         if (list.count == list.capacity && !GrowOrderCandidates()) {
-            ShowError(kOrderListAllocationError);
+            ShowMessage(MessageId::kOrderListAllocationError);
             HostScanClose(&scan);
             ReleaseOrderCandidates();
             return 0;

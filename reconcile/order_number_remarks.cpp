@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/nested_events.h"
-#include "reconcile/reconcile_messages.h"
 #include "reconcile/reconcile_state.h"
 #include "reconcile/table_hooks.h"
 
@@ -35,7 +35,7 @@ void TakeSelectedRemarks() {
 extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t phase) {
     HostTable* headers = HostOpenTable(kHeaderTable);
     if (headers == nullptr) {
-        ShowError(kRemarksDiskError);
+        ShowMessage(MessageId::kRemarksDiskError);
         return 0;
     }
     HostSetTableMode(headers, kTableMode);
@@ -54,7 +54,7 @@ int32_t WritePendingRemarks(int16_t key) {
 
     HostTable* table = HostOpenTable(kHeaderTable);
     if (table == nullptr || table->record == nullptr) {
-        ShowError(kRemarksDiskError);
+        ShowMessage(MessageId::kRemarksDiskError);
         return 0;
     }
     HostSetTableMode(table, kTableMode);

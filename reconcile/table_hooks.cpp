@@ -1,9 +1,8 @@
 #include "reconcile/table_hooks.h"
 
-#include <cstdio>
-
 #include "frame/call_trace.h"
 #include "frame/module_attach.h"
+#include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
 #include "reconcile/line_table_hook.h"
@@ -15,7 +14,6 @@ namespace {
 constexpr auto& kSettingsSection = "Quendrix"_mz;
 constexpr auto& kAskSetting = "Pytaj"_mz;
 constexpr auto& kDecimal = "%d"_mz;
-constexpr auto& kInstallNotice = "Zainstalowano wtyczkę do programu:\n%s"_mz;
 
 // Puts our hook into one table's slot. -1 when the table is missing or its
 // records are not the size we read and write.
@@ -104,9 +102,11 @@ int32_t ShowInstallNotice() {
     if (ask != 0)
         return 0;
 
-    char notice[kInstallNotice.size() + 61];
-    snprintf(notice, sizeof notice, kInstallNotice, static_cast<const char*>(FeatureText));
-    HostNotice(kInstallNoticeDialog, &ask, 0, notice);
+    constexpr const PluginMessage& message = Message(MessageId::kInstallNotice);
+    char notice[message.length + FeatureText.size() + 1];
+    ComposeMessage(notice, sizeof notice, MessageId::kInstallNotice,
+                   static_cast<const char*>(FeatureText));
+    HostNotice(message.flags, &ask, 0, notice);
     ProfileValue(kProfileWrite, kSettingsSection, kAskSetting, kDecimal, static_cast<int32_t>(ask));
     return 0;
 }

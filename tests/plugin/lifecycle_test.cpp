@@ -30,9 +30,7 @@ class Refusal : public PluginHost {
         EXPECT_EQ(install_(1), 0);
         EXPECT_EQ(DialogCount(), 1);
         const VsDialogCall& message = Dialog(0);
-        EXPECT_EQ(message.ordinal, kOrdinalHostMessage);
-        EXPECT_EQ(Text(message.caption), kStopCaption);
-        EXPECT_EQ(message.flags, 0xC001);
+        EXPECT_TRUE(Shows(message, MessageId::kRecordSizeReport, message.text));
         return Text(message.text);
     }
 };
@@ -85,10 +83,9 @@ TEST_F(Lifecycle, StartInstallUseAndStopOnACompatibleHost) {
     EXPECT_NE(VsMenuHandler(350), nullptr);
     ASSERT_EQ(DialogCount(), 1);
     const VsDialogCall& notice = Dialog(0);
-    EXPECT_EQ(notice.ordinal, kOrdinalHostNotice);
-    EXPECT_EQ(notice.dialog, 1668);
+    EXPECT_TRUE(Shows(notice, MessageId::kInstallNotice,
+                      Filled(MessageId::kInstallNotice, {kFeatureText})));
     EXPECT_EQ(notice.flag_in, 0);
-    EXPECT_EQ(Text(notice.text), kInstallNotice + kFeatureText);
 
     // The no-op entry changes nothing, installed or not.
     const int calls = VsTotalCalls();
@@ -193,15 +190,8 @@ TEST_F(Refusal, InterfaceVersion111ShowsTheVersionText) {
 
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 1);
-    const VsDialogCall& question = Dialog(0);
-    EXPECT_EQ(question.ordinal, kOrdinalHostQuestion);
-    EXPECT_EQ(Text(question.caption), kStopCaption);
-    EXPECT_EQ(Text(question.format), kVersionMismatch);
-    EXPECT_EQ(question.flags, 0xC001);
-    std::string expected = kVersionMismatch;
-    for (size_t at; (at = expected.find("%s")) != std::string::npos;)
-        expected.replace(at, 2, kFeatureText);
-    EXPECT_EQ(Text(question.text), expected);
+    EXPECT_TRUE(Shows(Dialog(0), MessageId::kVersionMismatch,
+                      Filled(MessageId::kVersionMismatch, {kFeatureText, kFeatureText})));
     EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), 0);
 }
 
@@ -213,7 +203,8 @@ TEST_F(Refusal, HeaderTableOfSize979) {
 TEST_F(Refusal, LineTableThatCannotBeOpened) {
     VsSetOpenTableFails(45, 1);
     EXPECT_EQ(RefusedReport(),
-              RefusalReport(RefusalRow("Tspr_dok", "298", "brak"), PluginFileName()));
+              RefusalReport(RefusalRow("Tspr_dok", "298", TextOf(MessageId::kNoTable)),
+                            PluginFileName()));
 }
 
 TEST_F(Refusal, BothTablesWrongAndTheCheckRepeated) {
@@ -241,8 +232,7 @@ TEST_F(Refusal, InstallOnALineTableOf297) {
     VsSetRecordSize(45, 297);
     EXPECT_EQ(install_(0), -1);
     ASSERT_EQ(DialogCount(), 1) << "no install notice";
-    EXPECT_EQ(Dialog(0).ordinal, kOrdinalHostShowText);
-    EXPECT_EQ(Text(Dialog(0).text), kNewerPlugin);
+    EXPECT_TRUE(Shows(Dialog(0), MessageId::kNewerPluginNeeded));
     EXPECT_EQ(headers->hook, host_header_hook) << "table 44's hook is removed again";
     EXPECT_EQ(lines->hook, host_line_hook);
     EXPECT_EQ(VsMenuHandler(350), nullptr);
@@ -252,9 +242,8 @@ TEST_F(Refusal, InstallOnALineTableOf297) {
     // every later start is refused.
     EXPECT_EQ(install_(1), 0);
     ASSERT_EQ(DialogCount(), 2);
-    EXPECT_EQ(Dialog(1).ordinal, kOrdinalHostMessage);
-    EXPECT_EQ(Text(Dialog(1).text),
-              RefusalReport(RefusalRow("Tspr_dok", "298", "297"), PluginFileName()));
+    EXPECT_TRUE(Shows(Dialog(1), MessageId::kRecordSizeReport,
+                      RefusalReport(RefusalRow("Tspr_dok", "298", "297"), PluginFileName())));
     VsSetRecordSize(45, 298);
     EXPECT_EQ(start_(context_, text), -1);
 }
@@ -269,8 +258,9 @@ TEST_F(Refusal, InstallWithoutTheHeaderTable) {
     EXPECT_EQ(VsCallCount(kOrdinalHostOpenTable), opened + 1) << "table 45 is not tried";
     EXPECT_EQ(VsTable(45)->hook, host_line_hook);
     EXPECT_EQ(install_(1), 0);
-    EXPECT_EQ(Text(Dialog(DialogCount() - 1).text),
-              RefusalReport(RefusalRow("Tspr", "980", "brak"), PluginFileName()));
+    EXPECT_EQ(
+        Text(Dialog(DialogCount() - 1).text),
+        RefusalReport(RefusalRow("Tspr", "980", TextOf(MessageId::kNoTable)), PluginFileName()));
 }
 
 TEST_F(InstallNotice, ShownUntilTheSettingSaysOtherwise) {

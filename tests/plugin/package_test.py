@@ -8,6 +8,7 @@ DLL without debug information that names its debug file by the right CRC, no
 time stamp, and the two texts in the encodings and line ends they promise.
 """
 import configparser
+import functools
 import hashlib
 import re
 import struct
@@ -108,13 +109,137 @@ class Package(unittest.TestCase):
                       "[POWAŻNY BŁĄD WTYCZKI]", "Przerwij", "Ponów próbę", "Ignoruj",
                       "POMOC TECHNICZNA"]:
             self.assertIn(shown, text)
-        # Every error message of the reconciliation, as its source writes it.
-        source = (SOURCE / "reconcile/reconcile_messages.h").read_text(encoding="utf-8")
-        for literal in re.findall(r'=\s*((?:"(?:[^"\\]|\\.)*"\s*)+)_mz', source):
-            message = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', literal))
-            for line in message.replace("\\n", "\n").split("\n"):
-                self.assertIn(line, text)
 
+    def test_instructions_name_every_message_of_the_plug_in_and_no_other(self):
+        text = self.files["INSTALACJA.txt"][3:].decode("utf-8").replace("\r\n", "\n")
+        messages = plug_in_messages()
+        self.assertGreater(len(messages), 10)
+        entries = guide_entries(text)
+        named = {m.identifier: 0 for m in messages if m.shown_by != "PartOf"}
+        for caption, shown in entries:
+            found = [m.identifier for m in messages if m.shown_by != "PartOf"
+                     and m.fits(caption, shown)]
+            self.assertEqual(len(found), 1, f"point 7 names [{caption}] {shown!r}: "
+                             f"{'no message of the plug-in' if not found else ' and '.join(found)}")
+            named[found[0]] += 1
+        for identifier, times in named.items():
+            self.assertEqual(times, 1, f"{identifier} (frame/plugin_messages.h) is named "
+                                       f"{times} times in point 7 of INSTALACJA.txt")
+
+
+# ------------------------------------------------------------------ the messages
+# The plug-in's one list of messages (frame/plugin_messages.h) as its source
+# writes it, and point 7 of the install guide, which names each message that
+# stands on its own there: its caption in brackets, then its text, shortened
+# where it says "..." or names a value in parentheses, "(numer)".
+
+WILD = object()  # a placeholder, or what the guide leaves out
+
+
+def c_literals(source):
+    """The bytes of adjacent C string literals, as text."""
+    out = []
+    for body in re.findall(r'"((?:[^"\\]|\\.)*)"', source):
+        i = 0
+        while i < len(body):
+            if body[i] != "\\":
+                out.append(body[i])
+                i += 1
+                continue
+            kind = body[i + 1]
+            if kind == "x":  # as C reads it: every hex digit that follows
+                j = i + 2
+                while j < len(body) and body[j] in "0123456789abcdefABCDEF":
+                    j += 1
+                out.append(chr(int(body[i + 2:j], 16)))
+                i = j
+            else:
+                out.append({"n": "\n", "t": "\t"}.get(kind, kind))
+                i += 2
+    return "".join(out)
+
+
+def shown_items(text, wild):
+    """The text as the user reads it: a list of characters and WILD, white space
+    and the host's control bytes folded into single spaces."""
+    items = []
+    for part in re.split(wild, text):
+        if part is None or part == "":
+            continue
+        if re.fullmatch(wild, part):
+            items.append(WILD)
+            continue
+        for c in part:
+            c = " " if c.isspace() or ord(c) < 0x20 else c
+            if c != " " or (items and items[-1] != " "):
+                items.append(c)
+    return items
+
+
+class PlugInMessage:
+    def __init__(self, identifier, shown_by, caption, text):
+        self.identifier, self.shown_by, self.caption = identifier, shown_by, caption
+        self.items = shown_items(text, r"(%s)")
+
+    def fits(self, caption, shown):
+        if self.caption and caption != self.caption:
+            return False
+        return matches(self.items, shown_items(shown, r"(\.\.\.|\([^)]*\))"))
+
+
+def matches(message, guide):
+    """Whether the guide's text reads as the message (or the start of it): a
+    placeholder of the message stands for any part of the guide's text, the
+    guide's "..." for any part of the message."""
+    @functools.lru_cache(maxsize=None)
+    def at(i, j):
+        if j == len(guide):
+            return True
+        if guide[j] is WILD and any(at(k, j + 1) for k in range(i, len(message) + 1)):
+            return True
+        if i == len(message):
+            return False
+        if message[i] is WILD:
+            return any(at(i + 1, k) for k in range(j, len(guide) + 1))
+        return message[i] == guide[j] and at(i + 1, j + 1)
+    return at(0, 0)
+
+
+def plug_in_messages():
+    source = (SOURCE / "frame/plugin_messages.h").read_text(encoding="utf-8")
+    block = source[source.index("#define PLUGIN_MESSAGES(X)"):]
+    block = block[:re.search(r"[^\\]\n", block).end()]  # up to the first line without "\\"
+    block = re.sub(r"/\*.*?\*/", " ", block.replace("\\\n", " "))
+    literal = r'((?:"(?:[^"\\]|\\.)*"\s*)+)_mz'
+    entries = re.findall(r"X\(\s*(\w+)\s*,\s*(\w+)\s*,\s*" + literal + r"\s*,\s*[^,]+,\s*" +
+                         literal + r"\s*\)", block)
+    self_check = block.count("X(")
+    assert len(entries) == self_check, f"{self_check - len(entries)} lines of the list not read"
+    messages = []
+    for identifier, shown_by, caption, text in entries:
+        message = PlugInMessage(identifier, shown_by, c_literals(caption), c_literals(text))
+        if shown_by == "PartOf":  # read on, as the message above it is composed
+            whole.items += [WILD] + message.items
+        else:
+            whole = message
+        messages.append(message)
+    return messages
+
+
+def guide_entries(text):
+    """(caption, text) of each message that point 7 names."""
+    point = text[text.index("\n7. "):text.index("\n8. ")]
+    entries = []
+    for line in point.split("\n"):
+        opening = re.match(r"\[([^\]]+)\]\s*(.*)", line)
+        if opening:
+            entries.append([opening.group(1), opening.group(2)])
+        elif entries and entries[-1] is not None and line.strip() and \
+                not re.match(r"  \S[^:]*:", line):
+            entries[-1][1] += " " + line.strip()
+        elif entries and not line.strip() or re.match(r"  \S[^:]*:", line):
+            entries.append(None)  # what follows is the meaning, not the message
+    return [(caption, shown.strip()) for caption, shown in filter(None, entries)]
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

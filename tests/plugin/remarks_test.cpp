@@ -133,10 +133,7 @@ TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
     std::vector<VsDialogCall> dialogs = DialogsFrom(first_dialog_);
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
-    EXPECT_EQ(Text(dialogs[0].caption), kErrorCaption);
-    EXPECT_EQ(Text(dialogs[0].text), kRemarksDiskError);
-    EXPECT_EQ(dialogs[0].flags, 1);
+    EXPECT_TRUE(Shows(dialogs[0], MessageId::kRemarksDiskError));
 
     // The command cannot open it either: same message, the text stays pending.
     VsFailCall(kOrdinalHostOpenTable, 1);

@@ -25,9 +25,7 @@ DocumentItem Priced(DocumentItem line) {
 using test_host::LineValue;
 
 std::string AgainQuestion(const std::string& remarks) {
-    std::string text = kCompareAgain;
-    text.replace(text.find("%s"), 2, remarks);
-    return text;
+    return Filled(MessageId::kCompareAgain, {remarks});
 }
 
 class WzComparison : public InstalledPlugin {
@@ -124,11 +122,8 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 41);
     dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostQuestion);
-    EXPECT_EQ(Text(dialogs[0].caption), kCautionCaption);
-    EXPECT_EQ(Text(dialogs[0].format), kCompareAgain);
-    EXPECT_EQ(Text(dialogs[0].text), AgainQuestion("Dostawa do magazynu B"));
-    EXPECT_EQ(dialogs[0].flags, 0x20005);
+    EXPECT_TRUE(
+        Shows(dialogs[0], MessageId::kCompareAgain, AgainQuestion("Dostawa do magazynu B")));
     EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), saves + 1);
     EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
     EXPECT_EQ(StoredLines(kOrder)[0].quantity, 3000);
@@ -171,10 +166,7 @@ TEST_F(WzComparison, TablesThatCannotBeOpenedStopTheEvent) {
     EXPECT_EQ(VsRaiseLineEvent(kKeyEditedLines), 0);
     std::vector<VsDialogCall> dialogs = NewDialogs();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0].ordinal, kOrdinalHostMessage);
-    EXPECT_EQ(Text(dialogs[0].caption), kErrorCaption);
-    EXPECT_EQ(Text(dialogs[0].text), kComparisonDiskError);
-    EXPECT_EQ(dialogs[0].flags, 1);
+    EXPECT_TRUE(Shows(dialogs[0], MessageId::kComparisonDiskError));
     EXPECT_EQ(VsHostHookEvents(45), 0) << "the event is not handed on";
     EXPECT_EQ(VsCallCount(kOrdinalHostSaveLines), 0);
 }
@@ -272,11 +264,11 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
          "Olej|!2 Olej", ""},
         {"an article never on the order", "Olej=4000", "Maka=1000", "? Maka", "Olej=4000"},
         {"the order is used up while the list is open", "Olej=4000", "Olej=1000", "Olej",
-         "Olej=4000", kOrderGone, true},
+         "Olej=4000", TextOf(MessageId::kOrderGone), true},
         {"a return past 32 bits", "Olej=2147483647", "Olej=-1", "Olej", "Olej=2147483647",
-         QuantityLimit("Olej")},
+         Filled(MessageId::kQuantityLimit, {"Olej"})},
         {"a large return after a line that fits", "Olej=5000 Cukier=1", "Cukier=1 Olej=-2147483648",
-         "Cukier|Olej", "Olej=5000|Cukier=1", QuantityLimit("Olej")},
+         "Cukier|Olej", "Olej=5000|Cukier=1", Filled(MessageId::kQuantityLimit, {"Olej"})},
         {"at the limits of 32 bits, exact", "a=3000 b=-2147483648 c=-2147483648 d=2147483647",
          "a=2147483647 b=5000 c=-2147483648 d=2147483647", "!2147480 a|!2147488 b|c|d", ""},
     };

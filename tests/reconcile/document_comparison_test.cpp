@@ -262,7 +262,8 @@ TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
         const char* name;
         std::function<void()> inject;
         bool remarks_filled;
-        std::string message = kComparisonDiskError;
+        MessageId message = MessageId::kComparisonDiskError;
+        std::string text = {};  // the message's own
         int32_t order_id = 70;
         int32_t order_quantity = 1000;
         int32_t wz_quantity = 5000;
@@ -273,10 +274,11 @@ TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
         {"no header range", [] { VsFailCall(kOrdinalHostFindRange, 1); }, false},
         {"no line range", [] { VsFailCall(kOrdinalHostFindRange, 2); }, true},
         {"lines not loaded", [] { VsFailCall(kOrdinalHostLoadLines, 1); }, true},
-        {"order gone", [] {}, false, kOrderGone, 71},
+        {"order gone", [] {}, false, MessageId::kOrderGone, {}, 71},
         {"no working memory", [] { VsFailCall(kOrdinalHostRealloc, 1); }, true,
-         kComparisonAllocationError},
-        {"a return past 32 bits", [] {}, true, QuantityLimit("Chleb"), 70, INT32_MAX, -1},
+         MessageId::kComparisonAllocationError},
+        {"a return past 32 bits", [] {}, true, MessageId::kQuantityLimit,
+         Filled(MessageId::kQuantityLimit, {"Chleb"}), 70, INT32_MAX, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,7 +294,7 @@ TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
 
         EXPECT_EQ(PorownajDokumentyZeSoba(c.order_id, pointers.data(), 1, remarks), 0);
 
-        ExpectOnlyError(c.message);
+        ExpectOnlyError(c.message, c.text);
         EXPECT_EQ(Text(remarks), c.remarks_filled ? "uwagi zam\xA2wienia" : "bez zmian");
         ExpectSameBytes(&wz[0], &wz_before, sizeof wz_before, "WZ line");
         ExpectStoredLines(70, {line});

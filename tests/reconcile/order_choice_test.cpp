@@ -214,7 +214,7 @@ TEST_F(OrderChoice, AllocationFailureReleasesTheListAndShowsNoDialog) {
 
         EXPECT_EQ(ChooseOrder(4, nullptr, 0, remarks), 0);
 
-        ExpectOnlyError(kAllocationError);
+        ExpectOnlyError(MessageId::kOrderListAllocationError);
         ExpectListEmpty();
         EXPECT_EQ(Unreturned(), "");
     }
@@ -226,7 +226,7 @@ TEST_F(OrderChoice, HeaderTableOrScanUnavailable) {
     VsSetOpenTableFails(44, 1);
     char remarks[101] = "";
     EXPECT_EQ(ChooseOrder(3, nullptr, 0, remarks), 0);
-    ExpectOnlyError(kDiskError);
+    ExpectOnlyError(MessageId::kOrderListDiskError);
     ExpectListEmpty();
 
     // A scan that does not open gives an empty list; the dialog still shows,

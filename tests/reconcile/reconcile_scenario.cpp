@@ -45,13 +45,11 @@ std::vector<const VsDialogCall*> DialogCalls() {
     return calls;
 }
 
-void ExpectOnlyError(const std::string& text) {
+void ExpectOnlyError(MessageId id, const std::string& text) {
     const auto calls = DialogCalls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0]->ordinal, kOrdinalHostMessage);
-    EXPECT_EQ(std::string(calls[0]->caption), kErrorCaption);
-    EXPECT_EQ(std::string(calls[0]->text), text);
-    EXPECT_EQ(calls[0]->flags, 1);
+    EXPECT_TRUE(Shows(*calls[0], id, text.empty() ? TextOf(id) : text))
+        << Message(id).identifier << ": " << calls[0]->text;
 }
 
 }  // namespace reconcile_test

@@ -44,7 +44,8 @@ std::vector<DocumentItem*> Pointers(std::vector<DocumentItem>& lines);
 
 // The dialog log, as far as the plug-in produced it.
 std::vector<const VsDialogCall*> DialogCalls();
-// Expects exactly one call in the log, a "Błąd" message with flags 1 and text.
-void ExpectOnlyError(const std::string& text);
+// Expects exactly one call in the log, the message id, with the text given
+// (its own by default).
+void ExpectOnlyError(MessageId id, const std::string& text = {});
 
 }  // namespace reconcile_test

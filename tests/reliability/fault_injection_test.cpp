@@ -76,9 +76,8 @@ std::string Describe(const VsDialogCall& call) {
            "\" text \"" + Printable(call.text) + "\" flags " + std::to_string(call.flags);
 }
 
-bool IsMessage(const VsDialogCall& call, const std::string& text) {
-    return call.ordinal == kOrdinalHostMessage && call.caption == kErrorCaption &&
-           call.text == text && call.flags == kFlagsError;
+bool IsMessage(const VsDialogCall& call, MessageId id) {
+    return Shows(call, id);
 }
 
 // The dialog calls since a mark; each must be one the road allows, and at most
@@ -149,7 +148,7 @@ std::string StopReport(const Plugin& plugin, const char* label, int expected) {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(plugin.module, path, sizeof path);
     const char* slash = strrchr(path, '\\');
-    return RefusalReport(RefusalRow(label, std::to_string(expected), "brak"),
+    return RefusalReport(RefusalRow(label, std::to_string(expected), TextOf(MessageId::kNoTable)),
                          slash != nullptr ? slash + 1 : path);
 }
 
@@ -192,17 +191,16 @@ void StartInstallRoad(int k, RoadRun& run) {
              "install returned " + std::to_string(installed));
     const std::string report44 = StopReport(plugin, "Tspr", kHeaderRecordSize);
     const std::string report45 = StopReport(plugin, "Tspr_dok", kLineRecordSize);
-    const std::string notice = kInstallNotice + kFeatureText;
+    const std::string notice = Filled(MessageId::kInstallNotice, {kFeatureText});
     const DialogsSeen seen = CheckDialogs(
         0,
         [&](const VsDialogCall& call) {
             if (started != 0)  // refused: the report names the table that failed to open
-                return call.ordinal == kOrdinalHostMessage && call.caption == kStopCaption &&
-                       call.flags == kFlagsStop && (call.text == report44 || call.text == report45);
+                return Shows(call, MessageId::kRecordSizeReport, report44) ||
+                       Shows(call, MessageId::kRecordSizeReport, report45);
             if (installed != 0)
-                return call.ordinal == kOrdinalHostShowText && call.text == kNewerPlugin;
-            return call.ordinal == kOrdinalHostNotice && call.dialog == kInstallNoticeDialog &&
-                   call.text == notice;
+                return Shows(call, MessageId::kNewerPluginNeeded);
+            return Shows(call, MessageId::kInstallNotice, notice);
         },
         f);
     f.Expect(started == 0 || seen.errors == 1, "a refused start without its report");
@@ -269,8 +267,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
     const int32_t result = VsRaiseLineEvent(kKeyEditedLines);
     Measure(run, base, fault.k);
 
-    std::string question = kCompareAgain;
-    question.replace(question.find("%s"), 2, EarlierRemarks());
+    const std::string question = Filled(MessageId::kCompareAgain, {EarlierRemarks()});
     const DialogsSeen seen = CheckDialogs(
         dialogs_before,
         [&](const VsDialogCall& call) {
@@ -278,13 +275,12 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                 case kOrdinalHostListDialog:
                     return call.dialog == kOrderListDialog;
                 case kOrdinalHostQuestion:
-                    return compared_before && call.caption == kCautionCaption &&
-                           call.format == kCompareAgain && call.text == question &&
-                           call.flags == kFlagsYesNo;
+                    return compared_before && Shows(call, MessageId::kCompareAgain, question);
                 case kOrdinalHostMessage:
-                    return IsMessage(call, kComparisonDiskError) || IsMessage(call, kDiskError) ||
-                           IsMessage(call, kAllocationError) ||
-                           IsMessage(call, kComparisonAllocationError);
+                    return IsMessage(call, MessageId::kComparisonDiskError) ||
+                           IsMessage(call, MessageId::kOrderListDiskError) ||
+                           IsMessage(call, MessageId::kOrderListAllocationError) ||
+                           IsMessage(call, MessageId::kComparisonAllocationError);
             }
             return false;
         },
@@ -409,8 +405,8 @@ void RemarksRoad(int k, RoadRun& run) {
     Measure(run, base, k);
 
     const DialogsSeen seen = CheckDialogs(
-        dialogs_before, [](const VsDialogCall& call) { return IsMessage(call, kRemarksDiskError); },
-        f);
+        dialogs_before,
+        [](const VsDialogCall& call) { return IsMessage(call, MessageId::kRemarksDiskError); }, f);
     f.Expect(command_result == 0, "command 350 returned " + std::to_string(command_result));
     f.Expect(HostEventsRaised(kHeaderTable) == 1, "the host's hook did not see the stored header");
     f.Expect(Bytes(RecordBuffer(), sizeof(DocumentHeader)) == wz_before,
@@ -747,10 +743,10 @@ int RunChild(const std::vector<std::string>&) {
 namespace reliability {
 namespace {
 
-int ErrorsShown(const std::string& text) {
+int ErrorsShown(MessageId id) {
     int shown = 0;
     for (int i = 0; i < VsDialogCallCount(); ++i)
-        shown += IsMessage(*VsDialogCallAt(i), text) ? 1 : 0;
+        shown += IsMessage(*VsDialogCallAt(i), id) ? 1 : 0;
     return shown;
 }
 
@@ -764,7 +760,7 @@ TEST(FailedHostCall, HeaderReadFailsWhileTheBufferStillHoldsTheOrder) {
     ComparisonRoad({0, [] { VsFailCall(kOrdinalHostReadAt, 1); }}, kOrderA, false, Choice::kConfirm,
                    run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
-    EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
+    EXPECT_EQ(ErrorsShown(MessageId::kComparisonDiskError), 1);
     EXPECT_EQ(StoredHeader(0).document_id, kOtherOrder);
     EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
 }
@@ -777,7 +773,7 @@ TEST(FailedHostCall, ReadOfTheOrderItselfFails) {
     ComparisonRoad({0, [] { VsFailCall(kOrdinalHostReadAt, VsFindHeader(kOrderA) + 1); }}, kOrderA,
                    false, Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
-    EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
+    EXPECT_EQ(ErrorsShown(MessageId::kComparisonDiskError), 1);
     EXPECT_NE(RecordBuffer()->compared_marker, kComparedMarker);
 }
 
@@ -800,7 +796,7 @@ TEST(FailedHostCall, LoadOfTheOrderLinesFailsHalfWay) {
     ComparisonRoad({0, [] { VsFailCall(kOrdinalHostLoadLines, 1); }}, kOrderA, false,
                    Choice::kConfirm, run);
     EXPECT_TRUE(run.findings.Clean()) << run.findings.Text();
-    EXPECT_EQ(ErrorsShown(kComparisonDiskError), 1);
+    EXPECT_EQ(ErrorsShown(MessageId::kComparisonDiskError), 1);
     EXPECT_EQ(Unreturned(), "");
 }
 

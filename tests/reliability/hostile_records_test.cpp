@@ -33,7 +33,8 @@ constexpr int32_t kOrder = 0x0A0A0A0A;
 constexpr int32_t kWz = 0x0B0B0B0B;
 const std::string kDateText = "05.01.2024";
 
-using plugin_texts::kCompareAgain;
+using plugin_texts::Filled;
+using plugin_texts::Shows;
 
 class Hostile : public ::testing::Test {
   protected:
@@ -119,9 +120,8 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
 
     const std::vector<VsDialogCall> questions = Calls(kOrdinalHostQuestion);
     ASSERT_EQ(questions.size(), 1u);
-    std::string question = kCompareAgain;
-    question.replace(question.find("%s"), 2, std::string(100, 'Q'));
-    EXPECT_EQ(std::string(questions[0].text), question);
+    EXPECT_TRUE(Shows(questions[0], MessageId::kCompareAgain,
+                      Filled(MessageId::kCompareAgain, {std::string(100, 'Q')})));
 
     const std::vector<VsDialogCall> lists = Calls(kOrdinalHostListDialog);
     ASSERT_EQ(lists.size(), 1u);
@@ -215,7 +215,7 @@ TEST_F(Hostile, LineCountsOfZeroAndBelow) {
         const std::vector<VsDialogCall> shown = Calls(kOrdinalHostMessage);
         ASSERT_EQ(shown.size(), messages + (c.compared ? 0 : 1));
         if (!c.compared) {
-            EXPECT_EQ(std::string(shown.back().text), plugin_texts::kComparisonDiskError);
+            EXPECT_TRUE(Shows(shown.back(), MessageId::kComparisonDiskError));
         }
         EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), updates) << "no line to refresh";
         EXPECT_EQ(VsHostHookEvents(kLineTable), events + 1);

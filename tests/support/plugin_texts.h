@@ -1,11 +1,15 @@
-// The plug-in's texts as the tests expect them, byte for byte: the tests'
-// own copy, written apart from the plug-in's sources so that a test does not
-// read what it checks from the code it checks.
+// The plug-in's texts as the tests name them: each message by its identifier
+// in the plug-in's one list (frame/plugin_messages.h), whose texts
+// Messages.TextsTheHostIsGivenAreExact checks byte for byte against a copy of
+// its own; and the feature text, written out here.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "frame/plugin_messages.h"
 #include "host/mazovia_text.h"
+#include "standin/veldan_control.h"
 
 namespace plugin_texts {
 
@@ -14,55 +18,63 @@ namespace plugin_texts {
 inline const std::string kFeatureText =
     "\x02"
     "DOKUMENTY SPRZEDA\xA1Y:\x01\n1. Por\xA2wnaj WZ z zam\xA2wieniem - Ctrl+9";
-inline const std::string kInstallNotice = "Zainstalowano wtyczkę do programu:\n"_mz.c_str();
 
-inline const std::string kErrorCaption = "Błąd"_mz.c_str();
-inline const std::string kCautionCaption = "Uwaga"_mz.c_str();
-inline const std::string kStopCaption = "STOP!!!";
-
-inline const std::string kDiskError = "Błąd operacji dyskowej!"_mz.c_str();
-inline const std::string kComparisonDiskError =
-    "Błąd operacji dyskowej w PorownajDokumentyZeSoba!"_mz.c_str();
-// The comparison refused with nothing changed: the order is gone, no working
-// memory, or an order line (its text inserted) would pass 32 bits.
-inline const std::string kOrderGone =
-    "Błąd w PorownajDokumentyZeSoba: wybranego zamówienia już nie ma!\nMogło zostać usunięte "
-    "albo zrealizowane na innym stanowisku.\nNic nie zostało porównane."_mz.c_str();
-inline const std::string kComparisonAllocationError =
-    "Błąd podczas alokowania pamięci w PorownajDokumentyZeSoba!\nNic nie zostało porównane."_mz
-        .c_str();
-inline std::string QuantityLimit(const std::string& line_text) {
-    return "Błąd w PorownajDokumentyZeSoba: ilość na pozycji zamówienia przekroczyłaby "
-           "2147483,647:\n"_mz.c_str() +
-           line_text + "\nNic nie zostało porównane."_mz.c_str();
+inline std::string TextOf(MessageId id) {
+    return Message(id).text;
 }
-inline const std::string kRemarksDiskError =
-    "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz.c_str();
-inline const std::string kAllocationError =
-    "Błąd podczas alokowania pamięci w WybierzMM!\nOperacja niekompletna!"_mz.c_str();
-inline const std::string kNewerPlugin = "Program wymaga nowszej wtyczki!"_mz.c_str();
-// The question before a WZ is compared again; %s takes the earlier remarks.
-inline const std::string kCompareAgain =
-    "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\nCzy "
-    "chcesz tą WZ porównać z zamówieniem?"_mz.c_str();
-// The refusal when the interface versions differ; both %s take the file name.
-inline const std::string kVersionMismatch =
-    "Moduł \"%s\" i program występują w różnych wersjach!\n\nZostał zakualizowany tylko program "
-    "albo tylko moduł,\na nie oba jednocześnie! Aby naprawić tę sytuację\nzainstaluj "
-    "aktualizację programu wraz z modułem \"%s\".\n\nMODUŁ NIE ZOSTANIE ZAŁADOWANY!!!\n"_mz.c_str();
+inline std::string CaptionOf(MessageId id) {
+    return Message(id).caption;
+}
+
+// The message's text with each "%s", in order, replaced by the next value.
+inline std::string Filled(MessageId id, const std::vector<std::string>& values) {
+    std::string text = TextOf(id);
+    size_t at = 0;
+    for (const std::string& value : values) {
+        at = text.find("%s", at);
+        if (at == std::string::npos)
+            return text + "<more values than placeholders>";
+        text.replace(at, 2, value);
+        at += value.size();
+    }
+    return text;
+}
+
+// Whether a dialog call showed the message as the list says it is shown,
+// with the text given (the list's own text by default; a question's format
+// is the list's text, and what it showed the text given).
+inline bool Shows(const VsDialogCall& call, MessageId id, const std::string& text) {
+    const PluginMessage& message = Message(id);
+    switch (message.shown_by) {
+        case ShownBy::HostMessage:
+            return call.ordinal == kOrdinalHostMessage && call.caption == CaptionOf(id) &&
+                   call.flags == message.flags && call.text == text;
+        case ShownBy::HostQuestion:
+            return call.ordinal == kOrdinalHostQuestion && call.caption == CaptionOf(id) &&
+                   call.flags == message.flags && call.format == TextOf(id) && call.text == text;
+        case ShownBy::HostShowText:
+            return call.ordinal == kOrdinalHostShowText && call.text == text;
+        case ShownBy::HostNotice:
+            return call.ordinal == kOrdinalHostNotice && call.dialog == message.flags &&
+                   call.text == text;
+        default:
+            return false;
+    }
+}
+inline bool Shows(const VsDialogCall& call, MessageId id) {
+    return Shows(call, id, TextOf(id));
+}
 
 // The refusal report when record sizes differ: one row per table that failed
 // its test (label, the plug-in's size, the host's size or "brak"), and the
 // plug-in's file name.
 inline std::string RefusalRow(const std::string& label, const std::string& plugin,
                               const std::string& host) {
-    return "\x01tp25p40\x01" + label + "\t" + plugin + "\t" + host + "\n";
+    return TextOf(MessageId::kRecordSizeRow) + label + "\t" + plugin + "\t" + host + "\n";
 }
 inline std::string RefusalReport(const std::string& rows, const std::string& file) {
-    return "Rozmiary rekordów niektórych tabel nie zgadzają się\nmiędzy programem a wtyczką \""_mz
-               .c_str() +
-           kFeatureText + "\":\n\n\x01tl18l33\x01TABELA\tWE WTYCZCE\tW PROGRAMIE\n" + rows +
-           "\nModuł wtyczki \x02"_mz.c_str() + file + "\x01\nNIE zostanie załadowany!"_mz.c_str();
+    return Filled(MessageId::kRecordSizeReport, {kFeatureText}) + rows +
+           Filled(MessageId::kRecordSizeTail, {file});
 }
 
 }  // namespace plugin_texts
