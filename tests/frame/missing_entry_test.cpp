@@ -112,7 +112,8 @@ TEST_F(OlderHost, ModuleTextIsUnknownWhenThePathCannotBeRead) {
     QueueAnswers({kAnswerIgnore});
     EXPECT_EQ(HostShowText("x"), 0);
     ASSERT_EQ(ShownBoxes().size(), 1u);
-    ExpectMissingEntryBox(ShownBoxes()[0], "<nieznany>", kOrdinalHostShowText);
+    ExpectMissingEntryBox(ShownBoxes()[0], plugin_texts::TextOf(MessageId::kUnknownModule),
+                          kOrdinalHostShowText);
 }
 
 TEST_F(OlderHost, OverlongModulePathIsCutTo300Characters) {
