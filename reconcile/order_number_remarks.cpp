@@ -90,6 +90,11 @@ int32_t WritePendingRemarks(int16_t key) {
         memcpy(record, &saved, sizeof saved);
     }
     HostEndUpdate(success, &update, &range, &begin_result);
+    // No range, no update, a failed read or write: the user stored a document
+    // expecting the remarks in it and finds none, so the user is told. Only
+    // a search that found no stored header ends with success and says nothing.
+    if (success == 0)
+        ShowMessage(MessageId::kRemarksDiskError);
     return 0;
 }
 

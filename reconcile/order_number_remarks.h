@@ -21,5 +21,7 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
                                                 uint32_t a11);
 
 // Writes PendingRemarks into the stored copy of the header in table 44's record
-// buffer, found among the headers of the given key. Returns 0.
+// buffer, found among the headers of the given key. Returns 0. A range that is
+// not found, an update that cannot begin, a failed read or write is shown
+// (after the update ended); no stored header matching is not.
 int32_t WritePendingRemarks(int16_t key);

@@ -111,7 +111,7 @@ TEST_F(OrderNumberRemarks, LongRemarksAndDuplicateHeaders) {
     EXPECT_EQ(Unreturned(), "");
 }
 
-TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
+TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAreShownAndGiveEverythingBack) {
     Select(1, 1, "uwagi");
     ASSERT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, kMenuPhaseConfirmed), 0);
 
@@ -120,25 +120,48 @@ TEST_F(OrderNumberRemarks, HostFailuresWriteNothingAndGiveEverythingBack) {
     for (int32_t ordinal : failing) {
         SCOPED_TRACE(ordinal);
         const int ends = VsCallCount(kOrdinalHostEndUpdate);
+        const int dialogs = DialogCount();
+        const int mark = VsTotalCalls();
         VsFailCall(ordinal, 1);
         EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
         EXPECT_EQ(StoredRemarks(a_), std::string("własne A"_mz));
         EXPECT_EQ(VsCallCount(kOrdinalHostEndUpdate), ends + 1);
         EXPECT_EQ(Unreturned(), "");
+        // The update ends unsuccessfully, and then the user is told.
+        ASSERT_EQ(DialogCount(), dialogs + 1);
+        EXPECT_TRUE(Shows(Dialog(dialogs), MessageId::kRemarksDiskError));
+        const VsCall& last = *VsCallAt(VsTotalCalls() - 1);
+        const VsCall& end = *VsCallAt(VsTotalCalls() - 2);
+        EXPECT_EQ(last.ordinal, kOrdinalHostMessage);
+        EXPECT_EQ(end.ordinal, kOrdinalHostEndUpdate);
+        EXPECT_EQ(end.arguments[0], 0u) << "success";
+        EXPECT_GT(VsTotalCalls() - 2, mark);
     }
+
+    // The event for a header that no stored one matches: nothing is written,
+    // and that is no failure.
+    const int shown = DialogCount();
+    ASSERT_EQ(VsOpenDocument(1), 1);
+    RecordBuffer()->second_id = 99;
+    const uint32_t event[11] = {kEventHeaderStored, kVsKeyCustomerHeaders};
+    EXPECT_EQ(VsRaiseEvent(kHeaderTable, event), kHeaderHookResult);
+    EXPECT_EQ(DialogCount(), shown);
+    EXPECT_EQ(VsCallAt(VsTotalCalls() - 1)->ordinal, kOrdinalHostEndUpdate);
+    EXPECT_EQ(VsCallAt(VsTotalCalls() - 1)->arguments[0], 1u) << "success";
+    EXPECT_EQ(StoredRemarks(a_), std::string("własne A"_mz));
 
     // The header table cannot be opened after the host's hook ran: the
     // message, and the host's result all the same.
     VsFailCall(kOrdinalHostOpenTable, 1);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
-    std::vector<VsDialogCall> dialogs = DialogsFrom(first_dialog_);
+    std::vector<VsDialogCall> dialogs = DialogsFrom(shown);
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_TRUE(Shows(dialogs[0], MessageId::kRemarksDiskError));
 
     // The command cannot open it either: same message, the text stays pending.
     VsFailCall(kOrdinalHostOpenTable, 1);
     EXPECT_EQ(VsRunMenuCommand(kMenuCommand, kAnswerYes, 1), 0);
-    EXPECT_EQ(DialogsFrom(first_dialog_).size(), 2u);
+    EXPECT_EQ(DialogsFrom(shown).size(), 2u);
     EXPECT_EQ(StoreDocument(1), kHeaderHookResult);
     EXPECT_EQ(StoredRemarks(a_), "uwagi");
     EXPECT_EQ(Unreturned(), "");
