@@ -85,6 +85,12 @@ enum class ShownBy : uint8_t {
   X(kQuantityLimit, HostMessage, "Błąd"_mz, kFlagsError, \
     "Błąd w PorownajDokumentyZeSoba: ilość na pozycji zamówienia przekroczyłaby " \
     "2147483,647:\n%s\nNic nie zostało porównane."_mz) \
+  /* The order's lines stored, its header not written back: the order's number. */ \
+  X(kOrderHeaderNotWritten, HostMessage, "Błąd"_mz, kFlagsError, \
+    "Błąd operacji dyskowej w PorownajDokumentyZeSoba: nie zapisano nagłówka zamówienia %s!\n" \
+    "Pozycje zamówienia zostały zaktualizowane, ale jego nagłówek nie:\n" \
+    "sumy zamówienia albo jego zamknięcie są takie jak przed porównaniem.\n" \
+    "WZ został oznaczony jako porównany."_mz) \
   /* Command 350 and the remarks it writes (reconcile/order_number_remarks.cpp). */ \
   X(kRemarksDiskError, HostMessage, "Błąd"_mz, kFlagsError, \
     "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz)

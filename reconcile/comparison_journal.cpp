@@ -17,6 +17,7 @@ constexpr auto& kHeaderRow =
 constexpr auto& kReduced = "zmniejszona"_mz;
 constexpr auto& kCleared = "usunięta"_mz;
 constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
+constexpr auto& kHeaderNotWritten = "nagłówek zamówienia niezapisany"_mz;
 
 // The most one row can take: the line's text with every character doubled,
 // the two numbers and the rest.
@@ -147,11 +148,24 @@ void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t exce
     EndRow(prefix, &excess);
 }
 
-void JournalOrderCleared() {
+namespace {
+
+// A row about the order's header: no article, text or quantities.
+void HeaderRow(const char* event) {
     if (!JournalOn() || !BeginRow())
         return;
     Reconcile.Journal.text.Add(";;;;;");
-    EndRow(kHeaderCleared.c_str());
+    EndRow(event);
+}
+
+}  // namespace
+
+void JournalOrderCleared() {
+    HeaderRow(kHeaderCleared);
+}
+
+void JournalHeaderNotWritten() {
+    HeaderRow(kHeaderNotWritten);
 }
 
 void JournalFinish() {

@@ -31,5 +31,7 @@ void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, bool cle
 void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t excess);
 // The order's header about to be cleared.
 void JournalOrderCleared();
+// The order's header, cleared or not, could not be written back.
+void JournalHeaderNotWritten();
 // Appends the record to the file, when it holds any row, and ends it.
 void JournalFinish();

@@ -291,11 +291,26 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     }
 
     BoundedCopy(remarks, header->remarks, kRemarksLength);
+    // The order is named by its number as found: the deduction may clear it.
+    char order_number[kNumberLength + 1];
+    BoundedCopy(order_number, header->number, kNumberLength);
     JournalOrder(header);
     if (!DeductFromOrderLines(order_id, wz_lines, wz_count, header, header_table, line_table, key))
         return 0;
-    HostWriteAt(nullptr, position, header_table, header, headers.handle);
+    const int32_t written = HostWriteAt(nullptr, position, header_table, header, headers.handle);
     headers.Release();
+    if (written == 0)
+        JournalHeaderNotWritten();
     JournalFinish();
+    // The order's lines are stored, reduced and cleared; its header keeps its
+    // old totals, or stays open with nothing left to deliver. The comparison
+    // is done all the same: reported as failed, the WZ would stay uncompared
+    // and the next Ctrl+9 would deduct the same delivery again. The user is
+    // told which order's header to put right.
+    if (written == 0) {
+        char text[Message(MessageId::kOrderHeaderNotWritten).length + kNumberLength + 1];
+        ComposeMessage(text, sizeof text, MessageId::kOrderHeaderNotWritten, order_number);
+        ShowMessage(MessageId::kOrderHeaderNotWritten, text);
+    }
     return 1;
 }

@@ -18,7 +18,9 @@
 // Returns 1 when done, 0 after a message and with nothing stored: tables or
 // ranges missing, no header carrying order_id (the order is gone), no working
 // memory, or an order line whose quantity would grow past 32 bits (a return
-// of goods). Leaves table 44's record buffer holding the last header read;
-// restoring it is the caller's concern.
+// of goods). An order whose lines were stored but whose header could not be
+// written back is done too (1), after a message naming it. Leaves table 44's
+// record buffer holding the last header read; restoring it is the caller's
+// concern.
 int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32_t wz_count,
                                 char* remarks);

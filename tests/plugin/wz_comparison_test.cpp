@@ -256,6 +256,7 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
         std::string order_after;   // the order's stored texts and quantities
         std::string message = {};  // a refusal: the WZ and the order stay as they were
         bool vanish = false;
+        bool header_unwritten = false;  // the order's header cannot be written back
     };
     const Case cases[] = {
         {"the first line uses the order up, the second is over it", "Olej=4000",
@@ -271,6 +272,11 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
          "Cukier|Olej", "Olej=5000|Cukier=1", Filled(MessageId::kQuantityLimit, {"Olej"})},
         {"at the limits of 32 bits, exact", "a=3000 b=-2147483648 c=-2147483648 d=2147483647",
          "a=2147483647 b=5000 c=-2147483648 d=2147483647", "!2147480 a|!2147488 b|c|d", ""},
+        {"the order's header cannot be written back: compared, and said", "Olej=4000 Maka=1000",
+         "Olej=4000", "Olej", "Maka=1000", Filled(MessageId::kOrderHeaderNotWritten, {"ZK"}), false,
+         true},
+        {"nor when it would close the order", "Olej=4000", "Olej=4000", "Olej", "",
+         Filled(MessageId::kOrderHeaderNotWritten, {"ZK"}), false, true},
     };
     VsSetStrict(1);
     int16_t customer = 20;
@@ -285,6 +291,9 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
         const std::string before = RecordBytes(RecordBuffer(), sizeof(DocumentHeader));
         vanishing_order = order;
         VsSetDialogHandler(c.vanish ? OrderUsedUpWhileListed : nullptr);
+        const DocumentHeader order_before = StoredHeader(VsFindHeader(order));
+        if (c.header_unwritten)
+            VsFailCall(kOrdinalHostWriteAt, 1);
         VsRaiseLineEvent(kKeyEditedLines);
         VsSetDialogHandler(nullptr);
 
@@ -294,10 +303,24 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
                 messages.push_back(Text(call.text));
         EXPECT_EQ(messages, c.message.empty() ? std::vector<std::string>{}
                                               : std::vector<std::string>{c.message});
-        if (!c.message.empty())
+        if (!c.message.empty() && !c.header_unwritten)
             EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
         else
             EXPECT_EQ(RecordBuffer()->compared_marker, 2000);
+        // The order's header is cleared once nothing is left on it; one that
+        // is not written back, or not compared, stays as it was (unless
+        // another workstation cleared it).
+        const int position = VsFindHeader(order);
+        if (c.vanish) {
+            EXPECT_LT(position, 0);
+        } else if (c.header_unwritten || !c.message.empty()) {
+            ASSERT_GE(position, 0);
+            const DocumentHeader order_after = StoredHeader(position);
+            EXPECT_EQ(RecordBytes(&order_after, sizeof order_after),
+                      RecordBytes(&order_before, sizeof order_before));
+        } else {
+            EXPECT_EQ(position < 0, std::string(c.order_after).empty());
+        }
         EXPECT_EQ(test_host::StoredLineTexts(wz), c.wz_after);
         std::string order_after;
         for (const DocumentItem& line : StoredLines(order))

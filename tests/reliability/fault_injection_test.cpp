@@ -264,6 +264,11 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
     // Where the order's header is stored: a header written to the wrong
     // position would make a search by its identifier look elsewhere.
     const int order_position = VsFindHeader(order);
+    const DocumentHeader order_header_before = StoredHeader(order_position);
+    // The order's lines stored, its header not: the comparison is done, and says so.
+    const std::string header_unwritten =
+        Filled(MessageId::kOrderHeaderNotWritten,
+               {FieldText(order_header_before.number, sizeof order_header_before.number)});
     const std::string wz_before = Bytes(RecordBuffer(), sizeof(DocumentHeader));
     DocumentHeader wz_marked = *RecordBuffer();
     wz_marked.compared_marker = kComparedMarker;
@@ -289,11 +294,15 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                     return IsMessage(call, MessageId::kComparisonDiskError) ||
                            IsMessage(call, MessageId::kOrderListDiskError) ||
                            IsMessage(call, MessageId::kOrderListAllocationError) ||
-                           IsMessage(call, MessageId::kComparisonAllocationError);
+                           IsMessage(call, MessageId::kComparisonAllocationError) ||
+                           Shows(call, MessageId::kOrderHeaderNotWritten, header_unwritten);
             }
             return false;
         },
         run);
+    bool half_done = false;
+    for (int i = dialogs_before; i < VsDialogCallCount(); ++i)
+        half_done |= Shows(*VsDialogCallAt(i), MessageId::kOrderHeaderNotWritten, header_unwritten);
 
     const std::string wz_after = Bytes(RecordBuffer(), sizeof(DocumentHeader));
     const bool marked = wz_after == Bytes(wz_marked);
@@ -311,7 +320,7 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                  "the host's hook did not see the event once, or its result was lost");
 
     const StoreImage after = ImageOfStore(documents);
-    const bool nothing_done = seen.errors > 0 || seen.list_dialogs == 0 ||
+    const bool nothing_done = (seen.errors > 0 && !half_done) || seen.list_dialogs == 0 ||
                               seen.list_result != kAnswerYes ||
                               (compared_before && seen.question_result != kAnswerYes);
     if (nothing_done) {
@@ -320,8 +329,12 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                  "nothing (a failure shown, or no order confirmed)");
         f.Expect(wz_after == wz_before, "the WZ header changed though no comparison was done");
     }
-    if (seen.errors > 0)
+    if (seen.errors > 0 && !half_done)
         f.Expect(!marked, "the WZ was marked as compared after a failure was shown");
+    if (half_done)
+        f.Expect(marked && after.headers[order_position] == before.headers[order_position],
+                 "the WZ not marked as compared, or the order's header changed, after its "
+                 "header's write failed");
 
     // Whatever else happened: only the order and the WZ may change, each only
     // to its state before or after a complete comparison.
@@ -636,10 +649,10 @@ Played Play(const std::string& road, int k, const Variation* variation = nullptr
 const std::map<std::string, std::set<int32_t>> kFailuresShown = {
     {"compare",
      {kOrdinalHostOpenTable, kOrdinalHostFindRange, kOrdinalHostReadAt, kOrdinalHostLoadLines,
-      kOrdinalHostRealloc}},
+      kOrdinalHostRealloc, kOrdinalHostWriteAt}},
     {"compare-again",
      {kOrdinalHostOpenTable, kOrdinalHostFindRange, kOrdinalHostReadAt, kOrdinalHostLoadLines,
-      kOrdinalHostRealloc}},
+      kOrdinalHostRealloc, kOrdinalHostWriteAt}},
     {"remarks",
      {kOrdinalHostOpenTable, kOrdinalHostFindRange, kOrdinalHostBeginUpdate, kOrdinalHostReadAt,
       kOrdinalHostWriteAt}},
