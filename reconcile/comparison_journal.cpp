@@ -16,6 +16,7 @@ constexpr auto& kHeaderRow =
     "Ilość przed;Ilość po;Zdarzenie;Ilość ponad zamówienie\r\n"_mz;
 constexpr auto& kReduced = "zmniejszona"_mz;
 constexpr auto& kCleared = "usunięta"_mz;
+constexpr auto& kRestored = "przywrócona"_mz;
 constexpr auto& kHeaderCleared = "zamówienie usunięte"_mz;
 constexpr auto& kHeaderNotWritten = "nagłówek zamówienia niezapisany"_mz;
 
@@ -131,13 +132,15 @@ void JournalOrder(const DocumentHeader* order) {
     StartRecord();
 }
 
-void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, bool cleared) {
+void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, JournalLine what) {
     if (!JournalOn() || !BeginRow())
         return;
     AddArticle(line);
     AddQuantity(line->quantity);
-    AddQuantity(cleared ? 0 : quantity_after);
-    EndRow(cleared ? kCleared.c_str() : kReduced.c_str());
+    AddQuantity(what == JournalLine::kCleared ? 0 : quantity_after);
+    EndRow(what == JournalLine::kCleared    ? kCleared.c_str()
+           : what == JournalLine::kRestored ? kRestored.c_str()
+                                            : kReduced.c_str());
 }
 
 void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t excess) {

@@ -23,8 +23,12 @@
 void JournalWz(const DocumentHeader* wz);
 // The order the WZ is applied to; begins a new record.
 void JournalOrder(const DocumentHeader* order);
-// An order line about to be reduced to quantity_after, or cleared.
-void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, bool cleared);
+// What happens to an order line: reduced (a return adds to it), cleared, or
+// restored (a line cleared earlier in this comparison, brought back by a
+// return of goods, its quantity 0 until then).
+enum class JournalLine { kReduced, kCleared, kRestored };
+// An order line about to become quantity_after (0 when cleared).
+void JournalOrderLine(const DocumentItem* line, int32_t quantity_after, JournalLine what);
 // A WZ line about to receive prefix ("? ", "!n ") in front of its text, with
 // the exact quantity (thousandths) by which it is over the order: the open
 // quantity, or for "? " the line's whole quantity.

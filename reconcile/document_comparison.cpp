@@ -29,12 +29,18 @@ void ClearRecord(void* record, const HostTable* table) {
 
 // An order line as the deduction works on it: its article as loaded, which a
 // cleared record no longer shows, and its quantity in 64 bits, in which no
-// deduction of 32-bit quantities can wrap.
+// deduction of 32-bit quantities can wrap. The first line of each article
+// also keeps by how much earlier lines of this WZ were marked over the order,
+// and each line its record as loaded or, once cleared, as it was then, so
+// that a return of goods can take that over-quantity back or bring the line
+// back.
 struct WorkLine {
     int64_t quantity;
+    int64_t over;  // on an article's first line: the sum of its "!n " markers so far
     int16_t article_first;
     int16_t article_second;
     bool open;  // not cleared, and carrying an article
+    DocumentItem record;
 };
 
 bool SameArticle(const WorkLine& order_line, const DocumentItem* wz_line) {
@@ -46,28 +52,36 @@ bool SameArticle(const WorkLine& order_line, const DocumentItem* wz_line) {
 void LoadWork(WorkLine* work, DocumentItem** order_lines, int32_t order_count) {
     for (int32_t i = 0; i < order_count; ++i) {
         const DocumentItem* line = order_lines[i];
-        work[i] = {line->quantity, line->article_key_first, line->article_key_second,
-                   line->article_key_first != 0};
+        work[i].quantity = line->quantity;
+        work[i].over = 0;
+        work[i].article_first = line->article_key_first;
+        work[i].article_second = line->article_key_second;
+        work[i].open = line->article_key_first != 0;
+        std::memcpy(&work[i].record, line, sizeof work[i].record);
     }
 }
 
-// True when the order held the WZ line's article before the comparison began,
-// on lines that earlier WZ lines may since have cleared.
-bool OnTheOrder(const WorkLine* work, int32_t order_count, const DocumentItem* wz_line) {
+// The first order line that held the WZ line's article before the comparison
+// began, cleared since or not; -1 when the order never held it.
+int32_t FirstOfArticle(const WorkLine* work, int32_t order_count, const DocumentItem* wz_line) {
     for (int32_t i = 0; i < order_count; ++i)
         if (SameArticle(work[i], wz_line))
-            return true;
-    return false;
+            return i;
+    return -1;
 }
 
-// Deducts one WZ line from the open order lines: the first matching line takes
-// what it holds, the rest carries over to the next matching line. Calls
-// settle(index, line) for each order line handled, reduced or cleared, and
-// stops early when it returns false. Returns the quantity left open.
+// What became of an order line: its quantity reduced (a return adds to it),
+// the line cleared, or a line cleared earlier brought back by a return.
+enum class Settled { kReduced, kCleared, kRestored };
+
+// Deducts quantity from the open order lines of the WZ line's article: the
+// first matching line takes what it holds, the rest carries over to the next
+// matching line. Calls settle(index, line, what) for each order line handled
+// and stops early when it returns false. Returns the quantity left open.
 template <typename Settle>
-int64_t Deduct(WorkLine* work, int32_t order_count, const DocumentItem* wz_line, int32_t& matches,
-               Settle settle) {
-    int64_t open = wz_line->quantity;
+int64_t Deduct(WorkLine* work, int32_t order_count, const DocumentItem* wz_line, int64_t quantity,
+               int32_t& matches, Settle settle) {
+    int64_t open = quantity;
     for (int32_t i = 0; i < order_count; ++i) {
         WorkLine& line = work[i];
         if (!line.open || !SameArticle(line, wz_line))
@@ -80,7 +94,7 @@ int64_t Deduct(WorkLine* work, int32_t order_count, const DocumentItem* wz_line,
             open -= line.quantity;
             line.open = false;
         }
-        if (!settle(i, line))
+        if (!settle(i, line, line.open ? Settled::kReduced : Settled::kCleared))
             break;
         // Tested after the line was handled: a WZ line of quantity 0 still
         // settles its first matching order line.
@@ -90,22 +104,66 @@ int64_t Deduct(WorkLine* work, int32_t order_count, const DocumentItem* wz_line,
     return open;
 }
 
+// How a WZ line is marked: not at all, "? " (its article never on the order)
+// or "!n " (over what the order still held), with the quantity over it.
+enum class Mark { kNone, kNotOnOrder, kOver };
+struct WzMark {
+    Mark mark;
+    int64_t over;
+};
+
+// Applies one WZ line to the order's work lines, calling settle as Deduct
+// does. A return of goods (a negative quantity) first takes back what earlier
+// lines of this WZ were marked over the order with, changing no order line;
+// what is left of it goes to the first open line of its article, or, when
+// earlier lines of this WZ used every line of the article up, to the first
+// of them, which then holds the returned quantity again. Only a positive
+// quantity is left over the order.
+template <typename Settle>
+WzMark ApplyToWork(WorkLine* work, int32_t order_count, const DocumentItem* wz_line,
+                   Settle settle) {
+    const int32_t first = FirstOfArticle(work, order_count, wz_line);
+    if (first < 0)
+        return {Mark::kNotOnOrder, wz_line->quantity};
+    WorkLine& head = work[first];
+    int64_t quantity = wz_line->quantity;
+    if (quantity < 0 && head.over > 0) {
+        const int64_t back = head.over < -quantity ? head.over : -quantity;
+        head.over -= back;
+        quantity += back;
+        if (quantity == 0)
+            return {Mark::kNone, 0};
+    }
+    int32_t matches = 0;
+    int64_t open = Deduct(work, order_count, wz_line, quantity, matches, settle);
+    if (matches == 0 && open < 0) {
+        head.quantity = -open;
+        head.open = true;
+        open = 0;
+        settle(first, head, Settled::kRestored);
+    }
+    if (open <= 0)
+        return {Mark::kNone, 0};
+    head.over += open;
+    return {Mark::kOver, open};
+}
+
 // The whole deduction tried on the work lines alone: the index of the first
-// order line whose reduced quantity would not fit its 32 bits (a return of
-// goods added to what it holds), or -1 when every one fits. Only a reduction
-// can grow a line, so only a kept line is tested.
+// order line whose quantity would not fit its 32 bits (a return of goods
+// added to what it holds, or brought back to a used-up line), or -1 when
+// every one fits. Only a line that stays open is tested.
 int32_t LineThatWouldOverflow(WorkLine* work, int32_t order_count, DocumentItem** wz_lines,
                               int32_t wz_count) {
     int32_t overflowing = -1;
     for (int32_t i = 0; i < wz_count && overflowing < 0; ++i) {
         if (wz_lines[i]->article_key_first == 0)
             continue;
-        int32_t matches = 0;
-        Deduct(work, order_count, wz_lines[i], matches, [&](int32_t index, const WorkLine& line) {
-            if (line.open && line.quantity > INT32_MAX)
-                overflowing = index;
-            return overflowing < 0;
-        });
+        ApplyToWork(work, order_count, wz_lines[i],
+                    [&](int32_t index, const WorkLine& line, Settled) {
+                        if (line.open && line.quantity > INT32_MAX)
+                            overflowing = index;
+                        return overflowing < 0;
+                    });
     }
     return overflowing;
 }
@@ -126,32 +184,41 @@ void MarkLine(DocumentItem* wz_line, const char* prefix, int64_t excess) {
 // order still holds, also after earlier lines of the WZ used its lines up.
 void ApplyWzLine(DocumentItem* wz_line, WorkLine* work, DocumentItem** order_lines,
                  int32_t order_count, DocumentHeader* order_header, const HostTable* line_table) {
-    int32_t matches = 0;
-    const int64_t open =
-        Deduct(work, order_count, wz_line, matches, [&](int32_t index, const WorkLine& line) {
+    const WzMark mark =
+        ApplyToWork(work, order_count, wz_line, [&](int32_t index, WorkLine& line, Settled what) {
             DocumentItem* order_line = order_lines[index];
-            if (line.open) {
-                // Fits: the deduction was tried whole before anything changed.
-                const auto left = static_cast<int32_t>(line.quantity);
-                JournalOrderLine(order_line, left, false);
-                order_line->quantity = left;
-                HostUpdateLine(0, order_line, order_header, 1);
-            } else {
-                JournalOrderLine(order_line, 0, true);
-                ClearRecord(order_line, line_table);
+            // Fits: the deduction was tried whole before anything changed.
+            const auto left = static_cast<int32_t>(line.quantity);
+            switch (what) {
+                case Settled::kCleared:
+                    JournalOrderLine(order_line, 0, JournalLine::kCleared);
+                    std::memcpy(&line.record, order_line, sizeof line.record);
+                    ClearRecord(order_line, line_table);
+                    break;
+                case Settled::kRestored:
+                    std::memcpy(order_line, &line.record, sizeof line.record);
+                    order_line->quantity = 0;
+                    [[fallthrough]];
+                case Settled::kReduced:
+                    JournalOrderLine(order_line, left,
+                                     what == Settled::kRestored ? JournalLine::kRestored
+                                                                : JournalLine::kReduced);
+                    order_line->quantity = left;
+                    HostUpdateLine(0, order_line, order_header, 1);
+                    break;
             }
             HostUpdateLines(order_lines, order_count, order_header, 0, 0);
             return true;
         });
 
     wz_line->value_150 = 0.0;
-    if (matches == 0 && !OnTheOrder(work, order_count, wz_line)) {
-        MarkLine(wz_line, "? ", wz_line->quantity);
-    } else if (open != 0) {
+    if (mark.mark == Mark::kNotOnOrder) {
+        MarkLine(wz_line, "? ", mark.over);
+    } else if (mark.mark == Mark::kOver) {
         char prefix[32];
         std::snprintf(prefix, sizeof prefix, "!%lld ",
-                      static_cast<long long>(open / 1000 + kMarkedUnitsOff));
-        MarkLine(wz_line, prefix, open);
+                      static_cast<long long>(mark.over / 1000 + kMarkedUnitsOff));
+        MarkLine(wz_line, prefix, mark.over);
     }
 }
 

@@ -25,8 +25,8 @@ constexpr int32_t kRemarksDocument = 400;
 // The order; a WZ that reduces its first line, clears the second with one
 // unit too many and brings an article the order lacks; a second WZ that uses
 // the rest up and brings articles whose names a spreadsheet would take for
-// formulas; a WZ of the other customer that uses that order up; a document
-// that command 350 gives remarks.
+// formulas; a WZ of the other customer that uses that order up and returns
+// part of it; a document that command 350 gives remarks.
 void SeedShop() {
     AddHeader(MakeHeader(kOrder, 11, kCustomer, "ZK 1/2024", "Dostawa do magazynu B"));
     AddLine(kOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
@@ -47,6 +47,7 @@ void SeedShop() {
         AddLine(kSecondWz, MakeLine(formula, 1500, article++, 1));
     AddHeader(MakeHeader(kThirdWz, 0, 8, "WZ 7/2024", ""));
     AddLine(kThirdWz, MakeLine("Śruby M6"_mz, 9000, 1, 1));
+    AddLine(kThirdWz, MakeLine("Śruby M6"_mz, -2000, 1, 1));
     AddHeader(MakeHeader(kRemarksDocument, 13, 9, "FV 1/2024", ""));
 }
 
@@ -284,8 +285,9 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
     ASSERT_EQ(VsOpenDocument(kSecondWz), 1);
     VsRaiseLineEvent(kKeyEditedLines);
     EXPECT_EQ(StoredHeader(0).document_id, 0);
-    // The third uses the other order up, but its header cannot be written
-    // back: the record says so.
+    // The third uses the other order up and returns 2 units, which the line
+    // holds again; the order's header cannot be written back: the record
+    // says so.
     ASSERT_EQ(VsOpenDocument(kThirdWz), 1);
     VsFailCall(kOrdinalHostWriteAt, 1);
     VsRaiseLineEvent(kKeyEditedLines);
@@ -309,7 +311,7 @@ TEST_F(Diagnostics, TheJournalHoldsWhatEachComparisonStored) {
         R"("WZ 6/2024";210;"ZK 1/2024";100;8;1;"'@A1";;;"? ";1,500)",
         R"("WZ 6/2024";210;"ZK 1/2024";100;;;;;;"zamówienie usunięte";)",
         R"("WZ 7/2024";220;"ZK 9/2024";300;1;1;"Śruby M6";9,000;0,000;"usunięta";)",
-        R"("WZ 7/2024";220;"ZK 9/2024";300;;;;;;"zamówienie usunięte";)",
+        R"("WZ 7/2024";220;"ZK 9/2024";300;1;1;"Śruby M6";0,000;2,000;"przywrócona";)",
         R"("WZ 7/2024";220;"ZK 9/2024";300;;;;;;"nagłówek zamówienia niezapisany";)",
     };
     ASSERT_EQ(lines.size(), expected.size());

@@ -1,9 +1,11 @@
 // Many generated orders and WZs, each compared through the stand-in host and
 // checked against a small model of the deduction rule written from its
 // description: per WZ article line, the matching order lines in order give
-// what they hold until the WZ line is covered; a WZ line matching nothing is
-// marked "? " when its article was on no order line, one left uncovered
-// "!<whole units> ".
+// what they hold until the WZ line is covered; a WZ line whose article was on
+// no order line is marked "? ", one left uncovered "!<whole units> ". A
+// return (a negative line) first takes back what earlier lines of the WZ
+// were marked over the order; the rest goes to the first open line of its
+// article or, with all of them used up, brings the first of them back.
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -35,17 +37,30 @@ struct Expected {
 
 Expected Model(std::vector<ModelLine> order, const std::vector<ModelLine>& wz) {
     Expected out;
+    std::vector<int64_t> over(order.size(), 0);  // per article, on its first order line
     for (const ModelLine& w : wz) {
         std::string text = w.text;
-        if (w.article != 0) {
+        const auto first = std::find_if(order.begin(), order.end(), [&](const ModelLine& o) {
+            return o.article != 0 && o.article == w.article && o.variant == w.variant;
+        });
+        if (w.article != 0 && first == order.end()) {
+            text = "? " + text;  // the order never held the article
+        } else if (w.article != 0) {
+            int64_t& marked_over = over[static_cast<size_t>(first - order.begin())];
             int64_t uncovered = w.quantity;
-            bool on_order = false;
+            // A return first takes back what earlier lines were marked over.
+            const int64_t back = uncovered < 0 ? std::min(marked_over, -uncovered) : 0;
+            marked_over -= back;
+            uncovered += back;
+            bool matched = false;
             for (ModelLine& o : order) {
-                if (uncovered == 0 && on_order)
+                if (back != 0 && uncovered == 0)
+                    break;
+                if (uncovered == 0 && matched)
                     break;
                 if (o.gone || o.article == 0 || o.article != w.article || o.variant != w.variant)
                     continue;
-                on_order = true;
+                matched = true;
                 ++out.lines_handled;
                 if (o.quantity > uncovered) {
                     o.quantity -= uncovered;
@@ -56,20 +71,22 @@ Expected Model(std::vector<ModelLine> order, const std::vector<ModelLine>& wz) {
                     o.gone = true;
                 }
             }
-            // Marked "? " only when the order never held the article; used
-            // up by earlier WZ lines, it is over the order.
-            const bool ordered = std::any_of(order.begin(), order.end(), [&](const ModelLine& o) {
-                return o.article != 0 && o.article == w.article && o.variant == w.variant;
-            });
-            if (!ordered)
-                text = "? " + text;
-            else if (uncovered != 0)
+            // Every line of the article used up: a return brings the first back.
+            if (!matched && uncovered < 0) {
+                first->gone = false;
+                first->quantity = -uncovered;
+                uncovered = 0;
+                ++out.lines_handled;
+                ++out.line_updates;
+            }
+            if (uncovered > 0) {
                 text = "!" + std::to_string(uncovered / 1000) + " " + text;
-            if (text != w.text)
-                ++out.marked;
-            text = text.substr(0, 120);
+                marked_over += uncovered;
+            }
         }
-        out.wz_texts.push_back(text);
+        if (text != w.text)
+            ++out.marked;
+        out.wz_texts.push_back(text.substr(0, 120));
     }
     out.header_cleared = true;
     for (const ModelLine& o : order) {
