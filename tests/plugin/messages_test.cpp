@@ -7,6 +7,9 @@
 #include <string>
 
 #include "frame/plugin_messages.h"
+#include "tests/support/plugin_texts.h"
+
+using plugin_texts::Printable;
 
 namespace {
 
@@ -55,20 +58,6 @@ const Exact kExact[] = {
     {MessageId::kRemarksDiskError, ShownBy::HostMessage, "Błąd"_mz.c_str(), 1,
      "Błąd operacji dyskowej w Numer zamówienia zamiast symbolu!"_mz.c_str()},
 };
-
-std::string Printable(const std::string& bytes) {
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        }
-    }
-    return text;
-}
 
 }  // namespace
 

@@ -59,20 +59,6 @@ class Findings {
     std::vector<std::string> found_;
 };
 
-std::string Printable(const std::string& bytes) {
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        }
-    }
-    return text;
-}
-
 std::string Describe(const VsDialogCall& call) {
     return "operation " + std::to_string(call.ordinal) + " caption \"" + Printable(call.caption) +
            "\" text \"" + Printable(call.text) + "\" flags " + std::to_string(call.flags);

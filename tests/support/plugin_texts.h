@@ -4,6 +4,7 @@
 // its own; and the feature text, written out here.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,22 @@ namespace plugin_texts {
 inline const std::string kFeatureText =
     "\x02"
     "DOKUMENTY SPRZEDA\xA1Y:\x01\n1. Por\xA2wnaj WZ z zam\xA2wieniem - Ctrl+9";
+
+// Bytes as a report shows them: printable ASCII as it is, every other byte
+// as \xNN.
+inline std::string Printable(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    return text;
+}
 
 inline std::string TextOf(MessageId id) {
     return Message(id).text;
