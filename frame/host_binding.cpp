@@ -20,6 +20,7 @@ constexpr size_t kModuleTextSize = 301;
 
 constexpr const PluginMessage& kMissingEntry = Message(MessageId::kMissingEntry);
 constexpr size_t kCaptionSize = std::string_view(kMissingEntry.caption).size() + 1;
+static_assert(kMessageSize >= kMissingEntry.length + kModuleTextSize + 16 + FeatureText.size());
 
 void ReplaceByte(char* text, char from, char to) {
     for (; *text != 0; ++text)
