@@ -239,8 +239,8 @@ void ShowQuantityLimit(const DocumentItem* order_line) {
 }
 
 // The WZ's lines applied to the order's loaded lines. The deduction runs on a
-// copy of the order's quantities and articles, in host memory like the order
-// list: tried whole first, so that a quantity that would not fit its record
+// copy of the order's quantities, articles and records, in host memory like
+// the order list: tried whole first, so that a quantity that would not fit its record
 // refuses the comparison before anything has changed, and then applied.
 // False after a message, with nothing changed.
 bool ApplyWz(DocumentItem** wz_lines, int32_t wz_count, const HeldLines& order,

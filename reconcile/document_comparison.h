@@ -13,7 +13,11 @@
 // order's remarks are copied into remarks (at least 101 bytes).
 //
 // A WZ line whose article was on the order but whose lines earlier WZ lines
-// used up is over the order too. Quantities are worked in 64 bits.
+// used up is over the order too. A return (a negative quantity) first takes
+// back what earlier WZ lines were marked over the order with, and gives the
+// rest to the first open line of its article or, with every one used up by
+// earlier WZ lines, brings the first of them back holding it. Quantities are
+// worked in 64 bits.
 //
 // Returns 1 when done, 0 after a message and with nothing stored: tables or
 // ranges missing, no header carrying order_id (the order is gone), no working
