@@ -31,16 +31,31 @@ void ClearRecord(void* record, const HostTable* table) {
 // cleared record no longer shows, and its quantity in 64 bits, in which no
 // deduction of 32-bit quantities can wrap. The first line of each article
 // also keeps by how much earlier lines of this WZ were marked over the order,
-// and each line its record as loaded or, once cleared, as it was then, so
-// that a return of goods can take that over-quantity back or bring the line
-// back.
+// so that a return of goods can take that back.
 struct WorkLine {
     int64_t quantity;
     int64_t over;  // on an article's first line: the sum of its "!n " markers so far
     int16_t article_first;
     int16_t article_second;
     bool open;  // not cleared, and carrying an article
-    DocumentItem record;
+};
+
+// The work lines, and after them in the same block each order line's record
+// as loaded or, once cleared, as it was then, so that a return of goods can
+// bring a used-up line back. The records stay out of the work lines, which
+// the matching walks once per WZ line.
+struct WorkCopy {
+    HeldBlock<WorkLine> block;
+    WorkLine* lines = nullptr;
+    DocumentItem* records = nullptr;
+
+    bool Take(int32_t count) {
+        if (!block.Take(count, sizeof(DocumentItem)))
+            return false;
+        lines = block.entries;
+        records = reinterpret_cast<DocumentItem*>(block.entries + count);
+        return true;
+    }
 };
 
 bool SameArticle(const WorkLine& order_line, const DocumentItem* wz_line) {
@@ -52,12 +67,8 @@ bool SameArticle(const WorkLine& order_line, const DocumentItem* wz_line) {
 void LoadWork(WorkLine* work, DocumentItem** order_lines, int32_t order_count) {
     for (int32_t i = 0; i < order_count; ++i) {
         const DocumentItem* line = order_lines[i];
-        work[i].quantity = line->quantity;
-        work[i].over = 0;
-        work[i].article_first = line->article_key_first;
-        work[i].article_second = line->article_key_second;
-        work[i].open = line->article_key_first != 0;
-        std::memcpy(&work[i].record, line, sizeof work[i].record);
+        work[i] = {line->quantity, 0, line->article_key_first, line->article_key_second,
+                   line->article_key_first != 0};
     }
 }
 
@@ -122,29 +133,38 @@ struct WzMark {
 template <typename Settle>
 WzMark ApplyToWork(WorkLine* work, int32_t order_count, const DocumentItem* wz_line,
                    Settle settle) {
-    const int32_t first = FirstOfArticle(work, order_count, wz_line);
-    if (first < 0)
-        return {Mark::kNotOnOrder, wz_line->quantity};
-    WorkLine& head = work[first];
+    // The article's first line is looked for only where it is needed: the
+    // matching walks the lines once already.
+    int32_t first = -1;
     int64_t quantity = wz_line->quantity;
-    if (quantity < 0 && head.over > 0) {
-        const int64_t back = head.over < -quantity ? head.over : -quantity;
-        head.over -= back;
-        quantity += back;
-        if (quantity == 0)
-            return {Mark::kNone, 0};
+    if (quantity < 0) {
+        first = FirstOfArticle(work, order_count, wz_line);
+        if (first >= 0 && work[first].over > 0) {
+            WorkLine& head = work[first];
+            const int64_t back = head.over < -quantity ? head.over : -quantity;
+            head.over -= back;
+            quantity += back;
+            if (quantity == 0)
+                return {Mark::kNone, 0};
+        }
     }
     int32_t matches = 0;
     int64_t open = Deduct(work, order_count, wz_line, quantity, matches, settle);
+    if (matches > 0 && open == 0)
+        return {Mark::kNone, 0};
+    if (first < 0)
+        first = FirstOfArticle(work, order_count, wz_line);
+    if (first < 0)
+        return {Mark::kNotOnOrder, wz_line->quantity};
     if (matches == 0 && open < 0) {
-        head.quantity = -open;
-        head.open = true;
+        work[first].quantity = -open;
+        work[first].open = true;
         open = 0;
-        settle(first, head, Settled::kRestored);
+        settle(first, work[first], Settled::kRestored);
     }
     if (open <= 0)
         return {Mark::kNone, 0};
-    head.over += open;
+    work[first].over += open;
     return {Mark::kOver, open};
 }
 
@@ -182,21 +202,22 @@ void MarkLine(DocumentItem* wz_line, const char* prefix, int64_t excess) {
 // Applies one WZ line to the order's lines and marks it: "? " when the order
 // never held its article, "!<whole units> " when more is delivered than the
 // order still holds, also after earlier lines of the WZ used its lines up.
-void ApplyWzLine(DocumentItem* wz_line, WorkLine* work, DocumentItem** order_lines,
+void ApplyWzLine(DocumentItem* wz_line, const WorkCopy& work, DocumentItem** order_lines,
                  int32_t order_count, DocumentHeader* order_header, const HostTable* line_table) {
-    const WzMark mark =
-        ApplyToWork(work, order_count, wz_line, [&](int32_t index, WorkLine& line, Settled what) {
+    const WzMark mark = ApplyToWork(
+        work.lines, order_count, wz_line, [&](int32_t index, const WorkLine& line, Settled what) {
             DocumentItem* order_line = order_lines[index];
+            DocumentItem& record = work.records[index];
             // Fits: the deduction was tried whole before anything changed.
             const auto left = static_cast<int32_t>(line.quantity);
             switch (what) {
                 case Settled::kCleared:
                     JournalOrderLine(order_line, 0, JournalLine::kCleared);
-                    std::memcpy(&line.record, order_line, sizeof line.record);
+                    std::memcpy(&record, order_line, sizeof record);
                     ClearRecord(order_line, line_table);
                     break;
                 case Settled::kRestored:
-                    std::memcpy(order_line, &line.record, sizeof line.record);
+                    std::memcpy(order_line, &record, sizeof record);
                     order_line->quantity = 0;
                     [[fallthrough]];
                 case Settled::kReduced:
@@ -245,26 +266,28 @@ void ShowQuantityLimit(const DocumentItem* order_line) {
 // False after a message, with nothing changed.
 bool ApplyWz(DocumentItem** wz_lines, int32_t wz_count, const HeldLines& order,
              DocumentHeader* order_header, const HostTable* line_table) {
-    HeldBlock<WorkLine> work;
+    WorkCopy work;
     if (order.count > 0) {
         if (!work.Take(order.count)) {
             ShowMessage(MessageId::kComparisonAllocationError);
             return false;
         }
-        LoadWork(work.entries, order.lines, order.count);
+        LoadWork(work.lines, order.lines, order.count);
         const int32_t overflowing =
-            LineThatWouldOverflow(work.entries, order.count, wz_lines, wz_count);
+            LineThatWouldOverflow(work.lines, order.count, wz_lines, wz_count);
         if (overflowing >= 0) {
             ShowQuantityLimit(order.lines[overflowing]);
             return false;
         }
-        LoadWork(work.entries, order.lines, order.count);
+        LoadWork(work.lines, order.lines, order.count);
+        for (int32_t i = 0; i < order.count; ++i)
+            std::memcpy(&work.records[i], order.lines[i], sizeof work.records[i]);
     }
     for (int32_t i = 0; i < wz_count; ++i) {
         DocumentItem* wz_line = wz_lines[i];
         if (wz_line->article_key_first == 0)
             continue;
-        ApplyWzLine(wz_line, work.entries, order.lines, order.count, order_header, line_table);
+        ApplyWzLine(wz_line, work, order.lines, order.count, order_header, line_table);
     }
     return true;
 }

@@ -71,9 +71,11 @@ struct HeldBlock {
     HeldBlock(const HeldBlock&) = delete;
     HeldBlock& operator=(const HeldBlock&) = delete;
 
-    // False when the host heap cannot give it (or its size does not fit 32 bits).
-    bool Take(int32_t count) {
-        const uint64_t size = static_cast<uint64_t>(count) * sizeof(T);
+    // False when the host heap cannot give it (or its size does not fit 32
+    // bits). With more_per_entry, the block has that many bytes more for each
+    // entry, after the entries.
+    bool Take(int32_t count, size_t more_per_entry = 0) {
+        const uint64_t size = static_cast<uint64_t>(count) * (sizeof(T) + more_per_entry);
         if (count > 0 && size <= UINT32_MAX)
             entries = static_cast<T*>(HostRealloc(nullptr, static_cast<uint32_t>(size)));
         return entries != nullptr;
