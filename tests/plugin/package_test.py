@@ -2,7 +2,7 @@
 """The release package as `make dist` builds it, checked file by file.
 
 package_test.py SOURCE BUILD: packs BUILD/Quendrix.dll with tools/make-dist.sh
-into BUILD/package-check and checks what the administrator and the debugger
+into BUILD/testbed/package-check and checks what the administrator and the debugger
 get: the zip's four files in their order with fixed times, sums that match, a
 DLL without debug information that names its debug file by the right CRC, no
 time stamp, and the two texts in the encodings and line ends they promise.
@@ -19,7 +19,7 @@ import zlib
 from pathlib import Path
 
 SOURCE, BUILD = Path(sys.argv[1]), Path(sys.argv[2])
-OUT = BUILD / "package-check"
+OUT = BUILD / "testbed" / "package-check"
 
 
 def pe_header(image):
