@@ -27,6 +27,7 @@ int Run() {
 
 int main() {
     hostapp::InitTerminal();
+    hostapp::ReportCrashes(hostapp::kExitCrashed);
     const int code = Run();
     hostapp::ReportExit(code);
     return code;

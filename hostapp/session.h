@@ -34,6 +34,8 @@ inline constexpr int kExitRefused = 4;
 inline constexpr int kExitNotSaved = 5;    // also: the file's folder cannot be written
 inline constexpr int kExitCancelled = 6;   // the input ended in the menu; nothing saved
 inline constexpr int kExitStepFailed = 7;  // a step did not come out as asked; nothing saved
+// 8: tools/veldan-host.sh, when the session ended without the program finishing.
+inline constexpr int kExitCrashed = 9;  // a crash in the program's process; nothing saved
 
 // False with a reason for a wrong command line.
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);

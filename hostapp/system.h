@@ -49,6 +49,11 @@ bool CanReplace(const std::string& path, std::string& reason);
 // that QUENDRIX_HOST_STATUS names), so that the script tells a run that
 // ended from outside, whose Wine process ends with 0, from one that finished.
 void ReportExit(int code);
+// From now on a crash anywhere in the process (the plug-in, the stand-in, the
+// program itself) ends it at once with code: said on standard error with the
+// exception, its address and the module it fell in, and left for the script
+// as ReportExit leaves it. Nothing is saved.
+void ReportCrashes(int code);
 
 // ---------------------------------------------------------------- plug-in
 using StartEntry = int32_t(HOST_STDCALL*)(void* context, char* text_buffer);

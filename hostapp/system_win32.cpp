@@ -5,6 +5,7 @@
 #include "hostapp/system.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -224,6 +225,71 @@ bool CanReplace(const std::string& path, std::string& reason) {
     CloseHandle(file);
     DeleteFileW(probe.c_str());
     return true;
+}
+
+namespace {
+
+int crash_code = 0;
+
+// A line on standard error without the heap, which the crash may have left
+// in any state.
+void WriteWithoutHeap(const char* utf8) {
+    const HANDLE handle = err_stream.handle;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
+        return;
+    DWORD written = 0;
+    if (!err_stream.console) {
+        WriteFile(handle, utf8, static_cast<DWORD>(strlen(utf8)), &written, nullptr);
+        return;
+    }
+    wchar_t wide[512];
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
+    if (length > 1)
+        WriteConsoleW(handle, wide, static_cast<DWORD>(length - 1), &written, nullptr);
+}
+
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
+    ReportExit(crash_code);
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    const auto address = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
+    // The module the address lies in, by its file name, and the offset there.
+    char where[MAX_PATH + 32] = "poza modułami programu";
+    HMODULE module = nullptr;
+    wchar_t path[MAX_PATH] = {};
+    if (GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(record.ExceptionAddress), &module) &&
+        GetModuleFileNameW(module, path, MAX_PATH) != 0) {
+        const wchar_t* name = path;
+        for (const wchar_t* at = path; *at != 0; ++at)
+            if (*at == L'\\' || *at == L'/')
+                name = at + 1;
+        char utf8[MAX_PATH * 3] = {};
+        WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+        snprintf(where, sizeof where, "w %s+0x%lX", utf8,
+                 static_cast<unsigned long>(address - reinterpret_cast<uintptr_t>(module)));
+    }
+    char access[64] = "";
+    if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2)
+        snprintf(access, sizeof access, ", %s 0x%08lX",
+                 record.ExceptionInformation[0] == 1 ? "zapis pod adres" : "odczyt spod adresu",
+                 static_cast<unsigned long>(record.ExceptionInformation[1]));
+    char text[MAX_PATH * 4];
+    snprintf(text, sizeof text,
+             "veldan_host: awaria programu (wyjątek 0x%08lX%s) pod adresem 0x%08lX, %s; "
+             "plik danych nie został zapisany\n",
+             static_cast<unsigned long>(record.ExceptionCode), access,
+             static_cast<unsigned long>(address), where);
+    WriteWithoutHeap(text);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(crash_code));
+    return EXCEPTION_CONTINUE_SEARCH;  // not reached
+}
+
+}  // namespace
+
+void ReportCrashes(int code) {
+    crash_code = code;
+    SetUnhandledExceptionFilter(&ReportCrash);
 }
 
 void ReportExit(int code) {

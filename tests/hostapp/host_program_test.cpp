@@ -495,6 +495,23 @@ TEST_F(HostProgram, PluginModuleThatCannotBeLoaded) {
     EXPECT_EQ(ReadBytes(data_), sample_);
 }
 
+TEST_F(HostProgram, ACrashIsCalledACrashAndNothingIsSaved) {
+    // A plug-in that reads through a null pointer when the host starts it. The
+    // exit code also goes where tools/veldan-host.sh looks for it.
+    const std::string status = folder_ + "status.txt";
+    SetEnvironmentVariableA("QUENDRIX_HOST_STATUS", status.c_str());
+    const HostRun run = Run(
+        {"--story", "--data", data_, "--plugin", BuildFolder() + "crashing-plugin\\Quendrix.dll"});
+    SetEnvironmentVariableA("QUENDRIX_HOST_STATUS", nullptr);
+    EXPECT_EQ(run.exit_code, 9u) << run.err;
+    EXPECT_EQ(ReadBytes(status), "9\n");
+    ExpectInOrder(run.err, {"veldan_host: awaria programu (wyjątek 0xC0000005, odczyt spod adresu "
+                            "0x00000000) pod adresem 0x",
+                            ", w Quendrix.dll+0x", "; plik danych nie został zapisany\n"});
+    ExpectInOrder(run.out, {"1. Uruchomienie wtyczki", "Wtyczka: "});
+    EXPECT_EQ(ReadBytes(data_), sample_);
+}
+
 TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     // Another interface version: the plug-in's version text, then stop.
     HostRun run = Run({"--story", "--data", data_, "--interface-version", "111"});
