@@ -17,6 +17,10 @@ struct Options {
     std::string data;     // empty: the bundled sample, not saved
     std::string plugin;   // empty: Quendrix.dll beside the program
     std::string profile;  // empty: the host's settings file beside VELDAN.dll
+    // Non-empty: the plug-in is copied there from beside the program and runs
+    // from there, with its Quendrix.ini, trace and journal; the host's
+    // settings file is kept there too unless profile names one.
+    std::string session;
     bool interactive = false;
     bool story = false;                             // the sample story (make demo)
     std::vector<Step> steps;                        // in the order given

@@ -43,6 +43,9 @@ bool IsDirectory(const std::string& path);
 // Whether the file at path can be replaced by a new one: its folder takes a
 // new file and the file is not read-only. False with the reason (Polish).
 bool CanReplace(const std::string& path, std::string& reason);
+// Copies the file into folder (ending in a separator; made if missing) under
+// its own name, replacing what is there. False with the reason (Polish).
+bool CopyIntoFolder(const std::string& file, const std::string& folder, std::string& reason);
 
 // ---------------------------------------------------------------- exit
 // Leaves the exit code where tools/veldan-host.sh looks for it (the file

@@ -227,6 +227,21 @@ bool CanReplace(const std::string& path, std::string& reason) {
     return true;
 }
 
+bool CopyIntoFolder(const std::string& file, const std::string& folder, std::string& reason) {
+    if (!IsDirectory(folder) && !CreateDirectoryW(Wide(folder).c_str(), nullptr)) {
+        reason =
+            "katalogu nie da się utworzyć (błąd systemu " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    const size_t slash = file.find_last_of("\\/");
+    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    if (!CopyFileW(Wide(file).c_str(), Wide(folder + name).c_str(), FALSE)) {
+        reason = "błąd systemu " + std::to_string(GetLastError());
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 int crash_code = 0;

@@ -369,6 +369,8 @@ TEST_F(HostProgram, StepsThatDoNotFitStopWithoutSaving) {
         {{"--order", "ZK/Ż/1"}, "--order tylko zaraz po --wz NUMER"},
         {{"--interactive", "--save", "WZ/Ż/1"}, "--interactive, --story i kroki"},
         {{"--story", "--save", "WZ/Ż/1"}, "wykluczają się nawzajem"},
+        {{"--session", folder_, "--plugin", folder_ + "Quendrix.dll"},
+         "--session i --plugin wykluczają się nawzajem"},
     };
     for (const auto& [steps, error] : wrong) {
         SCOPED_TRACE(error);
@@ -551,9 +553,33 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     // A wrong option: one line, with the way to the options.
     run = Run({"--data", data_, "--bogus"});
     EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_EQ(run.err, "veldan_host: nieznana opcja „--bogus” (opis opcji: veldan_host --help)\n");
+    EXPECT_EQ(run.err,
+              "veldan_host: nieznana opcja „--bogus” (opis opcji: tools/veldan-host.sh --help)\n");
+    // The options and every exit code, in English, under the script's name.
     run = Run({"-h"});
-    EXPECT_NE(run.out.find("  -h, --help "), std::string::npos) << run.out;
+    EXPECT_EQ(run.exit_code, 0u);
+    ExpectInOrder(run.out, {"Usage: tools/veldan-host.sh [options]\n", "  --data FILE ",
+                            "  --session FOLDER ", "  -h, --help ", "\nExit codes:\n"});
+    for (int code = 0; code <= 9; ++code)
+        EXPECT_NE(run.out.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
+}
+
+TEST_F(HostProgram, ASessionFolderHoldsThePluginsSettingsAndFiles) {
+    // The plug-in runs from the session's folder, copied there: its settings
+    // there switch the journal on, which lands there; so do the program's
+    // settings. Nothing goes beside the program.
+    const std::string session = folder_ + "sesja";
+    WriteUtf8Named(session + "\\Quendrix.ini", "[Journal]\r\nEnabled=1\r\n");
+    const HostRun run = RunHostProgram(
+        {"--session", session, "--data", data_, "--wz", "WZ/2/2026", "--order", "ZK/2/2026"});
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_NE(run.out.find("Wtyczka: " + session + "\\Quendrix.dll\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadBytes(session + "\\Quendrix.dll"), ReadBytes(BuildFolder() + "Quendrix.dll"));
+    EXPECT_NE(ReadBytes(session + "\\Quendrix-journal.csv").find("\"WZ/2/2026\""),
+              std::string::npos);
+    EXPECT_NE(ReadBytes(session + "\\veldan.ini").find("Pytaj=0"), std::string::npos);
+    EXPECT_FALSE(Exists(BuildFolder() + "Quendrix-journal.csv"));
 }
 
 TEST_F(HostProgram, ASaveThatFailsLeavesTheFileAsItWas) {
