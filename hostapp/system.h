@@ -35,7 +35,8 @@ std::vector<std::string> CommandLineArguments();
 // Paths are UTF-8 and reach the system as UTF-16, so that letters outside the
 // system's ANSI code page (pl/łódź.json on a Western system) work as typed.
 // A UTF-8 path in the system's ANSI code page, for the stand-in's settings
-// file, which it opens by an ANSI name.
+// file, which it opens by an ANSI name; where the folder's name has letters
+// outside the code page, by the folder's short name.
 std::string SystemPath(const std::string& utf8);
 std::string ExeDirectory();  // with its trailing backslash
 bool FileExists(const std::string& path);

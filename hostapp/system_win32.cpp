@@ -31,14 +31,28 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
-std::string Utf8(const std::wstring& wide, UINT code_page = CP_UTF8) {
-    const int length = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+std::string Utf8(const std::wstring& wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
                                            nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(std::max(length, 0)), '\0');
     if (length > 0)
-        WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
                             length, nullptr, nullptr);
     return text;
+}
+
+// In the system's ANSI code page; false where a letter has no place there
+// (no "best fit": ż would become z, another name).
+bool Ansi(const std::wstring& wide, std::string& text) {
+    BOOL lost = FALSE;
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, &lost);
+    text.assign(static_cast<size_t>(std::max(length, 0)), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), text.data(), length, nullptr, nullptr);
+    return !lost;
 }
 
 DWORD Attributes(const std::string& path) {
@@ -180,7 +194,21 @@ std::vector<std::string> CommandLineArguments() {
 }
 
 std::string SystemPath(const std::string& utf8) {
-    return Utf8(Wide(utf8), CP_ACP);
+    const std::wstring wide = Wide(utf8);
+    std::string ansi;
+    if (Ansi(wide, ansi))
+        return ansi;
+    // A folder named with letters outside the code page: its short name,
+    // which the system keeps in plain letters, and the file's own name.
+    const size_t slash = wide.find_last_of(L"\\/");
+    wchar_t folder[MAX_PATH] = {};
+    if (slash == std::wstring::npos)
+        return ansi;
+    const DWORD length = GetShortPathNameW(wide.substr(0, slash).c_str(), folder, MAX_PATH);
+    std::string shorter;
+    if (length == 0 || length >= MAX_PATH || !Ansi(folder + wide.substr(slash), shorter))
+        return ansi;
+    return shorter;
 }
 
 std::string ExeDirectory() {

@@ -566,18 +566,19 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
 TEST_F(HostProgram, ASessionFolderHoldsThePluginsSettingsAndFiles) {
     // The plug-in runs from the session's folder, copied there: its settings
     // there switch the journal on, which lands there; so do the program's
-    // settings. Nothing goes beside the program.
-    const std::string session = folder_ + "sesja";
+    // settings, though the folder has no name in Wine's ANSI code page (1252).
+    // Nothing goes beside the program.
+    const std::string session = folder_ + "sesja-żółw";
     WriteUtf8Named(session + "\\Quendrix.ini", "[Journal]\r\nEnabled=1\r\n");
     const HostRun run = RunHostProgram(
         {"--session", session, "--data", data_, "--wz", "WZ/2/2026", "--order", "ZK/2/2026"});
     ASSERT_EQ(run.exit_code, 0u) << run.err;
     EXPECT_NE(run.out.find("Wtyczka: " + session + "\\Quendrix.dll\n"), std::string::npos)
         << run.out;
-    EXPECT_EQ(ReadBytes(session + "\\Quendrix.dll"), ReadBytes(BuildFolder() + "Quendrix.dll"));
-    EXPECT_NE(ReadBytes(session + "\\Quendrix-journal.csv").find("\"WZ/2/2026\""),
+    EXPECT_EQ(ReadUtf8Named(session + "\\Quendrix.dll"), ReadBytes(BuildFolder() + "Quendrix.dll"));
+    EXPECT_NE(ReadUtf8Named(session + "\\Quendrix-journal.csv").find("\"WZ/2/2026\""),
               std::string::npos);
-    EXPECT_NE(ReadBytes(session + "\\veldan.ini").find("Pytaj=0"), std::string::npos);
+    EXPECT_NE(ReadUtf8Named(session + "\\veldan.ini").find("Pytaj=0"), std::string::npos);
     EXPECT_FALSE(Exists(BuildFolder() + "Quendrix-journal.csv"));
 }
 
