@@ -38,7 +38,7 @@ demo: host
 
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quendrix_bench
-	@tools/wine-session.sh wine $(BUILD)/quendrix_bench.exe $(STAGES)
+	@tools/wine-session.sh wine $(BUILD)/testbed/quendrix_bench.exe $(STAGES)
 
 # The release package: dist/Quendrix-<version>.zip and, beside it, the debug
 # information in dist/Quendrix.dll.debug. `make reproducible` builds it twice

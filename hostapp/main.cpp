@@ -13,7 +13,7 @@ int Run() {
     hostapp::Options options;
     std::string error;
     if (!hostapp::ParseOptions(arguments, options, error)) {
-        hostapp::Err("veldan_host: " + error + " (opis opcji: veldan_host --help)\n");
+        hostapp::Err("veldan_host: " + error + " (opis opcji: tools/veldan-host.sh --help)\n");
         return hostapp::kExitUsage;
     }
     if (options.help) {
@@ -27,6 +27,7 @@ int Run() {
 
 int main() {
     hostapp::InitTerminal();
+    hostapp::ReportCrashes(hostapp::kExitCrashed);
     const int code = Run();
     hostapp::ReportExit(code);
     return code;

@@ -97,38 +97,64 @@ void PlayStory(const Plan& plan, int& section) {
 
 }  // namespace
 
+// In English, as the README is; the windows and the narration stay in Polish,
+// as the host shows them.
 std::string Usage() {
-    return "Użycie: veldan_host [opcje]\n"
-           "Program zastępczy VELDAN z wtyczką Quendrix.dll: ładuje wtyczkę tak jak program,\n"
-           "otwiera dokumenty i pokazuje okna wtyczki w terminalu.\n"
+    return "Usage: tools/veldan-host.sh [options]\n"
+           "The stand-in VELDAN host program with the plug-in Quendrix.dll: loads the\n"
+           "plug-in as the program does, opens a document file and shows the plug-in's\n"
+           "windows in the terminal, in Polish as the program shows them (README.md\n"
+           "explains the narration's lines).\n"
            "\n"
-           "  --data PLIK              plik dokumentów (JSON, UTF-8); zapisywany tylko po\n"
-           "                           krokach, menu albo pokazie, które coś zmieniły. Bez tej\n"
-           "                           opcji: dołączony sklep przykładowy, nigdy zapisywany.\n"
-           "                           Bez kroków, menu i pokazu: tylko lista dokumentów.\n"
-           "  --interactive            menu: lista dokumentów, Ctrl+9 na WZ, polecenie 350,\n"
-           "                           zapis nagłówka; zamówienie i odpowiedzi wybiera\n"
-           "                           użytkownik (stdin); koniec wejścia – bez zapisu\n"
-           "  --story                  pokaz przykładowy bez udziału użytkownika (make demo)\n"
+           "  --data FILE              the document file (JSON, UTF-8), saved only after\n"
+           "                           steps, a menu or the story that changed a document.\n"
+           "                           Without it: the bundled sample shop, never saved.\n"
+           "                           Without steps, menu or story: the documents listed.\n"
+           "  --interactive            a menu: the list, Ctrl+9 on a WZ, command 350,\n"
+           "                           saving a header; orders and answers are chosen on\n"
+           "                           standard input, one line each. The first line\n"
+           "                           answers the install notice, unless a session has\n"
+           "                           switched it off in the settings file (--profile).\n"
+           "                           The end of the input quits without saving.\n"
+           "  --story                  the sample story, unattended (make demo)\n"
            "\n"
-           "Kroki bez udziału użytkownika, wykonywane w podanej kolejności:\n"
-           "  --wz NUMER --order NUMER Ctrl+9 na tym WZ i to zamówienie wybrane z listy\n"
-           "                           (--order - zamyka listę klawiszem Esc); pytanie\n"
-           "                           o ponowne porównanie dostaje odpowiedź Tak\n"
-           "  --command-350 NUMER      ten dokument zaznaczony na liście, polecenie 350\n"
-           "  --save NUMER             ten dokument otwarty i zapisany (zdarzenie 17152)\n"
-           "Po krokach plik jest zapisywany; gdy krok się nie uda, nie jest.\n"
+           "Steps, unattended, run in the order given:\n"
+           "  --wz NUMBER --order NUMBER\n"
+           "                           Ctrl+9 on this WZ and this order chosen in the list\n"
+           "                           (--order - leaves the list with Esc); the question\n"
+           "                           before comparing again is answered yes\n"
+           "  --command-350 NUMBER     this document selected in the list, command 350\n"
+           "  --save NUMBER            this document opened and saved (event 17152)\n"
+           "After the steps the file is saved; after a step that failed, it is not.\n"
            "\n"
-           "  --plugin ŚCIEŻKA         biblioteka wtyczki (domyślnie Quendrix.dll obok programu)\n"
-           "  --profile PLIK           plik ustawień programu (domyślnie veldan.ini obok "
-           "VELDAN.dll)\n"
-           "  --interface-version N    wersja interfejsu, którą program podaje wtyczce\n"
-           "  --record-size TABELA=N   rozmiar rekordu tabeli 44 albo 45, który podaje program\n"
-           "  -h, --help               ten opis\n"
+           "  --session FOLDER         the plug-in runs from FOLDER (made if missing),\n"
+           "                           copied there from beside the program at each start:\n"
+           "                           its Quendrix.ini goes there, and a trace or journal\n"
+           "                           named without a folder lands there; so does the\n"
+           "                           program's settings file, veldan.ini\n"
+           "  --plugin PATH            the plug-in library (default: Quendrix.dll beside\n"
+           "                           the program)\n"
+           "  --profile FILE           the program's settings file (default: veldan.ini\n"
+           "                           beside VELDAN.dll, or in the --session folder)\n"
+           "  --interface-version N    the interface version the program gives the plug-in\n"
+           "  --record-size TABLE=N    the record size of table 44 or 45 the program gives\n"
+           "  -h, --help               this text\n"
            "\n"
-           "Kody wyjścia: 0 gotowe, 1 błędne wywołanie, 2 plik danych, 3 biblioteka wtyczki,\n"
-           "4 wtyczka nie została załadowana, 5 pliku danych nie da się zapisać, 6 koniec\n"
-           "wejścia w menu (bez zapisu), 7 krok się nie udał (bez zapisu).\n";
+           "Exit codes:\n"
+           "  0  done\n"
+           "  1  a wrong command line, or steps that do not fit the file; nothing ran\n"
+           "  2  the document file is missing, unreadable or wrong; nothing ran\n"
+           "  3  the plug-in library is missing, cannot be loaded or copied, or is\n"
+           "     not a plug-in\n"
+           "  4  the plug-in refused to run with this program (its STOP!!! shown)\n"
+           "  5  the document file cannot be saved; found before the session, or the\n"
+           "     save failed\n"
+           "  6  the input ended in the menu; nothing saved\n"
+           "  7  a step did not come out as asked; nothing saved\n"
+           "  8  the session ended without the program finishing, its Wine processes\n"
+           "     ended from outside (said by tools/veldan-host.sh); nothing saved\n"
+           "  9  the program crashed (standard error says where); nothing saved\n"
+           "Messages about the file and the steps go to standard error, in Polish.\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error) {
@@ -178,6 +204,9 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
         } else if (option == "--profile") {
             if (!value(options.profile))
                 return false;
+        } else if (option == "--session") {
+            if (!value(options.session))
+                return false;
         } else if (option == "--interface-version") {
             if (!value(text))
                 return false;
@@ -201,6 +230,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
             error = "nieznana opcja " + Quote(option);
             return false;
         }
+    }
+    if (!options.session.empty() && !options.plugin.empty()) {
+        error = "--session i --plugin wykluczają się nawzajem";
+        return false;
     }
     if (options.interactive + options.story + !options.steps.empty() > 1) {
         error =
@@ -240,7 +273,7 @@ int RunHost(const Options& options) {
             0);
         ListDocuments();
         Say("Nic nie zostało uruchomione ani zapisane. --interactive otwiera menu, --wz/--order, "
-            "--command-350 i --save wykonują kroki (--help).",
+            "--command-350 i --save wykonują kroki (tools/veldan-host.sh --help).",
             0);
         return kExitDone;
     }
@@ -254,8 +287,28 @@ int RunHost(const Options& options) {
     if (save && !CanReplace(data, problems))
         return Fail(kExitNotSaved, "pliku danych " + Quote(data) + " nie da się zapisać: " +
                                        problems + "; nic nie zostało uruchomione");
-    if (!options.profile.empty())
-        VsSetProfilePath(SystemPath(options.profile).c_str());
+    // A session's own folder: the plug-in runs from there, as a copy of the
+    // one beside the program made now, so that it is the build's latest.
+    std::string path = options.plugin.empty() ? ExeDirectory() + kPluginFile : options.plugin;
+    std::string profile = options.profile;
+    if (!options.session.empty()) {
+        const std::string& folder = options.session;
+        const bool unix_style =
+            folder.find('/') != std::string::npos && folder.find('\\') == std::string::npos;
+        const std::string inside = folder.back() == '/' || folder.back() == '\\'
+                                       ? folder
+                                       : folder + (unix_style ? "/" : "\\");
+        std::string reason;
+        if (!CopyIntoFolder(path, inside, reason))
+            return Fail(kExitPluginModule, "biblioteka wtyczki: nie da się jej skopiować do " +
+                                               Quote(folder) + ": " + reason +
+                                               "; nic nie zostało uruchomione");
+        path = inside + kPluginFile;
+        if (profile.empty())
+            profile = inside + "veldan.ini";
+    }
+    if (!profile.empty())
+        VsSetProfilePath(SystemPath(profile).c_str());
     if (options.interface_version != 0)
         VsSetInterfaceVersion(options.interface_version);
     for (const auto& [table, size] : options.record_sizes)
@@ -267,7 +320,6 @@ int RunHost(const Options& options) {
     const Plan plan = MakePlan(start);
 
     // ---------------------------------------------------------------- plug-in
-    const std::string path = options.plugin.empty() ? ExeDirectory() + kPluginFile : options.plugin;
     const HostHooks own{VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
     PluginModule plugin;
     std::string detail;

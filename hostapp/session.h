@@ -17,6 +17,10 @@ struct Options {
     std::string data;     // empty: the bundled sample, not saved
     std::string plugin;   // empty: Quendrix.dll beside the program
     std::string profile;  // empty: the host's settings file beside VELDAN.dll
+    // Non-empty: the plug-in is copied there from beside the program and runs
+    // from there, with its Quendrix.ini, trace and journal; the host's
+    // settings file is kept there too unless profile names one.
+    std::string session;
     bool interactive = false;
     bool story = false;                             // the sample story (make demo)
     std::vector<Step> steps;                        // in the order given
@@ -34,6 +38,8 @@ inline constexpr int kExitRefused = 4;
 inline constexpr int kExitNotSaved = 5;    // also: the file's folder cannot be written
 inline constexpr int kExitCancelled = 6;   // the input ended in the menu; nothing saved
 inline constexpr int kExitStepFailed = 7;  // a step did not come out as asked; nothing saved
+// 8: tools/veldan-host.sh, when the session ended without the program finishing.
+inline constexpr int kExitCrashed = 9;  // a crash in the program's process; nothing saved
 
 // False with a reason for a wrong command line.
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);

@@ -35,7 +35,8 @@ std::vector<std::string> CommandLineArguments();
 // Paths are UTF-8 and reach the system as UTF-16, so that letters outside the
 // system's ANSI code page (pl/łódź.json on a Western system) work as typed.
 // A UTF-8 path in the system's ANSI code page, for the stand-in's settings
-// file, which it opens by an ANSI name.
+// file, which it opens by an ANSI name; where the folder's name has letters
+// outside the code page, by the folder's short name.
 std::string SystemPath(const std::string& utf8);
 std::string ExeDirectory();  // with its trailing backslash
 bool FileExists(const std::string& path);
@@ -43,12 +44,20 @@ bool IsDirectory(const std::string& path);
 // Whether the file at path can be replaced by a new one: its folder takes a
 // new file and the file is not read-only. False with the reason (Polish).
 bool CanReplace(const std::string& path, std::string& reason);
+// Copies the file into folder (ending in a separator; made if missing) under
+// its own name, replacing what is there. False with the reason (Polish).
+bool CopyIntoFolder(const std::string& file, const std::string& folder, std::string& reason);
 
 // ---------------------------------------------------------------- exit
 // Leaves the exit code where tools/veldan-host.sh looks for it (the file
 // that QUENDRIX_HOST_STATUS names), so that the script tells a run that
 // ended from outside, whose Wine process ends with 0, from one that finished.
 void ReportExit(int code);
+// From now on a crash anywhere in the process (the plug-in, the stand-in, the
+// program itself) ends it at once with code: said on standard error with the
+// exception, its address and the module it fell in, and left for the script
+// as ReportExit leaves it. Nothing is saved.
+void ReportCrashes(int code);
 
 // ---------------------------------------------------------------- plug-in
 using StartEntry = int32_t(HOST_STDCALL*)(void* context, char* text_buffer);

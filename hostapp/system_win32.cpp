@@ -5,6 +5,7 @@
 #include "hostapp/system.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -30,14 +31,28 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
-std::string Utf8(const std::wstring& wide, UINT code_page = CP_UTF8) {
-    const int length = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+std::string Utf8(const std::wstring& wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
                                            nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(std::max(length, 0)), '\0');
     if (length > 0)
-        WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
                             length, nullptr, nullptr);
     return text;
+}
+
+// In the system's ANSI code page; false where a letter has no place there
+// (no "best fit": ż would become z, another name).
+bool Ansi(const std::wstring& wide, std::string& text) {
+    BOOL lost = FALSE;
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, &lost);
+    text.assign(static_cast<size_t>(std::max(length, 0)), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), text.data(), length, nullptr, nullptr);
+    return !lost;
 }
 
 DWORD Attributes(const std::string& path) {
@@ -179,7 +194,21 @@ std::vector<std::string> CommandLineArguments() {
 }
 
 std::string SystemPath(const std::string& utf8) {
-    return Utf8(Wide(utf8), CP_ACP);
+    const std::wstring wide = Wide(utf8);
+    std::string ansi;
+    if (Ansi(wide, ansi))
+        return ansi;
+    // A folder named with letters outside the code page: its short name,
+    // which the system keeps in plain letters, and the file's own name.
+    const size_t slash = wide.find_last_of(L"\\/");
+    wchar_t folder[MAX_PATH] = {};
+    if (slash == std::wstring::npos)
+        return ansi;
+    const DWORD length = GetShortPathNameW(wide.substr(0, slash).c_str(), folder, MAX_PATH);
+    std::string shorter;
+    if (length == 0 || length >= MAX_PATH || !Ansi(folder + wide.substr(slash), shorter))
+        return ansi;
+    return shorter;
 }
 
 std::string ExeDirectory() {
@@ -224,6 +253,86 @@ bool CanReplace(const std::string& path, std::string& reason) {
     CloseHandle(file);
     DeleteFileW(probe.c_str());
     return true;
+}
+
+bool CopyIntoFolder(const std::string& file, const std::string& folder, std::string& reason) {
+    if (!IsDirectory(folder) && !CreateDirectoryW(Wide(folder).c_str(), nullptr)) {
+        reason =
+            "katalogu nie da się utworzyć (błąd systemu " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    const size_t slash = file.find_last_of("\\/");
+    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    if (!CopyFileW(Wide(file).c_str(), Wide(folder + name).c_str(), FALSE)) {
+        reason = "błąd systemu " + std::to_string(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+int crash_code = 0;
+
+// A line on standard error without the heap, which the crash may have left
+// in any state.
+void WriteWithoutHeap(const char* utf8) {
+    const HANDLE handle = err_stream.handle;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
+        return;
+    DWORD written = 0;
+    if (!err_stream.console) {
+        WriteFile(handle, utf8, static_cast<DWORD>(strlen(utf8)), &written, nullptr);
+        return;
+    }
+    wchar_t wide[512];
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
+    if (length > 1)
+        WriteConsoleW(handle, wide, static_cast<DWORD>(length - 1), &written, nullptr);
+}
+
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
+    ReportExit(crash_code);
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    const auto address = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
+    // The module the address lies in, by its file name, and the offset there.
+    char where[MAX_PATH + 32] = "poza modułami programu";
+    HMODULE module = nullptr;
+    wchar_t path[MAX_PATH] = {};
+    if (GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(record.ExceptionAddress), &module) &&
+        GetModuleFileNameW(module, path, MAX_PATH) != 0) {
+        const wchar_t* name = path;
+        for (const wchar_t* at = path; *at != 0; ++at)
+            if (*at == L'\\' || *at == L'/')
+                name = at + 1;
+        char utf8[MAX_PATH * 3] = {};
+        WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+        snprintf(where, sizeof where, "w %s+0x%lX", utf8,
+                 static_cast<unsigned long>(address - reinterpret_cast<uintptr_t>(module)));
+    }
+    char access[64] = "";
+    if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2)
+        snprintf(access, sizeof access, ", %s 0x%08lX",
+                 record.ExceptionInformation[0] == 1 ? "zapis pod adres" : "odczyt spod adresu",
+                 static_cast<unsigned long>(record.ExceptionInformation[1]));
+    char text[MAX_PATH * 4];
+    snprintf(text, sizeof text,
+             "veldan_host: awaria programu (wyjątek 0x%08lX%s) pod adresem 0x%08lX, %s; "
+             "plik danych nie został zapisany\n",
+             static_cast<unsigned long>(record.ExceptionCode), access,
+             static_cast<unsigned long>(address), where);
+    WriteWithoutHeap(text);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(crash_code));
+    return EXCEPTION_CONTINUE_SEARCH;  // not reached
+}
+
+}  // namespace
+
+void ReportCrashes(int code) {
+    crash_code = code;
+    SetUnhandledExceptionFilter(&ReportCrash);
 }
 
 void ReportExit(int code) {

@@ -25,11 +25,11 @@ mkdir -p "$work"
 cp "$sample" "$work/sample-shop.json"
 rm -f "$work/veldan.ini"  # a fresh settings file: the install notice shows
 
-# The plug-in runs from the working folder with its diagnostics switched on:
-# its settings file beside it, the trace and the journal written there, anew.
+# The working folder is the session's (--session): the plug-in is copied
+# there and runs with its diagnostics switched on, its settings file beside
+# it, the trace and the journal written there, anew.
 # QUENDRIX_DEMO_RECORD=1 switches the trace's recording on too (Record=1):
 # tools/replay.sh build/demo/Quendrix-trace.txt then plays it again.
-cp "$build/Quendrix.dll" "$work/Quendrix.dll"
 record=${QUENDRIX_DEMO_RECORD:-0}
 printf '[Trace]\r\nEnabled=1\r\nFile=Quendrix-trace.txt\r\nRecord=%s\r\n[Journal]\r\nEnabled=1\r\nFile=Quendrix-journal.csv\r\n' \
     "$record" >"$work/Quendrix.ini"
@@ -41,8 +41,8 @@ relative=${work#"$root"/}
 # Without arguments the program plays its story (--story) on the copy.
 [ $# -gt 0 ] || set -- --story
 status=0
-"$root/tools/veldan-host.sh" --data "$relative/sample-shop.json" \
-    --profile "$relative/veldan.ini" --plugin "$relative/Quendrix.dll" "$@" || status=$?
+"$root/tools/veldan-host.sh" --data "$relative/sample-shop.json" --session "$relative" "$@" ||
+    status=$?
 
 echo
 echo "Dziennik porównań ($relative/Quendrix-journal.csv, Windows-1250):"

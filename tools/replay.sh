@@ -5,7 +5,7 @@
 # settings. Build what it needs first with `make replay`.
 #
 #   tools/replay.sh Quendrix-trace.txt
-#   tools/replay.sh --plugin build/deliberate-fault/Quendrix.dll Quendrix-trace.txt
+#   tools/replay.sh --plugin build/testbed/deliberate-fault/Quendrix.dll Quendrix-trace.txt
 #
 # Each session of each file is played with the plug-in loaded afresh; the
 # output ends with "identical", or names the first divergence: the call's

@@ -14,10 +14,11 @@
 #
 # The session runs in a Wine prefix of its own (wineprefix-host in the build
 # folder), so that `make test` or `make demo`, which end the Wine processes of
-# their own prefixes, never end it. The program's exit code is passed on; a
-# session that ends without the program finishing (its Wine processes ended
-# from outside, say with wineserver -k) says so and ends with 8 (or 128 and
-# the signal's number).
+# their own prefixes, never end it. The program's exit code is passed on (a
+# crash in its process it reports itself, with 9); a session that ends
+# without the program finishing (its Wine processes ended from outside, say
+# with wineserver -k) says so and ends with 8 (or 128 and the signal's
+# number).
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -369,6 +369,8 @@ TEST_F(HostProgram, StepsThatDoNotFitStopWithoutSaving) {
         {{"--order", "ZK/Ż/1"}, "--order tylko zaraz po --wz NUMER"},
         {{"--interactive", "--save", "WZ/Ż/1"}, "--interactive, --story i kroki"},
         {{"--story", "--save", "WZ/Ż/1"}, "wykluczają się nawzajem"},
+        {{"--session", folder_, "--plugin", folder_ + "Quendrix.dll"},
+         "--session i --plugin wykluczają się nawzajem"},
     };
     for (const auto& [steps, error] : wrong) {
         SCOPED_TRACE(error);
@@ -495,6 +497,22 @@ TEST_F(HostProgram, PluginModuleThatCannotBeLoaded) {
     EXPECT_EQ(ReadBytes(data_), sample_);
 }
 
+TEST_F(HostProgram, ACrashIsCalledACrashAndNothingIsSaved) {
+    // A plug-in that reads through a null pointer when the host starts it. The
+    // exit code also goes where tools/veldan-host.sh looks for it.
+    const std::string status = folder_ + "status.txt";
+    SetEnvironmentVariableA("QUENDRIX_HOST_STATUS", status.c_str());
+    const HostRun run = Run(
+        {"--story", "--data", data_, "--plugin", BuildFolder() + "crashing-plugin\\Quendrix.dll"});
+    SetEnvironmentVariableA("QUENDRIX_HOST_STATUS", nullptr);
+    EXPECT_EQ(run.exit_code, 9u) << run.err;
+    EXPECT_EQ(ReadBytes(status), "9\n");
+    ExpectInOrder(run.err, {"veldan_host: awaria programu (wyjątek 0xC0000005, odczyt spod adresu "
+                            "0x00000000) pod adresem 0x",
+                            ", w Quendrix.dll+0x", "; plik danych nie został zapisany\n"});
+    EXPECT_EQ(ReadBytes(data_), sample_);
+}
+
 TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     // Another interface version: the plug-in's version text, then stop.
     HostRun run = Run({"--story", "--data", data_, "--interface-version", "111"});
@@ -534,9 +552,34 @@ TEST_F(HostProgram, RefusedPluginExplainsWithItsStopMessage) {
     // A wrong option: one line, with the way to the options.
     run = Run({"--data", data_, "--bogus"});
     EXPECT_EQ(run.exit_code, 1u);
-    EXPECT_EQ(run.err, "veldan_host: nieznana opcja „--bogus” (opis opcji: veldan_host --help)\n");
+    EXPECT_EQ(run.err,
+              "veldan_host: nieznana opcja „--bogus” (opis opcji: tools/veldan-host.sh --help)\n");
+    // The options and every exit code, in English, under the script's name.
     run = Run({"-h"});
-    EXPECT_NE(run.out.find("  -h, --help "), std::string::npos) << run.out;
+    EXPECT_EQ(run.exit_code, 0u);
+    ExpectInOrder(run.out, {"Usage: tools/veldan-host.sh [options]\n", "  --data FILE ",
+                            "  --session FOLDER ", "  -h, --help ", "\nExit codes:\n"});
+    for (int code = 0; code <= 9; ++code)
+        EXPECT_NE(run.out.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
+}
+
+TEST_F(HostProgram, ASessionFolderHoldsThePluginsSettingsAndFiles) {
+    // The plug-in runs from the session's folder, copied there: its settings
+    // there switch the journal on, which lands there; so do the program's
+    // settings, though the folder has no name in Wine's ANSI code page (1252).
+    // Nothing goes beside the program.
+    const std::string session = folder_ + "sesja-żółw";
+    WriteUtf8Named(session + "\\Quendrix.ini", "[Journal]\r\nEnabled=1\r\n");
+    const HostRun run = RunHostProgram(
+        {"--session", session, "--data", data_, "--wz", "WZ/2/2026", "--order", "ZK/2/2026"});
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_NE(run.out.find("Wtyczka: " + session + "\\Quendrix.dll\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(ReadUtf8Named(session + "\\Quendrix.dll"), ReadBytes(BuildFolder() + "Quendrix.dll"));
+    EXPECT_NE(ReadUtf8Named(session + "\\Quendrix-journal.csv").find("\"WZ/2/2026\""),
+              std::string::npos);
+    EXPECT_NE(ReadUtf8Named(session + "\\veldan.ini").find("Pytaj=0"), std::string::npos);
+    EXPECT_FALSE(Exists(BuildFolder() + "Quendrix-journal.csv"));
 }
 
 TEST_F(HostProgram, ASaveThatFailsLeavesTheFileAsItWas) {

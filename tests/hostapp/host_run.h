@@ -18,7 +18,7 @@ HostRun RunHostProgram(const std::vector<std::string>& arguments, const std::str
 // The folder of the test and the program, with a trailing backslash.
 std::string BuildFolder();
 // A fresh empty folder, with a trailing backslash, inside the running test's
-// own work folder under the build folder; the whole work folder is removed
+// own work folder in the testbed (build/testbed/scratch); the whole work folder is removed
 // when the test ends.
 std::string ScratchFolder();
 

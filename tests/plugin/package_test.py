@@ -2,25 +2,36 @@
 """The release package as `make dist` builds it, checked file by file.
 
 package_test.py SOURCE BUILD: packs BUILD/Quendrix.dll with tools/make-dist.sh
-into BUILD/package-check and checks what the administrator and the debugger
+into BUILD/testbed/package-check and checks what the administrator and the debugger
 get: the zip's four files in their order with fixed times, sums that match, a
 DLL without debug information that names its debug file by the right CRC, no
-time stamp, and the two texts in the encodings and line ends they promise.
+time stamp, and the two texts in the encodings and line ends they promise,
+the instructions' version and support contact filled in. And which packages
+are drafts, packed in a repository of the packaging's own files.
 """
 import configparser
 import functools
 import hashlib
 import re
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import unittest
 import zipfile
 import zlib
 from pathlib import Path
 
 SOURCE, BUILD = Path(sys.argv[1]), Path(sys.argv[2])
-OUT = BUILD / "package-check"
+OUT = BUILD / "testbed" / "package-check"
+VERSION = re.search(r'#define QUENDRIX_VERSION_TEXT "([0-9.]+)"',
+                    (SOURCE / "frame/version.h").read_text()).group(1)
+
+
+def instructions(raw):
+    """INSTALACJA.txt's text, after its byte-order mark, with LF line ends."""
+    return raw[3:].decode("utf-8").replace("\r\n", "\n")
 
 
 def pe_header(image):
@@ -56,18 +67,19 @@ class Package(unittest.TestCase):
     def setUpClass(cls):
         subprocess.run([SOURCE / "tools/make-dist.sh", BUILD, OUT], check=True,
                        stdout=subprocess.DEVNULL)
-        version = re.search(r'#define QUENDRIX_VERSION_TEXT "([0-9.]+)"',
-                            (SOURCE / "frame/version.h").read_text()).group(1)
-        cls.zip = zipfile.ZipFile(OUT / f"Quendrix-{version}.zip")
+        (made,) = OUT.glob(f"Quendrix-{VERSION}*.zip")  # a draft or not: Draft says when
+        cls.draft = made.name == f"Quendrix-{VERSION}-draft.zip"
+        cls.zip = zipfile.ZipFile(made)
         cls.files = {name: cls.zip.read(name) for name in cls.zip.namelist()}
 
     def test_holds_its_four_files_with_fixed_times_and_matching_sums(self):
         self.assertEqual(self.zip.namelist(),
                          ["Quendrix.dll", "Quendrix.ini", "INSTALACJA.txt", "SHA256SUMS"])
         self.assertEqual(len({entry.date_time for entry in self.zip.infolist()}), 1)
-        sums = self.files["SHA256SUMS"].decode("ascii").splitlines()
+        sums = self.files["SHA256SUMS"].decode("ascii").split("\r\n")  # for older Notepad
         self.assertEqual(sums, [f"{hashlib.sha256(self.files[name]).hexdigest()} *{name}"
-                                for name in ("Quendrix.dll", "Quendrix.ini", "INSTALACJA.txt")])
+                                for name in ("Quendrix.dll", "Quendrix.ini", "INSTALACJA.txt")]
+                         + [""])
 
     def test_dll_is_stripped_and_links_its_debug_file(self):
         dll = sections(self.files["Quendrix.dll"])
@@ -100,7 +112,11 @@ class Package(unittest.TestCase):
         raw = self.files["INSTALACJA.txt"]
         self.assertTrue(raw.startswith(b"\xef\xbb\xbf"))
         self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
-        text = raw[3:].decode("utf-8").replace("\r\n", "\n")
+        text = instructions(raw)
+        # The version at the top, where point 9 sends the administrator for it.
+        self.assertTrue(text.splitlines()[2].startswith(f"Wersja {VERSION}"), text[:200])
+        self.assertEqual("WERSJA ROBOCZA" in text.split("=====")[0], self.draft)
+        self.assertNotIn("{{", text)
         for shown in ["DOKUMENTY SPRZEDAŻY:\n    1. Porównaj WZ z zamówieniem - Ctrl+9",
                       "Zainstalowano wtyczkę do programu:", '"Pytaj"', '"Quendrix"',
                       '"STOP!!!"', "Program wymaga nowszej wtyczki!", "Tspr_dok",
@@ -240,6 +256,47 @@ def guide_entries(text):
         elif entries and not line.strip() or re.match(r"  \S[^:]*:", line):
             entries.append(None)  # what follows is the meaning, not the message
     return [(caption, shown.strip()) for caption, shown in filter(None, entries)]
+
+class Draft(unittest.TestCase):
+    def package(self, contact, change_after_commit):
+        """Packs in a repository of the packaging's own files: the output, the
+        zip's name and its INSTALACJA.txt."""
+        OUT.mkdir(parents=True, exist_ok=True)
+        with tempfile.TemporaryDirectory(dir=OUT) as work:
+            for name in ["tools/make-dist.sh", "frame/version.h", "plugin/Quendrix.ini",
+                         "plugin/INSTALACJA.txt", "plugin/support-contact.txt"]:
+                Path(work, name).parent.mkdir(parents=True, exist_ok=True)
+                shutil.copy2(SOURCE / name, Path(work, name))
+            if contact:
+                Path(work, "plugin/support-contact.txt").write_text(contact, encoding="utf-8")
+            git = ["git", "-C", work, "-c", "user.name=q", "-c", "user.email=q@example.pl"]
+            for command in (["init", "-q"], ["add", "."], ["commit", "-q", "-m", "package"]):
+                subprocess.run(git + command, check=True)
+            if change_after_commit:
+                with open(Path(work, "frame/version.h"), "a") as header:
+                    header.write("// changed\n")
+            run = subprocess.run([Path(work, "tools/make-dist.sh"), BUILD, Path(work, "dist")],
+                                 check=True, capture_output=True, text=True)
+            (made,) = Path(work, "dist").glob("*.zip")
+            return run.stdout, made.name, instructions(zipfile.ZipFile(made).read("INSTALACJA.txt"))
+
+    def test_for_shops_only_from_a_filled_in_contact_in_a_committed_tree(self):
+        contact = "# a note\n\nPomoc: pomoc@example.pl, tel. 22 100 20 30\n\n"
+        for filled, changed, why in [(False, False, ["still holds the placeholder"]),
+                                     (True, True, ["changes not committed"]),
+                                     (False, True, ["not committed", "the placeholder"]),
+                                     (True, False, [])]:
+            with self.subTest(filled=filled, changed=changed):
+                output, name, text = self.package(filled and contact, changed)
+                top, point9 = text.split("=====")[0], text[text.index("9. POMOC"):]
+                self.assertEqual(name, f"Quendrix-{VERSION}{'-draft' if why else ''}.zip")
+                self.assertEqual([r for r in why if r in output], why, output)
+                self.assertEqual(top.count("\n  - "), len(why), top)
+                self.assertEqual("NIE DO PRZEKAZANIA SKLEPOWI" in top, bool(why))
+                self.assertEqual("Miejsce do uzupełnienia" in point9, not filled)
+                self.assertEqual("-\nPomoc: pomoc@example.pl, tel. 22 100 20 30\n\nDo zgłoszenia"
+                                 in point9, filled)
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

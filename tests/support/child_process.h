@@ -36,7 +36,7 @@ bool IsChildRun(const std::string& role);
 // system's loader under Wine would otherwise swallow.
 void EndProcessOnAnyFault();
 
-// The path of a file beside this program, in the build folder.
+// The path of a file beside this program, in the tests' folder (build/testbed).
 std::string BesideProgram(const std::string& name);
 
 // A file's bytes ("" when it cannot be read), and a file made of bytes.
