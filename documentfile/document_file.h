@@ -37,6 +37,10 @@ struct DocumentFile {
     JsonValue root;  // the text read
 };
 
+// The largest file read: a larger one is refused before it is parsed, so that
+// however large a file, reading it takes bounded memory.
+inline constexpr size_t kLargestFile = 16u << 20;
+
 // Reads and checks a file's bytes. False with every problem found.
 bool ReadDocuments(const std::string& bytes, DocumentFile& file, std::vector<Problem>& problems);
 // The bytes that saving the documents writes over the file as it was read
