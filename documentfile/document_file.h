@@ -26,7 +26,8 @@ struct DocumentSet {
     std::vector<DocumentHeader> headers;                 // storage order
     std::map<int32_t, std::vector<DocumentItem>> lines;  // by document identifier
 };
-// Every byte of every record the same.
+// Every byte of every record the same, texts as the file holds them (up to
+// their terminator; record_fields.h, AsFileHolds).
 bool SameDocuments(const DocumentSet& a, const DocumentSet& b);
 
 // A file as read: its documents, and its text for saving what did not change.

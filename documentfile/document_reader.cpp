@@ -479,8 +479,14 @@ bool ReadDocuments(const std::string& bytes, DocumentFile& file, std::vector<Pro
 
 bool SameDocuments(const DocumentSet& a, const DocumentSet& b) {
     auto same = [](const auto& x, const auto& y) {
-        return x.size() == y.size() &&
-               (x.empty() || memcmp(x.data(), y.data(), x.size() * sizeof x[0]) == 0);
+        if (x.size() != y.size())
+            return false;
+        for (size_t i = 0; i < x.size(); ++i) {
+            const auto left = AsFileHolds(x[i]), right = AsFileHolds(y[i]);
+            if (memcmp(&left, &right, sizeof left) != 0)
+                return false;
+        }
+        return true;
     };
     // An identifier without lines is the same as none.
     auto covered = [&](const DocumentSet& x, const DocumentSet& y) {

@@ -119,6 +119,13 @@ TEST(DocumentFile, NumbersAreReadAndWrittenAsTheRecordHoldsThem) {
     const std::string text = WriteDocuments(file.documents, nullptr);
     EXPECT_NE(text.find("\"gross\": 75.2,\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("gross_stored"), std::string::npos);
+    // Whole ten-thousandths that "gross" would not give back: beyond its range,
+    // and from 1e15 on, where the division by 10,000 rounds.
+    for (const double stored : {1e16, 3803788169513140.0}) {
+        DocumentSet shop = file.documents;
+        shop.headers[1].gross_value = stored;
+        EXPECT_EQ(Read(WriteDocuments(shop, nullptr)).documents.headers[1].gross_value, stored);
+    }
 }
 
 TEST(DocumentFile, BadFileIsRefusedWithItsKindPlaceAndWhatToWrite) {
@@ -370,6 +377,13 @@ TEST(DocumentFile, SavingKeepsWhatDidNotChangeAsItWasRead) {
          {"\"document_id\": 2,\n      \"marker\": 2000,\n      \"remarks\": \"Zam. nr 5\",\n"
           "      \"gross\": 16.0,",
           R"([{"text": "? Mąka", "quantity": 5000,)"},
+         {kSalt, kNote, R"("units": 5, )"}},
+        {"remarks copied shorter over longer ones, the old bytes left behind",
+         [](DocumentSet& shop) {
+             strcpy(shop.headers[1].remarks, "Dostawa rano, brama od ulicy Polnej");
+             memcpy(shop.headers[1].remarks, "Zam. 5", 7);
+         },
+         {"\"document_id\": 2,\n      \"remarks\": \"Zam. 5\",\n      \"gross\": 16.0,"},
          {kSalt, kNote, R"("units": 5, )"}},
         {"an order cleared, its text line left",
          [](DocumentSet& shop) {
