@@ -36,7 +36,10 @@ for folder in "$here/seeds/$name" "$here/cases/$name"; do
 done
 
 status=0
-"$program" -artifact_prefix="$findings/" -timeout=10 -print_final_stats=1 "$@" \
+# Inputs up to 16 KB (a larger kept case is read cut to that): the faults
+# of a reader show in small files, and a large one only slows the run down.
+# A -max_len of the caller's comes later and counts.
+"$program" -artifact_prefix="$findings/" -timeout=10 -max_len=16384 -print_final_stats=1 "$@" \
     "$corpus" "${sources[@]}" || status=$?
 if [ $status != 0 ]; then
     echo "fuzz-run: $name failed; the input is in $findings/ (newest first):" >&2
