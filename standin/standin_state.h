@@ -37,7 +37,7 @@ void SetStrictAllocation(bool on);
 
 // ------------------------------------------------------------------ the system
 // The stand-in's other calls of the system, in system_win32.cpp (the native
-// build, fuzz/, has its own of these and of the allocator above).
+// build, fuzz/, has its own of these and of strict mode's, heap_books.h).
 
 // The folder of the stand-in's library, with its last separator; "" when
 // unknown.

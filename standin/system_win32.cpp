@@ -1,4 +1,4 @@
-// The stand-in's calls of Windows beside its allocator (guarded_heap.cpp):
+// The stand-in's calls of Windows beside strict mode's (guard_pages_win32.cpp):
 // where its library lies, and a file replaced whole.
 #include <windows.h>
 

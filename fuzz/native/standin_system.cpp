@@ -1,84 +1,39 @@
-// The stand-in's system services in the native build: its allocator
-// (guarded_heap.cpp on Windows) and its files (system_win32.cpp).
+// The stand-in's system services in the native build: strict mode's blocks
+// (heap_books.h; guard_pages_win32.cpp on Windows) and its files
+// (system_win32.cpp).
 //
 // Strict mode needs no guard pages here: AddressSanitizer puts a poisoned
 // zone behind every block and keeps freed ones poisoned for a while, so a
-// strict block is simply allocated at its exact size, with no room to grow
-// in place, and a read one byte past its end is reported at once.
+// strict block is allocated at its exact size, and a read one byte past its
+// end, or of a block given back, is reported at once.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
 
+#include "standin/heap_books.h"
 #include "standin/standin_state.h"
 
 namespace veldan {
-namespace {
 
-struct Block {
-    size_t size = 0;
-    size_t capacity = 0;  // bytes it may grow to in place
-    bool strict = false;  // as a guarded block on Windows, it never changes size
-};
-
-// As on Windows: the host heap refuses blocks above this size.
-constexpr size_t kLargestBlock = 256u << 20;
-
-std::map<const void*, Block>& Blocks() {
-    static auto* blocks = new std::map<const void*, Block>;
-    return *blocks;
-}
-bool strict = false;
-
-}  // namespace
-
-void* Allocate(size_t size, const char* name, size_t reserve) {
-    if (size > kLargestBlock)
-        return nullptr;
-    if (strict || reserve > kLargestBlock - size)
-        reserve = strict ? 0 : kLargestBlock - size;
-    void* block = calloc(1, size + reserve ? size + reserve : 1);
-    if (!block) {
-        fprintf(stderr, "VELDAN: out of memory for %s (%zu bytes)\n", name, size + reserve);
-        abort();
-    }
-    Blocks()[block] = Block{size, size + reserve, strict};
-    return block;
+void* AllocateGuarded(size_t size, const char* name, Block& block) {
+    void* allocated = calloc(1, size ? size : 1);
+    if (!allocated)
+        OutOfMemory(size, name);
+    block.base = static_cast<char*>(allocated);
+    block.span = size;
+    return allocated;
 }
 
-bool ResizeInPlace(void* block, size_t size) {
-    auto found = Blocks().find(block);
-    if (found == Blocks().end() || found->second.strict || size > found->second.capacity)
-        return false;
-    Block& info = found->second;
-    if (size > info.size)
-        memset(static_cast<char*>(block) + info.size, 0, size - info.size);
-    info.size = size;
-    return true;
+void ReleaseGuarded(const Block& block) {
+    free(block.base);
 }
 
-void Release(void* block) {
-    if (block != nullptr && Blocks().erase(block) != 0)
-        free(block);
-}
+void WatchGuardPages() {}
 
-bool IsAllocated(const void* block) {
-    return Blocks().count(block) != 0;
-}
-
-size_t AllocatedSize(const void* block) {
-    auto found = Blocks().find(block);
-    return found == Blocks().end() ? 0 : found->second.size;
-}
-
-bool StrictAllocation() {
-    return strict;
-}
-
-void SetStrictAllocation(bool on) {
-    strict = on;
+void OutOfMemory(size_t size, const char* name) {
+    fprintf(stderr, "VELDAN: out of memory for %s (%zu bytes)\n", name, size);
+    abort();
 }
 
 std::string LibraryFolder() {
