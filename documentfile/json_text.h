@@ -36,9 +36,10 @@ struct JsonMember {
     JsonValue value;
 };
 
-// Reads the whole text (UTF-8, without a byte order mark). False with the
-// syntax problem (kind, line, column, the field it stood in and the number of
-// the document it stood in, where the file had named them before).
+// Reads the whole text (UTF-8, without a byte order mark, without a zero
+// byte: a zero ends it here, so ReadDocuments refuses one first). False with
+// the syntax problem (kind, line, column, the field it stood in and the
+// number of the document it stood in, where the file had named them before).
 bool ParseJson(const std::string& text, JsonValue& root, Problem& problem);
 
 // Line and column (from 1; columns count characters) of a byte of the text.
