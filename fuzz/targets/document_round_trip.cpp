@@ -59,6 +59,9 @@ void CopyText(char* field, size_t size, const ChangeBytes& change) {
     field[length] = 0;
 }
 
+// A new money value: the bytes as a double, or as a whole number where they
+// are no finite double. A record holding an infinity or a NaN has no JSON
+// number to be written as, and the file has no other form for it yet.
 double Double(const ChangeBytes& change) {
     double value;
     memcpy(&value, change.value, sizeof value);
