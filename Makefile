@@ -1,14 +1,21 @@
 # Quendrix: `make demo` runs the plug-in in the stand-in host; `make test` builds
-# and runs every test. Both install what is missing first.
+# and runs every test, under Wine and natively. Both install what is missing
+# first.
 # Wine runs in the build folder's own prefixes (tools/wine-env.sh): the tests'
 # and the demo's processes are ended with their run (tools/wine-session.sh),
 # host program sessions (tools/veldan-host.sh) keep a prefix of their own.
 BUILD ?= build
 export BUILD
+# The native build (fuzz/): 32-bit Linux, clang with AddressSanitizer,
+# UndefinedBehaviorSanitizer and libFuzzer.
+NATIVE = $(BUILD)/native
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
+FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/targets/*.cpp)))
+SECONDS ?= 60
 
-.PHONY: all deps configure build host replay test demo bench dist reproducible format clean
+.PHONY: all deps configure build native host replay test fuzz demo bench dist reproducible \
+	format clean
 
 all: build
 
@@ -22,8 +29,23 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+native: deps
+	@test -f $(NATIVE)/CMakeCache.txt || CC=clang CXX=clang++ cmake -S fuzz -B $(NATIVE) >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+test: build native
 	@tools/wine-session.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+# A longer fuzz run of one target, or of each in turn: make fuzz
+# TARGET=document_reader SECONDS=600. SEED= and RUNS= fix libFuzzer's seed
+# and the number of runs. The corpus grows in $(NATIVE)/corpus/TARGET, what
+# fails lands in $(NATIVE)/findings/TARGET (docs/maintaining.md).
+fuzz: native
+	@for target in $(or $(TARGET),$(FUZZ_TARGETS)); do \
+	    fuzz/fuzz-run.sh $(NATIVE)/fuzz_$$target $$target -max_total_time=$(SECONDS) \
+	        $(if $(SEED),-seed=$(SEED)) $(if $(RUNS),-runs=$(RUNS)) || exit 1; \
+	done
 
 # What the host program needs (tools/veldan-host.sh): the two DLLs and itself.
 host: configure

@@ -8,9 +8,11 @@
 //    2a. the road with the recording on: its size and its cost per host call.
 // 3. The comparison of a WZ and an order of 10 to 1,000 lines each.
 // 4. The order list of a customer with 1,000 and 10,000 orders.
+// 5. A document file with a problem at every field refused, at 10,000 and
+//    100,000 problems, against the parse of the same text alone.
 //
 // `quendrix_bench.exe 2 4` runs only the stages named; without arguments it
-// runs all four.
+// runs all five.
 //
 // Every figure is the median of several runs, timed with
 // QueryPerformanceCounter. The exit code is 1 when a limit is missed or a
@@ -46,6 +48,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "documentfile/document_file.h"
 #include "frame/call_trace.h"
 #include "standin/veldan_control.h"
 #include "tests/support/child_process.h"
@@ -498,12 +501,69 @@ void OrderList() {
     Require(linear, "order list linear in the orders");
 }
 
+// ------------------------------------------------------------------ 5. document file
+
+// A file with a problem at every field: n empty headers, or one header of n
+// fields of unknown (and different) names.
+std::string ProblemFile(bool empty_headers, int n) {
+    std::string text = empty_headers ? "{\"headers\": [" : "{\"headers\": [{";
+    for (int i = 0; i < n; ++i)
+        text += empty_headers ? (i ? ", {}" : "{}")
+                              : (i ? ", \"f" : "\"f") + std::to_string(i) + "\": 0";
+    return text + (empty_headers ? "]}\n" : "}]}\n");
+}
+
+void RefusedDocumentFile() {
+    const int sizes[] = {10000, 100000};
+    const int runs[] = {11, 5};
+    std::printf("5. Document file refused (ReadDocuments): a problem at every field\n");
+    std::printf("   %-20s %9s %9s %9s %9s %9s\n", "file", "n", "KB", "ms", "ns/byte", "parse ms");
+    for (const bool empty_headers : {true, false}) {
+        const char* name = empty_headers ? "n empty headers" : "n unknown fields";
+        std::vector<double> totals, parse_totals;
+        for (int s = 0; s < 2; ++s) {
+            const std::string text = ProblemFile(empty_headers, sizes[s]);
+            document_file::DocumentFile file;
+            std::vector<document_file::Problem> problems;
+            const size_t expected = empty_headers ? 5u * sizes[s] : sizes[s] + 5u;
+            if (document_file::ReadDocuments(text, file, problems) ||
+                document_file::ProblemCount(problems) != expected)
+                Broken("The refused document file",
+                       std::string(name) + ": not every problem found");
+            std::vector<double> times, parse_times;
+            for (int run = 0; run < runs[s]; ++run) {
+                const int64_t start = Ticks();
+                document_file::ReadDocuments(text, file, problems);
+                const int64_t parsed = Ticks();
+                document_file::Problem syntax;
+                document_file::ParseJson(text, file.root, syntax);
+                const int64_t end = Ticks();
+                times.push_back(TicksToMs(double(parsed - start)));
+                parse_times.push_back(TicksToMs(double(end - parsed)));
+            }
+            totals.push_back(Median(times));
+            parse_totals.push_back(Median(parse_times));
+            std::printf("   %-20s %9s %9.0f %9.3f %9.1f %9.3f\n", name, Grouped(sizes[s]).c_str(),
+                        text.size() / 1024.0, totals.back(), totals.back() * 1e6 / text.size(),
+                        parse_totals.back());
+        }
+        const Growth growth = GrowthOver(sizes, totals, parse_totals);
+        std::printf(
+            "   growth 10,000->100,000 (linear): time %.2f, against the parse %+.2f "
+            "(limits %.2f, %+.2f)  %s\n",
+            growth.time, growth.over_bare, kLinearLimit, kOverBareLimit, Verdict(growth.Linear()));
+        Require(growth.Linear(),
+                std::string("document file of ") + name + " refused in linear time");
+    }
+    std::printf("   parse: the JSON text read alone, without checking its documents\n\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    constexpr int kStages = 4;
-    bool run[kStages + 1] = {false, argc < 2, argc < 2, argc < 2, argc < 2};
+    constexpr int kStages = 5;
+    bool run[kStages + 1] = {false, argc < 2, argc < 2, argc < 2, argc < 2, argc < 2};
     for (int i = 1; i < argc; ++i) {
         const int stage = std::atoi(argv[i]);
         if (stage < 1 || stage > kStages || std::to_string(stage) != argv[i]) {
@@ -539,6 +599,8 @@ int main(int argc, char** argv) {
         Comparison();
     if (run[4])
         OrderList();
+    if (run[5])
+        RefusedDocumentFile();
 
     const double drift = MeasureCyclesPerTick(200) / cycles_per_tick - 1;
     if (std::fabs(drift) > 0.01)

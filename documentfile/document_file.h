@@ -26,7 +26,8 @@ struct DocumentSet {
     std::vector<DocumentHeader> headers;                 // storage order
     std::map<int32_t, std::vector<DocumentItem>> lines;  // by document identifier
 };
-// Every byte of every record the same.
+// Every byte of every record the same, texts as the file holds them (up to
+// their terminator; record_fields.h, AsFileHolds).
 bool SameDocuments(const DocumentSet& a, const DocumentSet& b);
 
 // A file as read: its documents, and its text for saving what did not change.
@@ -36,6 +37,10 @@ struct DocumentFile {
     bool byte_order_mark = false;
     JsonValue root;  // the text read
 };
+
+// The largest file read: a larger one is refused before it is parsed, so that
+// however large a file, reading it takes bounded memory.
+inline constexpr size_t kLargestFile = 16u << 20;
 
 // Reads and checks a file's bytes. False with every problem found.
 bool ReadDocuments(const std::string& bytes, DocumentFile& file, std::vector<Problem>& problems);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 #include "documentfile/document_file.h"
 #include "documentfile/record_fields.h"
@@ -19,6 +21,7 @@ using Type = JsonValue::Type;
 // Where the document being checked stands, and the list its problems go to.
 struct Place {
     const std::string* text;
+    const TextPositions* positions;
     std::vector<Problem>* problems;
     std::string document;
     int header = 0, row = 0, group = 0;
@@ -26,29 +29,32 @@ struct Place {
     Problem& Add(Fault kind, size_t byte, const std::string& field = "") const {
         Problem problem;
         problem.kind = kind;
-        TextPosition(*text, byte, problem.line, problem.column);
+        positions->At(byte, problem.line, problem.column);
         problem.document = document;
         problem.header = header;
         problem.row = row;
         problem.group = group;
         problem.field = field;
-        problems->push_back(problem);
-        return problems->back();
+        return AddProblem(*problems, std::move(problem));
     }
-    size_t Count() const { return problems->size(); }
+    size_t Count() const { return ProblemCount(*problems); }
     std::string Written(const JsonValue& value) const {
         return text->substr(value.begin, value.end - value.begin);
     }
 };
 
 // Unknown and repeated fields; a repeated one is named at its second place.
+// Each name is looked up once among those before it, not read against all
+// of them: an object of any number of fields is checked in time linear in
+// its size.
 void CheckNames(const JsonValue& object, const Place& place, std::span<const char* const> known) {
-    for (size_t i = 0; i < object.members.size(); ++i) {
-        const JsonMember& member = object.members[i];
-        const JsonMember* first = object.Find(member.name.c_str());
-        if (first != &member) {
+    std::unordered_map<std::string_view, const JsonMember*> seen;
+    for (const JsonMember& member : object.members) {
+        const auto [first, fresh] = seen.emplace(member.name, &member);
+        if (!fresh) {
             Problem& problem = place.Add(Fault::kRepeatedField, member.name_begin, member.name);
-            TextPosition(*place.text, first->name_begin, problem.other_line, problem.other_column);
+            place.positions->At(first->second->name_begin, problem.other_line,
+                                problem.other_column);
             continue;
         }
         bool found = false;
@@ -342,13 +348,18 @@ void ParseHeader(const JsonValue& object, Place place, Seen& seen, DocumentSet& 
         Put(header.remarks, text);
 
     const std::vector<DocumentItem> lines = Lines(object, place);
+    const JsonValue* given = object.Value("gross");
     const std::optional<double> gross = Real(object, "gross", place, false);
     if (object.Value("gross_stored")) {
         header.gross_value = Real(object, "gross_stored", place, true).value_or(0);
+    } else if (given && !gross) {
+        // No number: said already.
     } else if (auto stored = Stored(gross ? *gross : LinesValue(lines))) {
         header.gross_value = *stored;
+    } else if (given) {
+        place.Add(Fault::kGrossOutOfRange, given->begin, "gross");
     } else {
-        place.Add(Fault::kGrossOutOfRange, object.Value("gross")->begin, "gross");
+        place.Add(Fault::kLinesValueOutOfRange, object.begin, "gross");
     }
     documents.headers.push_back(header);
     if (!lines.empty() && header.document_id != 0)
@@ -393,18 +404,29 @@ void ParseOrphans(const JsonValue& groups, const Place& file, const Seen& seen,
     }
 }
 
-// Why the bytes are no UTF-8 text, or false when they are.
-bool EncodingProblem(const std::string& bytes, std::vector<Problem>& problems) {
+// Why the bytes are no document file's text at all, or false when they are
+// one: too large, or no UTF-8 text (a zero byte ends a text for many
+// programs, so it is refused where it stands rather than read past).
+bool Unreadable(const std::string& bytes, std::vector<Problem>& problems) {
     Problem problem;
-    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                              (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    // Places are counted as an editor counts, without the byte order mark.
+    const size_t mark = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    auto place = [&](size_t byte) {
+        TextPosition(bytes.substr(mark), byte - mark, problem.line, problem.column);
+    };
+    if (bytes.size() > kLargestFile) {
+        problem.kind = Fault::kTooLarge;
+        problem.high = static_cast<int64_t>(kLargestFile);
+    } else if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                     (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
         problem.kind = Fault::kUtf16;
     } else if (const size_t bad = BadUtf8(bytes); bad != std::string::npos) {
         problem.kind = Fault::kNotUtf8;
         problem.number = static_cast<uint8_t>(bytes[bad]);
-        // Counted as an editor counts, without the byte order mark.
-        const size_t mark = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
-        TextPosition(bytes.substr(mark), bad - mark, problem.line, problem.column);
+        place(bad);
+    } else if (const size_t zero = bytes.find('\0'); zero != std::string::npos) {
+        problem.kind = Fault::kZeroByte;
+        place(zero);
     } else {
         return false;
     }
@@ -417,7 +439,7 @@ bool EncodingProblem(const std::string& bytes, std::vector<Problem>& problems) {
 bool ReadDocuments(const std::string& bytes, DocumentFile& file, std::vector<Problem>& problems) {
     problems.clear();
     file = DocumentFile{};
-    if (EncodingProblem(bytes, problems))
+    if (Unreadable(bytes, problems))
         return false;
     file.byte_order_mark = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
     file.text = bytes.substr(file.byte_order_mark ? 3 : 0);
@@ -427,7 +449,8 @@ bool ReadDocuments(const std::string& bytes, DocumentFile& file, std::vector<Pro
         return false;
     }
     const JsonValue& root = file.root;
-    const Place place{&file.text, &problems, "", 0, 0, 0};
+    const TextPositions positions(file.text);
+    const Place place{&file.text, &positions, &problems, "", 0, 0, 0};
     if (!root.Is(Type::kObject)) {
         place.Add(Fault::kNotObject, root.begin);
         return false;
@@ -456,8 +479,14 @@ bool ReadDocuments(const std::string& bytes, DocumentFile& file, std::vector<Pro
 
 bool SameDocuments(const DocumentSet& a, const DocumentSet& b) {
     auto same = [](const auto& x, const auto& y) {
-        return x.size() == y.size() &&
-               (x.empty() || memcmp(x.data(), y.data(), x.size() * sizeof x[0]) == 0);
+        if (x.size() != y.size())
+            return false;
+        for (size_t i = 0; i < x.size(); ++i) {
+            const auto left = AsFileHolds(x[i]), right = AsFileHolds(y[i]);
+            if (memcmp(&left, &right, sizeof left) != 0)
+                return false;
+        }
+        return true;
     };
     // An identifier without lines is the same as none.
     auto covered = [&](const DocumentSet& x, const DocumentSet& y) {

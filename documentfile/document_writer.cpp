@@ -180,9 +180,18 @@ std::vector<Member> HeaderField(const Group& group, const DocumentHeader& header
     if (name == "remarks")
         return {{name, FieldText(header.remarks, sizeof header.remarks - 1)}};
     // Whole ten-thousandths, as the record holds them: 75.2, not 75.19999999999999.
+    // Where reading that back would not give the record's value (a fraction
+    // of a ten-thousandth; from 1e15 on, where whole ten-thousandths divided
+    // by 10,000 may round; beyond the range of "gross"), "gross_stored" holds
+    // the value exactly beside it. What reading gives is worked out from the
+    // text, as the reader reads it: the quotient itself may be held at a
+    // wider precision than the text's (on the x87) and come back whole.
     const double whole = std::round(header.gross_value);
     std::vector<Member> gross{{name, Real(std::isfinite(whole) ? whole / 10000.0 : 0.0)}};
-    if (!SameDouble(whole, header.gross_value))
+    double shown = 0;
+    std::from_chars(gross[0].text.data(), gross[0].text.data() + gross[0].text.size(), shown);
+    const std::optional<double> read = Stored(shown);
+    if (!read || !SameDouble(*read, header.gross_value))
         gross.push_back({"gross_stored", Real(header.gross_value)});
     return gross;
 }
@@ -587,8 +596,16 @@ std::string WriteDocuments(const DocumentSet& documents, const DocumentFile* bef
         first_end != std::string::npos && first_end > 0 && before->text[first_end - 1] == '\r'
             ? "\r\n"
             : "\n";
+    // Compared field by field as the file holds them, so that what the host
+    // left behind a text's terminator does not make the text a change.
+    DocumentSet held = documents;
+    for (DocumentHeader& header : held.headers)
+        header = AsFileHolds(header);
+    for (auto& [id, lines] : held.lines)
+        for (DocumentItem& line : lines)
+            line = AsFileHolds(line);
     bool done = false;
-    std::string text = mark + Spliced(documents, *before, newline, done);
+    std::string text = mark + Spliced(held, *before, newline, done);
     // What is written must read back as the documents.
     DocumentFile check;
     std::vector<Problem> problems;

@@ -30,7 +30,9 @@ bool ReadAll(const std::string& path, std::string& bytes, DWORD& error) {
     char buffer[65536];
     DWORD read = 0;
     bool good = true;
-    while ((good = ReadFile(file, buffer, sizeof buffer, &read, nullptr)) && read > 0)
+    // Enough of a file too large to tell it so: the rest is never read in.
+    while (bytes.size() <= kLargestFile &&
+           (good = ReadFile(file, buffer, sizeof buffer, &read, nullptr)) && read > 0)
         bytes.append(buffer, read);
     error = good ? 0 : GetLastError();
     CloseHandle(file);

@@ -1,5 +1,6 @@
 #include "documentfile/json_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -382,10 +383,11 @@ bool ParseJson(const std::string& text, JsonValue& root, Problem& problem) {
     return true;
 }
 
-void TextPosition(const std::string& text, size_t byte, int& line, int& column) {
-    line = 1;
-    column = 1;
-    for (size_t i = 0; i < byte && i < text.size(); ++i) {
+namespace {
+
+// From the position of byte from on to that of byte to.
+void Advance(const std::string& text, size_t from, size_t to, int& line, int& column) {
+    for (size_t i = from; i < to && i < text.size(); ++i) {
         if (text[i] == '\n') {
             ++line;
             column = 1;
@@ -393,6 +395,30 @@ void TextPosition(const std::string& text, size_t byte, int& line, int& column) 
             ++column;
         }
     }
+}
+
+}  // namespace
+
+void TextPosition(const std::string& text, size_t byte, int& line, int& column) {
+    line = 1;
+    column = 1;
+    Advance(text, 0, byte, line, column);
+}
+
+TextPositions::TextPositions(const std::string& text) : text_(text) {
+    marks_.reserve(text.size() / kStep + 1);
+    Mark mark{1, 1};
+    for (size_t at = 0; at <= text.size(); at += kStep) {
+        marks_.push_back(mark);
+        Advance(text, at, at + kStep, mark.line, mark.column);
+    }
+}
+
+void TextPositions::At(size_t byte, int& line, int& column) const {
+    const size_t mark = std::min(byte, text_.size()) / kStep;
+    line = marks_[mark].line;
+    column = marks_[mark].column;
+    Advance(text_, mark * kStep, byte, line, column);
 }
 
 }  // namespace document_file

@@ -36,12 +36,30 @@ struct JsonMember {
     JsonValue value;
 };
 
-// Reads the whole text (UTF-8, without a byte order mark). False with the
-// syntax problem (kind, line, column, the field it stood in and the number of
-// the document it stood in, where the file had named them before).
+// Reads the whole text (UTF-8, without a byte order mark, without a zero
+// byte: a zero ends it here, so ReadDocuments refuses one first). False with
+// the syntax problem (kind, line, column, the field it stood in and the
+// number of the document it stood in, where the file had named them before).
 bool ParseJson(const std::string& text, JsonValue& root, Problem& problem);
 
 // Line and column (from 1; columns count characters) of a byte of the text.
 void TextPosition(const std::string& text, size_t byte, int& line, int& column);
+
+// The same for many bytes of one text, each found in a few steps however far
+// into the text it lies: a file with a problem at every field is told in
+// time linear in its size. The text must outlive it.
+class TextPositions {
+  public:
+    explicit TextPositions(const std::string& text);
+    void At(size_t byte, int& line, int& column) const;
+
+  private:
+    struct Mark {
+        int line, column;
+    };
+    static constexpr size_t kStep = 64;  // bytes between marks
+    const std::string& text_;
+    std::vector<Mark> marks_;  // where byte i * kStep stands
+};
 
 }  // namespace document_file

@@ -220,6 +220,9 @@ std::string Content(const Problem& p) {
                    "część]";
         case Fault::kGrossOutOfRange:
             return Field(p) + " poza zakresem";
+        case Fault::kLinesValueOutOfRange:
+            return "bez pola „gross” wartością brutto jest suma wartości wierszy, a ta jest poza "
+                   "zakresem; podaj pole „gross” albo popraw wartości wierszy";
         case Fault::kClearedWithFields:
             return "wyczyszczony nagłówek zapisuje się jako {\"cleared\": true}, bez innych pól";
         case Fault::kLinesOfAHeader:
@@ -250,6 +253,13 @@ std::string Describe(const Problem& p) {
             return p.found + ": nie da się zapisać" + SystemError(p.number);
         case Fault::kCannotReplace:
             return p.found + ": nie da się zastąpić pliku" + SystemError(p.number);
+        case Fault::kTooLarge:
+            return "plik dokumentów może mieć najwyżej " + Number(p.high >> 20) + " MB (" +
+                   Number(p.high) + " bajtów), a ten jest większy; podziel go na mniejsze";
+        case Fault::kZeroByte:
+            return "w pliku stoi bajt o kodzie 0 (wiersz " + Number(p.line) + ", kolumna " +
+                   Number(p.column) +
+                   "): to nie jest plik tekstowy UTF-8 albo jest uszkodzony; zapisz go w UTF-8";
         case Fault::kUtf16:
             return "plik jest zapisany w UTF-16, a nie w UTF-8; zapisz go w UTF-8";
         case Fault::kNotUtf8: {
@@ -281,10 +291,32 @@ std::string Describe(const std::vector<Problem>& problems) {
     std::string listed;
     for (size_t i = 0; i < problems.size() && i < kListedProblems; ++i)
         listed += (i ? "\n" : "") + Describe(problems[i]);
-    if (problems.size() > kListedProblems)
-        listed += "\n… i jeszcze " +
-                  Number(static_cast<int64_t>(problems.size() - kListedProblems)) + " błędów";
+    if (const size_t count = ProblemCount(problems); count > kListedProblems)
+        listed +=
+            "\n… i jeszcze " + Number(static_cast<int64_t>(count - kListedProblems)) + " błędów";
     return listed;
+}
+
+Problem& AddProblem(std::vector<Problem>& problems, Problem problem) {
+    if (problems.size() < kKeptProblems) {
+        problems.push_back(std::move(problem));
+        return problems.back();
+    }
+    if (problems.size() == kKeptProblems) {
+        Problem more;
+        more.kind = Fault::kMoreProblems;
+        problems.push_back(more);
+    }
+    ++problems.back().number;
+    thread_local Problem scratch;
+    scratch = std::move(problem);
+    return scratch;
+}
+
+size_t ProblemCount(const std::vector<Problem>& problems) {
+    if (!problems.empty() && problems.back().kind == Fault::kMoreProblems)
+        return problems.size() - 1 + static_cast<size_t>(problems.back().number);
+    return problems.size();
 }
 
 }  // namespace document_file

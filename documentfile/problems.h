@@ -15,8 +15,10 @@ enum class Fault {
     kCannotOpen,     // found: the path
     kCannotWrite,    // found: the temporary file's path; number: the system's error
     kCannotReplace,  // found: the path; number: the system's error
+    kTooLarge,       // high: the most bytes a file may have
     kUtf16,
-    kNotUtf8,  // number: the byte
+    kNotUtf8,   // number: the byte
+    kZeroByte,  // line and column where it stands
     // JSON syntax: line and column where it stands, field and document where known.
     kEmptyFile,
     kEndInside,      // found: the "}", "]" or '"' missing; other_line/column: where it opened
@@ -64,10 +66,14 @@ enum class Fault {
     kNoSuchDay,  // found
     kBadArticle,
     kGrossOutOfRange,
+    kLinesValueOutOfRange,  // no "gross", and the lines' values add up beyond its range
     kClearedWithFields,
     kLinesOfAHeader,      // number: the identifier; other_document, other_header
     kLinesTwice,          // number: the identifier
     kLinesWithoutHeader,  // number: the identifier
+    // Last of a file's problems when it has more than kKeptProblems: number,
+    // how many more there are (AddProblem).
+    kMoreProblems,
 };
 
 struct Problem {
@@ -95,5 +101,14 @@ std::string Describe(const Problem& problem);
 // Every problem, one a line; more than kListedProblems are counted, not listed.
 inline constexpr size_t kListedProblems = 40;
 std::string Describe(const std::vector<Problem>& problems);
+
+// A list of problems keeps the first kKeptProblems whole and only counts the
+// rest, so that a file with a problem at every byte takes memory in
+// proportion to what is shown, not to its size. AddProblem returns the
+// problem to fill in (one not kept: a scratch copy); ProblemCount counts them
+// all.
+inline constexpr size_t kKeptProblems = 1000;
+Problem& AddProblem(std::vector<Problem>& problems, Problem problem);
+size_t ProblemCount(const std::vector<Problem>& problems);
 
 }  // namespace document_file

@@ -50,6 +50,27 @@ inline int32_t GetDate(const DocumentHeader& header) {
     return date;
 }
 
+// A text field as the file holds it: its characters up to the terminator,
+// at most size - 1 of them, and zero behind. What the host leaves behind a
+// terminator (the old bytes, when it copies a shorter text over a longer)
+// is no part of the document.
+inline void ClearBehindText(char* field, size_t size) {
+    const size_t length = strnlen(field, size - 1);
+    memset(field + length, 0, size - length);
+}
+
+// A record as the file holds it, every text field so.
+inline DocumentHeader AsFileHolds(DocumentHeader header) {
+    ClearBehindText(reinterpret_cast<char*>(&header) + kVsHeaderKindOffset, kVsHeaderKindLength);
+    ClearBehindText(header.number, sizeof header.number);
+    ClearBehindText(header.remarks, sizeof header.remarks);
+    return header;
+}
+inline DocumentItem AsFileHolds(DocumentItem line) {
+    ClearBehindText(line.text, sizeof line.text);
+    return line;
+}
+
 // A line's value when the file gives none: quantity times unit price.
 inline double ComputedValue(const DocumentItem& line) {
     return line.quantity / 1000.0 * GetDouble(&line, kVsLineUnitPriceOffset);

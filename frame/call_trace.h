@@ -173,13 +173,12 @@ struct CallbackDeclaration;
 HOST_CALLBACKS(CALL_TRACE_CALLBACK)
 #undef CALL_TRACE_CALLBACK
 
-// A function's name as a template argument.
-template <size_t N>
-using CalleeName = mazovia::Utf8Literal<N>;
-
-template <auto Function, CalleeName Name>
+// A function's name as a template argument: a mazovia::Utf8Literal, named so
+// and not through an alias template, whose arguments not every compiler
+// deduces (clang 14 does not).
+template <auto Function, mazovia::Utf8Literal Name>
 struct TracedTwin;
-template <typename... Slots, int32_t(HOST_STDCALL* Function)(Slots...), CalleeName Name>
+template <typename... Slots, int32_t(HOST_STDCALL* Function)(Slots...), mazovia::Utf8Literal Name>
 struct TracedTwin<Function, Name> {
     using Declaration = CallbackDeclaration<decltype(Function)>;
     static constexpr IncomingCall kCall = DescribeIncoming(
@@ -193,7 +192,7 @@ struct TracedTwin<Function, Name> {
     }
 };
 
-template <auto Function, CalleeName Name>
+template <auto Function, mazovia::Utf8Literal Name>
 decltype(Function) AsHanded() {
     return CallTraceOn() ? TracedTwin<Function, Name>::Call : Function;
 }

@@ -53,6 +53,10 @@ void TextBuilder::AddUtf16(const wchar_t* wide) {
         if (c >= 0xD800 && c < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(at[1]) - 0xDC00);
             ++at;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            // A surrogate without its pair (a system path may hold one) has
+            // no form in UTF-8: the replacement character stands for it.
+            c = 0xFFFD;
         }
         AddUtf8(c);
     }

@@ -25,7 +25,7 @@ struct TextBuilder {
     // A code point in UTF-8.
     void AddUtf8(char32_t c);
     // A zero-terminated UTF-16 text in UTF-8, a surrogate pair as its one
-    // character.
+    // character, a surrogate alone as U+FFFD.
     void AddUtf16(const wchar_t* text);
 };
 

@@ -53,9 +53,12 @@ struct Utf8Literal {
 void MalformedUtf8();
 void CharacterNotInTheMazoviaCodePage();
 
-// Decodes one UTF-8 sequence at position i, advancing i.
+// Decodes one UTF-8 sequence at position i, advancing i. Only ever evaluated
+// inside Encode and EncodedLength, which are consteval: constexpr itself, as a
+// consteval call that advances its caller's i is no constant expression of
+// its own to every compiler (clang 14 refuses it).
 template <size_t N>
-consteval char32_t DecodeUtf8(const Utf8Literal<N>& s, size_t& i) {
+constexpr char32_t DecodeUtf8(const Utf8Literal<N>& s, size_t& i) {
     const auto lead = static_cast<unsigned char>(s.bytes[i++]);
     if (lead < 0x80)
         return lead;

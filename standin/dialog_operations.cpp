@@ -137,7 +137,7 @@ extern "C" int32_t HOST_STDCALL HostMessage(const char* caption, const char* tex
 
 extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
                                                int32_t flags, ...)
-    VELDAN_SHORT_RESULT("_HostQuestion");
+    VELDAN_SHORT_RESULT(HostQuestion, CDECL, 12);
 extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* format,
                                                int32_t flags, ...) {
     va_list args;
@@ -221,7 +221,7 @@ void AskRows(DialogRecord& record, ListRowCallback row_text) {
 extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t dialog,
                                                  int16_t* row, int32_t zero,
                                                  ListRowCallback row_text)
-    VELDAN_SHORT_RESULT("_HostListDialog");
+    VELDAN_SHORT_RESULT(HostListDialog, CDECL, 20);
 extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t dialog,
                                                  int16_t* row, int32_t /*zero*/,
                                                  ListRowCallback row_text) {

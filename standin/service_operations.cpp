@@ -6,8 +6,6 @@
 // HostCopyText, HostFormatDate, HostConvertText, HostFree,
 // HostInterfaceVersion, HostSelectionCount and HostSelectionEntries have no
 // failure value: an injected fault only counts the call.
-#include <windows.h>
-
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -33,16 +31,7 @@ void HeapError(const char* what, const void* block) {
 }
 
 std::string DefaultProfilePath() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCSTR>(&DefaultProfilePath), &module);
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
-    std::string folder(path, length < sizeof path ? length : 0);
-    const size_t slash = folder.find_last_of("\\/");
-    folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-    return folder + "veldan.ini";
+    return LibraryFolder() + "veldan.ini";
 }
 
 std::string ProfilePath() {
@@ -120,12 +109,7 @@ bool WriteLinesAtomically(const std::string& path, const std::vector<std::string
         if (!out)
             return false;
     }
-    if (!MoveFileExA(temporary.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temporary.c_str());
-        return false;
-    }
-    return true;
+    return MoveFileOver(temporary, path);
 }
 
 }  // namespace
@@ -275,7 +259,7 @@ int16_t ProfileValue(int16_t operation, const char* section, const char* key, co
 extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char* section,
                                                    const char* key, const char* format,
                                                    va_list args)
-    VELDAN_SHORT_RESULT("_HostProfileValue");
+    VELDAN_SHORT_RESULT(HostProfileValue, CDECL, 20);
 extern "C" uint32_t HOST_CDECL StandinProfileValue(int16_t operation, const char* section,
                                                    const char* key, const char* format,
                                                    va_list args) {

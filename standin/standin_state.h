@@ -35,6 +35,17 @@ size_t AllocatedSize(const void* block);  // 0 when unknown
 bool StrictAllocation();
 void SetStrictAllocation(bool on);
 
+// ------------------------------------------------------------------ the system
+// The stand-in's other calls of the system, in system_win32.cpp (the native
+// build, fuzz/, has its own of these and of strict mode's, heap_books.h).
+
+// The folder of the stand-in's library, with its last separator; "" when
+// unknown.
+std::string LibraryFolder();
+// Moves temporary over path in one step; on failure deletes temporary and
+// returns false.
+bool MoveFileOver(const std::string& temporary, const std::string& path);
+
 // A block from Allocate, given back when its owner goes: whatever the
 // stand-in has handed out goes back with the state that holds it, at a reset
 // or at the process's end, without a list of things to release.
@@ -310,7 +321,18 @@ int32_t OpenResult(int32_t own, int32_t count);
 // results are defined returning uint32_t under their exported symbol (see
 // VELDAN_SHORT_RESULT), so that the upper half is ours to set.
 uint32_t ShortResult(int16_t value);
-#define VELDAN_SHORT_RESULT(symbol) __asm__(symbol)
+// VELDAN_SHORT_RESULT(HostScanOpen, STDCALL, 24) names the symbol as a caller
+// of the declaration refers to it, as the operation's line in the list says:
+// decorated on Windows (_Name@bytes, _Name), plain in the native build.
+#if defined(_WIN32)
+#define VELDAN_SYMBOL_STDCALL(name, bytes) "_" #name "@" #bytes
+#define VELDAN_SYMBOL_CDECL(name, bytes) "_" #name
+#else
+#define VELDAN_SYMBOL_STDCALL(name, bytes) #name
+#define VELDAN_SYMBOL_CDECL(name, bytes) #name
+#endif
+#define VELDAN_SHORT_RESULT(name, convention, bytes) \
+    __asm__(VELDAN_SYMBOL_##convention(name, bytes))
 // What an operation that promises only a non-zero success returns for it.
 int32_t OtherSuccess();
 

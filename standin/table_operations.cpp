@@ -320,7 +320,7 @@ extern "C" int32_t HOST_STDCALL HostEndUpdate(int32_t success, UpdateHandle* upd
 extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* table, int32_t key,
                                                  KeyBuffer* key_buffer, int32_t /*zero1*/,
                                                  int32_t /*zero2*/)
-    VELDAN_SHORT_RESULT("_HostScanOpen@24");
+    VELDAN_SHORT_RESULT(HostScanOpen, STDCALL, 24);
 extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* table, int32_t key,
                                                  KeyBuffer* key_buffer, int32_t /*zero1*/,
                                                  int32_t /*zero2*/) {
@@ -342,7 +342,7 @@ extern "C" uint32_t HOST_STDCALL StandinScanOpen(ScanState* scan, HostTable* tab
 }
 
 extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan)
-    VELDAN_SHORT_RESULT("_HostScanNext@4");
+    VELDAN_SHORT_RESULT(HostScanNext, STDCALL, 4);
 extern "C" uint32_t HOST_STDCALL StandinScanNext(ScanState* scan) {
     return Operation<kOrdinalHostScanNext>(VS_ARGUMENTS, [&](auto call) {
         if (call.fail || !scan)

@@ -14,7 +14,10 @@
 #include "host/host_operations.h"
 #include "host/host_records.h"
 
-#if defined(VELDAN_BUILDING_DLL)
+#if !defined(_WIN32)
+// The native build (fuzz/) links the stand-in's code into each program.
+#define VS_API extern "C"
+#elif defined(VELDAN_BUILDING_DLL)
 #define VS_API extern "C" __declspec(dllexport)
 #else
 #define VS_API extern "C" __declspec(dllimport)

@@ -2,8 +2,10 @@
 # Installs what the build and the tests need, once. Quick when all is present.
 set -euo pipefail
 
+# The native build (fuzz/): clang with its 32-bit sanitizer and libFuzzer
+# runtimes, and the 32-bit C++ headers and libraries.
 packages=(g++-mingw-w64-i686-posix wine wine32:i386 cmake make googletest unzip
-          python3 clang-format)
+          python3 clang-format clang libclang-rt-14-dev g++-multilib)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -119,6 +119,13 @@ TEST(DocumentFile, NumbersAreReadAndWrittenAsTheRecordHoldsThem) {
     const std::string text = WriteDocuments(file.documents, nullptr);
     EXPECT_NE(text.find("\"gross\": 75.2,\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("gross_stored"), std::string::npos);
+    // Whole ten-thousandths that "gross" would not give back: beyond its range,
+    // and from 1e15 on, where the division by 10,000 rounds.
+    for (const double stored : {1e16, 3803788169513140.0}) {
+        DocumentSet shop = file.documents;
+        shop.headers[1].gross_value = stored;
+        EXPECT_EQ(Read(WriteDocuments(shop, nullptr)).documents.headers[1].gross_value, stored);
+    }
 }
 
 TEST(DocumentFile, BadFileIsRefusedWithItsKindPlaceAndWhatToWrite) {
@@ -215,6 +222,11 @@ TEST(DocumentFile, BadFileIsRefusedWithItsKindPlaceAndWhatToWrite) {
         {Changed(kGoodFile, R"("unit_price": 4.5)", R"("unit_price": 1e400)"),
          Fault::kNumberTooLarge,
          wz_line + "pole „unit_price”: liczba 1e400 jest poza zakresem, który program zapisuje"},
+        {Changed(kGoodFile, R"("unit_price": 4.5})", R"("unit_price": 4.5, "value": 1e12})"),
+         Fault::kLinesValueOutOfRange,
+         wz + "bez pola „gross” wartością brutto jest suma wartości wierszy, a ta jest poza "
+              "zakresem",
+         "3:2"},
         {Changed(kGoodFile, R"([12, 1])", R"([12, 70000])"), Fault::kBadArticle,
          wz_line + "pole „article” musi być parą liczb całkowitych od -32768 do 32767: [pierwsza "
                    "część, druga część]"},
@@ -262,6 +274,11 @@ TEST(DocumentFile, BadFileIsRefusedWithItsKindPlaceAndWhatToWrite) {
          "litera w kodowaniu Windows-1250); zapisz go w UTF-8"},
         {"\xFF\xFE{", Fault::kUtf16,
          "plik jest zapisany w UTF-16, a nie w UTF-8; zapisz go w UTF-8"},
+        // A zero byte ends nothing; a file too large is not parsed at all.
+        {kGoodFile + std::string(1, '\0') + "{}", Fault::kZeroByte,
+         "w pliku stoi bajt o kodzie 0 (wiersz 5, kolumna 1)", "5:1"},
+        {std::string(kLargestFile + 1, ' '), Fault::kTooLarge,
+         "plik dokumentów może mieć najwyżej 16 MB (16777216 bajtów)"},
     };
     for (const auto& bad : cases) {
         SCOPED_TRACE(bad.text);
@@ -278,6 +295,17 @@ TEST(DocumentFile, BadFileIsRefusedWithItsKindPlaceAndWhatToWrite) {
         EXPECT_TRUE(file.documents.headers.empty()) << "a file with problems gives no documents";
     }
     EXPECT_TRUE(Read(kGoodFile).documents.lines.size() == 2);
+
+    // A problem at every field: the first ones kept whole, every one counted.
+    std::string headers = "{\"headers\": [{}";
+    for (int i = 1; i < 300; ++i)
+        headers += ", {}";
+    DocumentFile file;
+    std::vector<Problem> problems;
+    EXPECT_FALSE(ReadDocuments(headers + "]}", file, problems));
+    EXPECT_EQ(problems.size(), kKeptProblems + 1);
+    EXPECT_EQ(ProblemCount(problems), 5u * 300);  // kind, number, customer, document_id, lines
+    EXPECT_NE(Describe(problems).find("\n… i jeszcze 1460 błędów"), std::string::npos);
 }
 
 // A file as a shop writes it: units and quantities, a 0 and a 0.0, a gross
@@ -349,6 +377,13 @@ TEST(DocumentFile, SavingKeepsWhatDidNotChangeAsItWasRead) {
          {"\"document_id\": 2,\n      \"marker\": 2000,\n      \"remarks\": \"Zam. nr 5\",\n"
           "      \"gross\": 16.0,",
           R"([{"text": "? Mąka", "quantity": 5000,)"},
+         {kSalt, kNote, R"("units": 5, )"}},
+        {"remarks copied shorter over longer ones, the old bytes left behind",
+         [](DocumentSet& shop) {
+             strcpy(shop.headers[1].remarks, "Dostawa rano, brama od ulicy Polnej");
+             memcpy(shop.headers[1].remarks, "Zam. 5", 7);
+         },
+         {"\"document_id\": 2,\n      \"remarks\": \"Zam. 5\",\n      \"gross\": 16.0,"},
          {kSalt, kNote, R"("units": 5, )"}},
         {"an order cleared, its text line left",
          [](DocumentSet& shop) {

@@ -1,0 +1,55 @@
+// The stand-in's system services in the native build: strict mode's blocks
+// (heap_books.h; guard_pages_win32.cpp on Windows) and its files
+// (system_win32.cpp).
+//
+// Strict mode needs no guard pages here: AddressSanitizer puts a poisoned
+// zone behind every block and keeps freed ones poisoned for a while, so a
+// strict block is allocated at its exact size, and a read one byte past its
+// end, or of a block given back, is reported at once.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "standin/heap_books.h"
+#include "standin/standin_state.h"
+
+namespace veldan {
+
+void* AllocateGuarded(size_t size, const char* name, Block& block) {
+    void* allocated = calloc(1, size ? size : 1);
+    if (!allocated)
+        OutOfMemory(size, name);
+    block.base = static_cast<char*>(allocated);
+    block.span = size;
+    return allocated;
+}
+
+void ReleaseGuarded(const Block& block) {
+    free(block.base);
+}
+
+void WatchGuardPages() {}
+
+void OutOfMemory(size_t size, const char* name) {
+    fprintf(stderr, "VELDAN: out of memory for %s (%zu bytes)\n", name, size);
+    abort();
+}
+
+std::string LibraryFolder() {
+    // The stand-in is linked into the program: the program's folder.
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    const std::string program(path, length > 0 && length < ssize_t(sizeof path) ? length : 0);
+    const size_t slash = program.rfind('/');
+    return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
+}
+
+bool MoveFileOver(const std::string& temporary, const std::string& path) {
+    if (std::rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    std::remove(temporary.c_str());
+    return false;
+}
+
+}  // namespace veldan
