@@ -37,6 +37,7 @@ bool ConfirmCompareAgain(const DocumentHeader* header) {
     // must not take it beyond the field.
     char remarks[kRemarksLength + 1];
     BoundedCopy(remarks, header->remarks, kRemarksLength);
+    const DialogOfRun open(Reconcile.ComparingWz);
     const int16_t answer = AskQuestion(MessageId::kCompareAgain, remarks);
     return answer == kAnswerYes;
 }

@@ -10,6 +10,7 @@
 #include "reconcile/bounded_text.h"
 #include "reconcile/decimal_text.h"
 #include "reconcile/document_comparison.h"
+#include "reconcile/nested_events.h"
 #include "reconcile/reconcile_state.h"
 
 // Not constexpr (nor defined): reaching it fails the build, naming the fault.
@@ -264,8 +265,12 @@ int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count,
     if (WybierzMM(customer) == 0)
         return 0;
 
-    const int16_t result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
-                                          AS_HANDED(OrderRowText));
+    int16_t result;
+    {
+        const DialogOfRun open(Reconcile.ComparingWz);
+        result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
+                                AS_HANDED(OrderRowText));
+    }
     // A confirmation on no entry (an empty list, or a row the list does not
     // have) leaves nothing to compare with.
     if (result != kAnswerYes || selection < 0 || selection >= Reconcile.OrderCandidateList.count) {
