@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "standin/standin_state.h"
 
@@ -575,10 +576,14 @@ void CheckProcessState() {
         ++s.process_state_violations;
 }
 
-void LeaveDialogByLongJump() {
+void LeaveDialogByLongJump(DialogRecord& record) {
     State& s = S();
     if (s.dialog_exit == nullptr || s.dialog_left)
         return;
+    {
+        DialogRecord emptied;
+        std::swap(record, emptied);  // what the record held goes with emptied
+    }
     s.dialog_left = true;
     std::longjmp(*s.dialog_exit, 1);
 }

@@ -149,7 +149,7 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
         record.caption = Text(caption);
         record.format = Text(format);
         if (!call.fail)
-            LeaveDialogByLongJump();
+            LeaveDialogByLongJump(record);
         record.call.flags = flags;
         VsDialogCall& shown = Log(std::move(record));
         Answer answer{kAnswerYes, 0};
@@ -240,7 +240,7 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
         if (!call.fail && row_text)
             AskRows(record, row_text);
         if (!call.fail)
-            LeaveDialogByLongJump();
+            LeaveDialogByLongJump(record);
         VsDialogCall& shown = Log(std::move(record));
         Answer answer{kAnswerYes, 0};
         if (call.fail) {

@@ -243,8 +243,10 @@ void RebuildSelection();
 // Counts a violation when the process's state differs from the variation's.
 void CheckProcessState();
 // Under dialog_long_jump, the first dialog of a raised line event leaves
-// here, by a long jump out of the plug-in; otherwise nothing happens.
-void LeaveDialogByLongJump();
+// here, by a long jump out of the plug-in; otherwise nothing happens. The
+// dialog's record is emptied first: the jump passes every destructor between
+// here and where it lands, and what it holds would be lost to the heap.
+void LeaveDialogByLongJump(DialogRecord& record);
 
 // ------------------------------------------------------------------ host time
 // VsSetTiming/VsHostTime: every host operation runs within a HostTimeScope

@@ -210,7 +210,9 @@ int RunText(const std::string& text, const std::string& name);
 // --batch S N (one child's share of a long run). Returns the exit code.
 int RunnerMain(const std::vector<std::string>& arguments);
 // A child that plays one world (or a batch), for the runner: its exit code,
-// and whether the child ended as a crash ends a process.
+// and whether the child ended as a crash ends a process: with anything but
+// 0 (every world passed) or kWorldFails (a world failed, and said why).
+inline constexpr int kWorldFails = 3;
 struct ChildRun {
     int exit_code = 0;
     bool crashed = false;

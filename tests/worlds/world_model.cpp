@@ -7,6 +7,7 @@
 // fault (the nth call of one operation, from its act on) lands where the
 // plug-in meets it.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -43,8 +44,9 @@ std::string TwoDecimalsOfScaled(uint64_t bits) {
     asm volatile("" : "+m"(value));
     double scaled = value * 0.0001;
     asm volatile("" : "+m"(scaled));
+    // A NaN is written without its sign, as the host's runtime writes it.
     char text[400];
-    snprintf(text, sizeof text, "%.2f", scaled);
+    snprintf(text, sizeof text, "%.2f", scaled != scaled ? __builtin_nan("") : scaled);
 #if defined(__i386__)
     asm volatile("fnclex\n\tfldcw %0" : : "m"(host_control));
 #endif
@@ -356,10 +358,9 @@ class Modeller {
                 const bool host_gross =
                     std::find(out_.host_grossed.begin(), out_.host_grossed.end(),
                               static_cast<int>(p)) != out_.host_grossed.end();
-                list.row_texts.push_back(
-                    Bounded(h.number, kNumberLength) + "\r" +
-                    (host_gross ? "*" : TwoDecimalsOfScaled(BitsOf(h.gross_value))) + "\r" +
-                    date_text_(DateOf(h)).substr(0, kDateTextLength));
+                list.row_texts.push_back(Bounded(h.number, kNumberLength) + "\r" +
+                                         (host_gross ? "*" : TwoDecimalsOfScaled(GrossBits(h))) +
+                                         "\r" + date_text_(DateOf(h)).substr(0, kDateTextLength));
             }
         }
         int16_t answer = kAnswerEscape;
@@ -377,9 +378,10 @@ class Modeller {
         return Comparison(listed[static_cast<size_t>(act.row)], wz, wz_lines, remarks);
     }
 
-    static uint64_t BitsOf(const double& value) {
+    static uint64_t GrossBits(const DocumentHeader& h) {
         uint64_t bits;
-        memcpy(&bits, &value, sizeof bits);
+        memcpy(&bits, reinterpret_cast<const char*>(&h) + offsetof(DocumentHeader, gross_value),
+               sizeof bits);
         return bits;
     }
     static int32_t DateOf(const DocumentHeader& h) {

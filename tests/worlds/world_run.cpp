@@ -162,7 +162,7 @@ int Batch(uint64_t seed, uint64_t count) {
         }
     }
     printf("batch failed %d\n", failed);
-    return failed == 0 ? 0 : 1;
+    return failed == 0 ? 0 : kWorldFails;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -238,7 +238,9 @@ int RunnerMain(const std::vector<std::string>& arguments) {
     if (first == "--play") {
         World world;
         std::string why;
-        return ReadWorld(ReadFile(arguments.at(1)), world, why) && RunWorld(world).empty() ? 0 : 1;
+        return ReadWorld(ReadFile(arguments.at(1)), world, why) && RunWorld(world).empty()
+                   ? 0
+                   : kWorldFails;
     }
     if (first == "--seed") {
         const uint64_t runs = arguments.size() > 3 && arguments[2] == "--runs" ? number(3) : 1;

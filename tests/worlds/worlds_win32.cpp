@@ -79,8 +79,12 @@ std::string TemporaryFile(const std::string& name) {
 }
 
 std::string SettingsPath() {
-    static const std::string path = TemporaryFile("worlds.ini");
-    return path;
+    // Removed when the process ends.
+    static const struct Settings {
+        std::string path = TemporaryFile("worlds.ini");
+        ~Settings() { DeleteFileA(path.c_str()); }
+    } settings;
+    return settings.path;
 }
 
 void WriteSettings(const std::string& path, const std::string& bytes) {
@@ -93,7 +97,8 @@ void WriteSettings(const std::string& path, const std::string& bytes) {
 ChildRun RunChild(const std::vector<std::string>& arguments) {
     const test_host::ChildResult result = test_host::RunChildProcess(arguments);
     // A process ended by a fault ends with the exception's code.
-    return {static_cast<int>(result.exit_code), result.exit_code > 2, result.output};
+    const auto code = static_cast<int>(result.exit_code);
+    return {code, code != 0 && code != kWorldFails, result.output};
 }
 
 }  // namespace worlds
