@@ -179,6 +179,11 @@ struct FrameState {
     // record was not written whole, so that the next begins a line of its own.
     wchar_t JournalFile[kDiagnosticsPathSize] = {};
     bool JournalCut = false;
+    // A diagnostic that the start switched on but whose file could not be
+    // opened or may not be used: its path as far as it is known, from the
+    // start until its install names it, "" for none.
+    wchar_t UnopenedTrace[kDiagnosticsPathSize] = {};
+    wchar_t UnopenedJournal[kDiagnosticsPathSize] = {};
 
     // The call trace (frame/call_trace.cpp): its file, from a start with the
     // trace on to the stop or the library's free; each thread's open calls.

@@ -89,6 +89,15 @@ void PlatformProfileText(const wchar_t* file, const wchar_t* section, const wcha
 int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const wchar_t* key,
                               int32_t fallback);
 
+// A path made full as the system makes one: from the current folder when it
+// is relative, "." and ".." resolved, '/' as a backslash, repeated separators and
+// the dots and spaces that end a name dropped. 0 (with buffer "") when it
+// cannot be or does not fit into size characters with its terminator.
+uint32_t PlatformFullPath(const wchar_t* path, wchar_t* buffer, uint32_t size);
+// Whether two full paths name one file as the system compares names: letter
+// case aside.
+bool PlatformSamePath(const wchar_t* a, const wchar_t* b);
+
 // A file opened for appending, created when missing; null when it cannot be.
 // empty tells whether it held nothing yet.
 void* PlatformOpenAppend(const wchar_t* path, bool* empty);

@@ -13,12 +13,14 @@ namespace {
 // table serves before the C runtime starts, at attach.
 /* clang-format off */
 #define PLATFORM_SYSTEM_CALLS(X) \
+    X(CharUpperW) \
     X(CloseHandle) \
     X(CreateFileW) \
     X(GetCurrentProcess) \
     X(GetCurrentProcessId) \
     X(GetCurrentThreadId) \
     X(GetFileSizeEx) \
+    X(GetFullPathNameW) \
     X(GetLocalTime) \
     X(GetModuleFileNameA) \
     X(GetModuleFileNameW) \
@@ -181,6 +183,32 @@ void PlatformProfileText(const wchar_t* file, const wchar_t* section, const wcha
 int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const wchar_t* key,
                               int32_t fallback) {
     return static_cast<int32_t>(SYSTEM(GetPrivateProfileIntW)(section, key, fallback, file));
+}
+
+uint32_t PlatformFullPath(const wchar_t* path, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    const DWORD length = SYSTEM(GetFullPathNameW)(path, size, buffer, nullptr);
+    // Too small a buffer leaves it as it was and asks for more.
+    if (length == 0 || length >= size) {
+        buffer[0] = 0;
+        return 0;
+    }
+    buffer[length] = 0;
+    return length;
+}
+
+bool PlatformSamePath(const wchar_t* a, const wchar_t* b) {
+    // One character at a time: the address's high word 0 makes it the
+    // character itself, which comes back in upper case.
+    const auto upper = [](wchar_t c) {
+        return reinterpret_cast<uintptr_t>(
+            SYSTEM(CharUpperW)(reinterpret_cast<LPWSTR>(static_cast<uintptr_t>(c))));
+    };
+    for (; *a != 0 || *b != 0; ++a, ++b)
+        if (*a != *b && upper(*a) != upper(*b))
+            return false;
+    return true;
 }
 
 void* PlatformOpenAppend(const wchar_t* path, bool* empty) {

@@ -114,7 +114,11 @@ extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
 extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag) {
     const uint32_t args[1] = {static_cast<uint32_t>(flag)};
     const uint32_t sequence = TraceIncomingCall(kInstallCall, args);
-    return TraceIncomingReturn(kInstallCall, sequence, Install(flag), args);
+    const int32_t result = Install(flag);
+    // After the notice, the refusal or its report: a diagnostic that cannot
+    // write says so.
+    ShowUnopenedDiagnostics();
+    return TraceIncomingReturn(kInstallCall, sequence, result, args);
 }
 
 extern "C" int32_t HOST_STDCALL PluginIdle(void) {
