@@ -175,6 +175,53 @@ int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const
     return static_cast<int32_t>(!value->empty() && (*value)[0] == L'-' ? 0u - number : number);
 }
 
+// As GetFullPathNameW for the paths the plug-in makes (always from a full
+// folder): "." and ".." folded, / read as \, a trailing dot or space of the
+// last name dropped. A path that would not fit, or climbs above its root, is
+// no path.
+uint32_t PlatformFullPath(const wchar_t* path, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    buffer[0] = 0;
+    if (path == nullptr)
+        return 0;
+    SystemText full;
+    size_t root = 0;
+    for (const wchar_t* at = path; *at != 0;) {
+        const wchar_t* end = at;
+        while (*end != 0 && *end != L'\\' && *end != L'/')
+            ++end;
+        const SystemText name(at, end);
+        if (full.empty() && at == path) {
+            full = name;
+            root = full.size();
+        } else if (name == L"..") {
+            const size_t cut = full.rfind(L'\\');
+            if (cut == SystemText::npos || cut < root)
+                return 0;
+            full.resize(cut);
+        } else if (!name.empty() && name != L".") {
+            full += L'\\';
+            full += name;
+        }
+        at = *end != 0 ? end + 1 : end;
+    }
+    while (full.size() > root && (full.back() == L'.' || full.back() == L' '))
+        full.pop_back();
+    if (full.size() >= size)
+        return 0;
+    return CopyTerminated(full, buffer, size);
+}
+
+// Case ignored for the letters the native door knows, ASCII's.
+bool PlatformSamePath(const wchar_t* a, const wchar_t* b) {
+    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; };
+    for (; *a != 0 || *b != 0; ++a, ++b)
+        if (upper(*a) != upper(*b))
+            return false;
+    return true;
+}
+
 void* PlatformOpenAppend(const wchar_t* path, bool* empty) {
     if (path == nullptr || System().files_fail)
         return nullptr;
