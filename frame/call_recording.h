@@ -22,10 +22,7 @@
 
 #include "frame/call_trace.h"
 #include "frame/text_builder.h"
-
-// The recording's format (docs/trace-format.md), on the version line that
-// begins each session of the trace with the recording on.
-inline constexpr int kRecordingVersion = 1;
+#include "host/recording_format.h"  // kRecordingVersion
 
 // Switched on by the trace's start (it then writes the version line) and off
 // by its stop, which gives back the recording's memory.

@@ -266,7 +266,7 @@ bool StartCallTrace(const wchar_t* path, bool record) {
         line.Add("\r\n");
     if (record) {
         StartRecording();
-        line.Add("Quendrix recording %d\r\n", kRecordingVersion);
+        line.Add("%s%d\r\n", kRecordingVersionLine, kRecordingVersion);
     }
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",

@@ -23,6 +23,7 @@
 #include "host/host_memory.h"  // BlockKind
 #include "host/host_operations.h"
 #include "host/host_records.h"
+#include "host/recording_format.h"  // kRecordedRegions
 
 // ------------------------------------------------------------------ the state's types
 
@@ -131,9 +132,6 @@ struct RecordedCall {
     uint32_t args[kMostSlots];
     uint32_t given_back[4];
 };
-
-inline constexpr int kRecordedRegions = 251;
-inline constexpr uint32_t kLargestRecordedRegion = 4096;
 
 struct RecordingState {
     bool on;

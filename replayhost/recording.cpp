@@ -161,7 +161,7 @@ bool ParseDetail(const std::vector<std::string>& w, Detail& detail) {
 }  // namespace
 
 bool ReadRecording(const std::string& bytes, std::vector<Session>& sessions, std::string& why) {
-    static const std::string kVersionLine = "Quendrix recording ";
+    static const std::string kVersionLine = kRecordingVersionLine;
     std::istringstream in(bytes);
     std::string line;
     std::string readable;

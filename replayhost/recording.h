@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "host/recording_format.h"
+
 namespace replay {
 
-inline constexpr int kReadableVersion = 1;
+inline constexpr int kReadableVersion = kRecordingVersion;
 
 // A slot: its class ('=', '-', '*', '&', '!') and its 32-bit value.
 struct Slot {

@@ -46,8 +46,6 @@ struct Region {
     char word = 0;
 };
 
-constexpr int kRegions = 251;
-constexpr uint32_t kLargestRegion = 4096;
 constexpr int kStubs = 8;
 constexpr uint32_t kTokenSpace = 0x10000;
 
@@ -66,7 +64,7 @@ struct Replay {
     HMODULE plugin = nullptr;
     std::vector<Block> blocks;
     std::map<uint32_t, uint32_t> functions;  // the plug-in's, recorded -> replayed
-    Region regions[kRegions];
+    Region regions[kRecordedRegions];
     std::vector<Incoming*> incoming;  // innermost last
     std::jmp_buf end;
     std::string report;
@@ -311,11 +309,11 @@ std::vector<uint8_t> Expected(const Block& block, const Head& head) {
 }
 
 Region& RegionAt(uint32_t address, uint32_t size, Region& scratch) {
-    if (size > kLargestRegion) {
+    if (size > kLargestRecordedRegion) {
         scratch = {address, size, std::vector<uint8_t>(size, 0), 0};
         return scratch;
     }
-    Region& region = R.regions[address % kRegions];
+    Region& region = R.regions[address % kRecordedRegions];
     if (region.address != address || region.size != size)
         region = {address, size, std::vector<uint8_t>(size, 0), 0};
     return region;
