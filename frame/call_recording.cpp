@@ -364,6 +364,10 @@ void Visit(uint32_t index, bool plugin_side) {
     RecordingState& r = R();
     if (r.blocks[index].visited == r.walk || !Watched(r.blocks[index]))
         return;
+    // What the host no longer keeps readable there it has given back: it is
+    // not read, and the walk drops it.
+    if (ReadableSize(r.blocks[index].address, r.blocks[index].size) != r.blocks[index].size)
+        return;
     r.blocks[index].visited = r.walk;
     // The blocks its words lead to are known before its changes name them.
     ForEachTarget(index, true, plugin_side);
@@ -397,15 +401,18 @@ void Walk(bool plugin_side) {
 
 // ------------------------------------------------------------------ regions
 // The plug-in's memory an argument points to (or host memory not watched),
-// with its bytes as last recorded kept under its address.
+// with its bytes as last recorded kept under the address the slot recorded:
+// the replay finds a region by that address too.
 
-RecordedRegion* RegionAt(uint32_t address, uint32_t size) {
+RecordedRegion* RegionAt(uint32_t address, bool through_first_word, uint32_t size) {
     if (size > kLargestRecordedRegion)
         return nullptr;
     RecordedRegion& region = R().regions[address % kRecordedRegions];
-    if (region.address != address || region.size != size) {
+    if (region.address != address || region.through_first_word != through_first_word ||
+        region.size != size) {
         std::free(region.bytes);
-        region = {address, size, static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1))};
+        region = {address, through_first_word, size,
+                  static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1))};
         if (region.bytes == nullptr) {
             R().short_of_memory = true;
             region = {};
@@ -426,9 +433,11 @@ void PutPlace(int argument, bool through_first_word) {
 }
 
 // "@in" or "@out", the place, its size and its changes; a word region (kind
-// not 0) writes its word whole, always.
-void PutRegion(const char* line, int argument, bool through_first_word, uint32_t address,
+// not 0) writes its word whole, always. address is the slot's; through the
+// first word, the region lies where the word there points.
+void PutRegion(const char* line, int argument, bool through_first_word, uint32_t slot,
                uint32_t size, char kind = 0) {
+    const uint32_t address = through_first_word ? WordIn(slot) : slot;
     size = ReadableSize(address, size);
     if (size == 0 || (kind != 0 && size != 4))
         return;
@@ -437,7 +446,7 @@ void PutRegion(const char* line, int argument, bool through_first_word, uint32_t
     PutPlace(argument, through_first_word);
     Put(" ");
     PutDecimal(size);
-    RecordedRegion* region = RegionAt(address, size);
+    RecordedRegion* region = RegionAt(slot, through_first_word, size);
     if (kind != 0) {
         uint32_t word;
         std::memcpy(&word, At(address), 4);
@@ -657,7 +666,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
         }
         case Reach::kProfileValues:
             if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
-                PutRegion("@out", i, true, WordIn(value), 4);
+                PutRegion("@out", i, true, value, 4);
             break;
         default:
             break;
@@ -720,6 +729,21 @@ void StartRecording() {
     RecordingState& r = R();
     r.on = true;
     PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
+}
+
+void EndRecording() {
+    const TraceTurn turn(R().turn);
+    RecordingState& r = R();
+    if (!r.on)
+        return;
+    while (r.call_depth > 0) {
+        Put("@left ");
+        PutDecimal(r.calls[--r.call_depth].sequence, 6);
+        EndLine();
+    }
+    if (r.length > 0 && !r.short_of_memory)
+        AppendTraceText(r.text, static_cast<uint32_t>(r.length));
+    r.length = 0;
 }
 
 void StopRecording() {
@@ -886,9 +910,14 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
     }
     PutSlots(head, call.reach, args, owner);
     Walk(into_host);
-    if (into_host)
+    if (into_host) {
+        // A function of the host's is a call of the host as much as an
+        // operation is: the selection list's entries end here too.
+        EndRoots(
+            [](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
         for (int i = 0; i < call.reach.count; ++i)
             PutIn(call.reach, i, args);
+    }
     return Finish(head_at, head);
 }
 
@@ -935,4 +964,53 @@ void RecordLeft(uint32_t sequence, CallKind kind) {
         r.call_depth = at;
     if (kind == CallKind::kIncoming)
         EndRoots([&](const RecordedBlock& b) { return b.owner == sequence; });
+}
+
+// ------------------------------------------------------------------ the system's answers
+
+namespace {
+
+// A line of a system answer, with the next boundary.
+template <typename Fill>
+void PutAnswer(const char* kind, Fill fill) {
+    if (!RecordingOn())
+        return;
+    const TraceTurn turn(R().turn);
+    if (!R().on)
+        return;
+    Put(kSystemLineKind);
+    Put(" ");
+    Put(kind);
+    Put(" ");
+    fill();
+    EndLine();
+}
+
+}  // namespace
+
+void RecordBinding(uint32_t ordinal, bool found) {
+    PutAnswer(kSystemBind, [&] {
+        PutDecimal(ordinal);
+        Put(" ");
+        Put(found ? kSystemBindFound : kSystemBindMissing);
+    });
+}
+
+void RecordModulePath(const char* path, bool known) {
+    PutAnswer(kSystemModule, [&] {
+        if (!known || path[0] == 0) {
+            Put(kSystemModuleUnknown);
+            return;
+        }
+        for (const char* at = path; *at != 0; ++at)
+            PutHex(static_cast<uint8_t>(*at), 2);
+    });
+}
+
+void RecordButton(int answer) {
+    PutAnswer(kSystemButton, [&] { PutDecimal(static_cast<uint32_t>(answer & 0xFF)); });
+}
+
+void RecordJournalSwitch(bool on) {
+    PutAnswer(kSystemJournal, [&] { Put(on ? "1" : "0"); });
 }

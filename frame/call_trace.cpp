@@ -274,6 +274,20 @@ bool StartCallTrace(const wchar_t* path, bool record) {
     wchar_t module[kDiagnosticsPathSize];
     PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize);
     line.AddUtf16(module);
+    if (record) {
+        // Which process, which load of the plug-in in it and which start in
+        // that load: the replay carries the plug-in's state from one session
+        // to the next where the host did.
+        uint32_t process = 0;
+        uint64_t created = 0;
+        PlatformProcessMark(&process, &created);
+        if (Frame.LoadMark == 0)
+            Frame.LoadMark = uint64_t{PlatformEntropy()} << 32 | PlatformEntropy() | 1;
+        line.Add("\r\n%s %08X-%016llX %016llX %u", kSessionLineKind, static_cast<unsigned>(process),
+                 static_cast<unsigned long long>(created),
+                 static_cast<unsigned long long>(Frame.LoadMark),
+                 static_cast<unsigned>(Frame.Starts));
+    }
     Write(line);
     if (!CallTraceOn())
         return false;
@@ -282,6 +296,9 @@ bool StartCallTrace(const wchar_t* path, bool record) {
 }
 
 void StopCallTrace() {
+    // What the recording still holds goes into the file before it closes.
+    if (CallTraceOn())
+        EndRecording();
     void* const file = TraceFile().exchange(nullptr);
     if (file == nullptr)
         return;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "frame/call_recording.h"
 #include "frame/call_trace.h"
 #include "frame/frame_state.h"
 #include "frame/platform.h"
@@ -72,6 +73,7 @@ void ApplyDiagnosticsSettings() {
         StartCallTrace(settings.trace_file, settings.record);
     else
         StopCallTrace();
+    RecordJournalSwitch(settings.journal);
     std::memcpy(Frame.JournalFile, settings.journal_file, sizeof Frame.JournalFile);
 }
 

@@ -117,8 +117,11 @@ struct RecordedBlock {
     uint8_t* copy;
 };
 
+// Kept under the address its slot recorded, and whether it lies behind the
+// first word there (the value HostProfileValue reads into).
 struct RecordedRegion {
     uint32_t address;  // 0: none
+    bool through_first_word;
     uint32_t size;
     uint8_t* bytes;
 };
@@ -171,6 +174,12 @@ struct FrameState {
     RecordSizeCheck StartHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
     RecordSizeCheck StartLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
     RecordSizeCheck* CompatibilityList = nullptr;
+
+    // The lifecycle (frame/plugin_entry.cpp): the starts of this load of the
+    // plug-in (entry 30001 with a context), and a mark of the load taken when
+    // the recording first names it; the recording names each session by both.
+    uint32_t Starts = 0;
+    uint64_t LoadMark = 0;
 
     // The diagnostics (frame/diagnostics.cpp): the journal's file from a
     // start that switches it on to the stop, "" while it is off; whether a

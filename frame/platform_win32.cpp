@@ -23,6 +23,7 @@ namespace {
     X(GetModuleFileNameA) \
     X(GetModuleFileNameW) \
     X(GetModuleHandleA) \
+    X(GetProcessTimes) \
     X(GetPrivateProfileIntW) \
     X(GetPrivateProfileStringW) \
     X(GetProcAddress) \
@@ -222,6 +223,13 @@ void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
         reinterpret_cast<const IMAGE_NT_HEADERS*>(static_cast<const char*>(module) + dos->e_lfanew);
     *start = reinterpret_cast<uintptr_t>(module);
     *end = *start + nt->OptionalHeader.SizeOfImage;
+}
+
+void PlatformProcessMark(uint32_t* id, uint64_t* created) {
+    *id = SYSTEM(GetCurrentProcessId)();
+    FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+    SYSTEM(GetProcessTimes)(SYSTEM(GetCurrentProcess)(), &creation, &exit, &kernel, &user);
+    *created = uint64_t{creation.dwHighDateTime} << 32 | creation.dwLowDateTime;
 }
 
 uint32_t PlatformThreadId() {

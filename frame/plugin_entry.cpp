@@ -3,6 +3,7 @@
 #include "frame/call_trace.h"
 #include "frame/compatibility.h"
 #include "frame/diagnostics.h"
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/stack_guard.h"
@@ -97,8 +98,10 @@ constexpr IncomingCall kIdleCall = ENTRY_CALL(PluginIdle, kOrdinalPluginIdle, ()
 
 extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
     // The diagnostics settings come first, so that the trace sees this call.
-    if (context != nullptr)
+    if (context != nullptr) {
+        ++Frame.Starts;
         ApplyDiagnosticsSettings();
+    }
     const uint32_t args[2] = {Slot(context), Slot(text_buffer)};
     const uint32_t sequence = TraceIncomingCall(kStartCall, args);
     // Started, the trace shows the text handed over in the host's buffer.
