@@ -720,12 +720,45 @@ bool Finish(size_t head_at, TextBuilder& head) {
     return written;
 }
 
+// Everything the recording knows of the host's memory forgotten: what it
+// watches, the regions it keeps, the lines of a boundary not yet written.
+void Forget() {
+    RecordingState& r = R();
+    for (uint32_t i = 0; i < r.block_count; ++i)
+        std::free(r.blocks[i].copy);
+    r.block_count = 0;
+    for (RecordedRegion& region : r.regions) {
+        std::free(region.bytes);
+        region = {};
+    }
+    r.length = 0;
+    r.short_of_memory = false;
+}
+
+// The recording's turn is this boundary's. One a non-local exit left held on
+// this thread cut a boundary short, whose lines were never written: it is
+// recorded as lost, and the recording starts knowing the host's memory
+// afresh. False when the turn could not be had (the boundary is not
+// recorded).
+bool Taken(const TraceTurn& turn) {
+    if (!turn.held)
+        return false;
+    if (turn.taken_over && R().on) {
+        Forget();
+        Put(kLostLineKind);
+        EndLine();
+    }
+    return true;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ switching
 
 void StartRecording() {
     const TraceTurn turn(R().turn);
+    if (!turn.held)
+        return;
     RecordingState& r = R();
     r.on = true;
     PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
@@ -734,7 +767,7 @@ void StartRecording() {
 void EndRecording() {
     const TraceTurn turn(R().turn);
     RecordingState& r = R();
-    if (!r.on)
+    if (!r.on || !Taken(turn))
         return;
     while (r.call_depth > 0) {
         Put("@left ");
@@ -748,15 +781,15 @@ void EndRecording() {
 
 void StopRecording() {
     const TraceTurn turn(R().turn);
+    if (!turn.held)
+        return;  // its memory stays where a thread still holds its turn
     RecordingState& r = R();
-    for (uint32_t i = 0; i < r.block_count; ++i)
-        std::free(r.blocks[i].copy);
+    Forget();
     std::free(r.blocks);
-    for (RecordedRegion& region : r.regions)
-        std::free(region.bytes);
     std::free(r.text);
+    const uint32_t holder = r.turn;
     r = {};
-    r.turn = true;  // still held here; the turn's end gives it up
+    r.turn = holder;  // still held here; the turn's end gives it up
 }
 
 bool RecordingOn() {
@@ -767,6 +800,8 @@ bool RecordingOn() {
 
 bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, const uint32_t* args) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     const CallReach& reach = kOperationReach[index];
     const uint32_t owner = CurrentOwner();
     const size_t head_at = Begin(readable);
@@ -793,6 +828,8 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
 
 bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, uint32_t eax) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     RecordingState& r = R();
     const int at = Running(sequence);
     const size_t head_at = Begin(readable);
@@ -890,6 +927,8 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
 bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                         const void* target, const uint32_t* args) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     const bool into_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
     const uint32_t owner = into_host ? CurrentOwner() : sequence;
@@ -924,6 +963,8 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
 bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                           const uint32_t* args, uint32_t result) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     RecordingState& r = R();
     const bool from_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
@@ -955,6 +996,8 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
 
 void RecordLeft(uint32_t sequence, CallKind kind) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return;
     RecordingState& r = R();
     Put("@left ");
     PutDecimal(sequence, 6);
@@ -976,7 +1019,7 @@ void PutAnswer(const char* kind, Fill fill) {
     if (!RecordingOn())
         return;
     const TraceTurn turn(R().turn);
-    if (!R().on)
+    if (!R().on || !Taken(turn))
         return;
     Put(kSystemLineKind);
     Put(" ");

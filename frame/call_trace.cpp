@@ -178,36 +178,41 @@ void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) 
              static_cast<unsigned>(PlatformThreadId()), depth, direction);
 }
 
-// ------------------------------------------------------------------ calls per thread
+// ------------------------------------------------------------------ calls per stack
 // A call is marked by its place on the stack; one that begins at or above an
 // open call's mark shows that call was left without a return (a long jump, an
-// exception), and it is dropped. A slot's thread word is the one other
-// threads read.
+// exception), and it is dropped. Marks are compared, and memory at them read,
+// only among calls of one stack: each stack has a slot of its own, whose
+// stack word is the one other threads read.
 
-std::atomic_ref<uint32_t> SlotThread(ThreadCalls& calls) {
-    return std::atomic_ref<uint32_t>(calls.thread);
+std::atomic_ref<uintptr_t> SlotStack(ThreadCalls& calls) {
+    return std::atomic_ref<uintptr_t>(calls.stack);
 }
 
 // A call left without its return: one that began at or above the new call's
 // place, or a call of a host operation whose return slot no longer holds the
 // trace's return path (the host jumped out of it and used the stack since).
+// The return slot is read only where it lies between the new call and the
+// bottom of this stack: in use, whichever thread had the stack before.
 bool Left(const OpenCall& open, uintptr_t mark) {
-    return open.mark <= mark || (open.kind == CallKind::kHostOperation &&
-                                 *reinterpret_cast<void* const*>(open.mark) !=
-                                     reinterpret_cast<void*>(HostEntryTraceReturn));
+    if (open.mark <= mark || open.mark >= PlatformStackBase())
+        return true;
+    return open.kind == CallKind::kHostOperation &&
+           *reinterpret_cast<void* const*>(open.mark) !=
+               reinterpret_cast<void*>(HostEntryTraceReturn);
 }
 
-// The calling thread's slot; with claim, a free one when it has none. Null
-// when every slot is taken: the thread's calls are then not traced.
-ThreadCalls* CallsOfThisThread(bool claim) {
-    const uint32_t thread = PlatformThreadId();
+// The calling stack's slot; with claim, a free one when it has none. Null
+// when every slot is taken: the stack's calls are then not traced.
+ThreadCalls* CallsOfThisStack(bool claim) {
+    const uintptr_t stack = PlatformStackBase();
     for (ThreadCalls& calls : Frame.Trace.threads)
-        if (SlotThread(calls).load() == thread)
+        if (SlotStack(calls).load() == stack)
             return &calls;
     for (ThreadCalls& calls : Frame.Trace.threads) {
-        uint32_t free = 0;
-        if (claim && SlotThread(calls).load() == 0 &&
-            SlotThread(calls).compare_exchange_strong(free, thread)) {
+        uintptr_t free = 0;
+        if (claim && SlotStack(calls).load() == 0 &&
+            SlotStack(calls).compare_exchange_strong(free, stack)) {
             calls.depth = 0;
             return &calls;
         }
@@ -238,12 +243,33 @@ int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
 }
 
 // The call at position at ends, with any left inside it; the slot is given up
-// when no call of the thread is open. Returns the call's depth.
+// when no call of the stack is open. Returns the call's depth.
 int CloseAt(ThreadCalls& calls, int at) {
     calls.depth = at;
     if (at == 0)
-        SlotThread(calls).store(0);
+        SlotStack(calls).store(0);
     return at + 1;
+}
+
+// The open call of a host operation, in any slot, whose stack ends at
+// stack_after once it returns; false when there is none.
+bool FindReturning(uintptr_t stack_after, ThreadCalls*& found, int& at) {
+    for (ThreadCalls& calls : Frame.Trace.threads) {
+        if (SlotStack(calls).load() == 0)
+            continue;
+        for (int i = calls.depth - 1; i >= 0; --i) {
+            const OpenCall& open = calls.open[i];
+            const HostEntryDescriptor& entry = kHostEntries[open.index];
+            const uint32_t removed =
+                entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
+            if (open.return_address != nullptr && open.mark + 4 + removed == stack_after) {
+                found = &calls;
+                at = i;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -304,25 +330,60 @@ void StopCallTrace() {
         return;
     PointEntriesBack();
     {
+        // Closed only between writes; a turn given up leaves it open rather
+        // than give its handle to the system while another thread writes.
         const TraceTurn writing(Frame.Trace.writing);
-        PlatformClose(file);
+        if (writing.held)
+            PlatformClose(file);
     }
     StopRecording();
 }
 
 bool AppendTraceText(const char* text, uint32_t length) {
     const TraceTurn writing(Frame.Trace.writing);
+    if (!writing.held)
+        return false;
     void* const file = TraceFile().load();
     return file == nullptr || PlatformAppend(file, text, length);
 }
 
-TraceTurn::TraceTurn(bool& taken) : flag(taken) {
-    while (std::atomic_ref<bool>(flag).exchange(true, std::memory_order_acquire))
+TraceTurn::TraceTurn(uint32_t& taken) : word(taken) {
+    const uint32_t self = PlatformThreadId();
+    const uint32_t since = PlatformMilliseconds();
+    for (;;) {
+        uint32_t holder = 0;
+        if (std::atomic_ref<uint32_t>(word).compare_exchange_strong(holder, self,
+                                                                    std::memory_order_acquire)) {
+            held = true;
+            return;
+        }
+        if (holder == self) {
+            held = taken_over = true;
+            return;
+        }
+        if (PlatformMilliseconds() - since > kLongestTurnWait)
+            return;
         PlatformYield();
+    }
 }
 
 TraceTurn::~TraceTurn() {
-    std::atomic_ref<bool>(flag).store(false, std::memory_order_release);
+    if (held)
+        std::atomic_ref<uint32_t>(word).store(0, std::memory_order_release);
+}
+
+void EndCallsOfEndingThread() {
+    if (!CallTraceOn())
+        return;
+    ThreadCalls* calls = CallsOfThisStack(false);
+    if (calls == nullptr)
+        return;
+    while (calls->depth > 0) {
+        const OpenCall& open = calls->open[--calls->depth];
+        if (RecordingOn())
+            RecordLeft(open.sequence, open.kind);
+    }
+    SlotStack(*calls).store(0);
 }
 
 bool CallTraceOn() {
@@ -379,7 +440,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
         HostEntryTargets[index] = HostEntryTraceThunks[index];
     }
     void* const target = HostEntryTraced[index];
-    ThreadCalls* calls = CallTraceOn() ? CallsOfThisThread(true) : nullptr;
+    ThreadCalls* calls = CallTraceOn() ? CallsOfThisStack(true) : nullptr;
     if (calls == nullptr)
         return target;
     const uint32_t sequence = NextSequence();
@@ -387,7 +448,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
                              {0, sequence, index, *return_slot, CallKind::kHostOperation});
     if (depth == 0) {
         if (calls->depth == 0)
-            SlotThread(*calls).store(0);
+            SlotStack(*calls).store(0);
         return target;
     }
     // The call returns through HostEntryTraceReturn, which writes its line.
@@ -404,19 +465,13 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
 extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_after) {
     // The returning call is the host call whose stack, its return address and
     // what the operation's convention removes, ended where the stack now
-    // ends; any open after it were left inside it.
-    ThreadCalls* calls = CallsOfThisThread(false);
-    int at = calls != nullptr ? calls->depth - 1 : -1;
-    for (; at >= 0; --at) {
-        const OpenCall& open = calls->open[at];
-        const HostEntryDescriptor& entry = kHostEntries[open.index];
-        const uint32_t removed =
-            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-        if (open.return_address != nullptr && open.mark + 4 + removed == stack_after)
-            break;
-    }
-    if (at < 0)
-        PlatformFailFast();  // a return through the trace that it never recorded
+    // ends; any open after it were left inside it. It is looked for in every
+    // slot: the call returns on the stack it was made on, but perhaps on
+    // another thread (a fiber the host moved), under another slot's turn.
+    ThreadCalls* calls = nullptr;
+    int at = -1;
+    if (!FindReturning(stack_after, calls, at))
+        PlatformFailFast();  // a return through the trace that no open call made
     const OpenCall call = calls->open[at];
     const int depth = CloseAt(*calls, at);
     char text[kLineSize];
@@ -458,7 +513,7 @@ uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args, const
         return 0;
     const uint32_t sequence = NextSequence();
     // The arguments lie in the caller's frame: they mark the call's place.
-    ThreadCalls* calls = CallsOfThisThread(true);
+    ThreadCalls* calls = CallsOfThisStack(true);
     const int depth = calls == nullptr ? 0
                                        : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
                                                 {0, sequence, 0, nullptr, call.kind});
@@ -476,7 +531,7 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
                             const uint32_t* args, int handed, uint32_t handed_size) {
     if (sequence == 0)
         return result;
-    ThreadCalls* calls = CallsOfThisThread(false);
+    ThreadCalls* calls = CallsOfThisStack(false);
     int depth = 0;
     for (int at = calls != nullptr ? calls->depth - 1 : -1; at >= 0 && depth == 0; --at)
         if (calls->open[at].mark == reinterpret_cast<uintptr_t>(args))

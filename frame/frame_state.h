@@ -67,11 +67,14 @@ extern void* const HostEntryBinders[];
 extern void* HostEntryTraced[];
 }
 
-// The call trace's (frame/call_trace.h). Each thread's traced calls still
-// running, innermost last, are in a slot of its own that only it changes; a
-// call is marked by its place on the stack.
+// The call trace's (frame/call_trace.h). The traced calls still running on
+// each stack, innermost last, are in a slot of the stack's own that only the
+// thread running on it changes; a call is marked by its place on the stack. A
+// slot is a stack's, not a thread's: a host may run fibers, each on a stack
+// of its own, on one thread, or move one to another thread, and a thread's
+// identifier may go to a new thread once the old one has ended.
 inline constexpr int kTraceThreads = 32;
-inline constexpr int kTraceNesting = 64;
+inline constexpr int kTraceNesting = kRecordedNesting;
 
 // Which way a call goes: the host into the plug-in, the plug-in into a host
 // operation, or into a function of the host's it found in host memory.
@@ -86,14 +89,14 @@ struct OpenCall {
 };
 
 struct ThreadCalls {
-    uint32_t thread;  // 0: the slot is free
+    uintptr_t stack;  // the base of the stack the calls are on; 0: the slot is free
     int depth;
     OpenCall open[kTraceNesting];
 };
 
 struct CallTraceState {
     void* file;              // while the trace is on
-    bool writing;            // a thread is writing a line; the others wait
+    uint32_t writing;        // the thread writing a line (0: none); the others wait
     uint32_t last_sequence;  // sequence numbers, unique over the file's threads
     ThreadCalls threads[kTraceThreads];
 };
@@ -138,7 +141,7 @@ struct RecordedCall {
 
 struct RecordingState {
     bool on;
-    bool turn;  // a thread is recording a boundary; the others wait
+    uint32_t turn;  // the thread recording a boundary (0: none); the others wait
     RecordedBlock* blocks;
     uint32_t block_count;
     uint32_t block_capacity;

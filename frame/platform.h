@@ -103,6 +103,8 @@ void PlatformClose(void* file);
 
 // Gives the rest of the calling thread's time slice to another thread.
 void PlatformYield();
+// Milliseconds since the system started, wrapping after 49 days: for spans.
+uint32_t PlatformMilliseconds();
 
 struct PlatformTime {
     uint16_t year, month, day, hour, minute, second, millisecond;

@@ -213,6 +213,10 @@ void PlatformYield() {
     SYSTEM(Sleep)(0);
 }
 
+uint32_t PlatformMilliseconds() {
+    return SYSTEM(GetTickCount)();
+}
+
 void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
     *start = *end = 0;
     if (module == nullptr)

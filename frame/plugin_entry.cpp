@@ -39,6 +39,9 @@ QuendrixDllEntry(void* instance, uint32_t reason, void* reserved) {
     // a thread ended in the middle of a write is not waited for.
     if (reason == kProcessDetach && reserved == nullptr)
         StopDiagnostics();
+    // A thread that ends inside calls the trace follows leaves them.
+    if (reason == kThreadDetach)
+        EndCallsOfEndingThread();
     if (DllMainCRTStartup == nullptr)
         return 1;
     return DllMainCRTStartup(instance, reason, reserved);
