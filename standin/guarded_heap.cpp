@@ -173,6 +173,71 @@ void* AllocateGuarded(size_t size, const char* name) {
     return block;
 }
 
+// Under the variation reuse_addresses, the blocks given back last (the most
+// recent last), each handed out again, at its own address, to the next block
+// that fits there: a guarded one in the room before its guard page, whose
+// pages are committed anew, zero; another within what it may grow to.
+struct Given {
+    char* start;
+    size_t room;
+    Block block;
+};
+constexpr size_t kKeptGiven = 64;
+
+std::vector<Given>& GivenBack() {
+    static auto* given = new std::vector<Given>;
+    return *given;
+}
+
+bool ReusingAddresses() {
+    return S().variation.reuse_addresses != 0;
+}
+
+void ReleaseGuarded(const Block& block);
+
+// The block given back last that a block of size fits, handed out again.
+void* AllocateAgain(size_t size, const char* name) {
+    auto& given = GivenBack();
+    for (size_t i = given.size(); i-- > 0;) {
+        Given again = given[i];
+        if (again.block.guarded != strict || size > again.room)
+            continue;
+        given.erase(given.begin() + static_cast<ptrdiff_t>(i));
+        if (again.block.guarded) {
+            const size_t data = again.block.span - PageSize();
+            if (data > 0 && !VirtualAlloc(again.block.base, data, MEM_COMMIT, PAGE_READWRITE))
+                OutOfMemory(size, name);
+        } else {
+            memset(again.start, 0, size);
+        }
+        Block block = again.block;
+        block.size = size;
+        block.name = name;
+        Blocks()[again.start] = block;
+        return again.start;
+    }
+    return nullptr;
+}
+
+// A block given back, kept to be handed out again; the oldest kept goes for good.
+void KeepGivenBack(void* start, const Block& block) {
+    if (block.guarded)
+        VirtualFree(block.base, block.span, MEM_DECOMMIT);
+    const size_t room = block.guarded
+                            ? block.base + block.span - PageSize() - static_cast<char*>(start)
+                            : block.capacity;
+    auto& given = GivenBack();
+    given.push_back({static_cast<char*>(start), room, block});
+    if (given.size() <= kKeptGiven)
+        return;
+    const Given oldest = given.front();
+    given.erase(given.begin());
+    if (oldest.block.guarded)
+        ReleaseGuarded(oldest.block);
+    else
+        free(oldest.start);
+}
+
 void ReleaseGuarded(const Block& block) {
     VirtualFree(block.base, block.span, MEM_DECOMMIT);
     auto& freed = Freed();
@@ -192,6 +257,10 @@ void ReleaseGuarded(const Block& block) {
 void* Allocate(size_t size, const char* name, size_t reserve) {
     if (size > kLargestBlock)
         return nullptr;
+    // An empty block fits anywhere: it takes none of the addresses given back.
+    if (ReusingAddresses() && size > 0)
+        if (void* again = AllocateAgain(size, name))
+            return again;
     if (strict)
         return AllocateGuarded(size, name);
     if (reserve > kLargestBlock - size)
@@ -224,7 +293,9 @@ void Release(void* block) {
         return;
     const Block info = found->second;
     Blocks().erase(found);
-    if (info.guarded)
+    if (ReusingAddresses())
+        KeepGivenBack(block, info);
+    else if (info.guarded)
         ReleaseGuarded(info);
     else
         free(block);
