@@ -364,9 +364,12 @@ void Visit(uint32_t index, bool plugin_side) {
     RecordingState& r = R();
     if (r.blocks[index].visited == r.walk || !Watched(r.blocks[index]))
         return;
-    // What the host no longer keeps readable there it has given back: it is
-    // not read, and the walk drops it.
-    if (ReadableSize(r.blocks[index].address, r.blocks[index].size) != r.blocks[index].size)
+    // A root the host no longer keeps readable there it has given back: it is
+    // not read, and the walk drops it. Only the host can have given it back
+    // since the last boundary, and only a root may be held beyond what a
+    // pointer word of the host's now leads to.
+    const RecordedBlock& held = r.blocks[index];
+    if (held.root && !plugin_side && ReadableSize(held.address, held.size) != held.size)
         return;
     r.blocks[index].visited = r.walk;
     // The blocks its words lead to are known before its changes name them.

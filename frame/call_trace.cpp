@@ -349,8 +349,8 @@ bool AppendTraceText(const char* text, uint32_t length) {
 
 TraceTurn::TraceTurn(uint32_t& taken) : word(taken) {
     const uint32_t self = PlatformThreadId();
-    const uint32_t since = PlatformMilliseconds();
-    for (;;) {
+    uint32_t since = 0;
+    for (bool waited = false;; waited = true) {
         uint32_t holder = 0;
         if (std::atomic_ref<uint32_t>(word).compare_exchange_strong(holder, self,
                                                                     std::memory_order_acquire)) {
@@ -361,7 +361,9 @@ TraceTurn::TraceTurn(uint32_t& taken) : word(taken) {
             held = taken_over = true;
             return;
         }
-        if (PlatformMilliseconds() - since > kLongestTurnWait)
+        if (!waited)
+            since = PlatformMilliseconds();
+        else if (PlatformMilliseconds() - since > kLongestTurnWait)
             return;
         PlatformYield();
     }
