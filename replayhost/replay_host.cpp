@@ -743,11 +743,13 @@ void ApplyHostSide(const Head& call, const Head& at, const uint32_t* seen, size_
     }
 }
 
-// The plug-in's side of a boundary: the slots seen against the recorded ones,
-// the bytes handed over, then every watched block against the recording.
-void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, size_t count,
-                     uint32_t result) {
-    std::vector<const Detail*> regions, drops;
+// The details of a boundary after the plug-in had control: what the host
+// made of its memory applied, the plug-in's writes taken into the copies;
+// the regions the call hands over (@in) and the blocks dropped (which go
+// once the comparison is done) collected. At a boundary the replay does not
+// see (a call of an entry bound to a fallback), every region is only kept.
+void TakePluginSide(const Head& call, const Head& at, bool unseen,
+                    std::vector<const Detail*>& regions, std::vector<const Detail*>& drops) {
     for (const Detail& detail : at.details) {
         if (ApplyHostMemory(detail))
             continue;
@@ -755,16 +757,38 @@ void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, siz
             case DetailKind::kWrote:
                 Apply(BlockAt(detail, true), detail, false);
                 break;
-            case DetailKind::kIn:
-                regions.push_back(&detail);
-                break;
             case DetailKind::kDrop:
                 drops.push_back(&detail);
                 break;
+            case DetailKind::kIn:
+            case DetailKind::kOut:
+                if (unseen) {
+                    KeepRegion(call, at, detail);
+                    break;
+                }
+                if (detail.kind == DetailKind::kIn) {
+                    regions.push_back(&detail);
+                    break;
+                }
+                [[fallthrough]];
             default:
-                Damaged(detail.line, "the host's bytes where the plug-in's are due");
+                if (!unseen)
+                    Damaged(detail.line, "the host's bytes where the plug-in's are due");
         }
     }
+}
+
+void ForgetDropped(const std::vector<const Detail*>& drops) {
+    for (const Detail* drop : drops)
+        Forget(drop->address, BlockAt(*drop, false).size);
+}
+
+// The plug-in's side of a boundary: the slots seen against the recorded ones,
+// the bytes handed over, then every watched block against the recording.
+void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, size_t count,
+                     uint32_t result) {
+    std::vector<const Detail*> regions, drops;
+    TakePluginSide(call, at, false, regions, drops);
     const bool returning = at.kind == HeadKind::kReturn;
     const std::vector<uint32_t> values =
         returning ? std::vector<uint32_t>{result} : std::vector<uint32_t>(seen, seen + count);
@@ -786,35 +810,16 @@ void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, siz
                                 " bytes) holds other bytes than recorded:\n" +
                                 SideBySide(expected.data(), block.memory, block.size));
     }
-    for (const Detail* drop : drops)
-        Forget(drop->address, BlockAt(*drop, false).size);
+    ForgetDropped(drops);
 }
 
-// A boundary the replay does not see (a call of an entry bound to a
-// fallback): what it says of host memory is taken as said, the plug-in's
-// writes are compared at the next boundary, and its regions only kept.
+// A boundary the replay does not see: what it says of host memory is taken as
+// said, the plug-in's writes are compared at the next boundary, and its
+// regions only kept.
 void TakeUnseen(const Head& call, const Head& at) {
-    std::vector<const Detail*> drops;
-    for (const Detail& detail : at.details) {
-        if (ApplyHostMemory(detail))
-            continue;
-        switch (detail.kind) {
-            case DetailKind::kWrote:
-                Apply(BlockAt(detail, true), detail, false);
-                break;
-            case DetailKind::kIn:
-            case DetailKind::kOut:
-                KeepRegion(call, at, detail);
-                break;
-            case DetailKind::kDrop:
-                drops.push_back(&detail);
-                break;
-            default:
-                break;
-        }
-    }
-    for (const Detail* drop : drops)
-        Forget(drop->address, BlockAt(*drop, false).size);
+    std::vector<const Detail*> regions, drops;
+    TakePluginSide(call, at, true, regions, drops);
+    ForgetDropped(drops);
 }
 
 // Calls of host entries that the recorded host lacked: the plug-in's
