@@ -366,10 +366,12 @@ void Visit(uint32_t index, bool plugin_side) {
         return;
     // A root the host no longer keeps readable there it has given back: it is
     // not read, and the walk drops it. Only the host can have given it back
-    // since the last boundary, and only a root may be held beyond what a
-    // pointer word of the host's now leads to.
+    // since the last boundary, only a root may be held beyond what a pointer
+    // word of the host's now leads to, and a table never goes while the
+    // plug-in is loaded.
     const RecordedBlock& held = r.blocks[index];
-    if (held.root && !plugin_side && ReadableSize(held.address, held.size) != held.size)
+    if (held.root && held.kind != BlockKind::kTable && !plugin_side &&
+        ReadableSize(held.address, held.size) != held.size)
         return;
     r.blocks[index].visited = r.walk;
     // The blocks its words lead to are known before its changes name them.
