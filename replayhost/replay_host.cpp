@@ -6,6 +6,7 @@
 #include <array>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -103,6 +104,10 @@ struct SystemAnswers {
 
 struct Replay {
     bool active = false;
+    // QUENDRIX_REPLAY_OWN_FAULT set: the replay faults in its own answer to
+    // the plug-in's first call, for the test that such a fault is said as the
+    // replay's own (ReplayInput.*).
+    bool own_fault = false;
     std::string* output = nullptr;  // null: standard output
     // The process's memory.
     uint8_t* arena_memory = nullptr;
@@ -1047,6 +1052,8 @@ std::string Called(const char* name, const uint32_t* args, size_t count) {
 }
 
 uint32_t AnswerOperation(uint32_t index, const uint32_t* args) {
+    if (R.own_fault)
+        *reinterpret_cast<volatile uint32_t*>(R.token_space) = index;  // a page that faults
     SkipUnseen();
     const Operation& operation = kOperations[index];
     const Head* head = Next();
@@ -1473,6 +1480,7 @@ int Replay(const wchar_t* recording, const wchar_t* plugin_path) {
         AddVectoredExceptionHandler(1, OnFault);
     }
     Run run{&sessions, plugin_path, kReplayIdentical};
+    R.own_fault = std::getenv("QUENDRIX_REPLAY_OWN_FAULT") != nullptr;
     R.active = true;
     HANDLE thread = CreateThread(nullptr, kReplayStackSize, RunReplay, &run,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);

@@ -125,6 +125,43 @@ TEST(ReplayInput, EveryDamagedRecordingFoundEndsWithItsCodeAndLine) {
     }
 }
 
+TEST(ReplayInput, FaultOfTheReplayItselfIsSaidAsSuchNeverAsADivergence) {
+    // The driver, made to fault in its own answer to the plug-in's first call.
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring driver = program;
+    driver.replace(driver.rfind(L'\\') + 1, std::wstring::npos, L"quendrix_replay.exe");
+    const std::string recording = Here() + "\\recordings\\sample-story.txt";
+    std::wstring line = L"\"" + driver + L"\" \"" + Wide(recording) + L"\"";
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    const std::string output = std::string(folder) + "quendrix-replay-own-fault-" +
+                               std::to_string(GetCurrentProcessId()) + ".txt";
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                             CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdOutput = start.hStdError = out;
+    PROCESS_INFORMATION process = {};
+    SetEnvironmentVariableA("QUENDRIX_REPLAY_OWN_FAULT", "1");
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &start, &process));
+    SetEnvironmentVariableA("QUENDRIX_REPLAY_OWN_FAULT", nullptr);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(out);
+    const std::string said = ReadFile(output);
+    DeleteFileA(output.c_str());
+    EXPECT_EQ(code, static_cast<DWORD>(kReplayFault)) << said;
+    EXPECT_NE(said.find("the replay itself failed"), std::string::npos) << said;
+    EXPECT_EQ(said.find("divergence"), std::string::npos) << said;
+}
+
 // ------------------------------------------------------------------ the fuzz
 
 uint32_t FromEnvironment(const char* name, uint32_t fallback) {
