@@ -922,9 +922,22 @@ uint32_t AtBoundary(Work work) {
     return result;
 }
 
+// One call more open in the replay, for the scope: no more than the format
+// allows.
+struct Deeper {
+    explicit Deeper(const Head& head) {
+        if (++R.depth > kRecordedNesting) {
+            --R.depth;
+            Damaged(head.line, "calls nested deeper than " + std::to_string(kRecordedNesting));
+        }
+    }
+    ~Deeper() { --R.depth; }
+    Deeper(const Deeper&) = delete;
+    Deeper& operator=(const Deeper&) = delete;
+};
+
 void PlayIncoming(const Head& head) {
-    if (++R.depth > kRecordedNesting)
-        Damaged(head.line, "calls nested deeper than " + std::to_string(kRecordedNesting));
+    const Deeper deeper(head);
     ApplyHostSide(head, head, nullptr, 0);
     uint32_t args[kMostSlots] = {};
     for (size_t i = 0; i < head.slots.size() && i < kMostSlots; ++i)
@@ -949,7 +962,6 @@ void PlayIncoming(const Head& head) {
             break;
         case kLeft:
             // The host left the plug-in by a long jump: to here, or further.
-            --R.depth;
             if (R.leaving_to != head.sequence)
                 throw LeftByHost{R.leaving_to};
             return;
@@ -960,7 +972,6 @@ void PlayIncoming(const Head& head) {
     const Head* back = Next();
     if (back != nullptr && back->kind == HeadKind::kLost) {
         // Its return's lines were lost: the host took the result all the same.
-        --R.depth;
         return;
     }
     if (back == nullptr || back->kind != HeadKind::kReturn || back->sequence != head.sequence) {
@@ -972,7 +983,6 @@ void PlayIncoming(const Head& head) {
     }
     ++R.cursor;
     CheckPluginSide(head, *back, args, count, result);
-    --R.depth;
 }
 
 // The calls the host left by a long jump, from the @left lines at the cursor
@@ -1000,8 +1010,7 @@ uint32_t Answer(const Head* head, const uint32_t* args, const std::string& calle
         ForgetEverything();
         LeaveAsRecorded(*head);
     }
-    if (++R.depth > kRecordedNesting)
-        Damaged(head->line, "calls nested deeper than " + std::to_string(kRecordedNesting));
+    const Deeper deeper(*head);
     ++R.cursor;
     ++R.calls;
     const size_t count = std::min<size_t>(head->slots.size(), kMostSlots);
@@ -1011,13 +1020,11 @@ uint32_t Answer(const Head* head, const uint32_t* args, const std::string& calle
         if (next == nullptr)
             RecordingEnds("the host has not returned from " + CallName(*head));
         if (next->kind == HeadKind::kLeft) {
-            --R.depth;
             LeaveAsRecorded(*next);
         }
         ++R.cursor;
         if (next->kind == HeadKind::kReturn && next->sequence == head->sequence) {
             ApplyHostSide(*head, *next, args, count);
-            --R.depth;
             if (next->slots.empty())
                 return 0;
             const Slot& result = next->slots[0];
