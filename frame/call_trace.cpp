@@ -185,7 +185,7 @@ void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) 
 // only among calls of one stack: each stack has a slot of its own, whose
 // stack word is the one other threads read.
 
-std::atomic_ref<uintptr_t> SlotStack(ThreadCalls& calls) {
+std::atomic_ref<uintptr_t> SlotStack(StackCalls& calls) {
     return std::atomic_ref<uintptr_t>(calls.stack);
 }
 
@@ -204,12 +204,12 @@ bool Left(const OpenCall& open, uintptr_t mark) {
 
 // The calling stack's slot; with claim, a free one when it has none. Null
 // when every slot is taken: the stack's calls are then not traced.
-ThreadCalls* CallsOfThisStack(bool claim) {
+StackCalls* CallsOfThisStack(bool claim) {
     const uintptr_t stack = PlatformStackBase();
-    for (ThreadCalls& calls : Frame.Trace.threads)
+    for (StackCalls& calls : Frame.Trace.stacks)
         if (SlotStack(calls).load() == stack)
             return &calls;
-    for (ThreadCalls& calls : Frame.Trace.threads) {
+    for (StackCalls& calls : Frame.Trace.stacks) {
         uintptr_t free = 0;
         if (claim && SlotStack(calls).load() == 0 &&
             SlotStack(calls).compare_exchange_strong(free, stack)) {
@@ -222,7 +222,7 @@ ThreadCalls* CallsOfThisStack(bool claim) {
 
 // A call begins at mark: its depth, 1 for a call no other encloses, or 0 when
 // it cannot be recorded (and is not traced).
-int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
+int OpenAt(StackCalls& calls, uintptr_t mark, const OpenCall& call) {
     // A call into the host that was left takes the call into the plug-in that
     // made it along: the host jumped to a frame of its own above it.
     bool into_host_left = false;
@@ -244,31 +244,41 @@ int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
 
 // The call at position at ends, with any left inside it; the slot is given up
 // when no call of the stack is open. Returns the call's depth.
-int CloseAt(ThreadCalls& calls, int at) {
+int CloseAt(StackCalls& calls, int at) {
     calls.depth = at;
     if (at == 0)
         SlotStack(calls).store(0);
     return at + 1;
 }
 
-// The open call of a host operation, in any slot, whose stack ends at
-// stack_after once it returns; false when there is none.
-bool FindReturning(uintptr_t stack_after, ThreadCalls*& found, int& at) {
-    for (ThreadCalls& calls : Frame.Trace.threads) {
-        if (SlotStack(calls).load() == 0)
-            continue;
-        for (int i = calls.depth - 1; i >= 0; --i) {
-            const OpenCall& open = calls.open[i];
-            const HostEntryDescriptor& entry = kHostEntries[open.index];
-            const uint32_t removed =
-                entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-            if (open.return_address != nullptr && open.mark + 4 + removed == stack_after) {
-                found = &calls;
-                at = i;
-                return true;
-            }
-        }
+// The place in calls of the open call of a host operation whose stack ends at
+// stack_after once it returns; -1 for none.
+int Returning(const StackCalls& calls, uintptr_t stack_after) {
+    for (int i = calls.depth - 1; i >= 0; --i) {
+        const OpenCall& open = calls.open[i];
+        const HostEntryDescriptor& entry = kHostEntries[open.index];
+        const uint32_t removed =
+            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
+        if (open.return_address != nullptr && open.mark + 4 + removed == stack_after)
+            return i;
     }
+    return -1;
+}
+
+// That call, looked for in the calling stack's slot first, then in every
+// other; false when there is none.
+bool FindReturning(uintptr_t stack_after, StackCalls*& found, int& at) {
+    StackCalls* const own = CallsOfThisStack(false);
+    if (own != nullptr && (at = Returning(*own, stack_after)) >= 0) {
+        found = own;
+        return true;
+    }
+    for (StackCalls& calls : Frame.Trace.stacks)
+        if (&calls != own && SlotStack(calls).load() != 0 &&
+            (at = Returning(calls, stack_after)) >= 0) {
+            found = &calls;
+            return true;
+        }
     return false;
 }
 
@@ -377,7 +387,7 @@ TraceTurn::~TraceTurn() {
 void EndCallsOfEndingThread() {
     if (!CallTraceOn())
         return;
-    ThreadCalls* calls = CallsOfThisStack(false);
+    StackCalls* calls = CallsOfThisStack(false);
     if (calls == nullptr)
         return;
     while (calls->depth > 0) {
@@ -442,7 +452,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
         HostEntryTargets[index] = HostEntryTraceThunks[index];
     }
     void* const target = HostEntryTraced[index];
-    ThreadCalls* calls = CallTraceOn() ? CallsOfThisStack(true) : nullptr;
+    StackCalls* calls = CallTraceOn() ? CallsOfThisStack(true) : nullptr;
     if (calls == nullptr)
         return target;
     const uint32_t sequence = NextSequence();
@@ -470,7 +480,7 @@ extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_
     // ends; any open after it were left inside it. It is looked for in every
     // slot: the call returns on the stack it was made on, but perhaps on
     // another thread (a fiber the host moved), under another slot's turn.
-    ThreadCalls* calls = nullptr;
+    StackCalls* calls = nullptr;
     int at = -1;
     if (!FindReturning(stack_after, calls, at))
         PlatformFailFast();  // a return through the trace that no open call made
@@ -515,7 +525,7 @@ uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args, const
         return 0;
     const uint32_t sequence = NextSequence();
     // The arguments lie in the caller's frame: they mark the call's place.
-    ThreadCalls* calls = CallsOfThisStack(true);
+    StackCalls* calls = CallsOfThisStack(true);
     const int depth = calls == nullptr ? 0
                                        : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
                                                 {0, sequence, 0, nullptr, call.kind});
@@ -533,7 +543,7 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
                             const uint32_t* args, int handed, uint32_t handed_size) {
     if (sequence == 0)
         return result;
-    ThreadCalls* calls = CallsOfThisStack(false);
+    StackCalls* calls = CallsOfThisStack(false);
     int depth = 0;
     for (int at = calls != nullptr ? calls->depth - 1 : -1; at >= 0 && depth == 0; --at)
         if (calls->open[at].mark == reinterpret_cast<uintptr_t>(args))

@@ -73,7 +73,7 @@ extern void* HostEntryTraced[];
 // slot is a stack's, not a thread's: a host may run fibers, each on a stack
 // of its own, on one thread, or move one to another thread, and a thread's
 // identifier may go to a new thread once the old one has ended.
-inline constexpr int kTraceThreads = 32;
+inline constexpr int kTraceStacks = 32;
 inline constexpr int kTraceNesting = kRecordedNesting;
 
 // Which way a call goes: the host into the plug-in, the plug-in into a host
@@ -88,7 +88,7 @@ struct OpenCall {
     CallKind kind;
 };
 
-struct ThreadCalls {
+struct StackCalls {
     uintptr_t stack;  // the base of the stack the calls are on; 0: the slot is free
     int depth;
     OpenCall open[kTraceNesting];
@@ -98,7 +98,7 @@ struct CallTraceState {
     void* file;              // while the trace is on
     uint32_t writing;        // the thread writing a line (0: none); the others wait
     uint32_t last_sequence;  // sequence numbers, unique over the file's threads
-    ThreadCalls threads[kTraceThreads];
+    StackCalls stacks[kTraceStacks];
 };
 
 // The recording of the call trace (frame/call_recording.cpp): the host's
