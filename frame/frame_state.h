@@ -191,7 +191,7 @@ struct FrameState {
     bool JournalCut = false;
 
     // The call trace (frame/call_trace.cpp): its file, from a start with the
-    // trace on to the stop or the library's free; each thread's open calls.
+    // trace on to the stop or the library's free; each stack's open calls.
     CallTraceState Trace = {};
 
     // The recording (frame/call_recording.cpp): from a start with the trace
