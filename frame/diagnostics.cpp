@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "frame/call_recording.h"
 #include "frame/call_trace.h"
 #include "frame/frame_state.h"
 #include "frame/platform.h"
@@ -133,6 +134,7 @@ void ApplyDiagnosticsSettings() {
         journal = file != nullptr;
         PlatformClose(file);
     }
+    RecordJournalSwitch(journal);
     CopyPath(Frame.JournalFile, journal ? settings.journal_file : L"");
     CopyPath(Frame.UnopenedTrace,
              settings.trace && !trace ? settings.trace_file : settings.refused_trace);

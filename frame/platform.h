@@ -68,6 +68,11 @@ uint32_t PlatformEntropy();
 // image, as its headers say. Both 0 for a null module.
 void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end);
 
+// What tells the process apart from any other, also from one that had its
+// identifier before: the identifier and the time it was created (0 where
+// the system does not say).
+void PlatformProcessMark(uint32_t* id, uint64_t* created);
+
 uint32_t PlatformThreadId();
 // The highest address of the calling thread's stack, just past its first frame.
 uintptr_t PlatformStackBase();
@@ -107,6 +112,8 @@ void PlatformClose(void* file);
 
 // Gives the rest of the calling thread's time slice to another thread.
 void PlatformYield();
+// Milliseconds since the system started, wrapping after 49 days: for spans.
+uint32_t PlatformMilliseconds();
 
 struct PlatformTime {
     uint16_t year, month, day, hour, minute, second, millisecond;

@@ -25,6 +25,7 @@ namespace {
     X(GetModuleFileNameA) \
     X(GetModuleFileNameW) \
     X(GetModuleHandleA) \
+    X(GetProcessTimes) \
     X(GetPrivateProfileIntW) \
     X(GetPrivateProfileStringW) \
     X(GetProcAddress) \
@@ -240,6 +241,10 @@ void PlatformYield() {
     SYSTEM(Sleep)(0);
 }
 
+uint32_t PlatformMilliseconds() {
+    return SYSTEM(GetTickCount)();
+}
+
 void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
     *start = *end = 0;
     if (module == nullptr)
@@ -250,6 +255,13 @@ void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
         reinterpret_cast<const IMAGE_NT_HEADERS*>(static_cast<const char*>(module) + dos->e_lfanew);
     *start = reinterpret_cast<uintptr_t>(module);
     *end = *start + nt->OptionalHeader.SizeOfImage;
+}
+
+void PlatformProcessMark(uint32_t* id, uint64_t* created) {
+    *id = SYSTEM(GetCurrentProcessId)();
+    FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+    SYSTEM(GetProcessTimes)(SYSTEM(GetCurrentProcess)(), &creation, &exit, &kernel, &user);
+    *created = uint64_t{creation.dwHighDateTime} << 32 | creation.dwLowDateTime;
 }
 
 uint32_t PlatformThreadId() {

@@ -8,6 +8,8 @@
 // selection alone; HostAddMenuCommand 0, nothing registered. HostMessage,
 // HostShowText, HostNotice and HostRemoveMenuCommand have no failure value: an
 // injected fault only counts the call.
+#include <windows.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -84,6 +86,39 @@ int32_t MessageResult(DialogRecord&& record) {
 }
 
 constexpr int32_t kRowsOnScreen = 9;
+
+// Runs work on a fiber of its own under other_stack, on the calling stack
+// otherwise.
+template <typename Work>
+void OnAnotherStack(Work& work) {
+    if (S().variation.other_stack == 0) {
+        work();
+        return;
+    }
+    struct Job {
+        Work* work;
+        void* back;
+        static VOID WINAPI Run(void* argument) {
+            auto* job = static_cast<Job*>(argument);
+            (*job->work)();
+            SwitchToFiber(job->back);
+        }
+    };
+    const bool fiber_already = IsThreadAFiber() != FALSE;
+    void* current = nullptr;
+    if (fiber_already)
+        asm("movl %%fs:0x10, %0" : "=r"(current));  // the fiber's data, as GetCurrentFiber reads it
+    Job job{&work, fiber_already ? current : ConvertThreadToFiber(nullptr)};
+    void* fiber = CreateFiber(1u << 20, &Job::Run, &job);
+    if (job.back == nullptr || fiber == nullptr) {
+        work();
+    } else {
+        SwitchToFiber(fiber);
+        DeleteFiber(fiber);
+    }
+    if (!fiber_already && job.back != nullptr)
+        ConvertFiberToThread();
+}
 
 // The row callback is the plug-in's code: its time is not the host's.
 int32_t AskRow(ListRowCallback row_text, uint32_t row) {
@@ -237,8 +272,10 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
             const auto* bytes = static_cast<const uint8_t*>(definition);
             record.definition.assign(bytes, bytes + sizeof length + length);
         }
-        if (!call.fail && row_text)
-            AskRows(record, row_text);
+        if (!call.fail && row_text) {
+            auto ask = [&] { AskRows(record, row_text); };
+            OnAnotherStack(ask);
+        }
         if (!call.fail)
             LeaveDialogByLongJump();
         VsDialogCall& shown = Log(std::move(record));

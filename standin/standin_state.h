@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -106,14 +107,22 @@ struct LineArray {
 };
 
 // What the plug-in was handed, by its handle, owned until it is given back.
+// The handle is the thing's address in the host's heap (Allocate), as a
+// real host's would be, so that a heap that reuses addresses reuses them too.
 template <typename Thing>
-using HandedOut = std::map<const void*, std::unique_ptr<Thing>>;
+struct GiveBack {
+    void operator()(Thing* thing) const {
+        thing->~Thing();
+        Release(thing);
+    }
+};
+template <typename Thing>
+using HandedOut = std::map<const void*, std::unique_ptr<Thing, GiveBack<Thing>>>;
 
 template <typename Thing>
 Thing* HandOut(HandedOut<Thing>& handed, Thing thing) {
-    auto owned = std::make_unique<Thing>(std::move(thing));
-    Thing* handle = owned.get();
-    handed.emplace(handle, std::move(owned));
+    Thing* handle = new (Allocate(sizeof(Thing), "handle of the host's")) Thing(std::move(thing));
+    handed.emplace(handle, std::unique_ptr<Thing, GiveBack<Thing>>(handle));
     return handle;
 }
 
@@ -221,6 +230,13 @@ struct State {
     // left to, and whether a dialog has left already.
     std::jmp_buf* dialog_exit = nullptr;
     bool dialog_left = false;
+    // write_long_jump: where a line event's first write at the guest's import
+    // table leaves to, and whether one has left already; thread_reuse: whether
+    // a dialog has ended its event's thread already.
+    std::jmp_buf* write_exit = nullptr;
+    bool write_left = false;
+    bool thread_ended = false;
+    bool on_event_thread = false;
 
     HostTime time;
 };
@@ -243,8 +259,11 @@ void RebuildSelection();
 // Counts a violation when the process's state differs from the variation's.
 void CheckProcessState();
 // Under dialog_long_jump, the first dialog of a raised line event leaves
-// here, by a long jump out of the plug-in; otherwise nothing happens.
+// here, by a long jump out of the plug-in; under thread_reuse, it ends the
+// event's thread here; otherwise nothing happens.
 void LeaveDialogByLongJump();
+// release_blocks: what the host gives back after an operation.
+void GiveBackWhatItMay(int32_t ordinal);
 
 // ------------------------------------------------------------------ host time
 // VsSetTiming/VsHostTime: every host operation runs within a HostTimeScope
@@ -375,9 +394,11 @@ auto Operation(const void* frame, Body body) {
     if constexpr (std::is_void_v<decltype(body(call))>) {
         body(call);
         LeftCall(log, 0);
+        GiveBackWhatItMay(Ordinal);
     } else {
         const auto result = body(call);
         LeftCall(log, ResultWord(result));
+        GiveBackWhatItMay(Ordinal);
         return result;
     }
 }

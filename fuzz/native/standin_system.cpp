@@ -29,6 +29,11 @@ void ReleaseGuarded(const Block& block) {
     free(block.base);
 }
 
+// A block set aside keeps its memory: AddressSanitizer cannot fault on it
+// without freeing it, and its address must stay the block's.
+void SetAsideGuarded(const Block&) {}
+void TakeBackGuarded(const Block&, const char*) {}
+
 void WatchGuardPages() {}
 
 void OutOfMemory(size_t size, const char* name) {
