@@ -1,14 +1,11 @@
 // The stand-in host's state, its table objects and the control interface by
 // which tests and the host program play the host's part.
-#include <windows.h>
-
 #include <algorithm>
 #include <clocale>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 
-#include "standin/import_table.h"
 #include "standin/standin_state.h"
 
 namespace veldan {
@@ -372,57 +369,21 @@ void TakeBack(EventLines& event) {
     event = EventLines{};
 }
 
-// What the host answers for the system at the import table of the module
-// whose hook gets a line event (write_long_jump, thread_reuse), and puts
-// back after the event.
+// The guest's imports diverted for one line event, and put back after it.
 struct GuestImports {
-    HMODULE guest = nullptr;
-    void* write = nullptr;
-    void* thread_id = nullptr;
+    DivertedImports diverted;
 
     explicit GuestImports(TableEventHook hook) {
         const State& s = S();
-        if (s.variation.write_long_jump == 0 && s.variation.thread_reuse == 0)
-            return;
-        GetModuleHandleExA(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCSTR>(hook), &guest);
-        if (s.variation.write_long_jump != 0)
-            write = import_table::Replace(guest, "kernel32.dll", "WriteFile",
-                                          reinterpret_cast<void*>(&WriteLeavingByLongJump));
-        if (s.variation.thread_reuse != 0)
-            thread_id = import_table::Replace(guest, "kernel32.dll", "GetCurrentThreadId",
-                                              reinterpret_cast<void*>(&OneThreadIdentifier));
+        if (s.variation.write_long_jump != 0 || s.variation.thread_reuse != 0)
+            diverted =
+                DivertGuestImports(reinterpret_cast<const void*>(hook),
+                                   s.variation.write_long_jump != 0, s.variation.thread_reuse != 0);
     }
-    ~GuestImports() {
-        if (write != nullptr)
-            import_table::Replace(guest, "kernel32.dll", "WriteFile", write);
-        if (thread_id != nullptr)
-            import_table::Replace(guest, "kernel32.dll", "GetCurrentThreadId", thread_id);
-    }
+    ~GuestImports() { RestoreGuestImports(diverted); }
     GuestImports(const GuestImports&) = delete;
     GuestImports& operator=(const GuestImports&) = delete;
-
-    // write_long_jump: the first write in the event leaves it, as a dialog
-    // does under dialog_long_jump.
-    static BOOL WINAPI WriteLeavingByLongJump(HANDLE file, LPCVOID bytes, DWORD size,
-                                              LPDWORD written, LPOVERLAPPED overlapped) {
-        State& s = S();
-        if (s.dialog_exit != nullptr && !s.write_left) {
-            s.write_left = true;
-            std::longjmp(*s.dialog_exit, 1);
-        }
-        return WriteFile(file, bytes, size, written, overlapped);
-    }
-    // thread_reuse: every thread the identifier of the first that asked.
-    static DWORD WINAPI OneThreadIdentifier() {
-        static const DWORD first = GetCurrentThreadId();
-        return first;
-    }
 };
-
-// thread_reuse: an exit code no thread of the stand-in's ends with otherwise.
-constexpr DWORD kEndedInDialog = 0x7E5D;
 
 // The hook's call with the event's lines, and its result.
 int32_t CallLineHook(uint16_t key, EventLines& event) {
@@ -440,30 +401,21 @@ struct EventOnThread {
     int32_t result;
 };
 
-DWORD WINAPI RaiseOnThread(void* argument) {
+void RaiseOnThread(void* argument) {
     auto* raised = static_cast<EventOnThread*>(argument);
     S().on_event_thread = true;
     raised->result = CallLineHook(raised->key, *raised->event);
     S().on_event_thread = false;
-    return 0;
 }
 
 // thread_reuse: the hook called on a thread of its own; false when a dialog
 // ended the thread.
 bool CallLineHookOnThread(uint16_t key, EventLines& event, int32_t& result) {
     EventOnThread raised{key, &event, 0};
-    HANDLE thread = CreateThread(nullptr, 0, RaiseOnThread, &raised, 0, nullptr);
-    if (thread == nullptr) {
-        result = CallLineHook(key, event);
-        return true;
-    }
-    WaitForSingleObject(thread, INFINITE);
-    DWORD code = 0;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
+    const bool whole = RunOnThreadOfItsOwn(RaiseOnThread, &raised);
     S().on_event_thread = false;
     result = raised.result;
-    return code != kEndedInDialog;
+    return whole;
 }
 
 }  // namespace
@@ -716,7 +668,7 @@ void LeaveDialogByLongJump() {
     State& s = S();
     if (s.variation.thread_reuse != 0 && s.on_event_thread && !s.thread_ended) {
         s.thread_ended = true;
-        ExitThread(kEndedInDialog);
+        EndThisThread();
     }
     if (s.variation.dialog_long_jump == 0 || s.dialog_exit == nullptr || s.dialog_left)
         return;

@@ -8,8 +8,6 @@
 // selection alone; HostAddMenuCommand 0, nothing registered. HostMessage,
 // HostShowText, HostNotice and HostRemoveMenuCommand have no failure value: an
 // injected fault only counts the call.
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -87,7 +85,7 @@ int32_t MessageResult(DialogRecord&& record) {
 
 constexpr int32_t kRowsOnScreen = 9;
 
-// Runs work on a fiber of its own under other_stack, on the calling stack
+// Runs work on a stack of its own under other_stack, on the calling stack
 // otherwise.
 template <typename Work>
 void OnAnotherStack(Work& work) {
@@ -95,29 +93,7 @@ void OnAnotherStack(Work& work) {
         work();
         return;
     }
-    struct Job {
-        Work* work;
-        void* back;
-        static VOID WINAPI Run(void* argument) {
-            auto* job = static_cast<Job*>(argument);
-            (*job->work)();
-            SwitchToFiber(job->back);
-        }
-    };
-    const bool fiber_already = IsThreadAFiber() != FALSE;
-    void* current = nullptr;
-    if (fiber_already)
-        asm("movl %%fs:0x10, %0" : "=r"(current));  // the fiber's data, as GetCurrentFiber reads it
-    Job job{&work, fiber_already ? current : ConvertThreadToFiber(nullptr)};
-    void* fiber = CreateFiber(1u << 20, &Job::Run, &job);
-    if (job.back == nullptr || fiber == nullptr) {
-        work();
-    } else {
-        SwitchToFiber(fiber);
-        DeleteFiber(fiber);
-    }
-    if (!fiber_already && job.back != nullptr)
-        ConvertFiberToThread();
+    RunOnAnotherStack([](void* argument) { (*static_cast<Work*>(argument))(); }, &work);
 }
 
 // The row callback is the plug-in's code: its time is not the host's.

@@ -46,6 +46,23 @@ std::string LibraryFolder();
 // Moves temporary over path in one step; on failure deletes temporary and
 // returns false.
 bool MoveFileOver(const std::string& temporary, const std::string& path);
+// Runs work(argument) on a stack of its own (a fiber), or on the calling
+// stack where the system has none to give.
+void RunOnAnotherStack(void (*work)(void*), void* argument);
+// Runs work(argument) on a thread of its own and waits for it; false when
+// the thread was ended inside it (EndThisThread).
+bool RunOnThreadOfItsOwn(void (*work)(void*), void* argument);
+[[noreturn]] void EndThisThread();
+// What the host answers for the system at the import table of the module
+// that holds code (the variations write_long_jump and thread_reuse), and
+// puts back: the slots' former contents.
+struct DivertedImports {
+    void* guest = nullptr;
+    void* write = nullptr;
+    void* thread_id = nullptr;
+};
+DivertedImports DivertGuestImports(const void* code, bool write_long_jump, bool one_thread_id);
+void RestoreGuestImports(const DivertedImports& diverted);
 
 // A block from Allocate, given back when its owner goes: whatever the
 // stand-in has handed out goes back with the state that holds it, at a reset

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -125,6 +126,20 @@ void PlatformFailFast() {
 void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
     *start = *end = 0;
     (void)module;
+}
+
+// The native door's process has no creation time to tell it from another:
+// the identifier alone.
+void PlatformProcessMark(uint32_t* id, uint64_t* created) {
+    *id = static_cast<uint32_t>(getpid());
+    *created = 0;
+}
+
+uint32_t PlatformMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 uint32_t PlatformThreadId() {

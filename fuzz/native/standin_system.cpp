@@ -57,4 +57,26 @@ bool MoveFileOver(const std::string& temporary, const std::string& path) {
     return false;
 }
 
+// The variations of stacks, threads and a guest's imports are Windows hosts'
+// (the native tests run none of them): here work runs on the calling stack
+// and thread, and no import is diverted.
+void RunOnAnotherStack(void (*work)(void*), void* argument) {
+    work(argument);
+}
+
+bool RunOnThreadOfItsOwn(void (*work)(void*), void* argument) {
+    work(argument);
+    return true;
+}
+
+void EndThisThread() {
+    abort();
+}
+
+DivertedImports DivertGuestImports(const void*, bool, bool) {
+    return {};
+}
+
+void RestoreGuestImports(const DivertedImports&) {}
+
 }  // namespace veldan
