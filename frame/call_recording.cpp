@@ -1062,3 +1062,12 @@ void RecordButton(int answer) {
 void RecordJournalSwitch(bool on) {
     PutAnswer(kSystemJournal, [&] { Put(on ? "1" : "0"); });
 }
+
+void RecordUnopenedJournal(const wchar_t* path) {
+    if (path[0] == 0)
+        return;
+    PutAnswer(kSystemUnopened, [&] {
+        for (const wchar_t* at = path; *at != 0; ++at)
+            PutHex(static_cast<uint16_t>(*at), 4);
+    });
+}

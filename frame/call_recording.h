@@ -56,3 +56,5 @@ void RecordBinding(uint32_t ordinal, bool found);
 void RecordModulePath(const char* path, bool known);
 void RecordButton(int answer);
 void RecordJournalSwitch(bool on);
+// The journal's file that could not be opened or used, after its switch.
+void RecordUnopenedJournal(const wchar_t* path);

@@ -45,6 +45,9 @@ inline constexpr char kSessionLineKind[] = "@session";
 //                                        dialog (its bytes in hex; - when it could not be)
 //   @system button ANSWER                the button chosen in the missing-entry dialog
 //   @system journal 0|1                  the comparison journal's switch, at the session's start
+//   @system unopened UNITS               after a journal line: the journal was switched on with
+//                                        a file it could not open or use, this one (its UTF-16
+//                                        units in hex, four digits each), which the plug-in names
 inline constexpr char kSystemLineKind[] = "@system";
 inline constexpr char kSystemBind[] = "bind";
 inline constexpr char kSystemBindFound[] = "found";
@@ -53,6 +56,7 @@ inline constexpr char kSystemModule[] = "module";
 inline constexpr char kSystemModuleUnknown[] = "-";
 inline constexpr char kSystemButton[] = "button";
 inline constexpr char kSystemJournal[] = "journal";
+inline constexpr char kSystemUnopened[] = "unopened";
 
 // The lines of a boundary were lost (the host left the plug-in by a
 // non-local exit while the recording wrote them): the recording forgets what

@@ -280,6 +280,23 @@ void ParseAnswer(const std::vector<std::string>& w, SystemAnswer& answer) {
         if (!Decimal(w[2], value, kind == kSystemButton ? 255 : 1))
             Refuse("an unreadable answer: " + w[2].substr(0, 16));
         answer.value = static_cast<int32_t>(value);
+    } else if (kind == kSystemUnopened) {
+        answer.kind = AnswerKind::kUnopened;
+        // A path as the plug-in keeps it: at most 300 units, none zero.
+        if (w[2].empty() || w[2].size() % 4 != 0 || w[2].size() > 1200)
+            Refuse("a journal's path not of four hex digits a unit, or longer than 300 units");
+        for (size_t u = 0; u < w[2].size(); u += 4) {
+            uint32_t unit = 0;
+            for (size_t d = u; d < u + 4; ++d) {
+                const int digit = HexDigit(w[2][d]);
+                if (digit < 0)
+                    Refuse("a journal's path that is no hex digits");
+                unit = unit << 4 | static_cast<uint32_t>(digit);
+            }
+            if (unit == 0)
+                Refuse("a journal's path that holds a zero unit");
+            answer.path.push_back(static_cast<wchar_t>(unit));
+        }
     } else {
         Refuse("an unknown answer of the system: " + kind.substr(0, 16));
     }

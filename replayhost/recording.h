@@ -62,7 +62,7 @@ struct Head {
 };
 
 // An answer that reached the plug-in through the system (version 2).
-enum class AnswerKind { kBind, kModule, kButton, kJournal };
+enum class AnswerKind { kBind, kModule, kButton, kJournal, kUnopened };
 
 struct SystemAnswer {
     AnswerKind kind = AnswerKind::kBind;
@@ -70,6 +70,7 @@ struct SystemAnswer {
     bool found = true;     // bind; module: false when the path could not be read
     int32_t value = 0;     // button, journal
     std::string bytes;     // module: the path as the plug-in read it
+    std::wstring path;     // unopened: the journal's file
     int line = 0;
 };
 

@@ -98,6 +98,12 @@ struct SystemAnswers {
     bool module_recorded = false;
     bool module_known = false;
     std::string module;
+    // Each start's journal, in order: "" where it was off or opened, else
+    // the file it could not open or use, which the replayed start is given
+    // and fails to open; the one the latest start was given.
+    std::vector<std::wstring> journals;
+    size_t next_journal = 0;
+    std::wstring journal;
 };
 
 // ------------------------------------------------------------------ the state
@@ -1161,18 +1167,41 @@ DWORD WINAPI ReplayGetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) 
     return path.size() >= size ? size : length;
 }
 
-UINT WINAPI ReplayGetPrivateProfileIntW(LPCWSTR, LPCWSTR, INT, LPCWSTR) {
-    return 0;  // every switch off
+bool IsJournalKey(LPCWSTR section, LPCWSTR key, const wchar_t* name) {
+    return section != nullptr && key != nullptr && _wcsicmp(section, L"Journal") == 0 &&
+           _wcsicmp(key, name) == 0;
 }
 
-DWORD WINAPI ReplayGetPrivateProfileStringW(LPCWSTR, LPCWSTR, LPCWSTR fallback, LPWSTR buffer,
-                                            DWORD size, LPCWSTR) {
+// Every switch off, but a journal that a start could not open: on, with
+// its file, which then cannot be opened either (ReplayCreateFileW). Each
+// start asks for the journal's switch once.
+UINT WINAPI ReplayGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT, LPCWSTR) {
+    if (!IsJournalKey(section, key, L"Enabled"))
+        return 0;
+    SystemAnswers& answers = R.answers;
+    answers.journal = answers.next_journal < answers.journals.size()
+                          ? answers.journals[answers.next_journal++]
+                          : std::wstring();
+    return answers.journal.empty() ? 0 : 1;
+}
+
+DWORD WINAPI ReplayGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback,
+                                            LPWSTR buffer, DWORD size, LPCWSTR) {
     if (buffer == nullptr || size == 0)
         return 0;
+    if (IsJournalKey(section, key, L"File") && !R.answers.journal.empty())
+        fallback = R.answers.journal.c_str();
     const size_t length = fallback != nullptr ? std::min<size_t>(wcslen(fallback), size - 1) : 0;
     std::memcpy(buffer, fallback, length * sizeof(wchar_t));
     buffer[length] = 0;
     return static_cast<DWORD>(length);
+}
+
+// The replayed plug-in opens no file here: the shop's were the shop's.
+HANDLE WINAPI ReplayCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
 }
 
 void AnswerForTheSystem(HMODULE plugin) {
@@ -1184,6 +1213,8 @@ void AnswerForTheSystem(HMODULE plugin) {
                           reinterpret_cast<void*>(&ReplayGetPrivateProfileIntW));
     import_table::Replace(plugin, "kernel32.dll", "GetPrivateProfileStringW",
                           reinterpret_cast<void*>(&ReplayGetPrivateProfileStringW));
+    import_table::Replace(plugin, "kernel32.dll", "CreateFileW",
+                          reinterpret_cast<void*>(&ReplayCreateFileW));
     import_table::Replace(plugin, "user32.dll", "MessageBoxA",
                           reinterpret_cast<void*>(&ReplayMessageBoxA));
 }
@@ -1208,7 +1239,12 @@ SystemAnswers AnswersOf(const std::vector<Session>& sessions, size_t first, size
                     }
                     break;
                 case AnswerKind::kJournal:
-                    break;  // the journal's file is the shop's; the replay writes none
+                    answers.journals.emplace_back();
+                    break;
+                case AnswerKind::kUnopened:
+                    if (!answers.journals.empty())
+                        answers.journals.back() = answer.path;
+                    break;
             }
     return answers;
 }

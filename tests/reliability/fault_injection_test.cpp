@@ -555,6 +555,10 @@ const std::vector<int32_t> kOldestHostLacks = {kOrdinalHostFindRange, kOrdinalHo
                                                kOrdinalHostConvertText};
 const Variation kRoundTripOnly[] = {
     {"setting-pytaj-65536", {}, {.ask = "65536"}},
+    // A journal the plug-in cannot open (the install says so), and one it
+    // may not use: its own settings file.
+    {"journal-in-no-folder", {}, {.journal_file = "no such folder\\journal.csv"}},
+    {"journal-into-the-settings", {}, {.journal_file = "Quendrix.ini"}},
     {"older-host-abort", {}, {.missing = kOlderHostLacks, .buttons = {IDABORT}}},
     {"older-host-ignore", {}, {.missing = kOlderHostLacks, .buttons = {IDIGNORE}}},
     {"older-host-retry-ignore", {}, {.missing = kOlderHostLacks, .buttons = {IDRETRY, IDIGNORE}}},

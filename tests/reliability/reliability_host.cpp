@@ -320,7 +320,10 @@ std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& ro
                              CREATE_ALWAYS, 0, nullptr);
     const std::string settings = std::string("[Trace]\r\nEnabled=1\r\n") +
                                  (place.recording != nullptr ? "Record=1\r\n" : "") +
-                                 "[Journal]\r\nEnabled=1\r\n";
+                                 "[Journal]\r\nEnabled=1\r\n" +
+                                 (place.journal_file != nullptr
+                                      ? "File=" + std::string(place.journal_file) + "\r\n"
+                                      : "");
     DWORD written = 0;
     WriteFile(ini, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
     CloseHandle(ini);

@@ -143,6 +143,8 @@ struct GuestPlace {
     std::vector<int> buttons = {};
     // "Pytaj" in the host's settings as FreshHost writes it; null: 1.
     const char* ask = nullptr;
+    // With a folder: the journal's File= (null: none, its default name).
+    const char* journal_file = nullptr;
 };
 
 // The plug-in loaded for a road, as the road's place has had the host start
