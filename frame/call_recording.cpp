@@ -364,6 +364,15 @@ void Visit(uint32_t index, bool plugin_side) {
     RecordingState& r = R();
     if (r.blocks[index].visited == r.walk || !Watched(r.blocks[index]))
         return;
+    // A root the host no longer keeps readable there it has given back: it is
+    // not read, and the walk drops it. Only the host can have given it back
+    // since the last boundary, only a root may be held beyond what a pointer
+    // word of the host's now leads to, and a table never goes while the
+    // plug-in is loaded.
+    const RecordedBlock& held = r.blocks[index];
+    if (held.root && held.kind != BlockKind::kTable && !plugin_side &&
+        ReadableSize(held.address, held.size) != held.size)
+        return;
     r.blocks[index].visited = r.walk;
     // The blocks its words lead to are known before its changes name them.
     ForEachTarget(index, true, plugin_side);
@@ -397,15 +406,18 @@ void Walk(bool plugin_side) {
 
 // ------------------------------------------------------------------ regions
 // The plug-in's memory an argument points to (or host memory not watched),
-// with its bytes as last recorded kept under its address.
+// with its bytes as last recorded kept under the address the slot recorded:
+// the replay finds a region by that address too.
 
-RecordedRegion* RegionAt(uint32_t address, uint32_t size) {
+RecordedRegion* RegionAt(uint32_t address, bool through_first_word, uint32_t size) {
     if (size > kLargestRecordedRegion)
         return nullptr;
     RecordedRegion& region = R().regions[address % kRecordedRegions];
-    if (region.address != address || region.size != size) {
+    if (region.address != address || region.through_first_word != through_first_word ||
+        region.size != size) {
         std::free(region.bytes);
-        region = {address, size, static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1))};
+        region = {address, through_first_word, size,
+                  static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1))};
         if (region.bytes == nullptr) {
             R().short_of_memory = true;
             region = {};
@@ -426,9 +438,11 @@ void PutPlace(int argument, bool through_first_word) {
 }
 
 // "@in" or "@out", the place, its size and its changes; a word region (kind
-// not 0) writes its word whole, always.
-void PutRegion(const char* line, int argument, bool through_first_word, uint32_t address,
+// not 0) writes its word whole, always. address is the slot's; through the
+// first word, the region lies where the word there points.
+void PutRegion(const char* line, int argument, bool through_first_word, uint32_t slot,
                uint32_t size, char kind = 0) {
+    const uint32_t address = through_first_word ? WordIn(slot) : slot;
     size = ReadableSize(address, size);
     if (size == 0 || (kind != 0 && size != 4))
         return;
@@ -437,7 +451,7 @@ void PutRegion(const char* line, int argument, bool through_first_word, uint32_t
     PutPlace(argument, through_first_word);
     Put(" ");
     PutDecimal(size);
-    RecordedRegion* region = RegionAt(address, size);
+    RecordedRegion* region = RegionAt(slot, through_first_word, size);
     if (kind != 0) {
         uint32_t word;
         std::memcpy(&word, At(address), 4);
@@ -657,7 +671,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
         }
         case Reach::kProfileValues:
             if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
-                PutRegion("@out", i, true, WordIn(value), 4);
+                PutRegion("@out", i, true, value, 4);
             break;
         default:
             break;
@@ -711,28 +725,76 @@ bool Finish(size_t head_at, TextBuilder& head) {
     return written;
 }
 
+// Everything the recording knows of the host's memory forgotten: what it
+// watches, the regions it keeps, the lines of a boundary not yet written.
+void Forget() {
+    RecordingState& r = R();
+    for (uint32_t i = 0; i < r.block_count; ++i)
+        std::free(r.blocks[i].copy);
+    r.block_count = 0;
+    for (RecordedRegion& region : r.regions) {
+        std::free(region.bytes);
+        region = {};
+    }
+    r.length = 0;
+    r.short_of_memory = false;
+}
+
+// The recording's turn is this boundary's. One a non-local exit left held on
+// this thread cut a boundary short, whose lines were never written: it is
+// recorded as lost, and the recording starts knowing the host's memory
+// afresh. False when the turn could not be had (the boundary is not
+// recorded).
+bool Taken(const TraceTurn& turn) {
+    if (!turn.held)
+        return false;
+    if (turn.taken_over && R().on) {
+        Forget();
+        Put(kLostLineKind);
+        EndLine();
+    }
+    return true;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ switching
 
 void StartRecording() {
     const TraceTurn turn(R().turn);
+    if (!turn.held)
+        return;
     RecordingState& r = R();
     r.on = true;
     PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
 }
 
-void StopRecording() {
+void EndRecording() {
     const TraceTurn turn(R().turn);
     RecordingState& r = R();
-    for (uint32_t i = 0; i < r.block_count; ++i)
-        std::free(r.blocks[i].copy);
+    if (!r.on || !Taken(turn))
+        return;
+    while (r.call_depth > 0) {
+        Put("@left ");
+        PutDecimal(r.calls[--r.call_depth].sequence, 6);
+        EndLine();
+    }
+    if (r.length > 0 && !r.short_of_memory)
+        AppendTraceText(r.text, static_cast<uint32_t>(r.length));
+    r.length = 0;
+}
+
+void StopRecording() {
+    const TraceTurn turn(R().turn);
+    if (!turn.held)
+        return;  // its memory stays where a thread still holds its turn
+    RecordingState& r = R();
+    Forget();
     std::free(r.blocks);
-    for (RecordedRegion& region : r.regions)
-        std::free(region.bytes);
     std::free(r.text);
+    const uint32_t holder = r.turn;
     r = {};
-    r.turn = true;  // still held here; the turn's end gives it up
+    r.turn = holder;  // still held here; the turn's end gives it up
 }
 
 bool RecordingOn() {
@@ -743,6 +805,8 @@ bool RecordingOn() {
 
 bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, const uint32_t* args) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     const CallReach& reach = kOperationReach[index];
     const uint32_t owner = CurrentOwner();
     const size_t head_at = Begin(readable);
@@ -769,6 +833,8 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
 
 bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, uint32_t eax) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     RecordingState& r = R();
     const int at = Running(sequence);
     const size_t head_at = Begin(readable);
@@ -866,6 +932,8 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
 bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                         const void* target, const uint32_t* args) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     const bool into_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
     const uint32_t owner = into_host ? CurrentOwner() : sequence;
@@ -886,15 +954,22 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
     }
     PutSlots(head, call.reach, args, owner);
     Walk(into_host);
-    if (into_host)
+    if (into_host) {
+        // A function of the host's is a call of the host as much as an
+        // operation is: the selection list's entries end here too.
+        EndRoots(
+            [](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
         for (int i = 0; i < call.reach.count; ++i)
             PutIn(call.reach, i, args);
+    }
     return Finish(head_at, head);
 }
 
 bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const IncomingCall& call,
                           const uint32_t* args, uint32_t result) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return false;
     RecordingState& r = R();
     const bool from_host = call.kind == CallKind::kHostFunction;
     const size_t head_at = Begin(readable);
@@ -926,6 +1001,8 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
 
 void RecordLeft(uint32_t sequence, CallKind kind) {
     const TraceTurn turn(R().turn);
+    if (!Taken(turn))
+        return;
     RecordingState& r = R();
     Put("@left ");
     PutDecimal(sequence, 6);
@@ -935,4 +1012,62 @@ void RecordLeft(uint32_t sequence, CallKind kind) {
         r.call_depth = at;
     if (kind == CallKind::kIncoming)
         EndRoots([&](const RecordedBlock& b) { return b.owner == sequence; });
+}
+
+// ------------------------------------------------------------------ the system's answers
+
+namespace {
+
+// A line of a system answer, with the next boundary.
+template <typename Fill>
+void PutAnswer(const char* kind, Fill fill) {
+    if (!RecordingOn())
+        return;
+    const TraceTurn turn(R().turn);
+    if (!R().on || !Taken(turn))
+        return;
+    Put(kSystemLineKind);
+    Put(" ");
+    Put(kind);
+    Put(" ");
+    fill();
+    EndLine();
+}
+
+}  // namespace
+
+void RecordBinding(uint32_t ordinal, bool found) {
+    PutAnswer(kSystemBind, [&] {
+        PutDecimal(ordinal);
+        Put(" ");
+        Put(found ? kSystemBindFound : kSystemBindMissing);
+    });
+}
+
+void RecordModulePath(const char* path, bool known) {
+    PutAnswer(kSystemModule, [&] {
+        if (!known || path[0] == 0) {
+            Put(kSystemModuleUnknown);
+            return;
+        }
+        for (const char* at = path; *at != 0; ++at)
+            PutHex(static_cast<uint8_t>(*at), 2);
+    });
+}
+
+void RecordButton(int answer) {
+    PutAnswer(kSystemButton, [&] { PutDecimal(static_cast<uint32_t>(answer & 0xFF)); });
+}
+
+void RecordJournalSwitch(bool on) {
+    PutAnswer(kSystemJournal, [&] { Put(on ? "1" : "0"); });
+}
+
+void RecordUnopenedJournal(const wchar_t* path) {
+    if (path[0] == 0)
+        return;
+    PutAnswer(kSystemUnopened, [&] {
+        for (const wchar_t* at = path; *at != 0; ++at)
+            PutHex(static_cast<uint16_t>(*at), 4);
+    });
 }

@@ -22,14 +22,15 @@
 
 #include "frame/call_trace.h"
 #include "frame/text_builder.h"
-
-// The recording's format (docs/trace-format.md), on the version line that
-// begins each session of the trace with the recording on.
-inline constexpr int kRecordingVersion = 1;
+#include "host/recording_format.h"  // kRecordingVersion
 
 // Switched on by the trace's start (it then writes the version line) and off
-// by its stop, which gives back the recording's memory.
+// by its stop: EndRecording writes what is still due while the file is open
+// (the lines of answers since the last boundary, and every call still running
+// as left: none will come back to a recording), StopRecording then gives
+// back the recording's memory.
 void StartRecording();
+void EndRecording();
 void StopRecording();
 bool RecordingOn();
 
@@ -45,3 +46,15 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
 // A call the trace found left without a return (a long jump of the host's):
 // written with the next boundary.
 void RecordLeft(uint32_t sequence, CallKind kind);
+
+// What reached the plug-in through the system, not through the host's
+// operations, written with the next boundary (docs/trace-format.md, @system):
+// whether a host entry was found in the host's library, the plug-in's path
+// as the missing-entry dialog read it (known: it could be read), the
+// button chosen there, the journal's switch at a start.
+void RecordBinding(uint32_t ordinal, bool found);
+void RecordModulePath(const char* path, bool known);
+void RecordButton(int answer);
+void RecordJournalSwitch(bool on);
+// The journal's file that could not be opened or used, after its switch.
+void RecordUnopenedJournal(const wchar_t* path);

@@ -178,36 +178,41 @@ void AddPrefix(TextBuilder& line, uint32_t sequence, int depth, char direction) 
              static_cast<unsigned>(PlatformThreadId()), depth, direction);
 }
 
-// ------------------------------------------------------------------ calls per thread
+// ------------------------------------------------------------------ calls per stack
 // A call is marked by its place on the stack; one that begins at or above an
 // open call's mark shows that call was left without a return (a long jump, an
-// exception), and it is dropped. A slot's thread word is the one other
-// threads read.
+// exception), and it is dropped. Marks are compared, and memory at them read,
+// only among calls of one stack: each stack has a slot of its own, whose
+// stack word is the one other threads read.
 
-std::atomic_ref<uint32_t> SlotThread(ThreadCalls& calls) {
-    return std::atomic_ref<uint32_t>(calls.thread);
+std::atomic_ref<uintptr_t> SlotStack(StackCalls& calls) {
+    return std::atomic_ref<uintptr_t>(calls.stack);
 }
 
 // A call left without its return: one that began at or above the new call's
 // place, or a call of a host operation whose return slot no longer holds the
 // trace's return path (the host jumped out of it and used the stack since).
+// The return slot is read only where it lies between the new call and the
+// bottom of this stack: in use, whichever thread had the stack before.
 bool Left(const OpenCall& open, uintptr_t mark) {
-    return open.mark <= mark || (open.kind == CallKind::kHostOperation &&
-                                 *reinterpret_cast<void* const*>(open.mark) !=
-                                     reinterpret_cast<void*>(HostEntryTraceReturn));
+    if (open.mark <= mark || open.mark >= PlatformStackBase())
+        return true;
+    return open.kind == CallKind::kHostOperation &&
+           *reinterpret_cast<void* const*>(open.mark) !=
+               reinterpret_cast<void*>(HostEntryTraceReturn);
 }
 
-// The calling thread's slot; with claim, a free one when it has none. Null
-// when every slot is taken: the thread's calls are then not traced.
-ThreadCalls* CallsOfThisThread(bool claim) {
-    const uint32_t thread = PlatformThreadId();
-    for (ThreadCalls& calls : Frame.Trace.threads)
-        if (SlotThread(calls).load() == thread)
+// The calling stack's slot; with claim, a free one when it has none. Null
+// when every slot is taken: the stack's calls are then not traced.
+StackCalls* CallsOfThisStack(bool claim) {
+    const uintptr_t stack = PlatformStackBase();
+    for (StackCalls& calls : Frame.Trace.stacks)
+        if (SlotStack(calls).load() == stack)
             return &calls;
-    for (ThreadCalls& calls : Frame.Trace.threads) {
-        uint32_t free = 0;
-        if (claim && SlotThread(calls).load() == 0 &&
-            SlotThread(calls).compare_exchange_strong(free, thread)) {
+    for (StackCalls& calls : Frame.Trace.stacks) {
+        uintptr_t free = 0;
+        if (claim && SlotStack(calls).load() == 0 &&
+            SlotStack(calls).compare_exchange_strong(free, stack)) {
             calls.depth = 0;
             return &calls;
         }
@@ -217,7 +222,7 @@ ThreadCalls* CallsOfThisThread(bool claim) {
 
 // A call begins at mark: its depth, 1 for a call no other encloses, or 0 when
 // it cannot be recorded (and is not traced).
-int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
+int OpenAt(StackCalls& calls, uintptr_t mark, const OpenCall& call) {
     // A call into the host that was left takes the call into the plug-in that
     // made it along: the host jumped to a frame of its own above it.
     bool into_host_left = false;
@@ -238,12 +243,43 @@ int OpenAt(ThreadCalls& calls, uintptr_t mark, const OpenCall& call) {
 }
 
 // The call at position at ends, with any left inside it; the slot is given up
-// when no call of the thread is open. Returns the call's depth.
-int CloseAt(ThreadCalls& calls, int at) {
+// when no call of the stack is open. Returns the call's depth.
+int CloseAt(StackCalls& calls, int at) {
     calls.depth = at;
     if (at == 0)
-        SlotThread(calls).store(0);
+        SlotStack(calls).store(0);
     return at + 1;
+}
+
+// The place in calls of the open call of a host operation whose stack ends at
+// stack_after once it returns; -1 for none.
+int Returning(const StackCalls& calls, uintptr_t stack_after) {
+    for (int i = calls.depth - 1; i >= 0; --i) {
+        const OpenCall& open = calls.open[i];
+        const HostEntryDescriptor& entry = kHostEntries[open.index];
+        const uint32_t removed =
+            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
+        if (open.return_address != nullptr && open.mark + 4 + removed == stack_after)
+            return i;
+    }
+    return -1;
+}
+
+// That call, looked for in the calling stack's slot first, then in every
+// other; false when there is none.
+bool FindReturning(uintptr_t stack_after, StackCalls*& found, int& at) {
+    StackCalls* const own = CallsOfThisStack(false);
+    if (own != nullptr && (at = Returning(*own, stack_after)) >= 0) {
+        found = own;
+        return true;
+    }
+    for (StackCalls& calls : Frame.Trace.stacks)
+        if (&calls != own && SlotStack(calls).load() != 0 &&
+            (at = Returning(calls, stack_after)) >= 0) {
+            found = &calls;
+            return true;
+        }
+    return false;
 }
 
 }  // namespace
@@ -266,7 +302,7 @@ bool StartCallTrace(const wchar_t* path, bool record) {
         line.Add("\r\n");
     if (record) {
         StartRecording();
-        line.Add("Quendrix recording %d\r\n", kRecordingVersion);
+        line.Add("%s%d\r\n", kRecordingVersionLine, kRecordingVersion);
     }
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
@@ -274,6 +310,20 @@ bool StartCallTrace(const wchar_t* path, bool record) {
     wchar_t module[kDiagnosticsPathSize];
     PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize);
     line.AddUtf16(module);
+    if (record) {
+        // Which process, which load of the plug-in in it and which start in
+        // that load: the replay carries the plug-in's state from one session
+        // to the next where the host did.
+        uint32_t process = 0;
+        uint64_t created = 0;
+        PlatformProcessMark(&process, &created);
+        if (Frame.LoadMark == 0)
+            Frame.LoadMark = uint64_t{PlatformEntropy()} << 32 | PlatformEntropy() | 1;
+        line.Add("\r\n%s %08X-%016llX %016llX %u", kSessionLineKind, static_cast<unsigned>(process),
+                 static_cast<unsigned long long>(created),
+                 static_cast<unsigned long long>(Frame.LoadMark),
+                 static_cast<unsigned>(Frame.Starts));
+    }
     Write(line);
     if (!CallTraceOn())
         return false;
@@ -282,30 +332,70 @@ bool StartCallTrace(const wchar_t* path, bool record) {
 }
 
 void StopCallTrace() {
+    // What the recording still holds goes into the file before it closes.
+    if (CallTraceOn())
+        EndRecording();
     void* const file = TraceFile().exchange(nullptr);
     if (file == nullptr)
         return;
     PointEntriesBack();
     {
+        // Closed only between writes; a turn given up leaves it open rather
+        // than give its handle to the system while another thread writes.
         const TraceTurn writing(Frame.Trace.writing);
-        PlatformClose(file);
+        if (writing.held)
+            PlatformClose(file);
     }
     StopRecording();
 }
 
 bool AppendTraceText(const char* text, uint32_t length) {
     const TraceTurn writing(Frame.Trace.writing);
+    if (!writing.held)
+        return false;
     void* const file = TraceFile().load();
     return file == nullptr || PlatformAppend(file, text, length);
 }
 
-TraceTurn::TraceTurn(bool& taken) : flag(taken) {
-    while (std::atomic_ref<bool>(flag).exchange(true, std::memory_order_acquire))
+TraceTurn::TraceTurn(uint32_t& taken) : word(taken) {
+    const uint32_t self = PlatformThreadId();
+    uint32_t since = 0;
+    for (bool waited = false;; waited = true) {
+        uint32_t holder = 0;
+        if (std::atomic_ref<uint32_t>(word).compare_exchange_strong(holder, self,
+                                                                    std::memory_order_acquire)) {
+            held = true;
+            return;
+        }
+        if (holder == self) {
+            held = taken_over = true;
+            return;
+        }
+        if (!waited)
+            since = PlatformMilliseconds();
+        else if (PlatformMilliseconds() - since > kLongestTurnWait)
+            return;
         PlatformYield();
+    }
 }
 
 TraceTurn::~TraceTurn() {
-    std::atomic_ref<bool>(flag).store(false, std::memory_order_release);
+    if (held)
+        std::atomic_ref<uint32_t>(word).store(0, std::memory_order_release);
+}
+
+void EndCallsOfEndingThread() {
+    if (!CallTraceOn())
+        return;
+    StackCalls* calls = CallsOfThisStack(false);
+    if (calls == nullptr)
+        return;
+    while (calls->depth > 0) {
+        const OpenCall& open = calls->open[--calls->depth];
+        if (RecordingOn())
+            RecordLeft(open.sequence, open.kind);
+    }
+    SlotStack(*calls).store(0);
 }
 
 bool CallTraceOn() {
@@ -362,7 +452,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
         HostEntryTargets[index] = HostEntryTraceThunks[index];
     }
     void* const target = HostEntryTraced[index];
-    ThreadCalls* calls = CallTraceOn() ? CallsOfThisThread(true) : nullptr;
+    StackCalls* calls = CallTraceOn() ? CallsOfThisStack(true) : nullptr;
     if (calls == nullptr)
         return target;
     const uint32_t sequence = NextSequence();
@@ -370,7 +460,7 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
                              {0, sequence, index, *return_slot, CallKind::kHostOperation});
     if (depth == 0) {
         if (calls->depth == 0)
-            SlotThread(*calls).store(0);
+            SlotStack(*calls).store(0);
         return target;
     }
     // The call returns through HostEntryTraceReturn, which writes its line.
@@ -387,19 +477,13 @@ extern "C" void* HostTraceEnter(uint32_t index, void** return_slot) {
 extern "C" void* HostTraceLeave(uint32_t eax, uint32_t /*edx*/, uintptr_t stack_after) {
     // The returning call is the host call whose stack, its return address and
     // what the operation's convention removes, ended where the stack now
-    // ends; any open after it were left inside it.
-    ThreadCalls* calls = CallsOfThisThread(false);
-    int at = calls != nullptr ? calls->depth - 1 : -1;
-    for (; at >= 0; --at) {
-        const OpenCall& open = calls->open[at];
-        const HostEntryDescriptor& entry = kHostEntries[open.index];
-        const uint32_t removed =
-            entry.convention == HostConvention::kStdcall ? entry.argument_bytes : 0;
-        if (open.return_address != nullptr && open.mark + 4 + removed == stack_after)
-            break;
-    }
-    if (at < 0)
-        PlatformFailFast();  // a return through the trace that it never recorded
+    // ends; any open after it were left inside it. It is looked for in every
+    // slot: the call returns on the stack it was made on, but perhaps on
+    // another thread (a fiber the host moved), under another slot's turn.
+    StackCalls* calls = nullptr;
+    int at = -1;
+    if (!FindReturning(stack_after, calls, at))
+        PlatformFailFast();  // a return through the trace that no open call made
     const OpenCall call = calls->open[at];
     const int depth = CloseAt(*calls, at);
     char text[kLineSize];
@@ -441,7 +525,7 @@ uint32_t TraceIncomingCall(const IncomingCall& call, const uint32_t* args, const
         return 0;
     const uint32_t sequence = NextSequence();
     // The arguments lie in the caller's frame: they mark the call's place.
-    ThreadCalls* calls = CallsOfThisThread(true);
+    StackCalls* calls = CallsOfThisStack(true);
     const int depth = calls == nullptr ? 0
                                        : OpenAt(*calls, reinterpret_cast<uintptr_t>(args),
                                                 {0, sequence, 0, nullptr, call.kind});
@@ -459,7 +543,7 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
                             const uint32_t* args, int handed, uint32_t handed_size) {
     if (sequence == 0)
         return result;
-    ThreadCalls* calls = CallsOfThisThread(false);
+    StackCalls* calls = CallsOfThisStack(false);
     int depth = 0;
     for (int at = calls != nullptr ? calls->depth - 1 : -1; at >= 0 && depth == 0; --at)
         if (calls->open[at].mark == reinterpret_cast<uintptr_t>(args))

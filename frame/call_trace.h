@@ -225,16 +225,34 @@ int32_t CallHost(Callback function, Slots... slots) {
 // a time; false when it could not be written. The recording writes so.
 bool AppendTraceText(const char* text, uint32_t length);
 
-// One thread at a time: waits until another thread's turn on flag ends, then
-// holds it for the scope. The trace's writes take turns on
-// Frame.Trace.writing, the recording's boundaries on Frame.Recording.turn.
+// One thread at a time: waits until another thread's turn on word ends, then
+// holds it for the scope, the word holding the thread's identifier. The
+// trace's writes take turns on Frame.Trace.writing, the recording's
+// boundaries on Frame.Recording.turn.
+//
+// Diagnostics may never hang the host. A turn the calling thread finds its
+// own was left held by a non-local exit out of the trace's own work (a host
+// that intercepts the system's functions and leaves one by a long jump, an
+// exception its translator made of a fault): no turn is ever taken twice on
+// one thread, so the work that held it is gone, and the thread takes the turn
+// over (taken_over). One that another thread holds longer than the trace's
+// work can take is given up: the scope does not hold the turn (held false),
+// and its work is left undone.
 struct TraceTurn {
-    bool& flag;
-    explicit TraceTurn(bool& taken);
+    uint32_t& word;
+    bool held = false;
+    bool taken_over = false;
+    explicit TraceTurn(uint32_t& taken);
     ~TraceTurn();
     TraceTurn(const TraceTurn&) = delete;
     TraceTurn& operator=(const TraceTurn&) = delete;
 };
+// How long a thread waits for another's turn, in milliseconds.
+inline constexpr uint32_t kLongestTurnWait = 10000;
+
+// A thread ends: the calls it has open on its stack are left, and its slot
+// goes (the module's thread-detach notification).
+void EndCallsOfEndingThread();
 
 // Its state, Frame.Trace, and the types of it are in frame/frame_state.h.
 

@@ -3,27 +3,46 @@
 #include <cstring>
 #include <cwchar>
 
+#include "frame/call_recording.h"
 #include "frame/call_trace.h"
 #include "frame/frame_state.h"
 #include "frame/platform.h"
+#include "frame/plugin_messages.h"
+#include "frame/text_builder.h"
 
 namespace {
 
 constexpr const wchar_t* kSettingsFile = L"Quendrix.ini";
 
+bool Separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
 // The length of the folder part of a path, with its last separator.
 size_t FolderLength(const wchar_t* path) {
     size_t folder = 0;
     for (size_t i = 0; path[i] != 0; ++i)
-        if (path[i] == L'\\' || path[i] == L'/' || path[i] == L':')
+        if (Separator(path[i]) || path[i] == L':')
             folder = i + 1;
     return folder;
 }
 
-// name in the module's folder when it has no folder of its own; false, with
-// out empty, when the result would not fit.
+// A path copied whole, or as much of it as fits: only ever to be named.
+void CopyPath(wchar_t* out, const wchar_t* path) {
+    size_t i = 0;
+    for (; i + 1 < kDiagnosticsPathSize && path[i] != 0; ++i)
+        out[i] = path[i];
+    out[i] = 0;
+}
+
+// name in the module's folder unless it starts at a drive's root (C:\) or
+// on a network share (\\server): a bare name as much as one with folders of
+// its own (..\journal.csv), wherever the host's current folder is. False,
+// with out empty, when the result would not fit.
 bool Place(wchar_t* out, const wchar_t* module, const wchar_t* name) {
-    const size_t folder = FolderLength(name) != 0 ? 0 : FolderLength(module);
+    const bool rooted = (name[0] != 0 && name[1] == L':' && Separator(name[2])) ||
+                        (Separator(name[0]) && Separator(name[1]));
+    const size_t folder = rooted ? 0 : FolderLength(module);
     const size_t length = std::wcslen(name);
     out[0] = 0;
     if (folder + length >= kDiagnosticsPathSize)
@@ -33,19 +52,52 @@ bool Place(wchar_t* out, const wchar_t* module, const wchar_t* name) {
     return true;
 }
 
-bool ReadSwitch(const wchar_t* ini, const wchar_t* module, const wchar_t* section,
-                const wchar_t* fallback_name, wchar_t* file) {
+// Whether a diagnostic may write to a file of this full path: not into
+// another stream of a file (a colon past the drive's, x.txt:s, as the
+// system reads it), and never into the plug-in's own module or settings.
+bool MayUse(const wchar_t* file, const wchar_t* module, const wchar_t* ini) {
+    // The drive's colon comes second, after a \\?\ or \\.\ prefix if any.
+    const bool prefixed = Separator(file[0]) && Separator(file[1]) &&
+                          (file[2] == L'?' || file[2] == L'.') && Separator(file[3]);
+    const size_t drive = prefixed ? 5 : 1;
+    for (size_t i = 0; file[i] != 0; ++i)
+        if (file[i] == L':' && i != drive)
+            return false;
+    return !PlatformSamePath(file, module) && !PlatformSamePath(file, ini);
+}
+
+// The file of section's diagnostic, made full; false when the diagnostic is
+// off (file "") or is on with a file it may not use (file: that file's path
+// as far as it is known).
+bool NamedFile(const wchar_t* ini, const wchar_t* module, const wchar_t* section,
+               const wchar_t* fallback_name, wchar_t* file) {
     file[0] = 0;
     if (PlatformProfileNumber(ini, section, L"Enabled", 0) == 0)
         return false;
     wchar_t name[kDiagnosticsPathSize];
     PlatformProfileText(ini, section, L"File", fallback_name, name, kDiagnosticsPathSize);
+    CopyPath(file, name[0] != 0 ? name : fallback_name);
     // A value that fills the buffer may have been cut short by the system:
     // the file would go under a name nobody looks for. It stays off instead.
-    const size_t length = std::wcslen(name);
-    if (length >= kDiagnosticsPathSize - 1)
+    wchar_t placed[kDiagnosticsPathSize];
+    if (std::wcslen(file) >= kDiagnosticsPathSize - 1 || !Place(placed, module, file))
         return false;
-    return Place(file, module, length != 0 ? name : fallback_name);
+    if (PlatformFullPath(placed, file, kDiagnosticsPathSize) == 0) {
+        CopyPath(file, placed);
+        return false;
+    }
+    return MayUse(file, module, ini);
+}
+
+// Whether section's diagnostic is on with a file it may use, in file; a file
+// it may not use goes to refused.
+bool ReadSwitch(const wchar_t* ini, const wchar_t* module, const wchar_t* section,
+                const wchar_t* fallback_name, wchar_t* file, wchar_t* refused) {
+    const bool on = NamedFile(ini, module, section, fallback_name, file);
+    CopyPath(refused, on ? L"" : file);
+    if (!on)
+        file[0] = 0;
+    return on;
 }
 
 }  // namespace
@@ -59,20 +111,58 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
     if (PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
         FolderLength(module) == 0 || !Place(ini, module, kSettingsFile))
         return settings;
-    settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file);
+    settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file,
+                                settings.refused_trace);
     settings.record = settings.trace && PlatformProfileNumber(ini, L"Trace", L"Record", 0) != 0;
-    settings.journal =
-        ReadSwitch(ini, module, L"Journal", L"Quendrix-journal.csv", settings.journal_file);
+    settings.journal = ReadSwitch(ini, module, L"Journal", L"Quendrix-journal.csv",
+                                  settings.journal_file, settings.refused_journal);
     return settings;
 }
 
 void ApplyDiagnosticsSettings() {
     const DiagnosticsSettings settings = ReadDiagnosticsSettings();
+    bool trace = false;
     if (settings.trace)
-        StartCallTrace(settings.trace_file, settings.record);
+        trace = StartCallTrace(settings.trace_file, settings.record);
     else
         StopCallTrace();
-    std::memcpy(Frame.JournalFile, settings.journal_file, sizeof Frame.JournalFile);
+    // The journal opens its file for each record; whether it can is tried
+    // now (making the file), so that the install can say it cannot.
+    bool journal = false;
+    if (settings.journal) {
+        void* const file = PlatformOpenAppend(settings.journal_file, nullptr);
+        journal = file != nullptr;
+        PlatformClose(file);
+    }
+    RecordJournalSwitch(journal);
+    CopyPath(Frame.JournalFile, journal ? settings.journal_file : L"");
+    CopyPath(Frame.UnopenedTrace,
+             settings.trace && !trace ? settings.trace_file : settings.refused_trace);
+    CopyPath(Frame.UnopenedJournal,
+             settings.journal && !journal ? settings.journal_file : settings.refused_journal);
+    RecordUnopenedJournal(Frame.UnopenedJournal);
+}
+
+void ShowUnopenedDiagnostics() {
+    if (Frame.UnopenedTrace[0] == 0 && Frame.UnopenedJournal[0] == 0)
+        return;
+    // Each path on a line of its own, in the host's code page; a file named
+    // for both, once.
+    char paths[2 * kDiagnosticsPathSize];
+    TextBuilder list(paths, sizeof paths);
+    AddUtf16AsMazovia(list, Frame.UnopenedTrace);
+    if (Frame.UnopenedJournal[0] != 0 &&
+        !PlatformSamePath(Frame.UnopenedTrace, Frame.UnopenedJournal)) {
+        if (list.length != 0)
+            list.AddByte('\n');
+        AddUtf16AsMazovia(list, Frame.UnopenedJournal);
+    }
+    Frame.UnopenedTrace[0] = Frame.UnopenedJournal[0] = 0;
+    constexpr const PluginMessage& message = Message(MessageId::kDiagnosticsFileUnopened);
+    char text[message.length + sizeof paths];
+    ComposeMessage(text, sizeof text, MessageId::kDiagnosticsFileUnopened,
+                   static_cast<const char*>(paths));
+    ShowMessage(MessageId::kDiagnosticsFileUnopened, text);
 }
 
 void StopDiagnostics() {

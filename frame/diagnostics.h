@@ -6,11 +6,15 @@
 //
 // Record=1 with the trace on adds the recording to it (frame/call_recording.h).
 //
-// A file named without a folder lies beside Quendrix.dll. Read with the
-// system's profile functions, never through the host; a missing or unreadable
-// file leaves both off. Every path here is the system's Unicode path, taken
-// from the module itself: a path that does not fit leaves the diagnostics
-// off rather than look for a file elsewhere.
+// A file named by a relative path (a bare name, or one with folders such as
+// ..\journal.csv) is taken from Quendrix.dll's folder, never from the host's
+// current one, and may not be the plug-in's own module or settings file.
+// Read with the system's profile functions, never through the host; a
+// missing or unreadable file leaves both off. Every path here is the
+// system's Unicode path, taken from the module itself: a path that does not
+// fit leaves the diagnostics off rather than look for a file elsewhere. A
+// diagnostic switched on that cannot use its file stays off, and the install
+// says so, once (ShowUnopenedDiagnostics).
 #pragma once
 
 #include <cstddef>
@@ -24,14 +28,24 @@ struct DiagnosticsSettings {
     bool journal;
     wchar_t trace_file[kDiagnosticsPathSize];    // "" when the trace is off
     wchar_t journal_file[kDiagnosticsPathSize];  // "" when the journal is off
+    // Switched on with a file it may not use (its path does not fit, names a
+    // stream, the module or the settings file): that file's path as far as it
+    // is known, the diagnostic off; "" otherwise.
+    wchar_t refused_trace[kDiagnosticsPathSize];
+    wchar_t refused_journal[kDiagnosticsPathSize];
 };
 
 // The settings of the file beside the plug-in's module (PluginModuleHandle).
 DiagnosticsSettings ReadDiagnosticsSettings();
 
 // Reads the settings and switches the trace and the journal accordingly. A
-// trace file that cannot be written leaves the trace off.
+// file that cannot be opened, or may not be used, leaves its diagnostic off
+// and is kept for ShowUnopenedDiagnostics.
 void ApplyDiagnosticsSettings();
+// Names the files of the last start's diagnostics that were switched on but
+// stay off, in one message, once; nothing when there are none. The install
+// calls it after what it shows itself.
+void ShowUnopenedDiagnostics();
 
 // Switches both off and closes their files: the host's stop, or a library
 // freed without it.

@@ -23,6 +23,7 @@
 #include "host/host_memory.h"  // BlockKind
 #include "host/host_operations.h"
 #include "host/host_records.h"
+#include "host/recording_format.h"  // kRecordedRegions
 
 // ------------------------------------------------------------------ the state's types
 
@@ -66,11 +67,14 @@ extern void* const HostEntryBinders[];
 extern void* HostEntryTraced[];
 }
 
-// The call trace's (frame/call_trace.h). Each thread's traced calls still
-// running, innermost last, are in a slot of its own that only it changes; a
-// call is marked by its place on the stack.
-inline constexpr int kTraceThreads = 32;
-inline constexpr int kTraceNesting = 64;
+// The call trace's (frame/call_trace.h). The traced calls still running on
+// each stack, innermost last, are in a slot of the stack's own that only the
+// thread running on it changes; a call is marked by its place on the stack. A
+// slot is a stack's, not a thread's: a host may run fibers, each on a stack
+// of its own, on one thread, or move one to another thread, and a thread's
+// identifier may go to a new thread once the old one has ended.
+inline constexpr int kTraceStacks = 32;
+inline constexpr int kTraceNesting = kRecordedNesting;
 
 // Which way a call goes: the host into the plug-in, the plug-in into a host
 // operation, or into a function of the host's it found in host memory.
@@ -84,17 +88,17 @@ struct OpenCall {
     CallKind kind;
 };
 
-struct ThreadCalls {
-    uint32_t thread;  // 0: the slot is free
+struct StackCalls {
+    uintptr_t stack;  // the base of the stack the calls are on; 0: the slot is free
     int depth;
     OpenCall open[kTraceNesting];
 };
 
 struct CallTraceState {
     void* file;              // while the trace is on
-    bool writing;            // a thread is writing a line; the others wait
+    uint32_t writing;        // the thread writing a line (0: none); the others wait
     uint32_t last_sequence;  // sequence numbers, unique over the file's threads
-    ThreadCalls threads[kTraceThreads];
+    StackCalls stacks[kTraceStacks];
 };
 
 // The recording of the call trace (frame/call_recording.cpp): the host's
@@ -116,8 +120,11 @@ struct RecordedBlock {
     uint8_t* copy;
 };
 
+// Kept under the address its slot recorded, and whether it lies behind the
+// first word there (the value HostProfileValue reads into).
 struct RecordedRegion {
     uint32_t address;  // 0: none
+    bool through_first_word;
     uint32_t size;
     uint8_t* bytes;
 };
@@ -132,12 +139,9 @@ struct RecordedCall {
     uint32_t given_back[4];
 };
 
-inline constexpr int kRecordedRegions = 251;
-inline constexpr uint32_t kLargestRecordedRegion = 4096;
-
 struct RecordingState {
     bool on;
-    bool turn;  // a thread is recording a boundary; the others wait
+    uint32_t turn;  // the thread recording a boundary (0: none); the others wait
     RecordedBlock* blocks;
     uint32_t block_count;
     uint32_t block_capacity;
@@ -174,14 +178,25 @@ struct FrameState {
     RecordSizeCheck StartLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
     RecordSizeCheck* CompatibilityList = nullptr;
 
+    // The lifecycle (frame/plugin_entry.cpp): the starts of this load of the
+    // plug-in (entry 30001 with a context), and a mark of the load taken when
+    // the recording first names it; the recording names each session by both.
+    uint32_t Starts = 0;
+    uint64_t LoadMark = 0;
+
     // The diagnostics (frame/diagnostics.cpp): the journal's file from a
     // start that switches it on to the stop, "" while it is off; whether a
     // record was not written whole, so that the next begins a line of its own.
     wchar_t JournalFile[kDiagnosticsPathSize] = {};
     bool JournalCut = false;
+    // A diagnostic that the start switched on but whose file could not be
+    // opened or may not be used: its path as far as it is known, from the
+    // start until its install names it, "" for none.
+    wchar_t UnopenedTrace[kDiagnosticsPathSize] = {};
+    wchar_t UnopenedJournal[kDiagnosticsPathSize] = {};
 
     // The call trace (frame/call_trace.cpp): its file, from a start with the
-    // trace on to the stop or the library's free; each thread's open calls.
+    // trace on to the stop or the library's free; each stack's open calls.
     CallTraceState Trace = {};
 
     // The recording (frame/call_recording.cpp): from a start with the trace

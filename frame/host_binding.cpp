@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "frame/call_recording.h"
 #include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
@@ -83,7 +84,10 @@ bool ReportMissingEntry(uint32_t ordinal) {
         return true;
 
     char module_text[kModuleTextSize];
-    if (PlatformModuleFileName(Frame.PluginModuleHandle, module_text, sizeof(module_text)) == 0)
+    const bool known =
+        PlatformModuleFileName(Frame.PluginModuleHandle, module_text, sizeof(module_text)) != 0;
+    RecordModulePath(module_text, known);
+    if (!known)
         std::snprintf(module_text, sizeof(module_text), "%s",
                       Message(MessageId::kUnknownModule).text);
     char entry_text[16];
@@ -104,6 +108,7 @@ bool ReportMissingEntry(uint32_t ordinal) {
     int answer;
     do {
         answer = PlatformMessageBox(message, caption, static_cast<uint32_t>(kMissingEntry.flags));
+        RecordButton(answer);
     } while (answer == kAnswerRetry);
     if (answer != kAnswerIgnore)
         return false;
@@ -117,8 +122,10 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     const HostEntryDescriptor& entry = kHostEntries[index];
     Frame.EntryStates[index] = HostEntryState::kBinding;
 
-    if (void* found =
-            PlatformLookupOrdinal(Frame.HostLibraryHandle, static_cast<uint16_t>(ordinal))) {
+    void* const found =
+        PlatformLookupOrdinal(Frame.HostLibraryHandle, static_cast<uint16_t>(ordinal));
+    RecordBinding(ordinal, found != nullptr);
+    if (found != nullptr) {
         *target = found;
         Frame.EntryStates[index] = HostEntryState::kHost;
         return;

@@ -6,10 +6,11 @@
 #include "frame/frame_state.h"  // kModulePathSize
 #include "host/mazovia_text.h"
 
-// The system's attach and detach notification codes of a process (those of
-// a thread change nothing).
+// The system's attach and detach notification codes of a process, and that
+// of a thread that ends (the attach step does nothing at either of a thread).
 inline constexpr uint32_t kProcessDetach = 0;
 inline constexpr uint32_t kProcessAttach = 1;
+inline constexpr uint32_t kThreadDetach = 3;
 
 // What the attach step fills, once at process attach, before any entry point
 // can run, and never clears: Frame.PluginModuleHandle, Frame.PluginModulePath

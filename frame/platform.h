@@ -68,6 +68,11 @@ uint32_t PlatformEntropy();
 // image, as its headers say. Both 0 for a null module.
 void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end);
 
+// What tells the process apart from any other, also from one that had its
+// identifier before: the identifier and the time it was created (0 where
+// the system does not say).
+void PlatformProcessMark(uint32_t* id, uint64_t* created);
+
 uint32_t PlatformThreadId();
 // The highest address of the calling thread's stack, just past its first frame.
 uintptr_t PlatformStackBase();
@@ -89,6 +94,15 @@ void PlatformProfileText(const wchar_t* file, const wchar_t* section, const wcha
 int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const wchar_t* key,
                               int32_t fallback);
 
+// A path made full as the system makes one: from the current folder when it
+// is relative, "." and ".." resolved, '/' as a backslash, repeated separators and
+// the dots and spaces that end a name dropped. 0 (with buffer "") when it
+// cannot be or does not fit into size characters with its terminator.
+uint32_t PlatformFullPath(const wchar_t* path, wchar_t* buffer, uint32_t size);
+// Whether two full paths name one file as the system compares names: letter
+// case aside.
+bool PlatformSamePath(const wchar_t* a, const wchar_t* b);
+
 // A file opened for appending, created when missing; null when it cannot be.
 // empty tells whether it held nothing yet.
 void* PlatformOpenAppend(const wchar_t* path, bool* empty);
@@ -98,6 +112,8 @@ void PlatformClose(void* file);
 
 // Gives the rest of the calling thread's time slice to another thread.
 void PlatformYield();
+// Milliseconds since the system started, wrapping after 49 days: for spans.
+uint32_t PlatformMilliseconds();
 
 struct PlatformTime {
     uint16_t year, month, day, hour, minute, second, millisecond;

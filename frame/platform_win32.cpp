@@ -13,16 +13,19 @@ namespace {
 // table serves before the C runtime starts, at attach.
 /* clang-format off */
 #define PLATFORM_SYSTEM_CALLS(X) \
+    X(CharUpperW) \
     X(CloseHandle) \
     X(CreateFileW) \
     X(GetCurrentProcess) \
     X(GetCurrentProcessId) \
     X(GetCurrentThreadId) \
     X(GetFileSizeEx) \
+    X(GetFullPathNameW) \
     X(GetLocalTime) \
     X(GetModuleFileNameA) \
     X(GetModuleFileNameW) \
     X(GetModuleHandleA) \
+    X(GetProcessTimes) \
     X(GetPrivateProfileIntW) \
     X(GetPrivateProfileStringW) \
     X(GetProcAddress) \
@@ -183,6 +186,32 @@ int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const
     return static_cast<int32_t>(SYSTEM(GetPrivateProfileIntW)(section, key, fallback, file));
 }
 
+uint32_t PlatformFullPath(const wchar_t* path, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    const DWORD length = SYSTEM(GetFullPathNameW)(path, size, buffer, nullptr);
+    // Too small a buffer leaves it as it was and asks for more.
+    if (length == 0 || length >= size) {
+        buffer[0] = 0;
+        return 0;
+    }
+    buffer[length] = 0;
+    return length;
+}
+
+bool PlatformSamePath(const wchar_t* a, const wchar_t* b) {
+    // One character at a time: the address's high word 0 makes it the
+    // character itself, which comes back in upper case.
+    const auto upper = [](wchar_t c) {
+        return reinterpret_cast<uintptr_t>(
+            SYSTEM(CharUpperW)(reinterpret_cast<LPWSTR>(static_cast<uintptr_t>(c))));
+    };
+    for (; *a != 0 || *b != 0; ++a, ++b)
+        if (*a != *b && upper(*a) != upper(*b))
+            return false;
+    return true;
+}
+
 void* PlatformOpenAppend(const wchar_t* path, bool* empty) {
     HANDLE file = SYSTEM(CreateFileW)(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -212,6 +241,10 @@ void PlatformYield() {
     SYSTEM(Sleep)(0);
 }
 
+uint32_t PlatformMilliseconds() {
+    return SYSTEM(GetTickCount)();
+}
+
 void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
     *start = *end = 0;
     if (module == nullptr)
@@ -222,6 +255,13 @@ void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
         reinterpret_cast<const IMAGE_NT_HEADERS*>(static_cast<const char*>(module) + dos->e_lfanew);
     *start = reinterpret_cast<uintptr_t>(module);
     *end = *start + nt->OptionalHeader.SizeOfImage;
+}
+
+void PlatformProcessMark(uint32_t* id, uint64_t* created) {
+    *id = SYSTEM(GetCurrentProcessId)();
+    FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+    SYSTEM(GetProcessTimes)(SYSTEM(GetCurrentProcess)(), &creation, &exit, &kernel, &user);
+    *created = uint64_t{creation.dwHighDateTime} << 32 | creation.dwLowDateTime;
 }
 
 uint32_t PlatformThreadId() {

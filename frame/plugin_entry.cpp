@@ -3,6 +3,7 @@
 #include "frame/call_trace.h"
 #include "frame/compatibility.h"
 #include "frame/diagnostics.h"
+#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/plugin_messages.h"
@@ -38,6 +39,9 @@ QuendrixDllEntry(void* instance, uint32_t reason, void* reserved) {
     // a thread ended in the middle of a write is not waited for.
     if (reason == kProcessDetach && reserved == nullptr)
         StopDiagnostics();
+    // A thread that ends inside calls the trace follows leaves them.
+    if (reason == kThreadDetach)
+        EndCallsOfEndingThread();
     if (DllMainCRTStartup == nullptr)
         return 1;
     return DllMainCRTStartup(instance, reason, reserved);
@@ -97,8 +101,10 @@ constexpr IncomingCall kIdleCall = ENTRY_CALL(PluginIdle, kOrdinalPluginIdle, ()
 
 extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
     // The diagnostics settings come first, so that the trace sees this call.
-    if (context != nullptr)
+    if (context != nullptr) {
+        ++Frame.Starts;
         ApplyDiagnosticsSettings();
+    }
     const uint32_t args[2] = {Slot(context), Slot(text_buffer)};
     const uint32_t sequence = TraceIncomingCall(kStartCall, args);
     // Started, the trace shows the text handed over in the host's buffer.
@@ -114,7 +120,11 @@ extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
 extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag) {
     const uint32_t args[1] = {static_cast<uint32_t>(flag)};
     const uint32_t sequence = TraceIncomingCall(kInstallCall, args);
-    return TraceIncomingReturn(kInstallCall, sequence, Install(flag), args);
+    const int32_t result = Install(flag);
+    // After the notice, the refusal or its report: a diagnostic that cannot
+    // write says so.
+    ShowUnopenedDiagnostics();
+    return TraceIncomingReturn(kInstallCall, sequence, result, args);
 }
 
 extern "C" int32_t HOST_STDCALL PluginIdle(void) {

@@ -65,6 +65,14 @@ enum class ShownBy : uint8_t {
   X(kNewerPluginNeeded, HostShowText, ""_mz, 0, "Program wymaga nowszej wtyczki!"_mz) \
   X(kInstallNotice, HostNotice, ""_mz, kInstallNoticeDialog, \
     "Zainstalowano wtyczkę do programu:\n%s"_mz) \
+  /* After the install (frame/diagnostics.cpp): a diagnostic switched on in */ \
+  /* Quendrix.ini whose file could not be opened or may not be used; its path, */ \
+  /* or both paths on lines of their own. */ \
+  X(kDiagnosticsFileUnopened, HostMessage, "Uwaga"_mz, kFlagsWarning, \
+    "Diagnostyka wtyczki włączona w Quendrix.ini\nnie może zapisywać do pliku:\n%s\n" \
+    "Pliku nie da się otworzyć do zapisu albo jest to plik samej wtyczki.\n" \
+    "Do ponownego uruchomienia programu ta diagnostyka pozostaje wyłączona;\n" \
+    "wtyczka poza tym działa normalnie."_mz) \
   /* Ctrl+9 (reconcile/): the remarks the WZ took from its earlier order. */ \
   X(kCompareAgain, HostQuestion, "Uwaga"_mz, kFlagsYesNo, \
     "Ten dokument WZ już był porównywany z zamówieniem, które zawierało w uwagach:\n\n%s\n\n" \

@@ -84,3 +84,14 @@ size_t AddMazovia(TextBuilder& out, const char* text, size_t limit, MazoviaStyle
     }
     return i;
 }
+
+void AddUtf16AsMazovia(TextBuilder& out, const wchar_t* text) {
+    for (const wchar_t* at = text; *at != 0; ++at) {
+        const char16_t c = static_cast<char16_t>(*at);
+        // A character beyond the 16 bits, a surrogate pair, is one '?' too.
+        if (c >= 0xD800 && c < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000)
+            ++at;
+        const int byte = c < 0x20 || c == 0x7F ? -1 : mazovia::FromCodePoint(c);
+        out.AddByte(byte < 0 ? '?' : static_cast<char>(byte));
+    }
+}

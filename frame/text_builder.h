@@ -1,5 +1,6 @@
 // The texts the plug-in composes for its own files (the call trace's lines,
-// the comparison journal's records), built piece by piece in a buffer of the
+// the comparison journal's records) and the paths its messages name, built
+// piece by piece in a buffer of the
 // caller's: always zero-terminated and never beyond the buffer. What does not
 // fit is left out, and the builder remembers that something was.
 #pragma once
@@ -38,3 +39,7 @@ enum class MazoviaStyle : uint8_t { kTrace, kJournalCell };
 // Writes a Mazovia text, read up to its terminator and no further than limit
 // bytes; returns the number of bytes read.
 size_t AddMazovia(TextBuilder& out, const char* text, size_t limit, MazoviaStyle style);
+
+// Writes a zero-terminated UTF-16 text in Mazovia, for a message to the host:
+// a character the code page lacks, or a control character, as '?'.
+void AddUtf16AsMazovia(TextBuilder& out, const wchar_t* text);

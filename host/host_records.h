@@ -56,6 +56,7 @@ inline constexpr int16_t kAnswerYes = 20481;  // 0x5001: yes, OK, and a confirme
 inline constexpr int16_t kAnswerNo = 20482;   // 0x5002: no
 inline constexpr int16_t kAnswerEscape = 27;  // the user left the window with Esc
 inline constexpr int32_t kFlagsError = 1;
+inline constexpr int32_t kFlagsWarning = kFlagsError;  // the same box, captioned "Uwaga"
 inline constexpr int32_t kFlagsStop = 0xC001;
 inline constexpr int32_t kFlagsYesNo = 0x20005;
 inline constexpr int32_t kMenuCommand = 350;

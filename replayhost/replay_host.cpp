@@ -2,33 +2,67 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 #include <map>
+#include <new>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "host/host_memory.h"
 #include "host/host_operations.h"
 #include "host/host_records.h"
+#include "host/recording_format.h"
 #include "replayhost/recording.h"
 #include "replayhost/replay_report.h"
+#include "standin/import_table.h"
 
 namespace replay {
 namespace {
 
-// ------------------------------------------------------------------ host memory
+// ------------------------------------------------------------------ how a replay stops
+// The replay's own code stops by throwing: Stop with the outcome (R.report
+// says why), LeftByHost where the recording says the host left the plug-in
+// by a long jump. Both are caught where the replay's code began, before any
+// frame of the plug-in's; from there a long jump leaves the plug-in's frames
+// (which have no unwinding of their own) for the replay's next frame below
+// them, which goes on by throwing. So no jump passes over an object of the
+// replay's, and every one is destroyed on the way.
+struct Stop {
+    ReplayOutcome outcome;
+};
+struct LeftByHost {
+    uint32_t to;  // the call into the plug-in that the host left to below
+};
 
-BlockKind KindOf(const std::string& name) {
-    for (size_t i = 0; i < std::size(kBlockKindNames); ++i)
-        if (name == kBlockKindNames[i])
-            return static_cast<BlockKind>(i);
-    return BlockKind::kData;
-}
+constexpr int kStubs = 16;
+constexpr uint32_t kTokenSpace = 16u << 20;
+constexpr uint32_t kTokenSpacing = 4;
+constexpr uint32_t kReplayStackSize = 16u << 20;
 
-// A block of host memory the recording names, and the replay's for it.
+// ------------------------------------------------------------------ the host's memory
+// The replay gives the host's memory of one process one place for every
+// address that any block of the process ever covered: each stretch of
+// addresses that blocks covered, one after another or overlapping, is one
+// arena. A block the host hands out again where an earlier one was (its heap
+// reuses addresses) so lies where the earlier one lay, as in the host: a
+// pointer the plug-in kept, or a word of host memory the host did not
+// rewrite, finds the block that the address holds now.
+struct Arena {
+    uint32_t start;
+    uint32_t size;
+    uint8_t* memory;
+};
+
+// A block, handle or function of the host's that the recording names now.
 struct Block {
     uint32_t address = 0;  // as recorded
     uint32_t size = 0;
@@ -40,65 +74,171 @@ struct Block {
 };
 
 struct Region {
-    uint32_t address = 0;
+    uint32_t address = 0;  // the key: the address its slot recorded
+    bool through = false;  // and whether it lies behind the slot's first word
     uint32_t size = 0;
     std::vector<uint8_t> bytes;
     char word = 0;
 };
 
-constexpr int kRegions = 251;
-constexpr uint32_t kLargestRegion = 4096;
-constexpr int kStubs = 8;
-constexpr uint32_t kTokenSpace = 0x10000;
-
 // A call of the host into the plug-in made by the replay, and where a long
-// jump of the host's out of the plug-in lands.
+// jump out of the plug-in lands.
 struct Incoming {
     const Head* head;
     std::jmp_buf jump;
 };
 
+enum CallEnd { kReturned = 0, kLeft = 1, kStopped = 2 };
+
+// What the system answered one load of the plug-in, from its sessions.
+struct SystemAnswers {
+    std::map<uint32_t, bool> found;  // host entries, by ordinal
+    std::vector<int32_t> buttons;
+    size_t next_button = 0;
+    bool module_recorded = false;
+    bool module_known = false;
+    std::string module;
+    // Each start's journal, in order: "" where it was off or opened, else
+    // the file it could not open or use, which the replayed start is given
+    // and fails to open; the one the latest start was given.
+    std::vector<std::wstring> journals;
+    size_t next_journal = 0;
+    std::wstring journal;
+};
+
 // ------------------------------------------------------------------ the state
 
 struct Replay {
+    bool active = false;
+    // QUENDRIX_REPLAY_OWN_FAULT set: the replay faults in its own answer to
+    // the plug-in's first call, for the test that such a fault is said as the
+    // replay's own (ReplayInput.*).
+    bool own_fault = false;
+    std::string* output = nullptr;  // null: standard output
+    // The process's memory.
+    uint8_t* arena_memory = nullptr;
+    std::vector<Arena> arenas;                      // ascending, in addresses and in memory alike
+    std::unordered_map<uint32_t, uint32_t> tokens;  // recorded address -> index
+    std::vector<uint32_t> token_addresses;
+    uint8_t* token_space = nullptr;  // reserved pages that fault when read
+    uint32_t stub_code[kStubs] = {};
+    int stubs = 0;
+    // The load.
+    HMODULE plugin = nullptr;
+    std::map<uint32_t, uint32_t> functions;  // the plug-in's, recorded -> replayed
+    SystemAnswers answers;
+    // The session.
     const Session* session = nullptr;
     size_t cursor = 0;
-    HMODULE plugin = nullptr;
     std::vector<Block> blocks;
-    std::map<uint32_t, uint32_t> functions;  // the plug-in's, recorded -> replayed
-    Region regions[kRegions];
+    Region regions[kRecordedRegions];
     std::vector<Incoming*> incoming;  // innermost last
-    std::jmp_buf end;
     std::string report;
-    uint8_t* tokens = nullptr;  // a reserved page range that faults when read
-    uint32_t next_token = 0;
-    uint32_t stub_code[kStubs] = {};  // the recorded code each stub answers for
-    int stubs = 0;
     uint32_t calls = 0;
-    // Dropped blocks, their memory given back at the session's end: a
-    // plug-in that still reads one reads what was there, not freed memory,
-    // and a word of host memory that still names one (an entry of a line
-    // array past its count, say) is still what it was.
-    std::vector<uint8_t*> dropped;
-    std::vector<Block> gone;
+    int depth = 0;
+    bool plugin_running = false;  // who has control: a fault is the plug-in's or the replay's
+    ReplayOutcome stopping = kReplayIdentical;
+    uint32_t leaving_to = 0;
 };
 
 Replay R;
 
-[[noreturn]] void Diverge() {
-    std::longjmp(R.end, 1);
-}
-
-[[noreturn]] void Inconsistent(const Head* head, const std::string& what) {
-    R.report = "the recording is inconsistent";
-    if (head != nullptr)
-        R.report += " at line " + std::to_string(head->line);
+// The recording breaks a rule of its format at line (0: where none is to blame).
+[[noreturn]] void Damaged(int line, const std::string& what) {
+    R.report = "the recording is damaged";
+    if (line != 0)
+        R.report += " at line " + std::to_string(line);
     R.report += ": " + what + "\n";
-    Diverge();
+    throw Stop{kReplayDamaged};
 }
 
 const Head* Next() {
     return R.cursor < R.session->heads.size() ? &R.session->heads[R.cursor] : nullptr;
+}
+
+uint32_t Seen(const void* pointer) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+uint64_t End(uint32_t address, uint32_t size) {
+    return uint64_t{address} + (size == 0 ? 1 : size);
+}
+
+// The replay's place for a recorded address within the process's blocks;
+// null for one no block ever covered.
+uint8_t* InArena(uint32_t address) {
+    auto after = std::upper_bound(R.arenas.begin(), R.arenas.end(), address,
+                                  [](uint32_t a, const Arena& arena) { return a < arena.start; });
+    if (after == R.arenas.begin())
+        return nullptr;
+    const Arena& arena = *--after;
+    return address - arena.start < arena.size ? arena.memory + (address - arena.start) : nullptr;
+}
+
+// Whether a seen address is one of the replay's for the host: in an arena, a
+// handle or a function of the host's. recorded then holds its recorded address.
+bool RecordedOf(uint32_t seen, uint32_t& recorded) {
+    if (seen == 0) {
+        recorded = 0;
+        return true;
+    }
+    auto after =
+        std::upper_bound(R.arenas.begin(), R.arenas.end(), seen,
+                         [](uint32_t s, const Arena& arena) { return s < Seen(arena.memory); });
+    if (after != R.arenas.begin()) {
+        const Arena& arena = *std::prev(after);
+        if (seen - Seen(arena.memory) < arena.size) {
+            recorded = arena.start + (seen - Seen(arena.memory));
+            return true;
+        }
+    }
+    const uint32_t token = seen - Seen(R.token_space);
+    if (R.token_space != nullptr && token < kTokenSpace && token % kTokenSpacing == 0 &&
+        token / kTokenSpacing < R.token_addresses.size()) {
+        recorded = R.token_addresses[token / kTokenSpacing];
+        return true;
+    }
+    return false;
+}
+
+uint32_t AnswerHostFunction(int stub, const uint32_t* args);
+
+template <typename Work>
+uint32_t AtBoundary(Work work);
+
+template <int N>
+int32_t HOST_STDCALL HostFunctionStub(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4,
+                                      uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
+                                      uint32_t a9, uint32_t a10, uint32_t a11) {
+    const uint32_t args[] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11};
+    return static_cast<int32_t>(AtBoundary([&] { return AnswerHostFunction(N, args); }));
+}
+
+template <size_t... N>
+constexpr auto StubFunctions(std::index_sequence<N...>) {
+    return std::array<TableEventHook, sizeof...(N)>{HostFunctionStub<static_cast<int>(N)>...};
+}
+constexpr auto kStubFunctions = StubFunctions(std::make_index_sequence<kStubs>());
+
+uint8_t* TokenFor(int line, uint32_t address) {
+    auto found = R.tokens.find(address);
+    if (found == R.tokens.end()) {
+        if ((R.token_addresses.size() + 1) * kTokenSpacing > kTokenSpace)
+            Damaged(line, "more handles of the host's than the replay keeps");
+        found = R.tokens.emplace(address, static_cast<uint32_t>(R.token_addresses.size())).first;
+        R.token_addresses.push_back(address);
+    }
+    return R.token_space + found->second * kTokenSpacing;
+}
+
+uint8_t* StubFor(int line, uint32_t address) {
+    for (int i = 0; i < R.stubs; ++i)
+        if (R.stub_code[i] == address)
+            return reinterpret_cast<uint8_t*>(kStubFunctions[i]);
+    if (R.stubs == kStubs)
+        Damaged(line, "more functions of the host's than the replay answers for");
+    R.stub_code[R.stubs] = address;
+    return reinterpret_cast<uint8_t*>(kStubFunctions[R.stubs++]);
 }
 
 Block* Find(uint32_t address) {
@@ -110,81 +250,56 @@ Block* Find(uint32_t address) {
     return nullptr;
 }
 
-// The block whose replay memory holds a seen address.
-Block* FindSeen(uint32_t seen) {
-    for (Block& block : R.blocks) {
-        const auto start = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(block.memory));
-        if (block.size != 0 && seen - start < block.size)
-            return &block;
-    }
-    return nullptr;
-}
-
-void Free(Block& block) {
-    if (block.kind != BlockKind::kToken && block.kind != BlockKind::kCode)
-        R.dropped.push_back(block.memory);
-    Block gone;
-    gone.address = block.address;
-    gone.size = block.size;
-    gone.memory = block.memory;
-    R.gone.push_back(std::move(gone));
-}
-
 void Forget(uint32_t address, uint32_t size) {
-    const uint32_t end = address + (size == 0 ? 1 : size);
-    for (size_t i = R.blocks.size(); i-- > 0;) {
-        Block& b = R.blocks[i];
-        if (b.address < end && address < b.address + (b.size == 0 ? 1 : b.size)) {
-            Free(b);
-            R.blocks.erase(R.blocks.begin() + static_cast<ptrdiff_t>(i));
-        }
-    }
+    const uint64_t end = End(address, size);
+    std::erase_if(R.blocks, [&](const Block& b) {
+        return b.address < end && address < End(b.address, b.size);
+    });
 }
 
-uint32_t AnswerHostFunction(int stub, const uint32_t* args);
-
-template <int N>
-int32_t HOST_STDCALL HostFunctionStub(uint32_t a1, uint32_t a2, uint32_t a3, uint32_t a4,
-                                      uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8,
-                                      uint32_t a9, uint32_t a10, uint32_t a11) {
-    const uint32_t args[] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11};
-    return static_cast<int32_t>(AnswerHostFunction(N, args));
+bool Watchable(BlockKind kind) {
+    return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
 }
 
-TableEventHook const kStubFunctions[kStubs] = {
-    HostFunctionStub<0>, HostFunctionStub<1>, HostFunctionStub<2>, HostFunctionStub<3>,
-    HostFunctionStub<4>, HostFunctionStub<5>, HostFunctionStub<6>, HostFunctionStub<7>};
+uint8_t* ArenaFor(int line, uint32_t address, uint32_t size) {
+    uint8_t* memory = InArena(address);
+    if (memory == nullptr || (size > 0 && InArena(address + size - 1) != memory + size - 1))
+        Damaged(line, "a block at " + Hex(address) + " that the replay did not place");
+    return memory;
+}
 
-void Declare(const Head& head, const Detail& detail) {
+void Declare(const Detail& detail) {
     Forget(detail.address, detail.size);
     Block block;
     block.address = detail.address;
     block.size = detail.size;
-    block.kind = KindOf(detail.block_kind);
+    block.kind = detail.block_kind;
     if (block.kind == BlockKind::kToken) {
-        if (R.next_token + 16 > kTokenSpace)
-            Inconsistent(&head, "more handles of the host's than the replay keeps");
-        block.memory = R.tokens + R.next_token;
-        R.next_token += 16;
+        block.memory = TokenFor(detail.line, block.address);
     } else if (block.kind == BlockKind::kCode) {
-        if (R.stubs == kStubs)
-            Inconsistent(&head, "more host functions than the replay answers for");
-        R.stub_code[R.stubs] = detail.address;
-        block.memory = reinterpret_cast<uint8_t*>(kStubFunctions[R.stubs++]);
+        block.memory = StubFor(detail.line, block.address);
     } else {
-        block.memory = static_cast<uint8_t*>(std::calloc(block.size + 1, 1));
+        // A block new to the reader holds zero bytes.
+        block.memory = ArenaFor(detail.line, block.address, block.size);
+        std::memset(block.memory, 0, block.size);
         block.copy.assign(block.size, 0);
-        block.watched = true;
+        block.watched = Watchable(block.kind);
     }
     R.blocks.push_back(std::move(block));
 }
 
 void Heap(const Detail& detail) {
-    auto* memory = static_cast<uint8_t*>(std::calloc(detail.size + 1, 1));
-    if (Block* old = Find(detail.old); old != nullptr && detail.old != 0) {
-        std::memcpy(memory, old->memory, std::min(old->size, detail.size));
-        Forget(detail.old, old->size);
+    uint8_t* memory = ArenaFor(detail.line, detail.address, detail.size);
+    uint32_t kept = 0;
+    if (const Block* old = Find(detail.old); old != nullptr && detail.old != 0 &&
+                                             old->address == detail.old &&
+                                             old->kind == BlockKind::kHeap) {
+        // A block moved here with its bytes (the two may overlap).
+        kept = std::min(old->size, detail.size);
+        std::memmove(memory, old->memory, kept);
+        Forget(old->address, old->size);
     }
+    std::memset(memory + kept, 0, detail.size - kept);
     Forget(detail.address, detail.size);
     Block block;
     block.address = detail.address;
@@ -194,38 +309,48 @@ void Heap(const Detail& detail) {
     R.blocks.push_back(std::move(block));
 }
 
-// ------------------------------------------------------------------ values
-
-uint32_t Seen(const void* pointer) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+// The recording has lost a boundary: it knows nothing of the host's memory
+// any more, and declares anew what the plug-in may read.
+void ForgetEverything() {
+    R.blocks.clear();
+    for (Region& region : R.regions)
+        region = {};
 }
+
+// ------------------------------------------------------------------ values
 
 // A recorded value as the replay has it; a function of the plug-in's that it
 // has not seen yet is 0.
-uint32_t Translate(char kind, uint32_t value, const Head* head) {
+uint32_t Translate(char kind, uint32_t value, int line) {
     if (kind == '!') {
         const auto found = R.functions.find(value);
         return found == R.functions.end() ? 0 : found->second;
     }
     if (kind != '*' || value == 0)
         return value;
-    const Block* block = Find(value);
-    for (size_t i = R.gone.size(); block == nullptr && i-- > 0;)
-        if (value - R.gone[i].address < std::max(R.gone[i].size, 1u))
-            block = &R.gone[i];
-    if (block == nullptr)
-        Inconsistent(head, "it names host memory at " + Hex(value) + " that it never described");
-    return Seen(block->memory) + (value - block->address);
+    if (const Block* block = Find(value))
+        return Seen(block->memory) + (value - block->address);
+    if (const uint8_t* memory = InArena(value))
+        return Seen(memory);
+    if (R.tokens.count(value) != 0)
+        return Seen(TokenFor(line, value));
+    for (int i = 0; i < R.stubs; ++i)
+        if (R.stub_code[i] == value)
+            return Seen(reinterpret_cast<const void*>(kStubFunctions[i]));
+    Damaged(line, "it names host memory at " + Hex(value) + " that it never described");
 }
 
 // Whether a seen value is what a recorded slot says; a function of the
-// plug-in's seen for the first time is learned.
-bool Matches(const Slot& slot, uint32_t seen, const Head* head) {
+// plug-in's seen for the first time is learned. Host memory is compared by
+// the recorded address it stands for: the plug-in may hand back an address it
+// kept from a block the host has since handed out anew there.
+bool Matches(const Slot& slot, uint32_t seen) {
+    uint32_t recorded = 0;
     switch (slot.kind) {
         case '-':
             return (seen & 0xFFFFu) == (slot.value & 0xFFFFu);
         case '&':
-            return seen != 0 && FindSeen(seen) == nullptr;
+            return seen != 0 && !RecordedOf(seen, recorded);
         case '!': {
             const auto found = R.functions.find(slot.value);
             if (found == R.functions.end()) {
@@ -235,7 +360,7 @@ bool Matches(const Slot& slot, uint32_t seen, const Head* head) {
             return found->second == seen;
         }
         case '*':
-            return Translate('*', slot.value, head) == seen;
+            return RecordedOf(seen, recorded) && recorded == slot.value;
         default:
             return seen == slot.value;
     }
@@ -258,18 +383,23 @@ std::string Meaning(const Slot& slot) {
 
 std::string SeenMeaning(uint32_t seen) {
     std::string text = "0x" + Hex(seen);
-    if (const Block* block = FindSeen(seen))
-        text += " (host memory " + Hex(block->address) + " + " +
-                std::to_string(seen - Seen(block->memory)) + ")";
+    uint32_t recorded = 0;
+    if (seen != 0 && RecordedOf(seen, recorded))
+        text += " (host memory " + Hex(recorded) + ")";
     return text;
 }
 
 // ------------------------------------------------------------------ changes
 
-void Apply(Block& block, const std::vector<Change>& changes, bool memory, const Head& head) {
-    for (const Change& change : changes) {
-        if (change.offset + change.bytes.size() > block.size)
-            Inconsistent(&head, "bytes beyond the end of block " + Hex(block.address));
+// Whether the bytes of a change lie within size bytes, without wrapping.
+bool Within(const Change& change, uint32_t size) {
+    return change.offset <= size && change.bytes.size() <= size - change.offset;
+}
+
+void Apply(Block& block, const Detail& detail, bool memory) {
+    for (const Change& change : detail.changes) {
+        if (!Within(change, block.size))
+            Damaged(detail.line, "bytes beyond the end of block " + Hex(block.address));
         std::memcpy(block.copy.data() + change.offset, change.bytes.data(), change.bytes.size());
         if (change.word != 0)
             block.words[change.offset] = change.word;
@@ -278,7 +408,7 @@ void Apply(Block& block, const std::vector<Change>& changes, bool memory, const 
         if (change.word != 0) {
             uint32_t value;
             std::memcpy(&value, change.bytes.data(), 4);
-            value = Translate(change.word, value, &head);
+            value = Translate(change.word, value, detail.line);
             std::memcpy(block.memory + change.offset, &value, 4);
         } else {
             std::memcpy(block.memory + change.offset, change.bytes.data(), change.bytes.size());
@@ -286,46 +416,45 @@ void Apply(Block& block, const std::vector<Change>& changes, bool memory, const 
     }
 }
 
-// The bytes a block should hold now, its words as the replay has them; a
-// function of the plug-in's seen there for the first time is learned.
+// The bytes a block should hold now, its words as the replay has them: a
+// word that stands for the recorded one (a function of the plug-in's seen
+// there for the first time is learned) as it came.
 std::vector<uint8_t> Expected(const Block& block, const Head& head) {
     std::vector<uint8_t> expected = block.copy;
     for (uint32_t offset = 0; offset + 4 <= block.size; ++offset) {
         if (!PointerWordAt(block.kind, offset))
             continue;
         const auto word = block.words.find(offset);
-        const char kind = word == block.words.end() ? '*' : word->second;
         Slot slot;
-        slot.kind = kind;
+        slot.kind = word == block.words.end() ? '*' : word->second;
         std::memcpy(&slot.value, block.copy.data() + offset, 4);
+        if (slot.kind == '=')
+            continue;
         uint32_t seen;
         std::memcpy(&seen, block.memory + offset, 4);
-        uint32_t value = slot.value;
-        if (kind == '!')
-            value = Matches(slot, seen, &head) ? seen : Translate('!', slot.value, &head);
-        else if (kind != '=')
-            value = Translate(kind, slot.value, &head);
+        const uint32_t value =
+            Matches(slot, seen) ? seen : Translate(slot.kind, slot.value, head.line);
         std::memcpy(expected.data() + offset, &value, 4);
     }
     return expected;
 }
 
-Region& RegionAt(uint32_t address, uint32_t size, Region& scratch) {
-    if (size > kLargestRegion) {
-        scratch = {address, size, std::vector<uint8_t>(size, 0), 0};
+Region& RegionAt(uint32_t address, bool through, uint32_t size, Region& scratch) {
+    if (size > kLargestRecordedRegion) {
+        scratch = {address, through, size, std::vector<uint8_t>(size, 0), 0};
         return scratch;
     }
-    Region& region = R.regions[address % kRegions];
-    if (region.address != address || region.size != size)
-        region = {address, size, std::vector<uint8_t>(size, 0), 0};
+    Region& region = R.regions[address % kRecordedRegions];
+    if (region.address != address || region.through != through || region.size != size)
+        region = {address, through, size, std::vector<uint8_t>(size, 0), 0};
     return region;
 }
 
 // A detail's changes made to the bytes a region holds as recorded.
-void ApplyChanges(Region& region, const Detail& detail, const Head& at) {
+void ApplyChanges(Region& region, const Detail& detail) {
     for (const Change& change : detail.changes) {
-        if (change.offset + change.bytes.size() > region.size)
-            Inconsistent(&at, "bytes beyond the end of a region");
+        if (!Within(change, region.size))
+            Damaged(detail.line, "bytes beyond the end of a region");
         std::memcpy(region.bytes.data() + change.offset, change.bytes.data(), change.bytes.size());
         region.word = change.word;
     }
@@ -345,6 +474,18 @@ bool Readable(uint32_t address, uint32_t size) {
     return true;
 }
 
+// The length of a text the plug-in holds at address, its terminator
+// included, read no further than limit bytes (0 where nothing can be read).
+uint32_t TextSize(uint32_t address, uint32_t limit) {
+    uint32_t length = 0;
+    while (length < limit && Readable(address + length, 1)) {
+        if (*reinterpret_cast<const char*>(static_cast<uintptr_t>(address + length)) == 0)
+            return length + 1;
+        ++length;
+    }
+    return length;
+}
+
 // ------------------------------------------------------------------ the names
 
 struct Operation {
@@ -358,6 +499,14 @@ struct Operation {
 constexpr Operation kOperations[] = {HOST_OPERATIONS(REPLAY_OPERATION)};
 #undef REPLAY_OPERATION
 
+// The index of a host operation in the list, -1 for an ordinal it lacks.
+int OperationIndex(uint32_t ordinal) {
+    for (size_t i = 0; i < std::size(kOperations); ++i)
+        if (kOperations[i].ordinal == ordinal)
+            return static_cast<int>(i);
+    return -1;
+}
+
 std::string CallName(const Head& head) {
     std::string text = "call " + Sequence(head.sequence) + " " + head.name;
     if (head.kind == HeadKind::kHost || head.kind == HeadKind::kEntry)
@@ -369,9 +518,9 @@ std::string ArgumentName(const Head& head, int argument) {
     if (argument < 0)
         return "the result";
     std::string text = "argument " + std::to_string(argument);
-    for (const Operation& operation : kOperations)
-        if (head.kind == HeadKind::kHost && operation.ordinal == head.ordinal)
-            text += ParameterName(operation.parameters, argument);
+    const int index = head.kind == HeadKind::kHost ? OperationIndex(head.ordinal) : -1;
+    if (index >= 0)
+        text += ParameterName(kOperations[index].parameters, argument);
     return text;
 }
 
@@ -388,10 +537,78 @@ std::string Recorded(const Head& head) {
 
 [[noreturn]] void DivergeAt(const Head& head, const std::string& what) {
     R.report = "divergence at " + CallName(head) + "\n" + what + AsTraced(head);
-    Diverge();
+    throw Stop{kReplayDiverged};
+}
+
+// The recording ends where the replay needs more of it: inside a call of a
+// session that breaks off, the replay ends there; otherwise the plug-in does
+// more than the recorded one did.
+[[noreturn]] void RecordingEnds(const std::string& what) {
+    if (R.session->cut_line != 0)
+        throw Stop{kReplayDamaged};  // the session's end says where it broke off
+    R.report = "divergence after the last recorded call: " + what + ", the recording ends\n";
+    throw Stop{kReplayDiverged};
 }
 
 // ------------------------------------------------------------------ the boundaries
+
+// The most bytes a region may have where the call puts it: what the
+// argument's declared type lets the plug-in's memory there hold (writing:
+// what the host may write into it). 0 where the call has no such region.
+uint32_t RegionBound(const Head& call, const Detail& detail, const uint32_t* seen, size_t count,
+                     bool writing) {
+    if (detail.place < 0)  // a row callback's text
+        return call.kind == HeadKind::kCallback && !writing ? kTextReadLimit : 0;
+    const int index = call.kind == HeadKind::kHost ? OperationIndex(call.ordinal) : -1;
+    if (index < 0 || detail.place >= kOperationReach[index].count)
+        return 0;
+    const CallReach& reach = kOperationReach[index];
+    const SlotReach& slot = reach.args[detail.place];
+    if (detail.through_first_word)
+        return slot.reach == Reach::kProfileValues ? 4 : 0;
+    const uint8_t flow = writing ? kOut : kIn;
+    switch (slot.reach) {
+        case Reach::kText:
+            return writing ? 0 : kTextReadLimit;
+        case Reach::kBuffer:
+            return (slot.flow & flow) != 0 ? slot.size : 0;
+        case Reach::kTextBuffer: {
+            if (!writing)
+                return 0;
+            if (slot.size > 0)
+                return slot.size;
+            const int related = slot.related;
+            if (related < 0 || static_cast<size_t>(related) >= count)
+                return 0;
+            if (reach.args[related].reach == Reach::kValue16)
+                return (seen[related] & 0xFFFFu) + 1;
+            // As long as the text the plug-in hands over in that argument.
+            return TextSize(seen[related], kTextReadLimit);
+        }
+        case Reach::kRecordBuffer: {
+            const int related = slot.related;
+            uint32_t recorded = 0;
+            const Block* table = related >= 0 && static_cast<size_t>(related) < count &&
+                                         RecordedOf(seen[related], recorded)
+                                     ? Find(recorded)
+                                     : nullptr;
+            if (table == nullptr || table->kind != BlockKind::kTable)
+                return 0;
+            int16_t size;
+            std::memcpy(&size, table->memory + offsetof(HostTable, record_size), 2);
+            return size > 0 ? static_cast<uint32_t>(size) : 0;
+        }
+        case Reach::kTableWord:
+        case Reach::kTokenWord:
+        case Reach::kLinesWord:
+        case Reach::kProfileValues:
+            return 4;
+        case Reach::kDefinition:
+            return writing ? 0 : 4 + 65536;
+        default:
+            return 0;
+    }
+}
 
 // The address a region lies at: an argument's, the result's, or the one the
 // first word at an argument points to.
@@ -406,17 +623,33 @@ uint32_t PlaceOf(const Detail& detail, const uint32_t* seen, size_t count, uint3
     return Readable(at, 4) ? *reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(at)) : 0;
 }
 
-uint32_t RecordedPlace(const Detail& detail, const Head& call, const Head& at) {
+// The region's key: the address its slot recorded, and (from version 2)
+// whether it lies behind the slot's first word; version 1 kept both under
+// the slot's address alone.
+Region& RecordedRegion(const Detail& detail, const Head& call, const Head& at, Region& scratch) {
     const std::vector<Slot>& slots = detail.place < 0 ? at.slots : call.slots;
     const size_t index = detail.place < 0 ? 0 : static_cast<size_t>(detail.place);
-    return index < slots.size() ? slots[index].value : 0;
+    const uint32_t address = index < slots.size() ? slots[index].value : 0;
+    const bool through = R.session->version >= 2 && detail.through_first_word;
+    return RegionAt(address, through, detail.size, scratch);
+}
+
+void CheckBound(const Head& call, const Detail& detail, const uint32_t* seen, size_t count,
+                bool writing) {
+    const uint32_t bound = RegionBound(call, detail, seen, count, writing);
+    if (detail.size > bound)
+        Damaged(detail.line, std::string(writing ? "@out " : "@in ") + "of " +
+                                 std::to_string(detail.size) + " bytes at " +
+                                 ArgumentName(call, detail.place) + " of " + CallName(call) +
+                                 ", where the call has room for " + std::to_string(bound));
 }
 
 void CompareRegion(const Head& call, const Head& at, const Detail& detail, const uint32_t* seen,
                    size_t count, uint32_t result) {
+    CheckBound(call, detail, seen, count, false);
     Region scratch;
-    Region& region = RegionAt(RecordedPlace(detail, call, at), detail.size, scratch);
-    ApplyChanges(region, detail, at);
+    Region& region = RecordedRegion(detail, call, at, scratch);
+    ApplyChanges(region, detail);
     const uint32_t place = PlaceOf(detail, seen, count, result);
     const std::string where = ArgumentName(call, detail.place);
     if (place == 0 || !Readable(place, detail.size))
@@ -430,7 +663,7 @@ void CompareRegion(const Head& call, const Head& at, const Detail& detail, const
         std::memcpy(&slot.value, region.bytes.data(), 4);
         uint32_t value;
         std::memcpy(&value, bytes, 4);
-        if (slot.kind != '&' && !Matches(slot, value, &call))
+        if (slot.kind != '&' && !Matches(slot, value))
             DivergeAt(call, "  " + where + " points to a word: recorded " + Meaning(slot) +
                                 ", came " + SeenMeaning(value) + "\n");
         return;
@@ -442,8 +675,9 @@ void CompareRegion(const Head& call, const Head& at, const Detail& detail, const
 
 void WriteRegion(const Head& call, const Head& at, const Detail& detail, const uint32_t* seen,
                  size_t count) {
+    CheckBound(call, detail, seen, count, true);
     Region scratch;
-    Region& region = RegionAt(RecordedPlace(detail, call, at), detail.size, scratch);
+    Region& region = RecordedRegion(detail, call, at, scratch);
     const uint32_t place = PlaceOf(detail, seen, count, 0);
     if (place == 0 || !Readable(place, detail.size))
         DivergeAt(call,
@@ -451,36 +685,50 @@ void WriteRegion(const Head& call, const Head& at, const Detail& detail, const u
                       ": the host wrote there after the call, but nothing can be written at " +
                       SeenMeaning(place) + "\n");
     auto* bytes = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(place));
-    ApplyChanges(region, detail, at);
+    ApplyChanges(region, detail);
     if (region.word != 0 && region.word != '&') {
         uint32_t value;
         std::memcpy(&value, region.bytes.data(), 4);
-        value = Translate(region.word, value, &at);
+        value = Translate(region.word, value, detail.line);
         std::memcpy(bytes, &value, 4);
     } else if (region.word == 0) {
         std::memcpy(bytes, region.bytes.data(), detail.size);
     }
 }
 
-Block& BlockAt(const Head& head, uint32_t address) {
+// A region of a call that never reached the host (its entry is bound to a
+// fallback): its recorded bytes are kept, as the recorder kept them, and
+// nothing is compared or written.
+void KeepRegion(const Head& call, const Head& at, const Detail& detail) {
+    if (detail.size > kLargestRecordedRegion)
+        return;
+    Region scratch;
+    ApplyChanges(RecordedRegion(detail, call, at, scratch), detail);
+}
+
+Block& BlockAt(const Detail& detail, bool watched) {
+    const uint32_t address = detail.address;
     Block* block = Find(address);
     if (block == nullptr || block->address != address)
-        Inconsistent(&head, "it names a block at " + Hex(address) + " that it never described");
+        Damaged(detail.line, "it names a block at " + Hex(address) + " that it never described");
+    if (watched && !block->watched)
+        Damaged(detail.line, "it changes bytes of " + Hex(address) +
+                                 ", which is no block of bytes the replay holds");
     return *block;
 }
 
 // What the host made or put into its memory, at either side's boundary;
 // false for any other detail.
-bool ApplyHostMemory(const Head& at, const Detail& detail) {
+bool ApplyHostMemory(const Detail& detail) {
     switch (detail.kind) {
         case DetailKind::kNew:
-            Declare(at, detail);
+            Declare(detail);
             return true;
         case DetailKind::kHeap:
             Heap(detail);
             return true;
         case DetailKind::kSet:
-            Apply(BlockAt(at, detail.address), detail.changes, true, at);
+            Apply(BlockAt(detail, true), detail, true);
             return true;
         default:
             return false;
@@ -491,19 +739,59 @@ bool ApplyHostMemory(const Head& at, const Detail& detail) {
 // the call's arguments (seen) written there.
 void ApplyHostSide(const Head& call, const Head& at, const uint32_t* seen, size_t count) {
     for (const Detail& detail : at.details) {
-        if (ApplyHostMemory(at, detail))
+        if (ApplyHostMemory(detail))
             continue;
         switch (detail.kind) {
             case DetailKind::kDrop:
-                Forget(detail.address, BlockAt(at, detail.address).size);
+                Forget(detail.address, BlockAt(detail, false).size);
                 break;
             case DetailKind::kOut:
                 WriteRegion(call, at, detail, seen, count);
                 break;
             default:
-                Inconsistent(&at, "the plug-in's bytes where the host's are due");
+                Damaged(detail.line, "the plug-in's bytes where the host's are due");
         }
     }
+}
+
+// The details of a boundary after the plug-in had control: what the host
+// made of its memory applied, the plug-in's writes taken into the copies;
+// the regions the call hands over (@in) and the blocks dropped (which go
+// once the comparison is done) collected. At a boundary the replay does not
+// see (a call of an entry bound to a fallback), every region is only kept.
+void TakePluginSide(const Head& call, const Head& at, bool unseen,
+                    std::vector<const Detail*>& regions, std::vector<const Detail*>& drops) {
+    for (const Detail& detail : at.details) {
+        if (ApplyHostMemory(detail))
+            continue;
+        switch (detail.kind) {
+            case DetailKind::kWrote:
+                Apply(BlockAt(detail, true), detail, false);
+                break;
+            case DetailKind::kDrop:
+                drops.push_back(&detail);
+                break;
+            case DetailKind::kIn:
+            case DetailKind::kOut:
+                if (unseen) {
+                    KeepRegion(call, at, detail);
+                    break;
+                }
+                if (detail.kind == DetailKind::kIn) {
+                    regions.push_back(&detail);
+                    break;
+                }
+                [[fallthrough]];
+            default:
+                if (!unseen)
+                    Damaged(detail.line, "the host's bytes where the plug-in's are due");
+        }
+    }
+}
+
+void ForgetDropped(const std::vector<const Detail*>& drops) {
+    for (const Detail* drop : drops)
+        Forget(drop->address, BlockAt(*drop, false).size);
 }
 
 // The plug-in's side of a boundary: the slots seen against the recorded ones,
@@ -511,28 +799,12 @@ void ApplyHostSide(const Head& call, const Head& at, const uint32_t* seen, size_
 void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, size_t count,
                      uint32_t result) {
     std::vector<const Detail*> regions, drops;
-    for (const Detail& detail : at.details) {
-        if (ApplyHostMemory(at, detail))
-            continue;
-        switch (detail.kind) {
-            case DetailKind::kWrote:
-                Apply(BlockAt(at, detail.address), detail.changes, false, at);
-                break;
-            case DetailKind::kIn:
-                regions.push_back(&detail);
-                break;
-            case DetailKind::kDrop:
-                drops.push_back(&detail);
-                break;
-            default:
-                Inconsistent(&at, "the host's bytes where the plug-in's are due");
-        }
-    }
+    TakePluginSide(call, at, false, regions, drops);
     const bool returning = at.kind == HeadKind::kReturn;
     const std::vector<uint32_t> values =
         returning ? std::vector<uint32_t>{result} : std::vector<uint32_t>(seen, seen + count);
     for (size_t i = 0; i < at.slots.size() && i < values.size(); ++i)
-        if (!Matches(at.slots[i], values[i], &call))
+        if (!Matches(at.slots[i], values[i]))
             DivergeAt(call, "  " + ArgumentName(call, returning ? -1 : static_cast<int>(i)) +
                                 ": recorded " + Meaning(at.slots[i]) + ", came " +
                                 SeenMeaning(values[i]) + "\n");
@@ -549,8 +821,34 @@ void CheckPluginSide(const Head& call, const Head& at, const uint32_t* seen, siz
                                 " bytes) holds other bytes than recorded:\n" +
                                 SideBySide(expected.data(), block.memory, block.size));
     }
-    for (const Detail* drop : drops)
-        Forget(drop->address, BlockAt(at, drop->address).size);
+    ForgetDropped(drops);
+}
+
+// A boundary the replay does not see: what it says of host memory is taken as
+// said, the plug-in's writes are compared at the next boundary, and its
+// regions only kept.
+void TakeUnseen(const Head& call, const Head& at) {
+    std::vector<const Detail*> regions, drops;
+    TakePluginSide(call, at, true, regions, drops);
+    ForgetDropped(drops);
+}
+
+// Calls of host entries that the recorded host lacked: the plug-in's
+// fallback answered them, and the host never saw them, nor does the replay.
+void SkipUnseen() {
+    for (const Head* call = Next(); call != nullptr && call->kind == HeadKind::kHost;
+         call = Next()) {
+        const auto bound = R.answers.found.find(call->ordinal);
+        if (bound == R.answers.found.end() || bound->second)
+            return;
+        ++R.cursor;
+        TakeUnseen(*call, *call);
+        const Head* back = Next();
+        if (back == nullptr || back->kind != HeadKind::kReturn || back->sequence != call->sequence)
+            return;  // left, or lost: the caller takes it from here
+        ++R.cursor;
+        TakeUnseen(*call, *back);
+    }
 }
 
 // ------------------------------------------------------------------ calls
@@ -572,25 +870,84 @@ uint32_t CallStdcall(void* function, const uint32_t* a, size_t n) {
     }
 }
 
-// Calls into the plug-in; false when the host left it by a long jump.
-bool CallPlugin(const Head& head, void* target, const uint32_t* args, size_t count,
-                uint32_t& result) {
+// Calls into the plug-in. Left: the host left it by a long jump, or the
+// replay stopped (R.stopping) inside it; either way its frames are gone.
+CallEnd CallPlugin(const Head& head, void* target, const uint32_t* args, size_t count,
+                   uint32_t& result) {
     Incoming frame{&head, {}};
     R.incoming.push_back(&frame);
-    if (setjmp(frame.jump) != 0) {
+    const bool running = R.plugin_running;
+    const int jumped = setjmp(frame.jump);
+    if (jumped != 0) {
         R.incoming.pop_back();
-        return false;
+        R.plugin_running = running;
+        return static_cast<CallEnd>(jumped);
     }
+    R.plugin_running = true;
     result = CallStdcall(target, args, count);
+    R.plugin_running = running;
     R.incoming.pop_back();
-    return true;
+    return kReturned;
 }
 
+// Leaves the plug-in's frames for the innermost call into it, from a frame of
+// the replay's that holds no object.
+[[noreturn]] void LeavePlugin(CallEnd end) {
+    if (R.incoming.empty()) {
+        std::printf("the replay itself failed: it left the plug-in with no call into it open\n");
+        std::fflush(stdout);
+        ExitProcess(kReplayFault);
+    }
+    std::longjmp(R.incoming.back()->jump, end);
+}
+
+// Runs work, the replay's answer to the plug-in; a stop or a long jump of
+// the host's thrown inside leaves the plug-in once work's objects are gone.
+template <typename Work>
+uint32_t AtBoundary(Work work) {
+    const bool running = R.plugin_running;
+    R.plugin_running = false;
+    uint32_t result = 0;
+    CallEnd end = kReturned;
+    try {
+        result = work();
+    } catch (const LeftByHost& left) {
+        R.leaving_to = left.to;
+        end = kLeft;
+    } catch (const Stop& stop) {
+        R.stopping = stop.outcome;
+        end = kStopped;
+    } catch (const std::bad_alloc&) {
+        R.report = "the recording needs more memory than the replay has\n";
+        R.stopping = kReplayDamaged;
+        end = kStopped;
+    }
+    R.plugin_running = running;
+    if (end != kReturned)
+        LeavePlugin(end);
+    return result;
+}
+
+// One call more open in the replay, for the scope: no more than the format
+// allows.
+struct Deeper {
+    explicit Deeper(const Head& head) {
+        if (++R.depth > kRecordedNesting) {
+            --R.depth;
+            Damaged(head.line, "calls nested deeper than " + std::to_string(kRecordedNesting));
+        }
+    }
+    ~Deeper() { --R.depth; }
+    Deeper(const Deeper&) = delete;
+    Deeper& operator=(const Deeper&) = delete;
+};
+
 void PlayIncoming(const Head& head) {
+    const Deeper deeper(head);
     ApplyHostSide(head, head, nullptr, 0);
-    uint32_t args[13] = {};
-    for (size_t i = 0; i < head.slots.size() && i < 13; ++i)
-        args[i] = Translate(head.slots[i].kind, head.slots[i].value, &head);
+    uint32_t args[kMostSlots] = {};
+    for (size_t i = 0; i < head.slots.size() && i < kMostSlots; ++i)
+        args[i] = Translate(head.slots[i].kind, head.slots[i].value, head.line);
     void* target = nullptr;
     if (head.kind == HeadKind::kEntry) {
         target = reinterpret_cast<void*>(
@@ -603,38 +960,74 @@ void PlayIncoming(const Head& head) {
                             "), which the replayed plug-in never handed it\n");
     const size_t count = head.slots.size();
     if (count != 0 && count != 1 && count != 2 && count != 11)
-        Inconsistent(&head, "a call of the plug-in with " + std::to_string(count) + " arguments");
+        Damaged(head.line, "a call of the plug-in with " + std::to_string(count) + " arguments");
     ++R.calls;
     uint32_t result = 0;
-    if (!CallPlugin(head, target, args, count, result))
-        return;  // the host left the plug-in by a long jump
+    switch (CallPlugin(head, target, args, count, result)) {
+        case kReturned:
+            break;
+        case kLeft:
+            // The host left the plug-in by a long jump: to here, or further.
+            if (R.leaving_to != head.sequence)
+                throw LeftByHost{R.leaving_to};
+            return;
+        case kStopped:
+            throw Stop{R.stopping};
+    }
+    SkipUnseen();
     const Head* back = Next();
-    if (back == nullptr || back->kind != HeadKind::kReturn || back->sequence != head.sequence)
-        DivergeAt(head, "  the plug-in returned " + SeenMeaning(result) + ", but the recording " +
-                            (back == nullptr
-                                 ? std::string("ends first")
-                                 : "has " + CallName(*back) + " " + Recorded(*back) + " first") +
-                            "\n");
+    if (back != nullptr && back->kind == HeadKind::kLost) {
+        // Its return's lines were lost: the host took the result all the same.
+        return;
+    }
+    if (back == nullptr || back->kind != HeadKind::kReturn || back->sequence != head.sequence) {
+        if (back == nullptr)
+            RecordingEnds("the plug-in returned from " + CallName(head));
+        DivergeAt(head, "  the plug-in returned " + SeenMeaning(result) +
+                            ", but the recording has " + CallName(*back) + " " + Recorded(*back) +
+                            " first\n");
+    }
     ++R.cursor;
     CheckPluginSide(head, *back, args, count, result);
+}
+
+// The calls the host left by a long jump, from the @left lines at the cursor
+// on: the outermost call into the plug-in among them, which the replay leaves
+// the plug-in to.
+[[noreturn]] void LeaveAsRecorded(const Head& at) {
+    std::vector<uint32_t> left;
+    while (Next() != nullptr && Next()->kind == HeadKind::kLeft)
+        left.push_back(Next()->sequence), ++R.cursor;
+    for (const Incoming* frame : R.incoming)
+        if (std::find(left.begin(), left.end(), frame->head->sequence) != left.end())
+            throw LeftByHost{frame->head->sequence};
+    Damaged(at.line, "a long jump out of no call of the host's into the plug-in");
 }
 
 // The recorded answer to a call of the plug-in into the host: the head
 // matched, its nested calls into the plug-in made, its effects applied.
 uint32_t Answer(const Head* head, const uint32_t* args, const std::string& called) {
-    if (head == nullptr) {
-        R.report = "divergence after the last recorded call: the plug-in calls " + called +
-                   ", the recording ends\n";
-        Diverge();
+    if (head == nullptr)
+        RecordingEnds("the plug-in calls " + called);
+    if (head->kind == HeadKind::kLost) {
+        // The recorded call's lines were lost: the host left the plug-in
+        // while they were written, before the call reached it.
+        ++R.cursor;
+        ForgetEverything();
+        LeaveAsRecorded(*head);
     }
+    const Deeper deeper(*head);
     ++R.cursor;
     ++R.calls;
-    const size_t count = head->slots.size();
+    const size_t count = std::min<size_t>(head->slots.size(), kMostSlots);
     CheckPluginSide(*head, *head, args, count, 0);
     for (;;) {
         const Head* next = Next();
         if (next == nullptr)
-            Inconsistent(head, "it ends inside " + CallName(*head));
+            RecordingEnds("the host has not returned from " + CallName(*head));
+        if (next->kind == HeadKind::kLeft) {
+            LeaveAsRecorded(*next);
+        }
         ++R.cursor;
         if (next->kind == HeadKind::kReturn && next->sequence == head->sequence) {
             ApplyHostSide(*head, *next, args, count);
@@ -645,22 +1038,17 @@ uint32_t Answer(const Head* head, const uint32_t* args, const std::string& calle
             for (size_t i = 0; result.kind == '&' && i < count; ++i)
                 if (head->slots[i].kind == '&' && head->slots[i].value == result.value)
                     return args[i];
-            return Translate(result.kind, result.value, next);
+            return Translate(result.kind, result.value, next->line);
         }
         if (next->kind == HeadKind::kEntry || next->kind == HeadKind::kCallback) {
             PlayIncoming(*next);
             continue;
         }
-        if (next->kind == HeadKind::kLeft) {
-            // The host left this call by a long jump, and with it the call into
-            // the plug-in that made it.
-            while (Next() != nullptr && Next()->kind == HeadKind::kLeft)
-                ++R.cursor;
-            if (R.incoming.empty())
-                Inconsistent(next, "a long jump out of no call of the host's");
-            std::longjmp(R.incoming.back()->jump, 1);
+        if (next->kind == HeadKind::kLost) {
+            ForgetEverything();
+            continue;
         }
-        Inconsistent(next, CallName(*next) + " inside " + CallName(*head));
+        Damaged(next->line, CallName(*next) + " inside " + CallName(*head));
     }
 }
 
@@ -677,19 +1065,24 @@ std::string Called(const char* name, const uint32_t* args, size_t count) {
 }
 
 uint32_t AnswerOperation(uint32_t index, const uint32_t* args) {
+    if (R.own_fault)
+        *reinterpret_cast<volatile uint32_t*>(R.token_space) = index;  // a page that faults
+    SkipUnseen();
     const Operation& operation = kOperations[index];
     const Head* head = Next();
-    const size_t shown = head != nullptr ? head->slots.size() : 0;
+    const size_t shown = head != nullptr ? std::min<size_t>(head->slots.size(), kMostSlots) : 0;
     const std::string called = Called(operation.name, args, shown);
-    if (head != nullptr && (head->kind != HeadKind::kHost || head->ordinal != operation.ordinal))
+    if (head != nullptr && head->kind != HeadKind::kLost &&
+        (head->kind != HeadKind::kHost || head->ordinal != operation.ordinal))
         DivergeOnCall(*head, called);
     return Answer(head, args, called);
 }
 
 uint32_t AnswerHostFunction(int stub, const uint32_t* args) {
+    SkipUnseen();
     const Head* head = Next();
     const std::string called = Called("the host's function", args, 11);
-    if (head != nullptr &&
+    if (head != nullptr && head->kind != HeadKind::kLost &&
         (head->kind != HeadKind::kHostFunction || head->target.value != R.stub_code[stub]))
         DivergeOnCall(*head, called + " (" + Hex(R.stub_code[stub]) + ")");
     return Answer(head, args, called);
@@ -705,58 +1098,443 @@ void PlayTopLevel() {
                 break;
             case HeadKind::kLeft:
                 break;  // left before the replay noticed; nothing to leave
-            default:
-                Inconsistent(head, CallName(*head) + " outside any call of the host's");
+            case HeadKind::kLost:
+                ForgetEverything();
+                break;
+            default: {
+                const auto bound = R.answers.found.find(head->ordinal);
+                if (head->kind == HeadKind::kHost && bound != R.answers.found.end() &&
+                    !bound->second) {
+                    --R.cursor;  // a fallback's call, after a long jump of the host's
+                    SkipUnseen();
+                    break;
+                }
+                Damaged(head->line, CallName(*head) + " outside any call of the host's");
+            }
         }
     }
 }
 
-// A fault of the plug-in (or of the replay) while it plays: said with the
-// call it came at, and the replay ends there.
-LONG CALLBACK ReportFault(EXCEPTION_POINTERS* info) {
-    const DWORD code = info->ExceptionRecord->ExceptionCode;
-    if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_ILLEGAL_INSTRUCTION &&
-        code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_INT_DIVIDE_BY_ZERO &&
-        code != EXCEPTION_STACK_OVERFLOW)
-        return EXCEPTION_CONTINUE_SEARCH;
-    const Head* last = R.cursor > 0 ? &R.session->heads[R.cursor - 1] : nullptr;
-    std::printf("divergence after %s: a fault 0x%08lX at 0x%08lX (reading or writing 0x%08lX)\n",
-                last != nullptr ? CallName(*last).c_str() : "the start",
-                static_cast<unsigned long>(code),
-                static_cast<unsigned long>(Seen(info->ExceptionRecord->ExceptionAddress)),
-                static_cast<unsigned long>(info->ExceptionRecord->NumberParameters > 1
-                                               ? info->ExceptionRecord->ExceptionInformation[1]
-                                               : 0));
-    std::printf("not identical\n");
-    std::fflush(stdout);
-    ExitProcess(kReplayDiverged);
+// ------------------------------------------------------------------ the system's answers
+// The replayed plug-in reaches the system through its import table, where
+// the replay answers in the system's place what the recording says it
+// answered: which host entries the host's library has, the button of the
+// missing-entry dialog, the plug-in's path that dialog names; and its
+// settings file, with the diagnostics off, so that what a shop's settings
+// name is never written here.
+
+FARPROC WINAPI ReplayGetProcAddress(HMODULE module, LPCSTR name) {
+    static const HMODULE self = [] {
+        HMODULE own = nullptr;
+        GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&R), &own);
+        return own;
+    }();
+    if (module == self && IS_INTRESOURCE(name)) {
+        const auto found =
+            R.answers.found.find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name)));
+        if (found != R.answers.found.end() && !found->second)
+            return nullptr;
+    }
+    return GetProcAddress(module, name);
 }
 
-// The session played whole; false at a divergence (R.report says which).
-bool PlaySession() {
-    if (setjmp(R.end) != 0)
+int WINAPI ReplayMessageBoxA(HWND, LPCSTR, LPCSTR, UINT) {
+    return static_cast<int>(AtBoundary([] {
+        SystemAnswers& answers = R.answers;
+        if (answers.next_button >= answers.buttons.size()) {
+            const Head* next = Next();
+            R.report = "divergence: the plug-in shows the missing-entry dialog";
+            if (next != nullptr)
+                R.report += " before " + CallName(*next);
+            R.report += ", which the recording does not hold\n";
+            throw Stop{kReplayDiverged};
+        }
+        return static_cast<uint32_t>(answers.buttons[answers.next_button++]);
+    }));
+}
+
+DWORD WINAPI ReplayGetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    if (module != R.plugin || !R.answers.module_recorded)
+        return GetModuleFileNameA(module, buffer, size);
+    if (!R.answers.module_known || size == 0)
+        return 0;
+    const std::string& path = R.answers.module;
+    const DWORD length = static_cast<DWORD>(std::min<size_t>(path.size(), size - 1));
+    std::memcpy(buffer, path.data(), length);
+    buffer[length] = 0;
+    return path.size() >= size ? size : length;
+}
+
+bool IsJournalKey(LPCWSTR section, LPCWSTR key, const wchar_t* name) {
+    return section != nullptr && key != nullptr && _wcsicmp(section, L"Journal") == 0 &&
+           _wcsicmp(key, name) == 0;
+}
+
+// Every switch off, but a journal that a start could not open: on, with
+// its file, which then cannot be opened either (ReplayCreateFileW). Each
+// start asks for the journal's switch once.
+UINT WINAPI ReplayGetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT, LPCWSTR) {
+    if (!IsJournalKey(section, key, L"Enabled"))
+        return 0;
+    SystemAnswers& answers = R.answers;
+    answers.journal = answers.next_journal < answers.journals.size()
+                          ? answers.journals[answers.next_journal++]
+                          : std::wstring();
+    return answers.journal.empty() ? 0 : 1;
+}
+
+DWORD WINAPI ReplayGetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback,
+                                            LPWSTR buffer, DWORD size, LPCWSTR) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    if (IsJournalKey(section, key, L"File") && !R.answers.journal.empty())
+        fallback = R.answers.journal.c_str();
+    const size_t length = fallback != nullptr ? std::min<size_t>(wcslen(fallback), size - 1) : 0;
+    std::memcpy(buffer, fallback, length * sizeof(wchar_t));
+    buffer[length] = 0;
+    return static_cast<DWORD>(length);
+}
+
+// The replayed plug-in opens no file here: the shop's were the shop's.
+HANDLE WINAPI ReplayCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+void AnswerForTheSystem(HMODULE plugin) {
+    import_table::Replace(plugin, "kernel32.dll", "GetProcAddress",
+                          reinterpret_cast<void*>(&ReplayGetProcAddress));
+    import_table::Replace(plugin, "kernel32.dll", "GetModuleFileNameA",
+                          reinterpret_cast<void*>(&ReplayGetModuleFileNameA));
+    import_table::Replace(plugin, "kernel32.dll", "GetPrivateProfileIntW",
+                          reinterpret_cast<void*>(&ReplayGetPrivateProfileIntW));
+    import_table::Replace(plugin, "kernel32.dll", "GetPrivateProfileStringW",
+                          reinterpret_cast<void*>(&ReplayGetPrivateProfileStringW));
+    import_table::Replace(plugin, "kernel32.dll", "CreateFileW",
+                          reinterpret_cast<void*>(&ReplayCreateFileW));
+    import_table::Replace(plugin, "user32.dll", "MessageBoxA",
+                          reinterpret_cast<void*>(&ReplayMessageBoxA));
+}
+
+// What the system answered the load that sessions [first, last) belong to.
+SystemAnswers AnswersOf(const std::vector<Session>& sessions, size_t first, size_t last) {
+    SystemAnswers answers;
+    for (size_t s = first; s < last; ++s)
+        for (const SystemAnswer& answer : sessions[s].answers)
+            switch (answer.kind) {
+                case AnswerKind::kBind:
+                    answers.found.emplace(answer.ordinal, answer.found);
+                    break;
+                case AnswerKind::kButton:
+                    answers.buttons.push_back(answer.value);
+                    break;
+                case AnswerKind::kModule:
+                    if (!answers.module_recorded) {
+                        answers.module_recorded = true;
+                        answers.module_known = answer.found;
+                        answers.module = answer.bytes;
+                    }
+                    break;
+                case AnswerKind::kJournal:
+                    answers.journals.emplace_back();
+                    break;
+                case AnswerKind::kUnopened:
+                    if (!answers.journals.empty())
+                        answers.journals.back() = answer.path;
+                    break;
+            }
+    return answers;
+}
+
+// ------------------------------------------------------------------ faults
+
+// Where a fault of the plug-in's goes on: out of the plug-in, on its stack.
+[[noreturn]] void LeaveAfterFault() {
+    LeavePlugin(kStopped);
+}
+
+// A fault while the plug-in runs is a divergence (the recorded one did not
+// fault there), and the replay goes on from below the plug-in's frames; one
+// while the replay runs is the replay's own, and ends it at once.
+LONG CALLBACK OnFault(EXCEPTION_POINTERS* info) {
+    const DWORD code = info->ExceptionRecord->ExceptionCode;
+    if (!R.active || (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_ILLEGAL_INSTRUCTION &&
+                      code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_INT_DIVIDE_BY_ZERO &&
+                      code != EXCEPTION_STACK_OVERFLOW && code != EXCEPTION_ARRAY_BOUNDS_EXCEEDED))
+        return EXCEPTION_CONTINUE_SEARCH;
+    // The last boundary played, named by its call.
+    const Head* last =
+        R.session != nullptr && R.cursor > 0 ? &R.session->heads[R.cursor - 1] : nullptr;
+    for (size_t i = R.cursor; last != nullptr && last->kind == HeadKind::kReturn && i-- > 0;)
+        if (R.session->heads[i].kind != HeadKind::kReturn &&
+            R.session->heads[i].sequence == last->sequence)
+            last = &R.session->heads[i];
+    char text[256];
+    std::snprintf(text, sizeof text, "a fault 0x%08lX at 0x%08lX (reading or writing 0x%08lX)",
+                  static_cast<unsigned long>(code),
+                  static_cast<unsigned long>(Seen(info->ExceptionRecord->ExceptionAddress)),
+                  static_cast<unsigned long>(info->ExceptionRecord->NumberParameters > 1
+                                                 ? info->ExceptionRecord->ExceptionInformation[1]
+                                                 : 0));
+    const std::string after = last != nullptr ? CallName(*last) : std::string("the start");
+    if (!R.plugin_running || R.incoming.empty() || code == EXCEPTION_STACK_OVERFLOW) {
+        std::printf("%sthe replay itself failed after %s: %s\n",
+                    R.plugin_running ? "the plug-in overflowed its stack, and " : "", after.c_str(),
+                    text);
+        std::fflush(stdout);
+        ExitProcess(kReplayFault);
+    }
+    R.report = "divergence after " + after + ": the plug-in ends with " + text + "\n";
+    R.stopping = kReplayDiverged;
+    R.plugin_running = false;
+    // As if called, with room below where it faulted.
+    CONTEXT* context = info->ContextRecord;
+    context->Esp = ((context->Esp - 256) & ~15u) - 4;
+    context->Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(&LeaveAfterFault));
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// ------------------------------------------------------------------ sessions
+
+void Say(const std::string& text) {
+    if (R.output != nullptr)
+        *R.output += text;
+    else
+        std::fputs(text.c_str(), stdout);
+}
+
+// The arenas of a process: each stretch of addresses covered by the blocks
+// its sessions name, one after another in one allocation, each at the
+// alignment its address has. False (R.report says why) when they need more
+// than the replay keeps, or more than it can have.
+bool PlaceArenas(const std::vector<Session>& sessions, size_t first, size_t last) {
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (size_t s = first; s < last; ++s)
+        for (const Head& head : sessions[s].heads)
+            for (const Detail& detail : head.details)
+                if (detail.kind == DetailKind::kHeap ||
+                    (detail.kind == DetailKind::kNew && detail.block_kind != BlockKind::kToken &&
+                     detail.block_kind != BlockKind::kCode))
+                    spans.emplace_back(detail.address, End(detail.address, detail.size));
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<uint64_t, uint64_t>> merged;
+    for (const auto& span : spans)
+        if (!merged.empty() && span.first < merged.back().second)
+            merged.back().second = std::max(merged.back().second, span.second);
+        else
+            merged.push_back(span);
+    uint64_t total = 0;
+    for (const auto& span : merged)
+        total += (span.second - span.first) + 16 + 16;  // its alignment, and a gap after it
+    if (total > kMostRecordedBytes) {
+        R.report = "the recording is damaged: the host's blocks of one process need " +
+                   std::to_string(total) + " bytes, more than the " +
+                   std::to_string(kMostRecordedBytes) + " the replay keeps\n";
         return false;
-    PlayTopLevel();
+    }
+    if (total > 0) {
+        R.arena_memory = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, total, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (R.arena_memory == nullptr) {
+            R.report = "the recording needs more memory than the replay has (" +
+                       std::to_string(total) + " bytes of the host's blocks)\n";
+            return false;
+        }
+    }
+    uint32_t at = 0;
+    for (const auto& span : merged) {
+        // The same place within 16 bytes as the host's address.
+        at = ((at + 15) & ~15u) + (static_cast<uint32_t>(span.first) & 15u);
+        R.arenas.push_back({static_cast<uint32_t>(span.first),
+                            static_cast<uint32_t>(span.second - span.first), R.arena_memory + at});
+        at += static_cast<uint32_t>(span.second - span.first) + 16;
+    }
     return true;
 }
 
-void Reset() {
-    for (Block& block : R.blocks)
-        Free(block);
-    for (uint8_t* memory : R.dropped)
-        std::free(memory);
-    R.dropped.clear();
-    R.gone.clear();
+void EndSession() {
     R.blocks.clear();
-    R.functions.clear();
     for (Region& region : R.regions)
         region = {};
     R.incoming.clear();
-    R.next_token = 0;
-    R.stubs = 0;
     R.cursor = 0;
     R.calls = 0;
+    R.depth = 0;
     R.report.clear();
+    R.session = nullptr;
+}
+
+void EndLoad() {
+    if (R.plugin != nullptr)
+        FreeLibrary(R.plugin);
+    R.plugin = nullptr;
+    R.functions.clear();
+    R.answers = {};
+}
+
+void EndProcess() {
+    EndLoad();
+    if (R.arena_memory != nullptr)
+        VirtualFree(R.arena_memory, 0, MEM_RELEASE);
+    R.arena_memory = nullptr;
+    R.arenas.clear();
+    R.tokens.clear();
+    R.token_addresses.clear();
+    R.stubs = 0;
+}
+
+// The session played whole; its outcome.
+ReplayOutcome PlaySession(const Session& session) {
+    R.session = &session;
+    try {
+        PlayTopLevel();
+        return kReplayIdentical;
+    } catch (const Stop& stop) {
+        return stop.outcome;
+    } catch (const LeftByHost&) {
+        R.report = "the recording is damaged: a long jump out of no call of the host's\n";
+        return kReplayDamaged;
+    } catch (const std::bad_alloc&) {
+        R.report = "the recording needs more memory than the replay has\n";
+        return kReplayDamaged;
+    }
+}
+
+std::string SessionName(const std::vector<Session>& sessions, size_t s) {
+    return "session " + std::to_string(s + 1) + " (" + sessions[s].header + ")";
+}
+
+// Whether two sessions belong to one process, and then to one load.
+bool SameProcess(const Session& a, const Session& b) {
+    return a.named && b.named && a.process == b.process;
+}
+
+int ReplaySessions(const std::vector<Session>& sessions, const wchar_t* plugin_path) {
+    size_t life_end = 0;
+    size_t load_end = 0;
+    uint32_t next_start = 0;
+    for (size_t s = 0; s < sessions.size(); ++s) {
+        const Session& session = sessions[s];
+        if (s == life_end) {
+            EndProcess();
+            life_end = s + 1;
+            while (life_end < sessions.size() && SameProcess(sessions[s], sessions[life_end]))
+                ++life_end;
+            if (!PlaceArenas(sessions, s, life_end)) {
+                Say(SessionName(sessions, s) + ":\n" + R.report);
+                return kReplayDamaged;
+            }
+        }
+        if (s == load_end) {
+            EndLoad();
+            load_end = s + 1;
+            while (load_end < life_end && sessions[load_end].load == session.load)
+                ++load_end;
+            next_start = 1;
+            R.plugin = LoadLibraryW(plugin_path);
+            if (R.plugin == nullptr) {
+                Say("the plug-in cannot be loaded\n");
+                return kReplayNoPlugin;
+            }
+            AnswerForTheSystem(R.plugin);
+            R.answers = AnswersOf(sessions, s, load_end);
+        }
+        if (session.named && session.start != next_start) {
+            Say(SessionName(sessions, s) + ": start " + std::to_string(session.start) +
+                " of its load of the plug-in, but the recording holds " +
+                (next_start == 1 ? std::string("no start before it")
+                                 : "start " + std::to_string(next_start - 1) + " last") +
+                " in that load (the recording was off in between, or the sessions before are "
+                "in another file): the plug-in's state cannot be carried over\n");
+            return kReplaySessionMissing;
+        }
+        next_start = session.start + session.starts;
+        ReplayOutcome outcome = PlaySession(session);
+        // A session that breaks off ends there, and says whether what came
+        // before replayed identical; damage found before it says where it is.
+        if (session.cut_line != 0 && (outcome == kReplayIdentical || outcome == kReplayDiverged ||
+                                      (outcome == kReplayDamaged && R.report.empty()))) {
+            const std::string where =
+                "the recording breaks off at line " + std::to_string(session.cut_line) +
+                (session.cut_inside.empty() ? std::string(", within the line")
+                                            : ", inside " + session.cut_inside);
+            if (outcome != kReplayDiverged)
+                R.report = where + "; every call before it replayed identical\n";
+            else
+                R.report = where + "; before it, not identical:\n" + R.report;
+            outcome = kReplayDamaged;
+        }
+        if (outcome == kReplayIdentical)
+            Say(SessionName(sessions, s) + ": identical, " + std::to_string(R.calls) + " calls\n");
+        else
+            Say(SessionName(sessions, s) + ":\n" + R.report);
+        EndSession();
+        if (outcome != kReplayIdentical)
+            return outcome;
+    }
+    return kReplayIdentical;
+}
+
+struct Run {
+    const std::vector<Session>* sessions;
+    const wchar_t* plugin_path;
+    int outcome;
+};
+
+// On a stack of its own, deep enough for every call the recording may nest.
+DWORD WINAPI RunReplay(void* argument) {
+    auto* run = static_cast<Run*>(argument);
+    try {
+        run->outcome = ReplaySessions(*run->sessions, run->plugin_path);
+    } catch (const std::bad_alloc&) {
+        Say("the recording needs more memory than the replay has\n");
+        run->outcome = kReplayDamaged;
+    }
+    EndSession();
+    EndProcess();
+    return 0;
+}
+
+int Replay(const wchar_t* recording, const wchar_t* plugin_path) {
+    std::string bytes;
+    if (FILE* file = _wfopen(recording, L"rb")) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            bytes.append(buffer, n);
+        std::fclose(file);
+    } else {
+        Say("the recording cannot be read\n");
+        return kReplayDamaged;
+    }
+    std::vector<Session> sessions;
+    std::string why;
+    if (!ReadRecording(bytes, sessions, why)) {
+        Say("the recording is damaged: " + why + "\n");
+        return kReplayDamaged;
+    }
+    bytes.clear();
+    bytes.shrink_to_fit();
+    if (R.token_space == nullptr) {
+        R.token_space =
+            static_cast<uint8_t*>(VirtualAlloc(nullptr, kTokenSpace, MEM_RESERVE, PAGE_NOACCESS));
+        AddVectoredExceptionHandler(1, OnFault);
+    }
+    Run run{&sessions, plugin_path, kReplayIdentical};
+    R.own_fault = std::getenv("QUENDRIX_REPLAY_OWN_FAULT") != nullptr;
+    R.active = true;
+    HANDLE thread = CreateThread(nullptr, kReplayStackSize, RunReplay, &run,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        RunReplay(&run);
+    } else {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    R.active = false;
+    return run.outcome;
 }
 
 }  // namespace
@@ -765,55 +1543,29 @@ void Reset() {
 using namespace replay;
 
 extern "C" uint32_t ReplayHostCall(uint32_t index, const uint32_t* args) {
-    return AnswerOperation(index, args);
+    return AtBoundary([&] { return AnswerOperation(index, args); });
 }
 
 // The host's exception translator, which the plug-in installs at every start.
 extern "C" void HOST_CDECL HostExceptionTranslator(unsigned int, _EXCEPTION_POINTERS*) {}
 
 extern "C" int ReplayRecording(const wchar_t* recording, const wchar_t* plugin_path) {
-    std::string bytes;
-    if (FILE* file = _wfopen(recording, L"rb")) {
-        char buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-            bytes.append(buffer, n);
-        std::fclose(file);
-    } else {
-        std::printf("the recording cannot be read\n");
-        return kReplayUnreadable;
-    }
-    std::vector<Session> sessions;
-    std::string why;
-    if (!ReadRecording(bytes, sessions, why)) {
-        std::printf("%s\n", why.c_str());
-        return kReplayUnreadable;
-    }
-    if (R.tokens == nullptr) {
-        R.tokens =
-            static_cast<uint8_t*>(VirtualAlloc(nullptr, kTokenSpace, MEM_RESERVE, PAGE_NOACCESS));
-        AddVectoredExceptionHandler(1, ReportFault);
-    }
-    int outcome = kReplayIdentical;
-    for (size_t s = 0; s < sessions.size() && outcome == kReplayIdentical; ++s) {
-        Reset();
-        R.session = &sessions[s];
-        R.plugin = LoadLibraryW(plugin_path);
-        if (R.plugin == nullptr) {
-            std::printf("the plug-in cannot be loaded\n");
-            return kReplayNoPlugin;
-        }
-        if (PlaySession()) {
-            std::printf("session %u (%s): identical, %u calls\n", static_cast<unsigned>(s + 1),
-                        sessions[s].header.c_str(), static_cast<unsigned>(R.calls));
-        } else {
-            std::printf("session %u (%s):\n%s", static_cast<unsigned>(s + 1),
-                        sessions[s].header.c_str(), R.report.c_str());
-            outcome = kReplayDiverged;
-        }
-        FreeLibrary(R.plugin);
-        R.plugin = nullptr;
-        Reset();
-    }
+    R.output = nullptr;
+    const int outcome = Replay(recording, plugin_path);
     std::fflush(stdout);
+    return outcome;
+}
+
+extern "C" int ReplayRecordingInto(const wchar_t* recording, const wchar_t* plugin_path,
+                                   char* output, uint32_t size) {
+    std::string text;
+    R.output = &text;
+    const int outcome = Replay(recording, plugin_path);
+    R.output = nullptr;
+    if (output != nullptr && size > 0) {
+        const size_t length = std::min<size_t>(text.size(), size - 1);
+        std::memcpy(output, text.data(), length);
+        output[length] = 0;
+    }
     return outcome;
 }

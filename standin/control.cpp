@@ -72,14 +72,19 @@ size_t RecordBytes(int32_t table) {
     return table == kHeaderTable ? sizeof(DocumentHeader) : sizeof(DocumentItem);
 }
 
+// Under reuse_addresses, the room a record buffer has for the record size it
+// takes on in a line event.
+constexpr int16_t kRecordGrowth = 8;
+
 void ReallocateRecordBuffers() {
     for (int slot = 0; slot < 2; ++slot) {
         HostTable& table = tables[slot];
         const size_t real = slot == 0 ? sizeof(DocumentHeader) : sizeof(DocumentItem);
         // A record size set larger than the real record still gets a buffer of
         // that size, since the plug-in clears records by the table's size.
-        const size_t size =
-            table.record_size > static_cast<int16_t>(real) ? table.record_size : real;
+        size_t size = table.record_size > static_cast<int16_t>(real) ? table.record_size : real;
+        if (S().variation.reuse_addresses != 0)
+            size = real + kRecordGrowth;
         void* buffer =
             Allocate(size, slot == 0 ? "record buffer of table 44" : "record buffer of table 45");
         if (table.record) {
@@ -89,6 +94,29 @@ void ReallocateRecordBuffers() {
         table.record = buffer;
     }
 }
+
+namespace {
+
+// reuse_addresses: each table's record buffer given back and handed out again
+// (the heap gives it the same address), table 44's record size its own plus
+// growth. (Table 45's stays: its size is also that of the lines the plug-in
+// clears, which the store keeps at their own.)
+void HandRecordBuffersAgain(int16_t growth) {
+    for (int slot = 0; slot < 2; ++slot) {
+        HostTable& table = tables[slot];
+        const size_t size = AllocatedSize(table.record);
+        std::vector<uint8_t> bytes(static_cast<uint8_t*>(table.record),
+                                   static_cast<uint8_t*>(table.record) + size);
+        Release(table.record);
+        table.record =
+            Allocate(size, slot == 0 ? "record buffer of table 44" : "record buffer of table 45");
+        memcpy(table.record, bytes.data(), size);
+        if (slot == 0)
+            table.record_size = static_cast<int16_t>(RecordBytes(kHeaderTable) + growth);
+    }
+}
+
+}  // namespace
 
 void RebuildSelection() {
     State& s = S();
@@ -342,16 +370,72 @@ void TakeBack(EventLines& event) {
     event = EventLines{};
 }
 
+// The guest's imports diverted for one line event, and put back after it.
+struct GuestImports {
+    DivertedImports diverted;
+
+    explicit GuestImports(TableEventHook hook) {
+        const State& s = S();
+        if (s.variation.write_long_jump != 0 || s.variation.thread_reuse != 0)
+            diverted =
+                DivertGuestImports(reinterpret_cast<const void*>(hook),
+                                   s.variation.write_long_jump != 0, s.variation.thread_reuse != 0);
+    }
+    ~GuestImports() { RestoreGuestImports(diverted); }
+    GuestImports(const GuestImports&) = delete;
+    GuestImports& operator=(const GuestImports&) = delete;
+};
+
+// The hook's call with the event's lines, and its result.
+int32_t CallLineHook(uint16_t key, EventLines& event) {
+    HostTable* table = TableObject(kLineTable);
+    const PluginTimeScope plugin_time;
+    return table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(event.Count()),
+                       reinterpret_cast<uintptr_t>(event.lines.Items()), 0,
+                       reinterpret_cast<uintptr_t>(table), 0,
+                       reinterpret_cast<uintptr_t>(event.range), 0, 0, 0);
+}
+
+struct EventOnThread {
+    uint16_t key;
+    EventLines* event;
+    int32_t result;
+};
+
+void RaiseOnThread(void* argument) {
+    auto* raised = static_cast<EventOnThread*>(argument);
+    S().on_event_thread = true;
+    raised->result = CallLineHook(raised->key, *raised->event);
+    S().on_event_thread = false;
+}
+
+// thread_reuse: the hook called on a thread of its own; false when a dialog
+// ended the thread.
+bool CallLineHookOnThread(uint16_t key, EventLines& event, int32_t& result) {
+    EventOnThread raised{key, &event, 0};
+    const bool whole = RunOnThreadOfItsOwn(RaiseOnThread, &raised);
+    S().on_event_thread = false;
+    result = raised.result;
+    return whole;
+}
+
 }  // namespace
 
 VS_API int32_t VsRaiseLineEvent(uint16_t key) {
     const HostTimeScope host_time;
     State& s = S();
-    HostTable* table = TableObject(kLineTable);
+    if (s.variation.release_blocks != 0)
+        ReallocateRecordBuffers();  // elsewhere: the old ones are freed
+    if (s.variation.reuse_addresses != 0)
+        HandRecordBuffersAgain(kRecordGrowth);
     EventLines event = HandOutEditedLines();
-    // A dialog that leaves by a long jump lands here, past the plug-in.
+    const GuestImports imports(TableObject(kLineTable)->hook);
+    // A dialog or a write that leaves by a long jump lands here, past the plug-in.
     std::jmp_buf left_to;
-    if (s.variation.dialog_long_jump != 0 && s.dialog_exit == nullptr && !s.dialog_left) {
+    const bool may_leave =
+        s.variation.thread_reuse == 0 && ((s.variation.dialog_long_jump != 0 && !s.dialog_left) ||
+                                          (s.variation.write_long_jump != 0 && !s.write_left));
+    if (may_leave && s.dialog_exit == nullptr) {
         if (setjmp(left_to) != 0) {
             s.dialog_exit = nullptr;
             TakeBack(event);
@@ -361,17 +445,22 @@ VS_API int32_t VsRaiseLineEvent(uint16_t key) {
         s.dialog_exit = &left_to;
     }
 
-    int32_t result;
-    {
-        const PluginTimeScope plugin_time;
-        result = table->hook(kEventLines, key, reinterpret_cast<uintptr_t>(event.Count()),
-                             reinterpret_cast<uintptr_t>(event.lines.Items()), 0,
-                             reinterpret_cast<uintptr_t>(table), 0,
-                             reinterpret_cast<uintptr_t>(event.range), 0, 0, 0);
+    int32_t result = 0;
+    if (s.variation.thread_reuse != 0) {
+        // A dialog that ended the event's thread: the event again, on another.
+        while (!CallLineHookOnThread(key, event, result)) {
+            TakeBack(event);
+            VsOpenDocument(s.edited_document);
+            event = HandOutEditedLines();
+        }
+    } else {
+        result = CallLineHook(key, event);
     }
     if (s.dialog_exit == &left_to)
         s.dialog_exit = nullptr;
     TakeBack(event);
+    if (s.variation.reuse_addresses != 0)
+        HandRecordBuffersAgain(0);
     return result;
 }
 
@@ -578,7 +667,11 @@ void CheckProcessState() {
 
 void LeaveDialogByLongJump(DialogRecord& record) {
     State& s = S();
-    if (s.dialog_exit == nullptr || s.dialog_left)
+    if (s.variation.thread_reuse != 0 && s.on_event_thread && !s.thread_ended) {
+        s.thread_ended = true;
+        EndThisThread();
+    }
+    if (s.variation.dialog_long_jump == 0 || s.dialog_exit == nullptr || s.dialog_left)
         return;
     {
         DialogRecord emptied;
@@ -588,6 +681,12 @@ void LeaveDialogByLongJump(DialogRecord& record) {
     std::longjmp(*s.dialog_exit, 1);
 }
 
+void GiveBackWhatItMay(int32_t ordinal) {
+    if (S().variation.release_blocks != 0 && ordinal != kOrdinalHostSelectionCount &&
+        ordinal != kOrdinalHostSelectionEntries)
+        RebuildSelection();
+}
+
 }  // namespace veldan
 
 VS_API void VsSetVariation(const VsVariation* variation) {
@@ -595,7 +694,11 @@ VS_API void VsSetVariation(const VsVariation* variation) {
     s.variation = variation ? *variation : VsVariation{};
     s.dialog_exit = nullptr;
     s.dialog_left = false;
+    s.write_left = false;
+    s.thread_ended = false;
     s.process_state_violations = 0;
+    if (s.variation.reuse_addresses != 0)
+        ReallocateRecordBuffers();  // with room for the record size of a line event
     const VsVariation& v = s.variation;
     if (v.x87_control != 0) {
         const auto control = static_cast<uint16_t>(v.x87_control);

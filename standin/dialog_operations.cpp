@@ -85,6 +85,17 @@ int32_t MessageResult(DialogRecord&& record) {
 
 constexpr int32_t kRowsOnScreen = 9;
 
+// Runs work on a stack of its own under other_stack, on the calling stack
+// otherwise.
+template <typename Work>
+void OnAnotherStack(Work& work) {
+    if (S().variation.other_stack == 0) {
+        work();
+        return;
+    }
+    RunOnAnotherStack([](void* argument) { (*static_cast<Work*>(argument))(); }, &work);
+}
+
 // The row callback is the plug-in's code: its time is not the host's.
 int32_t AskRow(ListRowCallback row_text, uint32_t row) {
     const PluginTimeScope plugin_time;
@@ -237,8 +248,10 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
             const auto* bytes = static_cast<const uint8_t*>(definition);
             record.definition.assign(bytes, bytes + sizeof length + length);
         }
-        if (!call.fail && row_text)
-            AskRows(record, row_text);
+        if (!call.fail && row_text) {
+            auto ask = [&] { AskRows(record, row_text); };
+            OnAnotherStack(ask);
+        }
         if (!call.fail)
             LeaveDialogByLongJump(record);
         VsDialogCall& shown = Log(std::move(record));

@@ -181,6 +181,16 @@ void ReleaseGuarded(const Block& block) {
     }
 }
 
+void SetAsideGuarded(const Block& block) {
+    VirtualFree(block.base, block.span, MEM_DECOMMIT);
+}
+
+void TakeBackGuarded(const Block& block, const char* name) {
+    const size_t data = block.span - PageSize();
+    if (data > 0 && !VirtualAlloc(block.base, data, MEM_COMMIT, PAGE_READWRITE))
+        OutOfMemory(block.size, name);
+}
+
 void WatchGuardPages() {
     if (handler == nullptr) {
         handler = AddVectoredExceptionHandler(1, GuardHandler);

@@ -30,6 +30,10 @@ std::map<const void*, Block>& Blocks();
 void* AllocateGuarded(size_t size, const char* name, Block& block);
 // Gives it back; for a while an access to it still faults.
 void ReleaseGuarded(const Block& block);
+// Sets it aside to be handed out again at its address (an access faults
+// meanwhile), and takes it back, its bytes readable again.
+void SetAsideGuarded(const Block& block);
+void TakeBackGuarded(const Block& block, const char* name);
 // From the first strict block on: an access past a strict block's end, or to
 // one given back, is reported with the block's name and ends the process.
 void WatchGuardPages();

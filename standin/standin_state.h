@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -45,6 +46,23 @@ std::string LibraryFolder();
 // Moves temporary over path in one step; on failure deletes temporary and
 // returns false.
 bool MoveFileOver(const std::string& temporary, const std::string& path);
+// Runs work(argument) on a stack of its own (a fiber), or on the calling
+// stack where the system has none to give.
+void RunOnAnotherStack(void (*work)(void*), void* argument);
+// Runs work(argument) on a thread of its own and waits for it; false when
+// the thread was ended inside it (EndThisThread).
+bool RunOnThreadOfItsOwn(void (*work)(void*), void* argument);
+[[noreturn]] void EndThisThread();
+// What the host answers for the system at the import table of the module
+// that holds code (the variations write_long_jump and thread_reuse), and
+// puts back: the slots' former contents.
+struct DivertedImports {
+    void* guest = nullptr;
+    void* write = nullptr;
+    void* thread_id = nullptr;
+};
+DivertedImports DivertGuestImports(const void* code, bool write_long_jump, bool one_thread_id);
+void RestoreGuestImports(const DivertedImports& diverted);
 
 // A block from Allocate, given back when its owner goes: whatever the
 // stand-in has handed out goes back with the state that holds it, at a reset
@@ -106,14 +124,22 @@ struct LineArray {
 };
 
 // What the plug-in was handed, by its handle, owned until it is given back.
+// The handle is the thing's address in the host's heap (Allocate), as a
+// real host's would be, so that a heap that reuses addresses reuses them too.
 template <typename Thing>
-using HandedOut = std::map<const void*, std::unique_ptr<Thing>>;
+struct GiveBack {
+    void operator()(Thing* thing) const {
+        thing->~Thing();
+        Release(thing);
+    }
+};
+template <typename Thing>
+using HandedOut = std::map<const void*, std::unique_ptr<Thing, GiveBack<Thing>>>;
 
 template <typename Thing>
 Thing* HandOut(HandedOut<Thing>& handed, Thing thing) {
-    auto owned = std::make_unique<Thing>(std::move(thing));
-    Thing* handle = owned.get();
-    handed.emplace(handle, std::move(owned));
+    Thing* handle = new (Allocate(sizeof(Thing), "handle of the host's")) Thing(std::move(thing));
+    handed.emplace(handle, std::unique_ptr<Thing, GiveBack<Thing>>(handle));
     return handle;
 }
 
@@ -221,6 +247,13 @@ struct State {
     // left to, and whether a dialog has left already.
     std::jmp_buf* dialog_exit = nullptr;
     bool dialog_left = false;
+    // write_long_jump: where a line event's first write at the guest's import
+    // table leaves to, and whether one has left already; thread_reuse: whether
+    // a dialog has ended its event's thread already.
+    std::jmp_buf* write_exit = nullptr;
+    bool write_left = false;
+    bool thread_ended = false;
+    bool on_event_thread = false;
 
     HostTime time;
 };
@@ -243,10 +276,13 @@ void RebuildSelection();
 // Counts a violation when the process's state differs from the variation's.
 void CheckProcessState();
 // Under dialog_long_jump, the first dialog of a raised line event leaves
-// here, by a long jump out of the plug-in; otherwise nothing happens. The
-// dialog's record is emptied first: the jump passes every destructor between
-// here and where it lands, and what it holds would be lost to the heap.
+// here, by a long jump out of the plug-in; under thread_reuse, it ends the
+// event's thread here; otherwise nothing happens. The dialog's record is
+// emptied first: the jump passes every destructor between here and where it
+// lands, and what it holds would be lost to the heap.
 void LeaveDialogByLongJump(DialogRecord& record);
+// release_blocks: what the host gives back after an operation.
+void GiveBackWhatItMay(int32_t ordinal);
 
 // ------------------------------------------------------------------ host time
 // VsSetTiming/VsHostTime: every host operation runs within a HostTimeScope
@@ -377,9 +413,11 @@ auto Operation(const void* frame, Body body) {
     if constexpr (std::is_void_v<decltype(body(call))>) {
         body(call);
         LeftCall(log, 0);
+        GiveBackWhatItMay(Ordinal);
     } else {
         const auto result = body(call);
         LeftCall(log, ResultWord(result));
+        GiveBackWhatItMay(Ordinal);
         return result;
     }
 }

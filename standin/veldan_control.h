@@ -314,6 +314,31 @@ enum VsLocale {
 //                   the plug-in's frames, unanswered and out of the dialog log; the host
 //                   then takes the event's lines back, puts the edited document into the
 //                   record buffer again and raises the event once more.
+// reuse_addresses   nonzero: the host's heap hands out the most recently freed address
+//                   first (to a block that fits there: handles, lines, line arrays, heap
+//                   blocks, the selection list), and in every line event VsRaiseLineEvent
+//                   raises, each table gets its record buffer anew at the same address,
+//                   table 44 with a record size 8 bytes larger, and again after it with its
+//                   own.
+// release_blocks    nonzero: the host gives back what it may: after every operation but
+//                   HostSelectionCount and HostSelectionEntries its selection list is
+//                   handed out anew and the old blocks freed, and at every line event
+//                   VsRaiseLineEvent raises each table gets a new record buffer elsewhere.
+// The plug-in's diagnostics as a guest of the host's process, which the host
+// may run in ways that its trace must survive (with the trace off they change
+// nothing the plug-in does):
+// other_stack       nonzero: a list dialog asks the plug-in's row callback for its rows
+//                   from a fiber of its own, on another stack than the one the plug-in
+//                   called the dialog on.
+// write_long_jump   nonzero: the host answers for the system at the import table of the
+//                   module whose hook gets a line event VsRaiseLineEvent raises, and the
+//                   first WriteFile made there in the event leaves by a long jump back
+//                   to VsRaiseLineEvent, which then raises the event once more.
+// thread_reuse      nonzero: every line event VsRaiseLineEvent raises runs on a thread of
+//                   its own, the event's first HostQuestion or HostListDialog ends that
+//                   thread, and the host raises the event once more on another; the
+//                   hook's module, at its import table, gets one thread identifier for
+//                   every thread, as if each ended thread's identifier went to the next.
 enum VsSwitchKind { kVsSwitchInterface, kVsSwitchProcess };
 /* clang-format off */
 #define VS_VARIATION_SWITCHES(X) \
@@ -327,7 +352,12 @@ enum VsSwitchKind { kVsSwitchInterface, kVsSwitchProcess };
     X(x87_control,      Process,   0x1332,             "x87-exceptions-unmasked") \
     X(mxcsr,            Process,   0x1900,             "sse-exceptions-unmasked") \
     X(locale,           Process,   kVsLocalePolish,    "locale-polish") \
-    X(dialog_long_jump, Process,   1,                  "dialog-left-by-long-jump")
+    X(dialog_long_jump, Process,   1,                  "dialog-left-by-long-jump") \
+    X(reuse_addresses,  Interface, 1,                  "heap-reuses-addresses") \
+    X(release_blocks,   Interface, 1,                  "host-gives-back-what-it-may") \
+    X(other_stack,      Process,   1,                  "row-callback-on-another-stack") \
+    X(write_long_jump,  Process,   1,                  "trace-write-left-by-long-jump") \
+    X(thread_reuse,     Process,   1,                  "events-on-threads-that-end")
 /* clang-format on */
 
 struct VsVariation {

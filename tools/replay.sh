@@ -7,12 +7,14 @@
 #   tools/replay.sh Quendrix-trace.txt
 #   tools/replay.sh --plugin build/testbed/deliberate-fault/Quendrix.dll Quendrix-trace.txt
 #
-# Each session of each file is played with the plug-in loaded afresh; the
-# output ends with "identical", or names the first divergence: the call's
-# number and operation, what was recorded and what came, bytes side by side,
-# and the call as the trace shows it. Exit code: 0 identical, 1 a
-# divergence, 2 a recording that cannot be read, 3 a plug-in that cannot be
-# loaded, 4 a wrong command line. The replay runs in a Wine prefix of its own
+# The plug-in stays loaded from one session to the next as the program kept
+# it; the output ends with "identical", or names the first divergence: the
+# call's number and operation, what was recorded and what came, bytes side by
+# side, and the call as the trace shows it. Exit code: 0 identical, 1 a
+# divergence, 2 a recording that cannot be read, breaks its format's rules or
+# breaks off (the line is named), 3 a plug-in that cannot be loaded, 4 a
+# wrong command line, 5 a session whose load began before the recording, 6 a
+# fault of the replay itself. The replay runs in a Wine prefix of its own
 # (wineprefix-replay in the build folder), which `make test` never ends.
 set -uo pipefail
 
@@ -21,7 +23,7 @@ export QUENDRIX_WINE_PREFIX=${QUENDRIX_WINE_SESSION:-wineprefix-replay}
 export QUENDRIX_BUILT_BY=replay
 source "$root/tools/wine-env.sh"
 if [ $# -eq 0 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
-    sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    sed -n '2,18p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
     [ $# -eq 0 ] && exit 4
     exit 0
 fi

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -127,6 +128,20 @@ void PlatformModuleExtent(void* module, uintptr_t* start, uintptr_t* end) {
     (void)module;
 }
 
+// The native door's process has no creation time to tell it from another:
+// the identifier alone.
+void PlatformProcessMark(uint32_t* id, uint64_t* created) {
+    *id = static_cast<uint32_t>(getpid());
+    *created = 0;
+}
+
+uint32_t PlatformMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
 uint32_t PlatformThreadId() {
     return static_cast<uint32_t>(syscall(SYS_gettid));
 }
@@ -173,6 +188,53 @@ int32_t PlatformProfileNumber(const wchar_t* file, const wchar_t* section, const
     for (; i < value->size() && (*value)[i] >= L'0' && (*value)[i] <= L'9'; ++i)
         number = number * 10 + static_cast<uint32_t>((*value)[i] - L'0');
     return static_cast<int32_t>(!value->empty() && (*value)[0] == L'-' ? 0u - number : number);
+}
+
+// As GetFullPathNameW for the paths the plug-in makes (always from a full
+// folder): "." and ".." folded, / read as \, a trailing dot or space of the
+// last name dropped. A path that would not fit, or climbs above its root, is
+// no path.
+uint32_t PlatformFullPath(const wchar_t* path, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    buffer[0] = 0;
+    if (path == nullptr)
+        return 0;
+    SystemText full;
+    size_t root = 0;
+    for (const wchar_t* at = path; *at != 0;) {
+        const wchar_t* end = at;
+        while (*end != 0 && *end != L'\\' && *end != L'/')
+            ++end;
+        const SystemText name(at, end);
+        if (full.empty() && at == path) {
+            full = name;
+            root = full.size();
+        } else if (name == L"..") {
+            const size_t cut = full.rfind(L'\\');
+            if (cut == SystemText::npos || cut < root)
+                return 0;
+            full.resize(cut);
+        } else if (!name.empty() && name != L".") {
+            full += L'\\';
+            full += name;
+        }
+        at = *end != 0 ? end + 1 : end;
+    }
+    while (full.size() > root && (full.back() == L'.' || full.back() == L' '))
+        full.pop_back();
+    if (full.size() >= size)
+        return 0;
+    return CopyTerminated(full, buffer, size);
+}
+
+// Case ignored for the letters the native door knows, ASCII's.
+bool PlatformSamePath(const wchar_t* a, const wchar_t* b) {
+    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; };
+    for (; *a != 0 || *b != 0; ++a, ++b)
+        if (upper(*a) != upper(*b))
+            return false;
+    return true;
 }
 
 void* PlatformOpenAppend(const wchar_t* path, bool* empty) {

@@ -31,6 +31,11 @@ void ReleaseGuarded(const Block& block) {
     free(block.base);
 }
 
+// A block set aside keeps its memory: AddressSanitizer cannot fault on it
+// without freeing it, and its address must stay the block's.
+void SetAsideGuarded(const Block&) {}
+void TakeBackGuarded(const Block&, const char*) {}
+
 void WatchGuardPages() {}
 
 void OutOfMemory(size_t size, const char* name) {
@@ -69,5 +74,27 @@ bool MoveFileOver(const std::string& temporary, const std::string& path) {
     std::remove(temporary.c_str());
     return false;
 }
+
+// The variations of stacks, threads and a guest's imports are Windows hosts'
+// (the native tests run none of them): here work runs on the calling stack
+// and thread, and no import is diverted.
+void RunOnAnotherStack(void (*work)(void*), void* argument) {
+    work(argument);
+}
+
+bool RunOnThreadOfItsOwn(void (*work)(void*), void* argument) {
+    work(argument);
+    return true;
+}
+
+void EndThisThread() {
+    abort();
+}
+
+DivertedImports DivertGuestImports(const void*, bool, bool) {
+    return {};
+}
+
+void RestoreGuestImports(const DivertedImports&) {}
 
 }  // namespace veldan

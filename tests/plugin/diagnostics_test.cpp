@@ -14,6 +14,9 @@
 
 namespace {
 
+using plugin_texts::Filled;
+using plugin_texts::Shows;
+
 constexpr int16_t kCustomer = 7;
 constexpr int32_t kOrder = 100;
 constexpr int32_t kOtherOrder = 300;
@@ -81,12 +84,17 @@ Outcome Observe() {
     return outcome;
 }
 
-// UTF-8 as Windows-1250, the journal's encoding.
-std::string Windows1250(const std::string& utf8) {
+std::wstring Wide(const std::string& utf8) {
     std::wstring wide(utf8.size(), L'\0');
     wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(),
                                                         static_cast<int>(utf8.size()), wide.data(),
                                                         static_cast<int>(wide.size()))));
+    return wide;
+}
+
+// UTF-8 as Windows-1250, the journal's encoding.
+std::string Windows1250(const std::string& utf8) {
+    const std::wstring wide = Wide(utf8);
     std::string out(wide.size() * 2, '\0');
     out.resize(static_cast<size_t>(
         WideCharToMultiByte(1250, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
@@ -178,18 +186,53 @@ TEST_F(Diagnostics, EveryRoadEndsAlikeWithTheDiagnosticsOffOnOrUnwritable) {
     ASSERT_FALSE(before.dialogs.empty());
 
     const std::string missing = Folder("none") + "missing\\";
-    const std::map<std::string, std::string> settings = {
-        {"off", "[Trace]\r\nEnabled=0\r\n[Journal]\r\nEnabled=0\r\n"},
-        {"on", BothOn("trace.txt", "journal.csv")},
+    const std::wstring polish = Wide(BothOn("brak-ś\\ślad.txt", "brak-ř\\j.csv"));
+    // Each with the files that one message names, in Mazovia, after the
+    // install notice: a relative path is taken from the copy's folder.
+    const struct {
+        const char* name;
+        std::string settings;
+        std::vector<std::string> named;
+    } rows[] = {
+        {"off", "[Trace]\r\nEnabled=0\r\n[Journal]\r\nEnabled=0\r\n", {}},
+        {"on", BothOn("trace.txt", "journal.csv"), {}},
         {"recording",
          "[Trace]\r\nEnabled=1\r\nRecord=1\r\nFile=trace.txt\r\n"
-         "[Journal]\r\nEnabled=1\r\nFile=journal.csv\r\n"},
-        {"unwritable", BothOn(missing + "trace.txt", missing + "journal.csv")},
+         "[Journal]\r\nEnabled=1\r\nFile=journal.csv\r\n",
+         {}},
+        {"above", BothOn("..\\above.txt", "sub\\..\\j.csv"), {}},
+        {"unwritable",
+         BothOn(missing + "trace.txt", missing + "journal.csv"),
+         {missing + "trace.txt", missing + "journal.csv"}},
+        {"own",
+         BothOn("Quendrix.dll", ".\\QUENDRIX.INI. "),
+         {Folder("own") + "Quendrix.dll", Folder("own") + "QUENDRIX.INI"}},
+        {"stream", BothOn("x.txt:s", "x.txt:s"), {Folder("stream") + "x.txt:s"}},
+        {"polish",  // in UTF-16 with its mark
+         "\xFF\xFE" + std::string(reinterpret_cast<const char*>(polish.data()), polish.size() * 2),
+         {Folder("polish") + ("brak-ś\\ślad.txt"_mz).c_str(), Folder("polish") + "brak-?\\j.csv"}},
     };
-    for (const auto& [name, text] : settings) {
-        RunRoads(Load(name, text));
-        EXPECT_TRUE(Observe() == before) << name;
+    for (const auto& row : rows) {
+        RunRoads(Load(row.name, row.settings));
+        Outcome seen = Observe();
+        if (!row.named.empty()) {
+            std::string named = row.named[0];
+            for (size_t i = 1; i < row.named.size(); ++i)
+                named += "\n" + row.named[i];
+            ASSERT_GT(seen.dialogs.size(), 1u);
+            EXPECT_TRUE(Shows(*VsDialogCallAt(1), MessageId::kDiagnosticsFileUnopened,
+                              Filled(MessageId::kDiagnosticsFileUnopened, {named})))
+                << row.name;
+            seen.dialogs.erase(seen.dialogs.begin() + 1);
+            std::erase(seen.host_calls, kOrdinalHostMessage);  // its only host message
+        }
+        EXPECT_TRUE(seen == before) << row.name;
+        EXPECT_EQ(test_host::ReadBytes(Folder(row.name) + "Quendrix.ini"), row.settings);
     }
+    EXPECT_EQ(test_host::ReadBytes(Folder("own") + "Quendrix.dll"),
+              test_host::ReadBytes(Folder("none") + "Quendrix.dll"));
+    EXPECT_NE(test_host::ReadBytes(folder_ + "above.txt"), "");
+    EXPECT_NE(test_host::ReadBytes(Folder("above") + "j.csv"), "");
     EXPECT_NE(test_host::ReadBytes(Folder("on") + "trace.txt"), "");
     EXPECT_NE(test_host::ReadBytes(Folder("recording") + "trace.txt").find("\n@host "),
               std::string::npos);

@@ -97,10 +97,13 @@ class Package(unittest.TestCase):
         self.assertEqual(dll[".text"], built[".text"])
         self.assertEqual(dll[".rsrc"], built[".rsrc"])
 
-    def test_settings_file_has_every_key_off_in_windows_1250_with_crlf(self):
+    def test_settings_file_has_every_key_off_in_utf16_with_crlf(self):
+        # UTF-16 LE with its byte-order mark: a path with Polish letters typed
+        # into it in Notepad stays whole whatever the system's code page.
         raw = self.files["Quendrix.ini"]
-        self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
-        text = raw.decode("cp1250")
+        self.assertTrue(raw.startswith(b"\xff\xfe"))
+        text = raw[2:].decode("utf-16-le")
+        self.assertEqual(text.count("\n"), text.count("\r\n"))
         ini = configparser.ConfigParser(interpolation=None)
         ini.optionxform = str
         ini.read_string(text)

@@ -150,7 +150,7 @@ std::string StopReport(const Plugin& plugin, const char* label, int expected) {
 // The plug-in loaded, started and installed as the host does at start-up;
 // false, with the finding noted, when it could not be.
 bool LoadedAndInstalled(Findings& f, Plugin& plugin) {
-    plugin = LoadPlugin();
+    plugin = LoadForRoad();
     std::string why;
     if (StartAndInstall(plugin, why))
         return true;
@@ -163,12 +163,12 @@ bool LoadedAndInstalled(Findings& f, Plugin& plugin) {
 void StartInstallRoad(int k, RoadRun& run) {
     FreshHost(true);  // no settings yet: the install notice is shown
     Findings& f = run.findings;
-    const Plugin plugin = LoadPlugin();
+    const TableEventHook host_hooks[2] = {VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
+    const Plugin plugin = LoadForRoad();
     if (plugin.start == nullptr) {
         f.Expect(false, "Quendrix.dll cannot be loaded");
         return;
     }
-    const TableEventHook host_hooks[2] = {VsTable(kHeaderTable)->hook, VsTable(kLineTable)->hook};
     const std::string buffer_before = Bytes(RecordBuffer(), sizeof(DocumentHeader));
 
     const int base = VsTotalCalls();
@@ -535,6 +535,36 @@ const Variation kVariations[] = {
      {},
      {.folder = L"quendrix-longer", .path_length = 320, .diagnostics_fit = false}},
     {"freed-without-stop", {}, {.folder = L"quendrix-freed"}},
+    // The plug-in's life in the host's process before the road: started,
+    // installed and stopped; started and installed (the road's start is a
+    // second without a stop); stopped, unloaded and loaded again.
+    {"started-and-stopped-before", {}, {.before = GuestPlace::Before::kStartedAndStopped}},
+    {"started-before-without-a-stop", {}, {.before = GuestPlace::Before::kStarted}},
+    {"unloaded-and-loaded-again", {}, {.before = GuestPlace::Before::kUnloadedAndLoaded}},
+};
+
+// Hosts under which a road ends otherwise than under the stand-in's own
+// choices, by design, each only recorded and replayed (the round trip): a
+// "Pytaj" whose 16 bits are 0, and the older hosts of tests/frame/ (the
+// entries their libraries lack) with each button of the missing-entry
+// dialog, Retry once before Ignore.
+const std::vector<int32_t> kOlderHostLacks = {kOrdinalHostFindRange,    kOrdinalHostFreeRange,
+                                              kOrdinalHostMessage,      kOrdinalHostShowText,
+                                              kOrdinalHostProfileValue, kOrdinalHostOpenTable};
+const std::vector<int32_t> kOldestHostLacks = {kOrdinalHostFindRange, kOrdinalHostShowText,
+                                               kOrdinalHostConvertText};
+const Variation kRoundTripOnly[] = {
+    {"setting-pytaj-65536", {}, {.ask = "65536"}},
+    // A journal the plug-in cannot open (the install says so), and one it
+    // may not use: its own settings file.
+    {"journal-in-no-folder", {}, {.journal_file = "no such folder\\journal.csv"}},
+    {"journal-into-the-settings", {}, {.journal_file = "Quendrix.ini"}},
+    {"older-host-abort", {}, {.missing = kOlderHostLacks, .buttons = {IDABORT}}},
+    {"older-host-ignore", {}, {.missing = kOlderHostLacks, .buttons = {IDIGNORE}}},
+    {"older-host-retry-ignore", {}, {.missing = kOlderHostLacks, .buttons = {IDRETRY, IDIGNORE}}},
+    {"oldest-host-abort", {}, {.missing = kOldestHostLacks, .buttons = {IDABORT}}},
+    {"oldest-host-ignore", {}, {.missing = kOldestHostLacks, .buttons = {IDIGNORE}}},
+    {"oldest-host-retry-ignore", {}, {.missing = kOldestHostLacks, .buttons = {IDRETRY, IDIGNORE}}},
 };
 
 std::string Hash(const std::string& bytes) {
@@ -710,7 +740,8 @@ void RunEveryVariation(const std::string& road) {
 const Variation kNoVariation = {"none", {}};
 
 // The road without faults, recorded under the variation; the recording's path.
-std::string Recorded(const std::string& road, const Variation& variation) {
+// Unchecked, the road's own findings do not count.
+std::string Recorded(const std::string& road, const Variation& variation, bool checked = true) {
     static int made = 0;
     char directory[MAX_PATH] = {};
     GetTempPathA(sizeof directory, directory);
@@ -718,8 +749,8 @@ std::string Recorded(const std::string& road, const Variation& variation) {
                              std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made) +
                              ".txt";
     const Played played = Play(road, 0, &variation, path.c_str());
-    EXPECT_TRUE(played.run.findings.Clean()) << variation.name << ":\n"
-                                             << played.run.findings.Text();
+    EXPECT_TRUE(!checked || played.run.findings.Clean()) << variation.name << ":\n"
+                                                         << played.run.findings.Text();
     return path;
 }
 
@@ -735,6 +766,8 @@ void RunRoundTrip(const std::string& road) {
     for (const Variation& variation : kVariations)
         if (variation.place.diagnostics_fit)
             recordings.push_back(Recorded(road, variation));
+    for (const Variation& variation : kRoundTripOnly)
+        recordings.push_back(Recorded(road, variation, false));
     const test_host::ChildResult replayed = Replayed(recordings);
     EXPECT_EQ(replayed.exit_code, 0u) << replayed.output;
     for (const std::string& recording : recordings)

@@ -1,11 +1,14 @@
 #include "reliability_host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "standin/import_table.h"
 
 namespace reliability {
 
@@ -23,7 +26,67 @@ struct SettingsFile {
 
 VsVariation variation_in_use{};
 
+// The place of the road being played, while PlayAsGuest plays it.
+const GuestPlace* road_place = nullptr;
+
+// An older host, as the plug-in sees it through its import table: the
+// entries its library lacks, and the user's buttons in the missing-entry
+// dialog.
+struct OlderHost {
+    std::vector<int32_t> missing;
+    std::vector<int> buttons;
+    size_t dialogs = 0;
+} older_host;
+
+FARPROC WINAPI LookupInOlderHost(HMODULE module, LPCSTR name) {
+    const bool lacked = IS_INTRESOURCE(name) && module == GetModuleHandleA("VELDAN.dll") &&
+                        std::count(older_host.missing.begin(), older_host.missing.end(),
+                                   static_cast<int32_t>(reinterpret_cast<uintptr_t>(name))) != 0;
+    return lacked ? nullptr : GetProcAddress(module, name);
+}
+
+int WINAPI UserAtTheDialog(HWND, LPCSTR, LPCSTR, UINT) {
+    const auto& buttons = older_host.buttons;
+    const size_t at = std::min(older_host.dialogs++, buttons.size() - 1);
+    return buttons.empty() ? IDABORT : buttons[at];
+}
+
+// The plug-in's import table, for an older host.
+void AnswerAsOlderHost(HMODULE plugin, const GuestPlace& place) {
+    if (place.missing.empty() && place.buttons.empty())
+        return;
+    older_host = {place.missing, place.buttons, 0};
+    import_table::Replace(plugin, "kernel32.dll", "GetProcAddress",
+                          reinterpret_cast<void*>(&LookupInOlderHost));
+    import_table::Replace(plugin, "user32.dll", "MessageBoxA",
+                          reinterpret_cast<void*>(&UserAtTheDialog));
+}
+
 }  // namespace
+
+Plugin LoadForRoad() {
+    Plugin plugin = LoadPlugin();
+    const GuestPlace* place = road_place;
+    using Before = GuestPlace::Before;
+    if (place == nullptr || place->before == Before::kNothing || plugin.start == nullptr ||
+        plugin.install == nullptr)
+        return plugin;
+    char text[64];
+    plugin.start(test_host::HostContext(), text);
+    plugin.install(0);
+    if (place->before != Before::kStarted)
+        plugin.start(nullptr, nullptr);
+    if (place->before == Before::kUnloadedAndLoaded) {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(plugin.module, path, MAX_PATH);
+        while (HMODULE loaded = GetModuleHandleW(path))
+            FreeLibrary(loaded);
+        plugin = test_host::LoadPluginFrom(path);
+        AnswerAsOlderHost(plugin.module, *place);
+    }
+    VsClearLogs();
+    return plugin;
+}
 
 void UseVariation(const VsVariation& variation) {
     variation_in_use = variation;
@@ -43,8 +106,9 @@ std::string FreshHost(bool notice) {
     snprintf(path, sizeof path, "%squendrix-reliability-%lu.ini", directory,
              static_cast<unsigned long>(GetCurrentProcessId()));
     DeleteFileA(path);
+    const char* ask = road_place != nullptr && road_place->ask != nullptr ? road_place->ask : "1";
     if (!notice)
-        test_host::WriteBytes(path, "[Quendrix]\r\nPytaj=1\r\n");
+        test_host::WriteBytes(path, std::string("[Quendrix]\r\nPytaj=") + ask + "\r\n");
     VsSetProfilePath(path);
     settings_file.path = path;
     return path;
@@ -223,11 +287,16 @@ bool ClosedFile(const std::wstring& path) {
 }  // namespace
 
 std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& road) {
+    road_place = &place;
+    struct Played {
+        ~Played() { road_place = nullptr; }
+    } played;
     if (place.folder == nullptr) {
         // Loaded here (and again by the road, as the host loads it), played
         // here or on another thread. Every reference is given back after, so
         // that the system unloads the DLL and its next load starts afresh.
         HMODULE loaded = LoadLibraryA("Quendrix.dll");
+        AnswerAsOlderHost(loaded, place);
         if (place.other_thread)
             std::thread(road).join();
         else
@@ -251,13 +320,18 @@ std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& ro
                              CREATE_ALWAYS, 0, nullptr);
     const std::string settings = std::string("[Trace]\r\nEnabled=1\r\n") +
                                  (place.recording != nullptr ? "Record=1\r\n" : "") +
-                                 "[Journal]\r\nEnabled=1\r\n";
+                                 "[Journal]\r\nEnabled=1\r\n" +
+                                 (place.journal_file != nullptr
+                                      ? "File=" + std::string(place.journal_file) + "\r\n"
+                                      : "");
     DWORD written = 0;
     WriteFile(ini, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
     CloseHandle(ini);
     // The road's loads by name find this copy, already loaded.
-    if (LoadLibraryW(dll.c_str()) == nullptr)
+    HMODULE copy = LoadLibraryW(dll.c_str());
+    if (copy == nullptr)
         return "the copy cannot be loaded\n";
+    AnswerAsOlderHost(copy, place);
     if (place.other_thread)
         std::thread(road).join();
     else

@@ -29,8 +29,9 @@ using test_host::StartAndInstall;
 using test_host::StartEntry;
 
 // Puts the stand-in back to its defaults in strict mode, with a settings file
-// of this process's own in which "Pytaj" is 1 (no install notice) unless
-// notice is true (no file: the notice is shown). Returns the file's path.
+// of this process's own in which "Pytaj" is 1 (no install notice), or what
+// the road's place says, unless notice is true (no file: the notice is
+// shown). Returns the file's path.
 std::string FreshHost(bool notice = false);
 
 // A host variation that every later FreshHost applies (see VsSetVariation).
@@ -129,7 +130,27 @@ struct GuestPlace {
     // With a folder: the trace records too (Record=1), and its file is kept
     // here before the folder goes.
     const char* recording = nullptr;
+    // How the host has had the plug-in in this process before the road: not
+    // at all; started, installed and stopped it; started and installed it (the
+    // road's start is a second one without a stop); started, installed and
+    // stopped it, unloaded it and loaded it again (LoadForRoad).
+    enum class Before { kNothing, kStartedAndStopped, kStarted, kUnloadedAndLoaded };
+    Before before = Before::kNothing;
+    // An older host: the entries its library lacks (the plug-in's lookups,
+    // at its import table, find none) and the buttons the user chooses in the
+    // missing-entry dialog, the last one again for every dialog after.
+    std::vector<int32_t> missing = {};
+    std::vector<int> buttons = {};
+    // "Pytaj" in the host's settings as FreshHost writes it; null: 1.
+    const char* ask = nullptr;
+    // With a folder: the journal's File= (null: none, its default name).
+    const char* journal_file = nullptr;
 };
+
+// The plug-in loaded for a road, as the road's place has had the host start
+// it in this process before (GuestPlace::before); the stand-in's logs begin
+// after that.
+Plugin LoadForRoad();
 
 // Plays road with the plug-in placed so, and afterwards gives back every
 // reference to it: the system unloads it, and its next load starts from its

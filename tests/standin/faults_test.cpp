@@ -1,5 +1,7 @@
 // Fault injection and accounting: a chosen call fails once with its
 // operation's failure value and leaves everything else as it was.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -267,6 +269,54 @@ int32_t HOST_STDCALL AskingLineHook(uint32_t, uint32_t, uint32_t, uint32_t, uint
     return 0;
 }
 
+// What the hooks and callbacks below saw, each run.
+struct Seen {
+    std::vector<uintptr_t> values;
+    int after = 0;  // got past their call of the host, or of the system
+} seen;
+
+uintptr_t StackBase() {
+    uintptr_t base;
+    asm("movl %%fs:4, %0" : "=r"(base));
+    return base;
+}
+
+int32_t HOST_STDCALL RowsOnTheirStack(uint32_t row, int32_t unused) {
+    seen.values.push_back(StackBase());
+    return Rows(row, unused);
+}
+
+// Records where the record buffer of table 44 is and its record size.
+int32_t HOST_STDCALL BufferSeeingHook(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                      uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
+    seen.values.push_back(reinterpret_cast<uintptr_t>(VsTable(44)->record));
+    seen.values.push_back(static_cast<uintptr_t>(VsTable(44)->record_size));
+    return 0;
+}
+
+// Writes through this program's import of the system's WriteFile.
+int32_t HOST_STDCALL WritingLineHook(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                     uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {
+    seen.values.push_back(0);
+    HANDLE nowhere = CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(nowhere, "x", 1, &written, nullptr);
+    CloseHandle(nowhere);
+    ++seen.after;
+    return 0;
+}
+
+// Asks, after taking its thread's identifier through this program's import.
+int32_t HOST_STDCALL IdentifyingAskingHook(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                           uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                           uint32_t) {
+    seen.values.push_back(GetCurrentThreadId());
+    seen.values.push_back(StackBase());
+    HostQuestion("Uwaga", "%s?", 0x20005, "tak");
+    ++seen.after;
+    return 0;
+}
+
 }  // namespace
 
 // Each switch of a host variation changes what it names, so that the roads
@@ -353,11 +403,61 @@ TEST_F(Faults, EachVariationChangesWhatItNames) {
         EXPECT_EQ(VsCallAt(VsTotalCalls() - 2)->returned, 0) << "the first did not return";
         EXPECT_EQ(VsDialogCallCount(), 1) << "nor went into the dialog log";
     };
+    // A line event with hook, what it saw kept in seen.
+    const auto raise_with = [](TableEventHook hook) {
+        seen = {};
+        VsTable(45)->hook = hook;
+        ASSERT_EQ(VsOpenDocument(101), 1);
+        VsRaiseLineEvent(806);
+    };
+    const auto reuse_addresses = [&] {
+        int32_t count = 0;
+        RangeHandle range = HostFindRange(801, &header_key, headers, &count);
+        const RangeHandle freed = range;
+        HostFreeRange(&range);
+        range = HostFindRange(801, &header_key, headers, &count);
+        EXPECT_EQ(range, freed) << "the address freed last, handed out first";
+        HostFreeRange(&range);
+        raise_with(BufferSeeingHook);
+        ASSERT_EQ(seen.values.size(), 2u);
+        EXPECT_EQ(seen.values[0], reinterpret_cast<uintptr_t>(headers->record))
+            << "the record buffer handed out again at its address";
+        EXPECT_EQ(seen.values[1], 988u) << "in the event, with a larger record size";
+        EXPECT_EQ(headers->record_size, 980);
+    };
+    const auto release_blocks = [&] {
+        SelectionEntry** const first = HostSelectionEntries();
+        HostSetTableMode(headers, 255);
+        EXPECT_NE(HostSelectionEntries(), first) << "the list handed out anew after an operation";
+        const void* const buffer = headers->record;
+        raise_with(BufferSeeingHook);
+        EXPECT_NE(headers->record, buffer) << "a record buffer elsewhere for the event";
+    };
+    const auto other_stack = [] {
+        seen = {};
+        int16_t row = 0;
+        HostListDialog(nullptr, 1002, &row, 0, RowsOnTheirStack);
+        ASSERT_FALSE(seen.values.empty());
+        EXPECT_NE(seen.values[0], StackBase()) << "the rows asked for from another stack";
+    };
+    const auto write_long_jump = [&] {
+        raise_with(WritingLineHook);
+        EXPECT_EQ(seen.values.size(), 2u) << "left at its write, then the event again";
+        EXPECT_EQ(seen.after, 1);
+    };
+    const auto thread_reuse = [&] {
+        raise_with(IdentifyingAskingHook);
+        ASSERT_EQ(seen.values.size(), 4u) << "ended in its question, then on another thread";
+        EXPECT_EQ(seen.after, 1);
+        EXPECT_EQ(seen.values[0], seen.values[2]) << "the two threads, one identifier";
+        EXPECT_NE(seen.values[1], StackBase()) << "neither the thread that raised the event";
+        EXPECT_NE(GetCurrentThreadId(), seen.values[0]) << "which has its own again after it";
+    };
 
     struct Switch {
         const char* field;
         VsVariation alone;
-        bool interface;
+        bool of_the_interface;
         std::function<void()> check;
     };
     const Switch switches[] = {
@@ -384,7 +484,7 @@ TEST_F(Faults, EachVariationChangesWhatItNames) {
     VsSetVariation(&kVsEveryInterfaceVariation);
     for (const Switch& one : switches) {
         SCOPED_TRACE(std::string("all at once: ") + one.field);
-        if (one.interface)
+        if (one.of_the_interface)
             one.check();
     }
     EXPECT_EQ(test_host::Unreturned(), "");

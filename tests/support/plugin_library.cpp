@@ -16,9 +16,9 @@ Entry Find(HMODULE module, int ordinal) {
         reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }
 
-Plugin Loaded(const char* file) {
+Plugin Loaded(HMODULE module) {
     Plugin plugin;
-    plugin.module = LoadLibraryA(file);
+    plugin.module = module;
     if (plugin.module == nullptr)
         return plugin;
     plugin.start = Find<StartEntry>(plugin.module, kStartOrdinal);
@@ -27,10 +27,18 @@ Plugin Loaded(const char* file) {
     return plugin;
 }
 
+Plugin Loaded(const char* file) {
+    return Loaded(LoadLibraryA(file));
+}
+
 }  // namespace
 
 Plugin LoadPlugin() {
     return Loaded("Quendrix.dll");
+}
+
+Plugin LoadPluginFrom(const std::wstring& path) {
+    return Loaded(LoadLibraryW(path.c_str()));
 }
 
 Plugin LoadPluginCopy(const std::string& folder) {

@@ -50,6 +50,9 @@ Plugin LoadPlugin();
 // False (with why) unless the DLL loaded with its start and install entries.
 bool LoadPlugin(Plugin& plugin, std::string& why);
 
+// The plug-in at path (loaded again, where it is already).
+Plugin LoadPluginFrom(const std::wstring& path);
+
 // A copy of the program's Quendrix.dll in folder, loaded from there: the
 // plug-in then reads its settings file (Quendrix.ini) from that folder. The
 // copy's module differs from any other copy's.
