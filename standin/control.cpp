@@ -667,15 +667,17 @@ void CheckProcessState() {
 
 void LeaveDialogByLongJump(DialogRecord& record) {
     State& s = S();
-    if (s.variation.thread_reuse != 0 && s.on_event_thread && !s.thread_ended) {
-        s.thread_ended = true;
-        EndThisThread();
-    }
-    if (s.variation.dialog_long_jump == 0 || s.dialog_exit == nullptr || s.dialog_left)
+    const bool end_thread = s.variation.thread_reuse != 0 && s.on_event_thread && !s.thread_ended;
+    if (!end_thread &&
+        (s.variation.dialog_long_jump == 0 || s.dialog_exit == nullptr || s.dialog_left))
         return;
     {
         DialogRecord emptied;
         std::swap(record, emptied);  // what the record held goes with emptied
+    }
+    if (end_thread) {
+        s.thread_ended = true;
+        EndThisThread();
     }
     s.dialog_left = true;
     std::longjmp(*s.dialog_exit, 1);

@@ -37,6 +37,13 @@ std::string UnloadWorldPlugin() {
     return journal;
 }
 
+void AdaptToThisHost(World& world) {
+    // The stand-in plays no other stack or thread here (standin_system.cpp).
+    world.variation.other_stack = 0;
+    world.variation.write_long_jump = 0;
+    world.variation.thread_reuse = 0;
+}
+
 std::string HostDateText(int32_t yyyymmdd) {
     char text[64] = {};
     HostFormatDate(text, &yyyymmdd);

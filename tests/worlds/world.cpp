@@ -188,10 +188,14 @@ VsVariation Variation(Dice& dice, bool& sequence_changes) {
         case 3:
             variation.dialog_long_jump = 1;
             break;
+        case 4:
+            variation.thread_reuse = 1;
+            break;
     }
     // Events raised from inside operations and a dialog left and shown again
     // add host calls of their own: no fault is counted across them.
-    sequence_changes = variation.nested_events != 0 || variation.dialog_long_jump != 0;
+    sequence_changes = variation.nested_events != 0 || variation.dialog_long_jump != 0 ||
+                       variation.thread_reuse != 0;
     return variation;
 }
 
@@ -229,7 +233,8 @@ World Generate(Dice& dice) {
     }
     for (int n = 1 + dice.Below(3); n > 0; --n)
         world.acts.push_back(MakeAct(dice, world.headers));
-    world.pytaj = dice.Chance(60) ? 1 : dice.Chance(50) ? -1 : dice.Below(3) - 1;
+    static const int kPytaj[] = {-1, -1, 0, 1, 7, 65536};
+    world.pytaj = dice.Chance(50) ? 1 : Pick(dice, kPytaj);
     world.notice_answer = static_cast<int16_t>(dice.Below(3) - 1);
     world.journal = dice.Chance(75);
     bool sequence_changes = false;

@@ -193,6 +193,9 @@ struct PluginEntries {
 };
 PluginEntries LoadWorldPlugin(bool journal);
 std::string UnloadWorldPlugin();
+// A world as this build's stand-in can play it: natively, without the
+// variations that only a Windows host's threads and stacks can play.
+void AdaptToThisHost(World& world);
 // The host's date text, by calling the host's operation directly.
 std::string HostDateText(int32_t yyyymmdd);
 // The settings file the stand-in keeps "Pytaj" in for this process.

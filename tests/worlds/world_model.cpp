@@ -208,7 +208,8 @@ class Modeller {
         out_.journal_header = Windows1250(
             "Data;Czas;Numer WZ;Id WZ;Numer zamówienia;Id zamówienia;Artykuł;Artykuł 2;"
             "Tekst pozycji;Ilość przed;Ilość po;Zdarzenie;Ilość ponad zamówienie"_mz.c_str());
-        if (world_.pytaj <= 0)  // none stored, or 0: the notice is shown
+        // None stored, or what reads as 0 in 16 bits: the notice is shown.
+        if (world_.pytaj < 0 || static_cast<int16_t>(world_.pytaj) == 0)
             out_.install_dialogs.push_back(Notice(
                 plugin_texts::Filled(MessageId::kInstallNotice, {plugin_texts::kFeatureText})));
         for (act_ = 0; act_ < static_cast<int>(world_.acts.size()); ++act_) {

@@ -449,7 +449,9 @@ std::vector<std::string> Check(const World& world, const Expected& expected, con
     return findings;
 }
 
-std::vector<std::string> RunWorld(const World& world) {
+std::vector<std::string> RunWorld(const World& given) {
+    World world = given;
+    AdaptToThisHost(world);
     VsReset();
     const Expected expected = Model(world, HostDateText);
     return Check(world, expected, Play(world));

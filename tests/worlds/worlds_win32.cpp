@@ -65,6 +65,8 @@ std::string UnloadWorldPlugin() {
     return bytes;
 }
 
+void AdaptToThisHost(World&) {}
+
 std::string HostDateText(int32_t yyyymmdd) {
     char text[64] = {};
     test_host::Direct().HostFormatDate(text, &yyyymmdd);
