@@ -226,7 +226,8 @@ World Generate(Dice& dice) {
                      dice.Chance(20) ? 7 : header.id);
             header.number = dice.Chance(8) ? Text(dice, number, 17) : number;
             header.remarks = Text(dice, "", sizeof(DocumentHeader::remarks));
-            for (int n = dice.Below(7); n > 0; --n)
+            // Now and then a long document, whose journal record runs to kilobytes.
+            for (int n = dice.Chance(4) ? 20 + dice.Below(20) : dice.Below(7); n > 0; --n)
                 header.lines.push_back(Line(dice, kind <= 4 ? "W" : "Z", header.lines));
         }
         world.headers.push_back(header);
