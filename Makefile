@@ -14,7 +14,7 @@ MAKEFLAGS += --no-print-directory
 FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/targets/*.cpp)))
 SECONDS ?= 60
 
-.PHONY: all deps configure build native host replay test fuzz worlds demo bench dist \
+.PHONY: all deps configure build native host replay test fuzz worlds coverage demo bench dist \
 	reproducible format clean
 
 all: build
@@ -65,6 +65,13 @@ else
 	    wine $(BUILD)/testbed/worlds_test.exe $(WORLDS_RUN) $(if $(CASE),Z:$(abspath $(CASE)))
 endif
 
+# Line and branch coverage of host/, frame/ and reconcile/ over the Windows
+# tests (tools/coverage.sh, docs/coverage.md): a build of its own in
+# $(BUILD)/coverage, the list of what is not taken in
+# $(BUILD)/coverage/not-covered.txt.
+coverage: deps
+	@tools/coverage.sh $(BUILD)/coverage $(JOBS)
+
 # What the host program needs (tools/veldan-host.sh): the two DLLs and itself.
 host: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target Quendrix VELDAN veldan_host
@@ -98,4 +105,5 @@ clean:
 	@-QUENDRIX_WINE_PREFIX=wineprefix-demo tools/wine-session.sh --end
 	@-QUENDRIX_WINE_PREFIX=wineprefix-replay tools/wine-session.sh --end
 	@-QUENDRIX_WINE_PREFIX=wineprefix-worlds tools/wine-session.sh --end
+	@-BUILD=$(BUILD)/coverage tools/wine-session.sh --end
 	rm -rf $(BUILD) dist
