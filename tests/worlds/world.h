@@ -203,14 +203,10 @@ std::string SettingsPath();
 void WriteSettings(const std::string& path, const std::string& bytes);  // "" removes it
 
 // ------------------------------------------------------------------ the runs
-// Runs count worlds from seed on (world i from seed + i), printing each
-// failure with its seed and its smallest world; the number that failed.
-// survives(world) plays a world where a crash ends no more than the trial
-// (a child process), for shrinking a world that ends its process.
-int RunSeeds(uint64_t seed, uint64_t count, bool quiet);
-int RunText(const std::string& text, const std::string& name);
-// The runner's command line: --seed S [--runs N], --world FILE..., and
-// --batch S N (one child's share of a long run). Returns the exit code.
+// The runner's command line: --seed S [--runs N] (one world, here, or many
+// in children, a batch each), --world FILE_OR_FOLDER..., and the children's
+// --batch S N and --play FILE. Each failure is printed with its seed, its
+// findings and its smallest world; returns the exit code.
 int RunnerMain(const std::vector<std::string>& arguments);
 // A child that plays one world (or a batch), for the runner: its exit code,
 // and whether the child ended as a crash ends a process: with anything but
