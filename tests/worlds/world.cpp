@@ -227,7 +227,7 @@ World Generate(Dice& dice) {
             header.number = dice.Chance(8) ? Text(dice, number, 17) : number;
             header.remarks = Text(dice, "", sizeof(DocumentHeader::remarks));
             // Now and then a long document, whose journal record runs to kilobytes.
-            for (int n = dice.Chance(4) ? 20 + dice.Below(20) : dice.Below(7); n > 0; --n)
+            for (int n = dice.Chance(4) ? 40 + dice.Below(40) : dice.Below(7); n > 0; --n)
                 header.lines.push_back(Line(dice, kind <= 4 ? "W" : "Z", header.lines));
         }
         world.headers.push_back(header);
