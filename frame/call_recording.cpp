@@ -132,10 +132,6 @@ bool Watched(const RecordedBlock& block) {
     return block.copy != nullptr;
 }
 
-bool Watchable(BlockKind kind) {
-    return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
-}
-
 // A block of the host's, known from now on, watched if it has bytes the
 // plug-in reads; it replaces every known one it overlaps. -1 when nothing of
 // it can be read.
@@ -173,13 +169,14 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
     block.size = size;
     block.kind = kind;
     block.fresh = true;
-    if (Watchable(kind)) {
+    if (Watched(kind)) {
         block.copy = static_cast<uint8_t*>(std::calloc(size, 1));
         r.short_of_memory = r.short_of_memory || block.copy == nullptr;
     }
     r.blocks[r.block_count] = block;
     if (kind == BlockKind::kHeap) {
-        Put("@heap ");
+        Put(kHeapLineKind);
+        Put(" ");
         PutHex(address, 8);
         Put(" ");
         PutDecimal(size);
@@ -188,7 +185,8 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
             PutHex(old, 8);
         }
     } else {
-        Put("@new ");
+        Put(kNewLineKind);
+        Put(" ");
         PutHex(address, 8);
         Put(" ");
         PutDecimal(size);
@@ -213,7 +211,8 @@ int Known(uint32_t address, uint32_t size, BlockKind kind) {
 }
 
 void Drop(uint32_t index) {
-    Put("@drop ");
+    Put(kDropLineKind);
+    Put(" ");
     PutHex(R().blocks[index].address, 8);
     EndLine();
     Kill(index);
@@ -241,14 +240,15 @@ void EndRoots(Which which) {
 // or a value.
 char WordClass(uint32_t value) {
     if (value == 0 || FindBlock(value) >= 0)
-        return '*';
-    return InImage(value) ? '!' : '=';
+        return kSlotHostMemory;
+    return InImage(value) ? kSlotPluginFunction : kSlotValue;
 }
 
 // ------------------------------------------------------------------ changes
 
 void PutOffset(uint32_t offset) {
-    Put(" +");
+    Put(" ");
+    Put(&kOffsetMark, 1);
     PutDecimal(offset);
 }
 
@@ -378,7 +378,8 @@ void Visit(uint32_t index, bool plugin_side) {
     ForEachTarget(index, true, plugin_side);
     RecordedBlock& b = r.blocks[index];
     const size_t start = r.length;
-    Put(plugin_side && !b.fresh ? "@wrote " : "@set ");
+    Put(plugin_side && !b.fresh ? kWroteLineKind : kSetLineKind);
+    Put(" ");
     PutHex(b.address, 8);
     const RecordedBlock& block = b;
     if (PutChanges(b.copy, At(b.address), b.size,
@@ -429,15 +430,15 @@ RecordedRegion* RegionAt(uint32_t address, bool through_first_word, uint32_t siz
 
 void PutPlace(int argument, bool through_first_word) {
     if (argument < 0) {
-        Put("r");
+        Put(kResultPlace);
         return;
     }
     PutDecimal(static_cast<uint32_t>(argument));
     if (through_first_word)
-        Put(".0");
+        Put(kFirstWordPlace);
 }
 
-// "@in" or "@out", the place, its size and its changes; a word region (kind
+// @in or @out (line), the place, its size and its changes; a word region (kind
 // not 0) writes its word whole, always. address is the slot's; through the
 // first word, the region lies where the word there points.
 void PutRegion(const char* line, int argument, bool through_first_word, uint32_t slot,
@@ -538,20 +539,20 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
     const SlotReach& slot = reach.args[argument];
     const uint32_t value = args[argument];
     if (!Applies(slot, args))
-        return slot.reach == Reach::kValue16 ? '-' : '=';
+        return slot.reach == Reach::kValue16 ? kSlotValue16 : kSlotValue;
     switch (slot.reach) {
         case Reach::kValue16:
-            return '-';
+            return kSlotValue16;
         case Reach::kValue:
         case Reach::kUndescribed:
-            return '=';
+            return kSlotValue;
         case Reach::kFunction:
-            return value == 0 ? '=' : '!';
+            return value == 0 ? kSlotValue : kSlotPluginFunction;
         default:
             break;
     }
     if (value == 0)
-        return '*';
+        return kSlotHostMemory;
     const int found = FindBlock(value);
     switch (slot.reach) {
         case Reach::kToken:
@@ -561,22 +562,22 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
                 if (token >= 0)
                     R().blocks[token].owner = owner;
             }
-            return '*';
+            return kSlotHostMemory;
         case Reach::kTable:
             MakeRoot(Known(value, sizeof(HostTable), BlockKind::kTable), 0);
-            return FindBlock(value) >= 0 ? '*' : '=';
+            return FindBlock(value) >= 0 ? kSlotHostMemory : kSlotValue;
         case Reach::kRecord:
         case Reach::kHostBuffer:
         case Reach::kCount:
             if (found < 0)
                 MakeRoot(Declare(value, slot.size, BlockKind::kData), owner);
-            return FindBlock(value) >= 0 ? '*' : '=';
+            return FindBlock(value) >= 0 ? kSlotHostMemory : kSlotValue;
         case Reach::kLines:
             if (found < 0)
                 DeclareLines(value, reach, slot.related, args, owner);
-            return FindBlock(value) >= 0 ? '*' : '=';
+            return FindBlock(value) >= 0 ? kSlotHostMemory : kSlotValue;
         default:
-            return found >= 0 ? '*' : '&';
+            return found >= 0 ? kSlotHostMemory : kSlotPluginMemory;
     }
 }
 
@@ -596,33 +597,33 @@ void PutIn(const CallReach& reach, int i, const uint32_t* args) {
     switch (slot.reach) {
         case Reach::kText: {
             const bool limited = i + 1 < reach.count && reach.args[i + 1].reach == Reach::kValue16;
-            PutRegion("@in", i, false, value,
+            PutRegion(kInLineKind, i, false, value,
                       TextSize(value, limited ? (args[i + 1] & 0xFFFFu) : kTextReadLimit));
             break;
         }
         case Reach::kBuffer:
             if (slot.flow & kIn)
-                PutRegion("@in", i, false, value, slot.size);
+                PutRegion(kInLineKind, i, false, value, slot.size);
             break;
         case Reach::kRecordBuffer:
             if (slot.flow & kIn)
-                PutRegion("@in", i, false, value, RecordSizeOf(args[slot.related]));
+                PutRegion(kInLineKind, i, false, value, RecordSizeOf(args[slot.related]));
             break;
         case Reach::kTableWord:
         case Reach::kTokenWord:
         case Reach::kLinesWord:
-            PutRegion("@in", i, false, value, 4, WordClass(WordIn(value)));
+            PutRegion(kInLineKind, i, false, value, 4, WordClass(WordIn(value)));
             break;
         case Reach::kDefinition: {
             const uint32_t length = WordIn(value);
-            PutRegion("@in", i, false, value, length < kMostDefinition ? 4 + length : 4);
+            PutRegion(kInLineKind, i, false, value, length < kMostDefinition ? 4 + length : 4);
             break;
         }
         case Reach::kProfileValues:
             if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
-                PutRegion("@in", i, false, value, 4, '&');
+                PutRegion(kInLineKind, i, false, value, 4, kSlotPluginMemory);
             else
-                PutRegion("@in", i, false, value, 4);
+                PutRegion(kInLineKind, i, false, value, 4);
             break;
         default:
             break;
@@ -639,7 +640,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
         return;
     switch (slot.reach) {
         case Reach::kBuffer:
-            PutRegion("@out", i, false, value, slot.size);
+            PutRegion(kOutLineKind, i, false, value, slot.size);
             break;
         case Reach::kTextBuffer: {
             uint32_t size = slot.size;
@@ -647,11 +648,11 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
                 size = (args[slot.related] & 0xFFFFu) + 1;
             else if (size == 0)
                 size = TextSize(value, kTextReadLimit);
-            PutRegion("@out", i, false, value, size);
+            PutRegion(kOutLineKind, i, false, value, size);
             break;
         }
         case Reach::kRecordBuffer:
-            PutRegion("@out", i, false, value, RecordSizeOf(args[slot.related]));
+            PutRegion(kOutLineKind, i, false, value, RecordSizeOf(args[slot.related]));
             break;
         case Reach::kTableWord:
         case Reach::kTokenWord:
@@ -666,12 +667,12 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
                     DeclareLines(word, reach, slot.related, args, owner);
                 }
             }
-            PutRegion("@out", i, false, value, 4, WordClass(word));
+            PutRegion(kOutLineKind, i, false, value, 4, WordClass(word));
             break;
         }
         case Reach::kProfileValues:
             if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
-                PutRegion("@out", i, true, value, 4);
+                PutRegion(kOutLineKind, i, true, value, 4);
             break;
         default:
             break;
@@ -775,7 +776,8 @@ void EndRecording() {
     if (!r.on || !Taken(turn))
         return;
     while (r.call_depth > 0) {
-        Put("@left ");
+        Put(kLeftLineKind);
+        Put(" ");
         PutDecimal(r.calls[--r.call_depth].sequence, 6);
         EndLine();
     }
@@ -812,7 +814,7 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
     const size_t head_at = Begin(readable);
     char text[512];
     TextBuilder head(text, sizeof text);
-    head.Add("@host %06u %u %s", static_cast<unsigned>(sequence),
+    head.Add("%s %06u %u %s", kHostLineKind, static_cast<unsigned>(sequence),
              static_cast<unsigned>(kHostEntries[index].ordinal), kHostEntries[index].name);
     PutSlots(head, reach, args, owner);
     Walk(true);
@@ -840,7 +842,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
     const size_t head_at = Begin(readable);
     char text[64];
     TextBuilder head(text, sizeof text);
-    head.Add("@return %06u", static_cast<unsigned>(sequence));
+    head.Add("%s %06u", kReturnLineKind, static_cast<unsigned>(sequence));
     if (at < 0)
         return Finish(head_at, head);
     const RecordedCall call = r.calls[at];
@@ -854,17 +856,17 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
             Drop(static_cast<uint32_t>(found));
     }
     const SlotReach& result = reach.result;
-    char kind = result.reach == Reach::kValue16 ? '-' : '=';
+    char kind = result.reach == Reach::kValue16 ? kSlotValue16 : kSlotValue;
     if (eax != 0) {
         switch (result.reach) {
             case Reach::kTable:
                 MakeRoot(Known(eax, sizeof(HostTable), BlockKind::kTable), 0);
-                kind = '*';
+                kind = kSlotHostMemory;
                 break;
             case Reach::kToken:
                 if (FindBlock(eax) < 0)
                     Declare(eax, 0, BlockKind::kToken);
-                kind = '*';
+                kind = kSlotHostMemory;
                 break;
             case Reach::kCount:
             case Reach::kSelection: {
@@ -889,7 +891,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
                 if (found >= 0)
                     r.blocks[found].count = count;
                 MakeRoot(found, owner, ordinal);
-                kind = '*';
+                kind = kSlotHostMemory;
                 break;
             }
             case Reach::kHeapBlock: {
@@ -900,17 +902,17 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
                 if (from)
                     Kill(static_cast<uint32_t>(moved));
                 Declare(eax, call.args[result.related], BlockKind::kHeap, from ? old : 0);
-                kind = '*';
+                kind = kSlotHostMemory;
                 break;
             }
             case Reach::kAddress:
-                kind = FindBlock(eax) >= 0 ? '*' : '&';
+                kind = FindBlock(eax) >= 0 ? kSlotHostMemory : kSlotPluginMemory;
                 break;
             default:
                 break;
         }
     } else if (result.reach != Reach::kValue && result.reach != Reach::kValue16) {
-        kind = '*';
+        kind = kSlotHostMemory;
     }
     if (result.reach != Reach::kNone)
         head.Add(" %c%08X", kind, static_cast<unsigned>(eax));
@@ -943,14 +945,14 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
     if (into_host) {
         if (FindBlock(Address(target)) < 0)
             Declare(Address(target), 0, BlockKind::kCode);
-        head.Add("@hostfn %06u *%08X %s", static_cast<unsigned>(sequence),
-                 static_cast<unsigned>(Address(target)), call.name);
+        head.Add("%s %06u %c%08X %s", kHostFunctionLineKind, static_cast<unsigned>(sequence),
+                 kSlotHostMemory, static_cast<unsigned>(Address(target)), call.name);
     } else if (call.ordinal != 0) {
-        head.Add("@entry %06u %u %s", static_cast<unsigned>(sequence),
+        head.Add("%s %06u %u %s", kEntryLineKind, static_cast<unsigned>(sequence),
                  static_cast<unsigned>(call.ordinal), call.name);
     } else {
-        head.Add("@callback %06u !%08X %s", static_cast<unsigned>(sequence),
-                 static_cast<unsigned>(Address(target)), call.name);
+        head.Add("%s %06u %c%08X %s", kCallbackLineKind, static_cast<unsigned>(sequence),
+                 kSlotPluginFunction, static_cast<unsigned>(Address(target)), call.name);
     }
     PutSlots(head, call.reach, args, owner);
     Walk(into_host);
@@ -975,17 +977,17 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
     const size_t head_at = Begin(readable);
     char text[64];
     TextBuilder head(text, sizeof text);
-    head.Add("@return %06u", static_cast<unsigned>(sequence));
+    head.Add("%s %06u", kReturnLineKind, static_cast<unsigned>(sequence));
     const int at = Running(sequence);
     if (at >= 0)
         r.call_depth = at;
     const bool row_text =
         call.reach.result.reach == Reach::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1;
     if (row_text && result != 0) {
-        head.Add(" &%08X", static_cast<unsigned>(result));
-        PutRegion("@in", -1, false, result, TextSize(result, kTextReadLimit));
+        head.Add(" %c%08X", kSlotPluginMemory, static_cast<unsigned>(result));
+        PutRegion(kInLineKind, -1, false, result, TextSize(result, kTextReadLimit));
     } else {
-        head.Add(" %c%08X", row_text ? '*' : '=', static_cast<unsigned>(result));
+        head.Add(" %c%08X", row_text ? kSlotHostMemory : kSlotValue, static_cast<unsigned>(result));
     }
     Walk(!from_host);
     if (!from_host) {
@@ -1004,7 +1006,8 @@ void RecordLeft(uint32_t sequence, CallKind kind) {
     if (!Taken(turn))
         return;
     RecordingState& r = R();
-    Put("@left ");
+    Put(kLeftLineKind);
+    Put(" ");
     PutDecimal(sequence, 6);
     EndLine();
     const int at = Running(sequence);

@@ -18,6 +18,7 @@
 
 #include "host/host_operations.h"
 #include "host/host_records.h"
+#include "host/recording_format.h"  // BlockKind
 
 enum class Reach : uint8_t {
     kUndescribed,
@@ -77,12 +78,8 @@ inline constexpr uint32_t kTextReadLimit = 4096;
 // What the host's start entry writes its feature text into.
 inline constexpr uint16_t kStartTextSize = 61;
 
-// The kinds of host memory a recording names (docs/trace-format.md), by their
-// names there, and where a pointer word lies in each.
-enum class BlockKind : uint8_t { kData, kTable, kLines, kSelection, kEntry, kHeap, kToken, kCode };
-inline constexpr const char* kBlockKindNames[] = {"data",  "table", "lines", "selection",
-                                                  "entry", "heap",  "token", "code"};
-
+// Where a pointer word lies in each kind of host memory a recording names
+// (host/recording_format.h).
 constexpr bool PointerWordAt(BlockKind kind, uint32_t offset) {
     switch (kind) {
         case BlockKind::kTable:
