@@ -40,52 +40,25 @@ uint32_t WordIn(uint32_t address) {
 
 // ------------------------------------------------------------------ the lines
 
-void Put(const char* text, size_t length) {
-    RecordingState& r = R();
-    if (r.length + length + 1 > r.capacity) {
-        size_t capacity = r.capacity == 0 ? 65536 : r.capacity;
-        while (capacity < r.length + length + 1)
-            capacity *= 2;
-        char* grown = static_cast<char*>(std::realloc(r.text, capacity));
-        if (grown == nullptr) {
-            r.short_of_memory = true;
-            return;
-        }
-        r.text = grown;
-        r.capacity = capacity;
-    }
-    std::memcpy(r.text + r.length, text, length);
-    r.length += length;
+// The lines of the boundary being recorded, in the C runtime's heap.
+TextBuilder& Lines() {
+    return R().text;
 }
 
-void Put(const char* text) {
-    Put(text, std::strlen(text));
-}
-
-void PutHex(uint32_t value, int digits) {
-    char text[8];
-    for (int i = digits - 1; i >= 0; --i, value >>= 4)
-        text[i] = "0123456789ABCDEF"[value & 15];
-    Put(text, static_cast<size_t>(digits));
-}
-
-void PutDecimal(uint32_t value, int least_digits = 1) {
-    char text[12];
-    int at = sizeof text;
-    do {
-        text[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 || static_cast<int>(sizeof text) - at < least_digits);
-    Put(text + at, sizeof text - static_cast<size_t>(at));
-}
-
-void PutWord(char kind, uint32_t value) {
-    Put(&kind, 1);
-    PutHex(value, 8);
+// A line of a kind begun: the kind and a space.
+void BeginLine(const char* kind) {
+    Lines().AddText(kind, SIZE_MAX);
+    Lines().AddByte(' ');
 }
 
 void EndLine() {
-    Put("\r\n", 2);
+    Lines().AddBytes("\r\n", 2);
+}
+
+// A slot: its kind and eight hexadecimal digits.
+void AddSlot(char kind, uint32_t value) {
+    Lines().AddByte(kind);
+    Lines().AddHex(value, 8);
 }
 
 // ------------------------------------------------------------------ blocks
@@ -175,23 +148,21 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
     }
     r.blocks[r.block_count] = block;
     if (kind == BlockKind::kHeap) {
-        Put(kHeapLineKind);
-        Put(" ");
-        PutHex(address, 8);
-        Put(" ");
-        PutDecimal(size);
+        BeginLine(kHeapLineKind);
+        Lines().AddHex(address, 8);
+        Lines().AddByte(' ');
+        Lines().AddDecimal(size);
         if (old != 0) {
-            Put(" ");
-            PutHex(old, 8);
+            Lines().AddByte(' ');
+            Lines().AddHex(old, 8);
         }
     } else {
-        Put(kNewLineKind);
-        Put(" ");
-        PutHex(address, 8);
-        Put(" ");
-        PutDecimal(size);
-        Put(" ");
-        Put(kBlockKindNames[static_cast<int>(kind)]);
+        BeginLine(kNewLineKind);
+        Lines().AddHex(address, 8);
+        Lines().AddByte(' ');
+        Lines().AddDecimal(size);
+        Lines().AddByte(' ');
+        Lines().AddText(kBlockKindNames[static_cast<int>(kind)], SIZE_MAX);
     }
     EndLine();
     return static_cast<int>(r.block_count++);
@@ -211,9 +182,8 @@ int Known(uint32_t address, uint32_t size, BlockKind kind) {
 }
 
 void Drop(uint32_t index) {
-    Put(kDropLineKind);
-    Put(" ");
-    PutHex(R().blocks[index].address, 8);
+    BeginLine(kDropLineKind);
+    Lines().AddHex(R().blocks[index].address, 8);
     EndLine();
     Kill(index);
 }
@@ -247,9 +217,9 @@ char WordClass(uint32_t value) {
 // ------------------------------------------------------------------ changes
 
 void PutOffset(uint32_t offset) {
-    Put(" ");
-    Put(&kOffsetMark, 1);
-    PutDecimal(offset);
+    Lines().AddByte(' ');
+    Lines().AddByte(kOffsetMark);
+    Lines().AddDecimal(offset);
 }
 
 // The first offset from at on where a and b differ; size when none. Equal
@@ -283,12 +253,12 @@ bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_
             }
         if (position != i)
             PutOffset(i);
-        Put(" ");
+        Lines().AddByte(' ');
         any = true;
         if (word_at(i) && i + 4 <= size) {
             uint32_t word;
             std::memcpy(&word, now + i, 4);
-            PutWord(WordClass(word), word);
+            AddSlot(WordClass(word), word);
             position = i += 4;
             continue;
         }
@@ -298,7 +268,7 @@ bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_
             if (before[at] != now[at])
                 last_change = at;
         for (uint32_t at = i; at <= last_change; ++at)
-            PutHex(now[at], 2);
+            Lines().AddHex(now[at], 2);
         position = i = last_change + 1;
     }
     std::memcpy(before, now, size);
@@ -377,16 +347,15 @@ void Visit(uint32_t index, bool plugin_side) {
     // The blocks its words lead to are known before its changes name them.
     ForEachTarget(index, true, plugin_side);
     RecordedBlock& b = r.blocks[index];
-    const size_t start = r.length;
-    Put(plugin_side && !b.fresh ? kWroteLineKind : kSetLineKind);
-    Put(" ");
-    PutHex(b.address, 8);
+    const size_t start = Lines().length;
+    BeginLine(plugin_side && !b.fresh ? kWroteLineKind : kSetLineKind);
+    Lines().AddHex(b.address, 8);
     const RecordedBlock& block = b;
     if (PutChanges(b.copy, At(b.address), b.size,
                    [&](uint32_t offset) { return PointerWordAt(block.kind, offset); }))
         EndLine();
     else
-        r.length = start;
+        Lines().Truncate(start);
     ForEachTarget(index, false, plugin_side);
 }
 
@@ -430,12 +399,12 @@ RecordedRegion* RegionAt(uint32_t address, bool through_first_word, uint32_t siz
 
 void PutPlace(int argument, bool through_first_word) {
     if (argument < 0) {
-        Put(kResultPlace);
+        Lines().AddText(kResultPlace, SIZE_MAX);
         return;
     }
-    PutDecimal(static_cast<uint32_t>(argument));
+    Lines().AddDecimal(static_cast<uint32_t>(argument));
     if (through_first_word)
-        Put(kFirstWordPlace);
+        Lines().AddText(kFirstWordPlace, SIZE_MAX);
 }
 
 // @in or @out (line), the place, its size and its changes; a word region (kind
@@ -447,17 +416,16 @@ void PutRegion(const char* line, int argument, bool through_first_word, uint32_t
     size = ReadableSize(address, size);
     if (size == 0 || (kind != 0 && size != 4))
         return;
-    Put(line);
-    Put(" ");
+    BeginLine(line);
     PutPlace(argument, through_first_word);
-    Put(" ");
-    PutDecimal(size);
+    Lines().AddByte(' ');
+    Lines().AddDecimal(size);
     RecordedRegion* region = RegionAt(slot, through_first_word, size);
     if (kind != 0) {
         uint32_t word;
         std::memcpy(&word, At(address), 4);
-        Put(" ");
-        PutWord(kind, word);
+        Lines().AddByte(' ');
+        AddSlot(kind, word);
         if (region != nullptr)
             std::memcpy(region->bytes, At(address), 4);
     } else if (region != nullptr) {
@@ -702,9 +670,9 @@ int Running(uint32_t sequence) {
 
 // The readable line and the head's place after it.
 size_t Begin(const TextBuilder& readable) {
-    Put(readable.text, readable.length);
+    Lines().AddBytes(readable.text, readable.length);
     EndLine();
-    return R().length;
+    return Lines().length;
 }
 
 // The head put in its place, and every line of the boundary written in one
@@ -713,15 +681,11 @@ size_t Begin(const TextBuilder& readable) {
 bool Finish(size_t head_at, TextBuilder& head) {
     RecordingState& r = R();
     head.Add("\r\n");
-    const size_t tail = r.length - head_at;
-    Put(head.text, head.length);  // makes room
-    if (!r.short_of_memory) {
-        std::memmove(r.text + head_at + head.length, r.text + head_at, tail);
-        std::memcpy(r.text + head_at, head.text, head.length);
-    }
-    const bool written =
-        !r.short_of_memory && !head.cut && AppendTraceText(r.text, static_cast<uint32_t>(r.length));
-    r.length = 0;
+    r.text.Insert(head_at, head.text, head.length);
+    r.short_of_memory = r.short_of_memory || r.text.cut;
+    const bool written = !r.short_of_memory && !head.cut &&
+                         AppendTraceText(r.text.text, static_cast<uint32_t>(r.text.length));
+    r.text.Clear();
     Compact();
     return written;
 }
@@ -737,7 +701,7 @@ void Forget() {
         std::free(region.bytes);
         region = {};
     }
-    r.length = 0;
+    r.text.Clear();
     r.short_of_memory = false;
 }
 
@@ -751,7 +715,7 @@ bool Taken(const TraceTurn& turn) {
         return false;
     if (turn.taken_over && R().on) {
         Forget();
-        Put(kLostLineKind);
+        Lines().AddText(kLostLineKind, SIZE_MAX);
         EndLine();
     }
     return true;
@@ -776,14 +740,13 @@ void EndRecording() {
     if (!r.on || !Taken(turn))
         return;
     while (r.call_depth > 0) {
-        Put(kLeftLineKind);
-        Put(" ");
-        PutDecimal(r.calls[--r.call_depth].sequence, 6);
+        BeginLine(kLeftLineKind);
+        Lines().AddDecimal(r.calls[--r.call_depth].sequence, 6);
         EndLine();
     }
-    if (r.length > 0 && !r.short_of_memory)
-        AppendTraceText(r.text, static_cast<uint32_t>(r.length));
-    r.length = 0;
+    if (r.text.length > 0 && !r.short_of_memory && !r.text.cut)
+        AppendTraceText(r.text.text, static_cast<uint32_t>(r.text.length));
+    r.text.Clear();
 }
 
 void StopRecording() {
@@ -793,7 +756,7 @@ void StopRecording() {
     RecordingState& r = R();
     Forget();
     std::free(r.blocks);
-    std::free(r.text);
+    r.text.Release();
     const uint32_t holder = r.turn;
     r = {};
     r.turn = holder;  // still held here; the turn's end gives it up
@@ -1006,9 +969,8 @@ void RecordLeft(uint32_t sequence, CallKind kind) {
     if (!Taken(turn))
         return;
     RecordingState& r = R();
-    Put(kLeftLineKind);
-    Put(" ");
-    PutDecimal(sequence, 6);
+    BeginLine(kLeftLineKind);
+    Lines().AddDecimal(sequence, 6);
     EndLine();
     const int at = Running(sequence);
     if (at >= 0)
@@ -1029,10 +991,8 @@ void PutAnswer(const char* kind, Fill fill) {
     const TraceTurn turn(R().turn);
     if (!R().on || !Taken(turn))
         return;
-    Put(kSystemLineKind);
-    Put(" ");
-    Put(kind);
-    Put(" ");
+    BeginLine(kSystemLineKind);
+    BeginLine(kind);
     fill();
     EndLine();
 }
@@ -1041,27 +1001,27 @@ void PutAnswer(const char* kind, Fill fill) {
 
 void RecordBinding(uint32_t ordinal, bool found) {
     PutAnswer(kSystemBind, [&] {
-        PutDecimal(ordinal);
-        Put(" ");
-        Put(found ? kSystemBindFound : kSystemBindMissing);
+        Lines().AddDecimal(ordinal);
+        Lines().AddByte(' ');
+        Lines().AddText(found ? kSystemBindFound : kSystemBindMissing, SIZE_MAX);
     });
 }
 
 void RecordModulePath(const char* path, bool known) {
     PutAnswer(kSystemModule, [&] {
         if (!known || path[0] == 0) {
-            Put(kSystemModuleUnknown);
+            Lines().AddText(kSystemModuleUnknown, SIZE_MAX);
             return;
         }
         for (const char* at = path; *at != 0; ++at)
-            PutHex(static_cast<uint8_t>(*at), 2);
+            Lines().AddHex(static_cast<uint8_t>(*at), 2);
     });
 }
 
 void RecordButton(int answer) {
-    PutAnswer(kSystemButton, [&] { PutDecimal(static_cast<uint32_t>(answer & 0xFF)); });
+    PutAnswer(kSystemButton, [&] { Lines().AddDecimal(static_cast<uint32_t>(answer & 0xFF)); });
 }
 
 void RecordJournalSwitch(bool on) {
-    PutAnswer(kSystemJournal, [&] { Put(on ? "1" : "0"); });
+    PutAnswer(kSystemJournal, [&] { Lines().AddByte(on ? '1' : '0'); });
 }

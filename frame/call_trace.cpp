@@ -154,11 +154,10 @@ void PointEntriesBack() {
 // Ends the line and appends it in one write, so that the lines of several
 // threads never mix. A write that fails switches the trace off.
 void Write(TextBuilder& line) {
-    if (line.length + 2 >= line.size)
-        line.length = line.size - 3;
-    line.text[line.length++] = '\r';
-    line.text[line.length++] = '\n';
-    line.text[line.length] = 0;
+    // The line ends whatever it holds: what does not fit before its end is cut.
+    if (!line.Room(2))
+        line.Truncate(line.size - 3);
+    line.AddBytes("\r\n", 2);
     if (!AppendTraceText(line.text, static_cast<uint32_t>(line.length)))
         StopCallTrace();
 }

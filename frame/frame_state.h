@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/text_builder.h"
 #include "host/host_memory.h"  // BlockKind
 #include "host/host_operations.h"
 #include "host/host_records.h"
@@ -151,9 +152,8 @@ struct RecordingState {
     int call_depth;
     uintptr_t image_start;  // the plug-in's module, where its functions lie
     uintptr_t image_end;
-    char* text;  // the lines of the boundary being recorded, in the C runtime's heap
-    size_t length;
-    size_t capacity;
+    // The lines of the boundary being recorded, in the C runtime's heap.
+    TextBuilder text = TextBuilder::Growing(65536);
     bool short_of_memory;
 };
 

@@ -1,6 +1,5 @@
 #include "reconcile/comparison_journal.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "frame/diagnostics.h"
@@ -24,22 +23,6 @@ constexpr auto& kHeaderNotWritten = "nagłówek zamówienia niezapisany"_mz;
 // the two numbers and the rest.
 constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
 
-// Room for one more row; false when the heap cannot give it.
-bool Room(size_t more) {
-    TextBuilder& t = Reconcile.Journal.text;
-    if (t.length + more < t.size)
-        return true;
-    size_t capacity = t.size != 0 ? t.size : 4096;
-    while (capacity <= t.length + more)
-        capacity *= 2;
-    void* grown = std::realloc(t.text, capacity);
-    if (grown == nullptr)
-        return false;
-    t.text = static_cast<char*>(grown);
-    t.size = capacity;
-    return true;
-}
-
 // A Mazovia text of at most length bytes as a cell: between quotes, in
 // Windows-1250. A text that a spreadsheet would take for a formula (an
 // article named "=..." runs as one on the machine of whoever opens the
@@ -55,17 +38,20 @@ void AddText(const char* text, size_t length) {
     t.Add("\";");
 }
 
-// A quantity as the host shows it, and the separator.
-void AddQuantity(int64_t quantity) {
+// A quantity as the host shows it, and the separator unless its column is
+// the last.
+void AddQuantity(int64_t quantity, bool last = false) {
     char text[kQuantityTextSize];
     WriteQuantity(text, quantity);
-    Reconcile.Journal.text.Add("%s;", text);
+    Reconcile.Journal.text.AddText(text, sizeof text);
+    if (!last)
+        Reconcile.Journal.text.AddByte(';');
 }
 
 // The row's first six columns: when, the WZ and the order.
 bool BeginRow() {
     JournalRecord& r = Reconcile.Journal;
-    if (r.lost || !Room(kRowRoom)) {
+    if (r.lost || !r.text.Room(kRowRoom)) {
         r.lost = true;
         return false;
     }
@@ -89,10 +75,8 @@ void AddArticle(const DocumentItem* line) {
 void EndRow(const char* event, const int64_t* excess = nullptr) {
     JournalRecord& r = Reconcile.Journal;
     AddText(event, std::strlen(event));
-    if (excess != nullptr) {
-        AddQuantity(*excess);
-        r.text.length -= 1;  // the last column has no separator after it
-    }
+    if (excess != nullptr)
+        AddQuantity(*excess, true);
     r.text.Add("\r\n");
     r.lost = r.lost || r.text.cut;
     ++r.rows;
@@ -100,10 +84,9 @@ void EndRow(const char* event, const int64_t* excess = nullptr) {
 
 void StartRecord() {
     JournalRecord& r = Reconcile.Journal;
-    r.text.length = 0;
-    r.text.cut = false;
+    r.text.Clear();
     r.rows = 0;
-    r.lost = !Room(sizeof kHeaderRow.bytes);
+    r.lost = !r.text.Room(sizeof kHeaderRow.bytes);
     if (r.lost)
         return;
     for (size_t i = 0; i < kHeaderRow.size(); ++i)
@@ -175,7 +158,7 @@ void JournalFinish() {
     JournalRecord& r = Reconcile.Journal;
     if (JournalOn() && !r.lost && r.rows > 0)
         AppendJournalRecord(r.text.text, r.text.length, kHeaderRow.size());
-    r.text.length = 0;
+    r.text.Clear();
     r.rows = 0;
     r.lost = true;  // until the next order begins a record
 }

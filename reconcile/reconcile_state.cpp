@@ -1,11 +1,10 @@
 #include "reconcile/reconcile_state.h"
 
-#include <cstdlib>
 #include <memory>
 
 constinit ReconcileState Reconcile;
 
 void ResetReconcileState() {
-    std::free(Reconcile.Journal.text.text);
+    Reconcile.Journal.text.Release();
     std::construct_at(&Reconcile);
 }

@@ -58,7 +58,7 @@ struct JournalRecord {
     char order_number[kNumberLength + 1] = {};
     int32_t order_id = 0;
     PlatformTime time = {};
-    TextBuilder text{nullptr, 0};
+    TextBuilder text = TextBuilder::Growing(4096);
     size_t rows = 0;
     bool lost = false;  // a row could not be kept: the record is not written
 };
