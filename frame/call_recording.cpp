@@ -188,6 +188,8 @@ void Drop(uint32_t index) {
     Kill(index);
 }
 
+// A block watched for itself; fetched_by: the operation (its index in the
+// list, from 1) whose next result replaces it.
 void MakeRoot(int index, uint32_t owner, uint16_t fetched_by = 0) {
     if (index < 0)
         return;
@@ -588,7 +590,7 @@ void PutIn(const CallReach& reach, int i, const uint32_t* args) {
             break;
         }
         case Reach::kProfileValues:
-            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
+            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when))
                 PutRegion(kInLineKind, i, false, value, 4, kSlotPluginMemory);
             else
                 PutRegion(kInLineKind, i, false, value, 4);
@@ -639,11 +641,96 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
             break;
         }
         case Reach::kProfileValues:
-            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
+            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when))
                 PutRegion(kOutLineKind, i, true, value, 4);
             break;
         default:
             break;
+    }
+}
+
+// ------------------------------------------------------------------ results
+
+// The result that operation index last fetched a root as; null for a root
+// no operation fetched.
+const SlotReach* FetchedAs(const RecordedBlock& block) {
+    return block.fetched_by == 0 ? nullptr : &kOperationReach[block.fetched_by - 1].result;
+}
+
+// Whether a root may be read only up to the host's next call.
+bool UntilNextCall(const RecordedBlock& block) {
+    const SlotReach* fetched = FetchedAs(block);
+    return fetched != nullptr && fetched->until_next_call;
+}
+
+// How the result of operation index is written, the host memory it names
+// declared: a table, a token, what it fetches (a count, the selection list,
+// each replacing what the operation fetched before), a block of the heap
+// (the one an argument names moved there), or the plug-in's own memory.
+char ResultClass(const CallReach& reach, size_t index, uint32_t eax, const RecordedCall& call,
+                 uint32_t owner) {
+    RecordingState& r = R();
+    const SlotReach& result = reach.result;
+    if (eax == 0)
+        return result.reach == Reach::kValue16 ? kSlotValue16
+               : result.reach == Reach::kValue ? kSlotValue
+                                               : kSlotHostMemory;
+    switch (result.reach) {
+        case Reach::kTable:
+            MakeRoot(Known(eax, sizeof(HostTable), BlockKind::kTable), 0);
+            return kSlotHostMemory;
+        case Reach::kToken:
+            if (FindBlock(eax) < 0)
+                Declare(eax, 0, BlockKind::kToken);
+            return kSlotHostMemory;
+        case Reach::kCount:
+        case Reach::kSelection: {
+            // Fetched again: what the last fetch handed out is replaced; a new
+            // count may begin a new list, and ends whatever was fetched since
+            // the last.
+            const auto fetched_by = static_cast<uint16_t>(index + 1);
+            const bool count_again = result.reach == Reach::kCount;
+            EndRoots([&](const RecordedBlock& b) {
+                return b.fetched_by == fetched_by || (count_again && b.fetched_by != 0);
+            });
+            uint32_t count = 1;
+            BlockKind block = BlockKind::kData;
+            if (result.reach == Reach::kSelection) {
+                // As many entries as the count last fetched says.
+                block = BlockKind::kSelection;
+                count = 0;
+                for (uint32_t i = 0; i < r.block_count; ++i) {
+                    const SlotReach* fetched = FetchedAs(r.blocks[i]);
+                    if (r.blocks[i].root && fetched != nullptr && fetched->reach == Reach::kCount)
+                        count = Bounded(WordIn(r.blocks[i].address));
+                }
+            }
+            const int found = Known(eax, 4 * count, block);
+            if (found >= 0)
+                r.blocks[found].count = count;
+            MakeRoot(found, owner, fetched_by);
+            return kSlotHostMemory;
+        }
+        case Reach::kHeapBlock: {
+            // The block an argument names (unless the call gave it back) moves
+            // there with its bytes.
+            uint32_t old = 0;
+            for (int i = 0; i < reach.count; ++i)
+                if (reach.args[i].reach == Reach::kHeapBlock && !reach.args[i].gives_back)
+                    old = call.args[i];
+            const int moved = FindBlock(old);
+            const bool from = old != 0 && moved >= 0 && r.blocks[moved].address == old;
+            if (from)
+                Kill(static_cast<uint32_t>(moved));
+            Declare(eax, call.args[result.related], BlockKind::kHeap, from ? old : 0);
+            return kSlotHostMemory;
+        }
+        case Reach::kAddress:
+            return FindBlock(eax) >= 0 ? kSlotHostMemory : kSlotPluginMemory;
+        case Reach::kValue16:
+            return kSlotValue16;
+        default:
+            return kSlotValue;
     }
 }
 
@@ -781,10 +868,10 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
              static_cast<unsigned>(kHostEntries[index].ordinal), kHostEntries[index].name);
     PutSlots(head, reach, args, owner);
     Walk(true);
-    // The selection list's entries are read only up to the next call of the
-    // host, which may rebuild the list (the plug-in fetches it again at
-    // every step); its count stays where it is.
-    EndRoots([](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
+    // What was handed out only up to the host's next call (the selection
+    // list, which the host may rebuild) is not read any more; its count stays
+    // where it is.
+    EndRoots(UntilNextCall);
     RecordedCall* call = Push(sequence, CallKind::kHostOperation, args, reach.count);
     int given = 0;
     for (int i = 0; i < reach.count; ++i) {
@@ -819,64 +906,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
             Drop(static_cast<uint32_t>(found));
     }
     const SlotReach& result = reach.result;
-    char kind = result.reach == Reach::kValue16 ? kSlotValue16 : kSlotValue;
-    if (eax != 0) {
-        switch (result.reach) {
-            case Reach::kTable:
-                MakeRoot(Known(eax, sizeof(HostTable), BlockKind::kTable), 0);
-                kind = kSlotHostMemory;
-                break;
-            case Reach::kToken:
-                if (FindBlock(eax) < 0)
-                    Declare(eax, 0, BlockKind::kToken);
-                kind = kSlotHostMemory;
-                break;
-            case Reach::kCount:
-            case Reach::kSelection: {
-                // Fetched again: what the last fetch handed out is replaced; a
-                // new count may begin a new list, and ends the entries too.
-                const auto ordinal = static_cast<uint16_t>(kHostEntries[index].ordinal);
-                const bool count_again = result.reach == Reach::kCount;
-                EndRoots([&](const RecordedBlock& b) {
-                    return b.fetched_by == ordinal || (count_again && b.fetched_by != 0);
-                });
-                uint32_t count = 1;
-                BlockKind block = BlockKind::kData;
-                if (result.reach == Reach::kSelection) {
-                    block = BlockKind::kSelection;
-                    count = 0;
-                    for (uint32_t i = 0; i < r.block_count; ++i)
-                        if (r.blocks[i].root &&
-                            r.blocks[i].fetched_by == kOrdinalHostSelectionCount)
-                            count = Bounded(WordIn(r.blocks[i].address));
-                }
-                const int found = Known(eax, 4 * count, block);
-                if (found >= 0)
-                    r.blocks[found].count = count;
-                MakeRoot(found, owner, ordinal);
-                kind = kSlotHostMemory;
-                break;
-            }
-            case Reach::kHeapBlock: {
-                // A block reallocated moves there with its bytes.
-                const uint32_t old = call.args[0];
-                const int moved = FindBlock(old);
-                const bool from = old != 0 && moved >= 0 && r.blocks[moved].address == old;
-                if (from)
-                    Kill(static_cast<uint32_t>(moved));
-                Declare(eax, call.args[result.related], BlockKind::kHeap, from ? old : 0);
-                kind = kSlotHostMemory;
-                break;
-            }
-            case Reach::kAddress:
-                kind = FindBlock(eax) >= 0 ? kSlotHostMemory : kSlotPluginMemory;
-                break;
-            default:
-                break;
-        }
-    } else if (result.reach != Reach::kValue && result.reach != Reach::kValue16) {
-        kind = kSlotHostMemory;
-    }
+    const char kind = ResultClass(reach, index, eax, call, owner);
     if (result.reach != Reach::kNone)
         head.Add(" %c%08X", kind, static_cast<unsigned>(eax));
     for (int i = 0; i < reach.count; ++i)
@@ -921,9 +951,8 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
     Walk(into_host);
     if (into_host) {
         // A function of the host's is a call of the host as much as an
-        // operation is: the selection list's entries end here too.
-        EndRoots(
-            [](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
+        // operation is: what was handed out up to the next call ends here too.
+        EndRoots(UntilNextCall);
         for (int i = 0; i < call.reach.count; ++i)
             PutIn(call.reach, i, args);
     }

@@ -112,7 +112,7 @@ struct RecordedBlock {
     BlockKind kind;
     bool fresh;           // watched since this boundary: its bytes are the host's
     bool root;            // watched for itself, not only as reached from another block
-    uint16_t fetched_by;  // a root that the next result of this operation (ordinal) replaces
+    uint16_t fetched_by;  // a root that the next result of this operation (index + 1) replaces
     uint32_t owner;       // a root: the call into the plug-in whose return ends it (0: none)
     uint32_t count;       // an array: the entries the plug-in may read
     uint32_t visited;     // the walk that last reached it
