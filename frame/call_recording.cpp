@@ -4,15 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/frame_state.h"
-#include "frame/host_binding.h"
+#include "frame/host_entries.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
-#include "host/host_memory.h"
+#include "frame/trace_file.h"
 
 namespace {
 
 RecordingState& R() {
-    return Frame.Recording;
+    return Recording;
 }
 
 constexpr uint32_t kMostEntries = 1u << 20;  // the most lines or entries an array is read to
@@ -738,7 +738,7 @@ char ResultClass(const CallReach& reach, size_t index, uint32_t eax, const Recor
 
 RecordedCall* Push(uint32_t sequence, CallKind kind, const uint32_t* args, int count) {
     RecordingState& r = R();
-    if (r.call_depth >= kTraceNesting)
+    if (r.call_depth >= kRecordedNesting)
         return nullptr;
     RecordedCall& call = r.calls[r.call_depth++];
     call = {sequence, kind, {}, {}};
@@ -818,7 +818,7 @@ void StartRecording() {
         return;
     RecordingState& r = R();
     r.on = true;
-    PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
+    PlatformModuleExtent(Attach.PluginModuleHandle, &r.image_start, &r.image_end);
 }
 
 void EndRecording() {

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/plugin_messages.h"
 #include "frame/text_builder.h"
@@ -36,13 +35,13 @@ static_assert(sizeof(kLineLabelText) - 1 == kLabelLength);
 // The module's file name: what follows the last backslash of its path.
 const char* ModuleFileName(uint32_t* length) {
     const uint32_t path_length =
-        static_cast<uint32_t>(strnlen(Frame.PluginModulePath, kModulePathLength));
+        static_cast<uint32_t>(strnlen(Attach.PluginModulePath, kModulePathLength));
     uint32_t start = 0;
     for (uint32_t i = 0; i < path_length; ++i)
-        if (Frame.PluginModulePath[i] == '\\')
+        if (Attach.PluginModulePath[i] == '\\')
             start = i + 1;
     *length = path_length - start;
-    return Frame.PluginModulePath + start;
+    return Attach.PluginModulePath + start;
 }
 
 }  // namespace
@@ -58,11 +57,11 @@ void FillRecordSizeCheck(RecordSizeCheck* record, int32_t actual, const char* la
 }
 
 int32_t AddMismatch(RecordSizeCheck* record) {
-    if (Frame.CompatibilityList == nullptr) {
-        Frame.CompatibilityList = record;
+    if (Compatibility.CompatibilityList == nullptr) {
+        Compatibility.CompatibilityList = record;
         return -1;
     }
-    RecordSizeCheck* last = Frame.CompatibilityList;
+    RecordSizeCheck* last = Compatibility.CompatibilityList;
     for (;;) {
         if (last == record)
             return -1;
@@ -82,7 +81,7 @@ int32_t AddIfMismatched(RecordSizeCheck* record) {
 
 int32_t CountMismatches() {
     int32_t count = 0;
-    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next)
+    for (const RecordSizeCheck* r = Compatibility.CompatibilityList; r != nullptr; r = r->next)
         ++count;
     return count;
 }
@@ -98,8 +97,8 @@ void CheckTable(int32_t table_number, RecordSizeCheck* record, const char* label
 }  // namespace
 
 int32_t CheckRecordSizes() {
-    CheckTable(kHeaderTable, &Frame.StartHeaderCheck, kHeaderTableLabel);
-    CheckTable(kLineTable, &Frame.StartLineCheck, kLineTableLabel);
+    CheckTable(kHeaderTable, &Compatibility.StartHeaderCheck, kHeaderTableLabel);
+    CheckTable(kLineTable, &Compatibility.StartLineCheck, kLineTableLabel);
     return CountMismatches();
 }
 
@@ -114,7 +113,7 @@ uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
         return 0;
     TextBuilder report(buffer, size);
     report.AddPattern(kReportHead.text, FeatureText, kFeatureTextLength);
-    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next) {
+    for (const RecordSizeCheck* r = Compatibility.CompatibilityList; r != nullptr; r = r->next) {
         report.AddText(kRowStart.text, kRowStart.length);
         report.AddText(r->label != nullptr ? r->label : "", kLabelLength);
         report.Add("\t%ld\t", static_cast<long>(r->expected));
@@ -131,7 +130,7 @@ uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
 }
 
 void ShowIncompatibility() {
-    if (Frame.CompatibilityList != nullptr) {
+    if (Compatibility.CompatibilityList != nullptr) {
         char report[kIncompatibilityReportSize];
         ComposeIncompatibilityReport(report, sizeof report);
         ShowMessage(MessageId::kRecordSizeReport, report);

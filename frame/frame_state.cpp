@@ -2,13 +2,22 @@
 
 #include <memory>
 
-#include "frame/call_recording.h"
+#include "frame/host_entries.h"
 #include "frame/platform.h"
 
 constinit FrameState Frame;
 
+// Each module's name for its part.
+constinit AttachState& Attach = Frame.Attach;
+constinit BindingState& Binding = Frame.Binding;
+constinit CompatibilityState& Compatibility = Frame.Compatibility;
+constinit DiagnosticsState& Diagnostics = Frame.Diagnostics;
+constinit TraceFileState& TraceFile = Frame.TraceFile;
+constinit CallTraceState& Trace = Frame.Trace;
+constinit RecordingState& Recording = Frame.Recording;
+
 void ResetFrameState() {
-    PlatformClose(Frame.Trace.file);
+    PlatformClose(Frame.TraceFile.file);
     StopRecording();
     std::construct_at(&Frame);
     for (size_t i = 0; i < kHostEntryCount; ++i) {

@@ -6,7 +6,6 @@
 #include "host/mazovia_text.h"
 #include "host/quantity_text.h"
 #include "reconcile/bounded_text.h"
-#include "reconcile/reconcile_state.h"
 
 namespace {
 
@@ -29,7 +28,7 @@ constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
 // journal) gets an apostrophe in front, which makes the cell text; a tab or a
 // carriage return, which would do the same, is already a space in the cell.
 void AddText(const char* text, size_t length) {
-    TextBuilder& t = Reconcile.Journal.text;
+    TextBuilder& t = Journal.text;
     t.AddByte('"');
     const char first = length > 0 ? text[0] : 0;
     if (first == '=' || first == '+' || first == '-' || first == '@')
@@ -43,14 +42,14 @@ void AddText(const char* text, size_t length) {
 void AddQuantity(int64_t quantity, bool last = false) {
     char text[kQuantityTextSize];
     WriteQuantity(text, quantity);
-    Reconcile.Journal.text.AddText(text, sizeof text);
+    Journal.text.AddText(text, sizeof text);
     if (!last)
-        Reconcile.Journal.text.AddByte(';');
+        Journal.text.AddByte(';');
 }
 
 // The row's first six columns: when, the WZ and the order.
 bool BeginRow() {
-    JournalRecord& r = Reconcile.Journal;
+    JournalRecord& r = Journal;
     if (r.lost || !r.text.Room(kRowRoom)) {
         r.lost = true;
         return false;
@@ -66,14 +65,14 @@ bool BeginRow() {
 }
 
 void AddArticle(const DocumentItem* line) {
-    Reconcile.Journal.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
+    Journal.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
     AddText(line->text, BoundedLength(line->text, kLineTextLength));
 }
 
 // The event and, for a marked WZ line, by how much it is over the order; on
 // other rows that last column is empty.
 void EndRow(const char* event, const int64_t* excess = nullptr) {
-    JournalRecord& r = Reconcile.Journal;
+    JournalRecord& r = Journal;
     AddText(event, std::strlen(event));
     if (excess != nullptr)
         AddQuantity(*excess, true);
@@ -83,7 +82,7 @@ void EndRow(const char* event, const int64_t* excess = nullptr) {
 }
 
 void StartRecord() {
-    JournalRecord& r = Reconcile.Journal;
+    JournalRecord& r = Journal;
     r.text.Clear();
     r.rows = 0;
     r.lost = !r.text.Room(sizeof kHeaderRow.bytes);
@@ -102,16 +101,16 @@ void CopyNumber(char* out, const char* number) {
 void JournalWz(const DocumentHeader* wz) {
     if (!JournalOn())
         return;
-    CopyNumber(Reconcile.Journal.wz_number, wz->number);
-    Reconcile.Journal.wz_id = wz->document_id;
+    CopyNumber(Journal.wz_number, wz->number);
+    Journal.wz_id = wz->document_id;
 }
 
 void JournalOrder(const DocumentHeader* order) {
     if (!JournalOn())
         return;
-    CopyNumber(Reconcile.Journal.order_number, order->number);
-    Reconcile.Journal.order_id = order->document_id;
-    Reconcile.Journal.time = PlatformLocalTime();
+    CopyNumber(Journal.order_number, order->number);
+    Journal.order_id = order->document_id;
+    Journal.time = PlatformLocalTime();
     StartRecord();
 }
 
@@ -130,7 +129,7 @@ void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t exce
     if (!JournalOn() || !BeginRow())
         return;
     AddArticle(wz_line);
-    Reconcile.Journal.text.Add(";;");
+    Journal.text.Add(";;");
     EndRow(prefix, &excess);
 }
 
@@ -140,7 +139,7 @@ namespace {
 void HeaderRow(const char* event) {
     if (!JournalOn() || !BeginRow())
         return;
-    Reconcile.Journal.text.Add(";;;;;");
+    Journal.text.Add(";;;;;");
     EndRow(event);
 }
 
@@ -155,7 +154,7 @@ void JournalHeaderNotWritten() {
 }
 
 void JournalFinish() {
-    JournalRecord& r = Reconcile.Journal;
+    JournalRecord& r = Journal;
     if (JournalOn() && !r.lost && r.rows > 0)
         AppendJournalRecord(r.text.text, r.text.length, kHeaderRow.size());
     r.text.Clear();

@@ -6,10 +6,9 @@
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/comparison_journal.h"
+#include "reconcile/hook_chain.h"
 #include "reconcile/nested_events.h"
 #include "reconcile/order_choice.h"
-#include "reconcile/reconcile_state.h"
-#include "reconcile/table_hooks.h"
 
 namespace {
 
@@ -118,7 +117,7 @@ extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint
         // passed on: worked on again, it would store the lines and raise the
         // event once more, without end, and start a second order choice over
         // the one candidate list.
-        HandleUnlessNested(Reconcile.ComparingWz, [&] { opened = CompareWz(e); });
+        HandleUnlessNested(WzTrigger.ComparingWz, [&] { opened = CompareWz(e); });
         if (!opened)
             return 0;
     }

@@ -5,9 +5,8 @@
 #include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/hook_chain.h"
 #include "reconcile/nested_events.h"
-#include "reconcile/reconcile_state.h"
-#include "reconcile/table_hooks.h"
 
 namespace {
 
@@ -23,10 +22,10 @@ void TakeSelectedRemarks() {
         const SelectionEntry* entry = entries[i];
         if (entry == nullptr || entry->flag == 0 || entry->value == 0 || entry->record == nullptr)
             continue;
-        if (Reconcile.PendingRemarks[0] != 0)
+        if (Remarks.PendingRemarks[0] != 0)
             continue;
-        HostCopyText(Reconcile.PendingRemarks, entry->record->remarks, kRemarksLength);
-        Reconcile.PendingRemarks[kRemarksLength] = 0;
+        HostCopyText(Remarks.PendingRemarks, entry->record->remarks, kRemarksLength);
+        Remarks.PendingRemarks[kRemarksLength] = 0;
     }
 }
 
@@ -39,7 +38,7 @@ extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t pha
         return 0;
     }
     HostSetTableMode(headers, kTableMode);
-    Reconcile.PendingRemarks[0] = 0;
+    Remarks.PendingRemarks[0] = 0;
     if (static_cast<int16_t>(phase) == kMenuPhaseConfirmed &&
         static_cast<int16_t>(result) == kAnswerYes)
         TakeSelectedRemarks();
@@ -82,7 +81,7 @@ int32_t WritePendingRemarks(int16_t key) {
             if (record->document_id == saved.document_id && record->second_id == saved.second_id) {
                 // The field holds 100 characters and its terminator; PendingRemarks
                 // never holds more, and the copy is bounded all the same.
-                BoundedCopy(record->remarks, Reconcile.PendingRemarks, kRemarksLength);
+                BoundedCopy(record->remarks, Remarks.PendingRemarks, kRemarksLength);
                 success = HostWriteAt(update, index, table, nullptr, range);
                 break;
             }
@@ -107,8 +106,8 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
     // being written into: that header is ours already, and writing it again
     // would raise the event once more, without end. Any other stored header,
     // the comparison's among them, gets the remarks.
-    if (event == kEventHeaderStored && Reconcile.PendingRemarks[0] != 0)
-        HandleUnlessNested(Reconcile.WritingRemarks,
+    if (event == kEventHeaderStored && Remarks.PendingRemarks[0] != 0)
+        HandleUnlessNested(Remarks.WritingRemarks,
                            [&] { WritePendingRemarks(static_cast<int16_t>(key)); });
     return result;
 }

@@ -250,8 +250,8 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
 
     // Cleared headers carry no identifier, so the order list skips them.
     EXPECT_EQ(WybierzMM(3), 1);
-    ASSERT_EQ(Reconcile.OrderCandidateList.count, 1);
-    EXPECT_EQ(Reconcile.OrderCandidateList.entries[0].document_id, 52);
+    ASSERT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, 1);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.entries[0].document_id, 52);
     stored = StoredHeader(2);
     ExpectSameBytes(&stored, &open, sizeof open, "the untouched order");
 }
@@ -383,7 +383,8 @@ TEST_F(DocumentComparison, AJournalWriteThatFailsHalfWayLosesItsRecordAndNothing
     const std::string folder = test_host::MakeTemporaryFolder();
     const std::string path = folder + "journal.csv";
     const std::wstring wide(path.begin(), path.end());
-    wcscpy(Frame.JournalFile, wide.c_str());  // as a start with the journal on leaves it
+    wcscpy(Frame.Diagnostics.JournalFile,
+           wide.c_str());  // as a start with the journal on leaves it
     char remarks[101];
 
     // The first comparison's record is written half: the disk is full. The
@@ -408,7 +409,7 @@ TEST_F(DocumentComparison, AJournalWriteThatFailsHalfWayLosesItsRecordAndNothing
     pointers = Pointers(second);
     EXPECT_EQ(PorownajDokumentyZeSoba(60, pointers.data(), 2, remarks), 1);
     RemoveSystemHooks();
-    Frame.JournalFile[0] = 0;
+    Frame.Diagnostics.JournalFile[0] = 0;
     const std::string journal = test_host::ReadBytes(path);
     ASSERT_EQ(journal.rfind(cut, 0), 0u);
     // A line end, then the record's three rows (two lines and the header

@@ -18,7 +18,7 @@ void HostScenario::SetUp() {
     ResetFrameState();
     ResetReconcileState();
     AttachToHost(GetModuleHandleA(nullptr), kProcessAttach);
-    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
+    ASSERT_NE(Frame.Attach.HostLibraryHandle, nullptr);
     VsReset();
 }
 
