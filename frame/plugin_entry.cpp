@@ -47,8 +47,7 @@ QuendrixDllEntry(void* instance, uint32_t reason, void* reserved) {
 }
 
 int32_t StopPlugin() {
-    InstallTableHooks(0);
-    RemoveOrderCommand();
+    StopReconciliation();
     return 0;
 }
 

@@ -161,3 +161,9 @@ void JournalFinish() {
     r.rows = 0;
     r.lost = true;  // until the next order begins a record
 }
+
+void ReleaseJournal() {
+    Journal.text.Release();
+    Journal.rows = 0;
+    Journal.lost = true;
+}

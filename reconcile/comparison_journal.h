@@ -55,3 +55,5 @@ void JournalOrderCleared();
 void JournalHeaderNotWritten();
 // Appends the record to the file, when it holds any row, and ends it.
 void JournalFinish();
+// Gives the record's block back to the C runtime's heap: at the stop.
+void ReleaseJournal();

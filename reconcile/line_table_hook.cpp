@@ -91,6 +91,8 @@ bool CompareWz(const LineEvent& e) {
     const auto* current = static_cast<const DocumentHeader*>(record);
     if (current->compared_marker == kComparedMarker && !ConfirmCompareAgain(current))
         return true;
+    // From the choice on, the candidate list is given back when the WZ is done.
+    const HeldOrderCandidates candidates;
     const int32_t chosen = ChooseOrder(current->customer, e.lines, LineCount(e), order_remarks);
     // Whatever the comparison left there, the remarks stay one field long.
     order_remarks[kRemarksLength] = 0;
@@ -98,7 +100,6 @@ bool CompareWz(const LineEvent& e) {
         MarkCompared(&wz, record, order_remarks, e);
     else
         memcpy(record, &wz, sizeof wz);
-    ReleaseOrderCandidates();
     return true;
 }
 

@@ -42,10 +42,22 @@ extern OrderChoiceState& OrderChoice;
 // Gives the list's block back to the host heap, if any, and empties the list.
 void ReleaseOrderCandidates();
 
+// The candidate list held by a scope, the line event's: whatever block it
+// holds is given back (HostFree) when the scope ends, on every way out of it.
+// Within the scope the order choice gives it back at once where the host is
+// to have it back before its next call: a list left without a confirmed
+// entry, a block that could not grow.
+struct HeldOrderCandidates {
+    HeldOrderCandidates() = default;
+    ~HeldOrderCandidates() { ReleaseOrderCandidates(); }
+    HeldOrderCandidates(const HeldOrderCandidates&) = delete;
+    HeldOrderCandidates& operator=(const HeldOrderCandidates&) = delete;
+};
+
 // Lets the user choose one of the customer's orders and compares the WZ with
 // it. Returns the comparison's result (1 done, 0 failed), or 0 when the list
 // could not be built or the dialog was not confirmed on an entry. The list may
-// stay held; the caller releases it.
+// stay held; the caller holds it by a scope (HeldOrderCandidates).
 int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count, char* remarks);
 
 // Fills the OrderCandidateList with the customer's orders from the header

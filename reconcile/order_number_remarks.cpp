@@ -6,6 +6,7 @@
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/hook_chain.h"
+#include "reconcile/host_resources.h"
 #include "reconcile/nested_events.h"
 
 namespace {
@@ -46,11 +47,6 @@ extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t pha
 }
 
 int32_t WritePendingRemarks(int16_t key) {
-    UpdateHandle update = nullptr;
-    RangeHandle range = nullptr;
-    int32_t begin_result = 0;
-    int32_t success = 1;
-
     HostTable* table = HostOpenTable(kHeaderTable);
     if (table == nullptr || table->record == nullptr) {
         ShowMessage(MessageId::kRemarksDiskError);
@@ -69,29 +65,37 @@ int32_t WritePendingRemarks(int16_t key) {
     KeyBuffer key_buffer = {};
     int32_t count = 0;
     HostMakeKey(key, &table, &key_buffer, 0);
-    range = HostFindRange(key, &key_buffer, table, &count);
-    begin_result = HostBeginUpdate(&key_buffer, count, &update, 0);
-    if (range == nullptr || begin_result == 0) {
-        success = 0;
-    } else {
-        for (int32_t index = count - 1; index >= 0 && success != 0; --index) {
-            success = HostReadAt(update, index, table, nullptr, range);
-            if (success == 0)
-                break;
-            if (record->document_id == saved.document_id && record->second_id == saved.second_id) {
-                // The field holds 100 characters and its terminator; PendingRemarks
-                // never holds more, and the copy is bounded all the same.
-                BoundedCopy(record->remarks, Remarks.PendingRemarks, kRemarksLength);
-                success = HostWriteAt(update, index, table, nullptr, range);
-                break;
+    int32_t success = 0;
+    {
+        // Ended, the range with it, with the success it comes to, also when
+        // the range or the update could not be had.
+        HeldUpdate held(HostFindRange(key, &key_buffer, table, &count));
+        held.Begin(&key_buffer, count);
+        if (held.range == nullptr || held.begin_result == 0) {
+            held.success = 0;
+        } else {
+            for (int32_t index = count - 1; index >= 0 && held.success != 0; --index) {
+                held.success = HostReadAt(held.update, index, table, nullptr, held.range);
+                if (held.success == 0)
+                    break;
+                if (record->document_id == saved.document_id &&
+                    record->second_id == saved.second_id) {
+                    // The field holds 100 characters and its terminator;
+                    // PendingRemarks never holds more, and the copy is bounded
+                    // all the same.
+                    BoundedCopy(record->remarks, Remarks.PendingRemarks, kRemarksLength);
+                    held.success = HostWriteAt(held.update, index, table, nullptr, held.range);
+                    break;
+                }
             }
+            memcpy(record, &saved, sizeof saved);
         }
-        memcpy(record, &saved, sizeof saved);
+        success = held.success;
     }
-    HostEndUpdate(success, &update, &range, &begin_result);
     // No range, no update, a failed read or write: the user stored a document
-    // expecting the remarks in it and finds none, so the user is told. Only
-    // a search that found no stored header ends with success and says nothing.
+    // expecting the remarks in it and finds none, so the user is told once the
+    // update has ended. Only a search that found no stored header ends with
+    // success and says nothing.
     if (success == 0)
         ShowMessage(MessageId::kRemarksDiskError);
     return 0;

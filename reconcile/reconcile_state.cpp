@@ -13,6 +13,6 @@ constinit OrderChoiceState& OrderChoice = Reconcile.OrderChoice;
 constinit JournalRecord& Journal = Reconcile.Journal;
 
 void ResetReconcileState() {
-    Reconcile.Journal.text.Release();
+    ReleaseJournal();
     std::construct_at(&Reconcile);
 }

@@ -5,6 +5,7 @@
 #include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
+#include "reconcile/comparison_journal.h"
 #include "reconcile/hook_chain.h"
 #include "reconcile/line_table_hook.h"
 #include "reconcile/order_number_remarks.h"
@@ -67,6 +68,12 @@ void AddOrderCommand() {
 void RemoveOrderCommand() {
     if (TableHooks.CommandMark != 0)
         HostRemoveMenuCommand(kMenuCommand);
+}
+
+void StopReconciliation() {
+    InstallTableHooks(0);
+    RemoveOrderCommand();
+    ReleaseJournal();
 }
 
 int32_t ShowInstallNotice() {

@@ -31,6 +31,10 @@ int32_t InstallTableHooks(int32_t flag);
 void AddOrderCommand();
 void RemoveOrderCommand();  // only when CommandMark is nonzero
 
+// The stop: the replaced hooks back, the command removed, and the journal's
+// record given back to the C runtime's heap.
+void StopReconciliation();
+
 // Shows what the plug-in adds, unless "Pytaj" holds a nonzero value; stores
 // whatever the notice leaves in it. Returns 0.
 int32_t ShowInstallNotice();
