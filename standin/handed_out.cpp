@@ -15,6 +15,15 @@ namespace veldan {
 
 namespace {
 
+bool HoldsAnything(const void* block) {
+    const auto* bytes = static_cast<const uint8_t*>(block);
+    const size_t size = block != nullptr ? AllocatedSize(block) : 0;
+    for (size_t i = 0; i < size; ++i)
+        if (bytes[i] != 0)
+            return true;
+    return false;
+}
+
 const char* RecordBufferName(int32_t table) {
     return table == kHeaderTable ? "record buffer of table 44" : "record buffer of table 45";
 }
@@ -40,8 +49,11 @@ void HandOutRecordBuffers() {
         if (S().variation.reuse_addresses != 0)
             size = real + kRecordGrowth;
         // Elsewhere: the old block is given back after the new one is had.
+        // What it holds goes with it; a buffer that holds nothing yet (every
+        // byte zero, as it was handed out) is handed out as any block is.
         void* const old = table.record;
-        table.record = HandOut(size, old, AllocatedSize(old), RecordBufferName(table_number));
+        const size_t held = HoldsAnything(old) ? AllocatedSize(old) : 0;
+        table.record = HandOut(size, old, held, RecordBufferName(table_number));
         Release(old);
     }
 }

@@ -277,7 +277,8 @@ size_t RecordBytes(int32_t table);      // the real record length
 // hand the standing ones out anew, so that nothing handed out before a
 // setting escapes it.
 void* HandOut(size_t size, const void* bytes, size_t length, const char* name);
-// Both tables' record buffers anew, elsewhere, keeping their contents.
+// Both tables' record buffers anew, elsewhere, keeping what they hold (a
+// buffer whose bytes are all zero holds nothing).
 void HandOutRecordBuffers();
 // reuse_addresses: each record buffer given back and handed out again (the
 // heap gives it the same address), table 44's record size its own plus
