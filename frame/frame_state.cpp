@@ -8,13 +8,9 @@
 constinit FrameState Frame;
 
 // Each module's name for its part.
-constinit AttachState& Attach = Frame.Attach;
-constinit BindingState& Binding = Frame.Binding;
-constinit CompatibilityState& Compatibility = Frame.Compatibility;
-constinit DiagnosticsState& Diagnostics = Frame.Diagnostics;
-constinit TraceFileState& TraceFile = Frame.TraceFile;
-constinit CallTraceState& Trace = Frame.Trace;
-constinit RecordingState& Recording = Frame.Recording;
+#define FRAME_STATE_REFERENCE(type, name) constinit type& name = Frame.name;
+FRAME_STATE_PARTS(FRAME_STATE_REFERENCE)
+#undef FRAME_STATE_REFERENCE
 
 void ResetFrameState() {
     PlatformClose(Frame.TraceFile.file);

@@ -30,14 +30,21 @@
 #include "frame/module_attach.h"
 #include "frame/trace_file.h"
 
+// The parts, each a module's state (its type, declared in the module's
+// header, and the module's name for it): X(type, name).
+#define FRAME_STATE_PARTS(X)                                 \
+    X(AttachState, Attach)               /* module_attach */ \
+    X(BindingState, Binding)             /* host_binding */  \
+    X(CompatibilityState, Compatibility) /* compatibility */ \
+    X(DiagnosticsState, Diagnostics)     /* diagnostics */   \
+    X(TraceFileState, TraceFile)         /* trace_file */    \
+    X(CallTraceState, Trace)             /* call_trace */    \
+    X(RecordingState, Recording)         /* call_recording */
+
 struct FrameState {
-    AttachState Attach;                // frame/module_attach.h
-    BindingState Binding;              // frame/host_binding.h
-    CompatibilityState Compatibility;  // frame/compatibility.h
-    DiagnosticsState Diagnostics;      // frame/diagnostics.h
-    TraceFileState TraceFile;          // frame/trace_file.h
-    CallTraceState Trace;              // frame/call_trace.h
-    RecordingState Recording = {};     // frame/call_recording.h
+#define FRAME_STATE_MEMBER(type, name) type name = {};
+    FRAME_STATE_PARTS(FRAME_STATE_MEMBER)
+#undef FRAME_STATE_MEMBER
 };
 
 extern constinit FrameState Frame;

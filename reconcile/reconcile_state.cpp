@@ -5,12 +5,9 @@
 constinit ReconcileState Reconcile;
 
 // Each module's name for its part.
-constinit HookChainState& HookChain = Reconcile.HookChain;
-constinit TableHooksState& TableHooks = Reconcile.TableHooks;
-constinit WzTriggerState& WzTrigger = Reconcile.WzTrigger;
-constinit RemarksState& Remarks = Reconcile.Remarks;
-constinit OrderChoiceState& OrderChoice = Reconcile.OrderChoice;
-constinit JournalRecord& Journal = Reconcile.Journal;
+#define RECONCILE_STATE_REFERENCE(type, name) constinit type& name = Reconcile.name;
+RECONCILE_STATE_PARTS(RECONCILE_STATE_REFERENCE)
+#undef RECONCILE_STATE_REFERENCE
 
 void ResetReconcileState() {
     ReleaseJournal();

@@ -17,13 +17,20 @@
 #include "reconcile/order_number_remarks.h"
 #include "reconcile/table_hooks.h"
 
+// The parts, each a module's state (its type, declared in the module's
+// header, and the module's name for it): X(type, name).
+#define RECONCILE_STATE_PARTS(X)                                \
+    X(HookChainState, HookChain)     /* hook_chain */           \
+    X(TableHooksState, TableHooks)   /* table_hooks */          \
+    X(WzTriggerState, WzTrigger)     /* line_table_hook */      \
+    X(RemarksState, Remarks)         /* order_number_remarks */ \
+    X(OrderChoiceState, OrderChoice) /* order_choice */         \
+    X(JournalRecord, Journal)        /* comparison_journal */
+
 struct ReconcileState {
-    HookChainState HookChain;      // reconcile/hook_chain.h
-    TableHooksState TableHooks;    // reconcile/table_hooks.h
-    WzTriggerState WzTrigger;      // reconcile/line_table_hook.h
-    RemarksState Remarks;          // reconcile/order_number_remarks.h
-    OrderChoiceState OrderChoice;  // reconcile/order_choice.h
-    JournalRecord Journal;         // reconcile/comparison_journal.h
+#define RECONCILE_STATE_MEMBER(type, name) type name = {};
+    RECONCILE_STATE_PARTS(RECONCILE_STATE_MEMBER)
+#undef RECONCILE_STATE_MEMBER
 };
 
 extern constinit ReconcileState Reconcile;
