@@ -1060,6 +1060,6 @@ void RecordUnopenedJournal(const wchar_t* path) {
         return;
     PutAnswer(kSystemUnopened, [&] {
         for (const wchar_t* at = path; *at != 0; ++at)
-            PutHex(static_cast<uint16_t>(*at), 4);
+            Lines().AddHex(static_cast<uint16_t>(*at), 4);
     });
 }

@@ -140,7 +140,7 @@ void ApplyDiagnosticsSettings() {
              settings.trace && !trace ? settings.trace_file : settings.refused_trace);
     CopyPath(Diagnostics.UnopenedJournal,
              settings.journal && !journal ? settings.journal_file : settings.refused_journal);
-    RecordUnopenedJournal(Frame.UnopenedJournal);
+    RecordUnopenedJournal(Diagnostics.UnopenedJournal);
 }
 
 void ShowUnopenedDiagnostics() {
