@@ -127,7 +127,7 @@ void RemoveSettings() {
 
 bool BindCoreToHost() {
     AttachToHost(GetModuleHandleA(nullptr), kProcessAttach);
-    return Frame.HostLibraryHandle != nullptr;
+    return Frame.Attach.HostLibraryHandle != nullptr;
 }
 
 // ------------------------------------------------------------------ records
@@ -327,7 +327,7 @@ void RunBareScan() {
 
 int32_t RunOrderList() {
     const int32_t built = WybierzMM(kListCustomer);
-    const int32_t listed = built != 0 ? Reconcile.OrderCandidateList.count : -1;
+    const int32_t listed = built != 0 ? Reconcile.OrderChoice.OrderCandidateList.count : -1;
     ReleaseOrderCandidates();
     return listed;
 }

@@ -4,15 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/frame_state.h"
-#include "frame/host_binding.h"
+#include "frame/host_entries.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
-#include "host/host_memory.h"
+#include "frame/trace_file.h"
 
 namespace {
 
 RecordingState& R() {
-    return Frame.Recording;
+    return Recording;
 }
 
 constexpr uint32_t kMostEntries = 1u << 20;  // the most lines or entries an array is read to
@@ -40,52 +40,25 @@ uint32_t WordIn(uint32_t address) {
 
 // ------------------------------------------------------------------ the lines
 
-void Put(const char* text, size_t length) {
-    RecordingState& r = R();
-    if (r.length + length + 1 > r.capacity) {
-        size_t capacity = r.capacity == 0 ? 65536 : r.capacity;
-        while (capacity < r.length + length + 1)
-            capacity *= 2;
-        char* grown = static_cast<char*>(std::realloc(r.text, capacity));
-        if (grown == nullptr) {
-            r.short_of_memory = true;
-            return;
-        }
-        r.text = grown;
-        r.capacity = capacity;
-    }
-    std::memcpy(r.text + r.length, text, length);
-    r.length += length;
+// The lines of the boundary being recorded, in the C runtime's heap.
+TextBuilder& Lines() {
+    return R().text;
 }
 
-void Put(const char* text) {
-    Put(text, std::strlen(text));
-}
-
-void PutHex(uint32_t value, int digits) {
-    char text[8];
-    for (int i = digits - 1; i >= 0; --i, value >>= 4)
-        text[i] = "0123456789ABCDEF"[value & 15];
-    Put(text, static_cast<size_t>(digits));
-}
-
-void PutDecimal(uint32_t value, int least_digits = 1) {
-    char text[12];
-    int at = sizeof text;
-    do {
-        text[--at] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 || static_cast<int>(sizeof text) - at < least_digits);
-    Put(text + at, sizeof text - static_cast<size_t>(at));
-}
-
-void PutWord(char kind, uint32_t value) {
-    Put(&kind, 1);
-    PutHex(value, 8);
+// A line of a kind begun: the kind and a space.
+void BeginLine(const char* kind) {
+    Lines().AddText(kind, SIZE_MAX);
+    Lines().AddByte(' ');
 }
 
 void EndLine() {
-    Put("\r\n", 2);
+    Lines().AddBytes("\r\n", 2);
+}
+
+// A slot: its kind and eight hexadecimal digits.
+void AddSlot(char kind, uint32_t value) {
+    Lines().AddByte(kind);
+    Lines().AddHex(value, 8);
 }
 
 // ------------------------------------------------------------------ blocks
@@ -132,10 +105,6 @@ bool Watched(const RecordedBlock& block) {
     return block.copy != nullptr;
 }
 
-bool Watchable(BlockKind kind) {
-    return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
-}
-
 // A block of the host's, known from now on, watched if it has bytes the
 // plug-in reads; it replaces every known one it overlaps. -1 when nothing of
 // it can be read.
@@ -173,27 +142,27 @@ int Declare(uint32_t address, uint32_t size, BlockKind kind, uint32_t old = 0) {
     block.size = size;
     block.kind = kind;
     block.fresh = true;
-    if (Watchable(kind)) {
+    if (Watched(kind)) {
         block.copy = static_cast<uint8_t*>(std::calloc(size, 1));
         r.short_of_memory = r.short_of_memory || block.copy == nullptr;
     }
     r.blocks[r.block_count] = block;
     if (kind == BlockKind::kHeap) {
-        Put("@heap ");
-        PutHex(address, 8);
-        Put(" ");
-        PutDecimal(size);
+        BeginLine(kHeapLineKind);
+        Lines().AddHex(address, 8);
+        Lines().AddByte(' ');
+        Lines().AddDecimal(size);
         if (old != 0) {
-            Put(" ");
-            PutHex(old, 8);
+            Lines().AddByte(' ');
+            Lines().AddHex(old, 8);
         }
     } else {
-        Put("@new ");
-        PutHex(address, 8);
-        Put(" ");
-        PutDecimal(size);
-        Put(" ");
-        Put(kBlockKindNames[static_cast<int>(kind)]);
+        BeginLine(kNewLineKind);
+        Lines().AddHex(address, 8);
+        Lines().AddByte(' ');
+        Lines().AddDecimal(size);
+        Lines().AddByte(' ');
+        Lines().AddText(kBlockKindNames[static_cast<int>(kind)], SIZE_MAX);
     }
     EndLine();
     return static_cast<int>(r.block_count++);
@@ -213,12 +182,14 @@ int Known(uint32_t address, uint32_t size, BlockKind kind) {
 }
 
 void Drop(uint32_t index) {
-    Put("@drop ");
-    PutHex(R().blocks[index].address, 8);
+    BeginLine(kDropLineKind);
+    Lines().AddHex(R().blocks[index].address, 8);
     EndLine();
     Kill(index);
 }
 
+// A block watched for itself; fetched_by: the operation (its index in the
+// list, from 1) whose next result replaces it.
 void MakeRoot(int index, uint32_t owner, uint16_t fetched_by = 0) {
     if (index < 0)
         return;
@@ -241,15 +212,16 @@ void EndRoots(Which which) {
 // or a value.
 char WordClass(uint32_t value) {
     if (value == 0 || FindBlock(value) >= 0)
-        return '*';
-    return InImage(value) ? '!' : '=';
+        return kSlotHostMemory;
+    return InImage(value) ? kSlotPluginFunction : kSlotValue;
 }
 
 // ------------------------------------------------------------------ changes
 
 void PutOffset(uint32_t offset) {
-    Put(" +");
-    PutDecimal(offset);
+    Lines().AddByte(' ');
+    Lines().AddByte(kOffsetMark);
+    Lines().AddDecimal(offset);
 }
 
 // The first offset from at on where a and b differ; size when none. Equal
@@ -283,12 +255,12 @@ bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_
             }
         if (position != i)
             PutOffset(i);
-        Put(" ");
+        Lines().AddByte(' ');
         any = true;
         if (word_at(i) && i + 4 <= size) {
             uint32_t word;
             std::memcpy(&word, now + i, 4);
-            PutWord(WordClass(word), word);
+            AddSlot(WordClass(word), word);
             position = i += 4;
             continue;
         }
@@ -298,7 +270,7 @@ bool PutChanges(uint8_t* before, const uint8_t* now, uint32_t size, WordAt word_
             if (before[at] != now[at])
                 last_change = at;
         for (uint32_t at = i; at <= last_change; ++at)
-            PutHex(now[at], 2);
+            Lines().AddHex(now[at], 2);
         position = i = last_change + 1;
     }
     std::memcpy(before, now, size);
@@ -377,15 +349,15 @@ void Visit(uint32_t index, bool plugin_side) {
     // The blocks its words lead to are known before its changes name them.
     ForEachTarget(index, true, plugin_side);
     RecordedBlock& b = r.blocks[index];
-    const size_t start = r.length;
-    Put(plugin_side && !b.fresh ? "@wrote " : "@set ");
-    PutHex(b.address, 8);
+    const size_t start = Lines().length;
+    BeginLine(plugin_side && !b.fresh ? kWroteLineKind : kSetLineKind);
+    Lines().AddHex(b.address, 8);
     const RecordedBlock& block = b;
     if (PutChanges(b.copy, At(b.address), b.size,
                    [&](uint32_t offset) { return PointerWordAt(block.kind, offset); }))
         EndLine();
     else
-        r.length = start;
+        Lines().Truncate(start);
     ForEachTarget(index, false, plugin_side);
 }
 
@@ -429,15 +401,15 @@ RecordedRegion* RegionAt(uint32_t address, bool through_first_word, uint32_t siz
 
 void PutPlace(int argument, bool through_first_word) {
     if (argument < 0) {
-        Put("r");
+        Lines().AddText(kResultPlace, SIZE_MAX);
         return;
     }
-    PutDecimal(static_cast<uint32_t>(argument));
+    Lines().AddDecimal(static_cast<uint32_t>(argument));
     if (through_first_word)
-        Put(".0");
+        Lines().AddText(kFirstWordPlace, SIZE_MAX);
 }
 
-// "@in" or "@out", the place, its size and its changes; a word region (kind
+// @in or @out (line), the place, its size and its changes; a word region (kind
 // not 0) writes its word whole, always. address is the slot's; through the
 // first word, the region lies where the word there points.
 void PutRegion(const char* line, int argument, bool through_first_word, uint32_t slot,
@@ -446,17 +418,16 @@ void PutRegion(const char* line, int argument, bool through_first_word, uint32_t
     size = ReadableSize(address, size);
     if (size == 0 || (kind != 0 && size != 4))
         return;
-    Put(line);
-    Put(" ");
+    BeginLine(line);
     PutPlace(argument, through_first_word);
-    Put(" ");
-    PutDecimal(size);
+    Lines().AddByte(' ');
+    Lines().AddDecimal(size);
     RecordedRegion* region = RegionAt(slot, through_first_word, size);
     if (kind != 0) {
         uint32_t word;
         std::memcpy(&word, At(address), 4);
-        Put(" ");
-        PutWord(kind, word);
+        Lines().AddByte(' ');
+        AddSlot(kind, word);
         if (region != nullptr)
             std::memcpy(region->bytes, At(address), 4);
     } else if (region != nullptr) {
@@ -538,20 +509,20 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
     const SlotReach& slot = reach.args[argument];
     const uint32_t value = args[argument];
     if (!Applies(slot, args))
-        return slot.reach == Reach::kValue16 ? '-' : '=';
+        return slot.reach == Reach::kValue16 ? kSlotValue16 : kSlotValue;
     switch (slot.reach) {
         case Reach::kValue16:
-            return '-';
+            return kSlotValue16;
         case Reach::kValue:
         case Reach::kUndescribed:
-            return '=';
+            return kSlotValue;
         case Reach::kFunction:
-            return value == 0 ? '=' : '!';
+            return value == 0 ? kSlotValue : kSlotPluginFunction;
         default:
             break;
     }
     if (value == 0)
-        return '*';
+        return kSlotHostMemory;
     const int found = FindBlock(value);
     switch (slot.reach) {
         case Reach::kToken:
@@ -561,22 +532,22 @@ char SlotClass(const CallReach& reach, int argument, const uint32_t* args, uint3
                 if (token >= 0)
                     R().blocks[token].owner = owner;
             }
-            return '*';
+            return kSlotHostMemory;
         case Reach::kTable:
             MakeRoot(Known(value, sizeof(HostTable), BlockKind::kTable), 0);
-            return FindBlock(value) >= 0 ? '*' : '=';
+            return FindBlock(value) >= 0 ? kSlotHostMemory : kSlotValue;
         case Reach::kRecord:
         case Reach::kHostBuffer:
         case Reach::kCount:
             if (found < 0)
                 MakeRoot(Declare(value, slot.size, BlockKind::kData), owner);
-            return FindBlock(value) >= 0 ? '*' : '=';
+            return FindBlock(value) >= 0 ? kSlotHostMemory : kSlotValue;
         case Reach::kLines:
             if (found < 0)
                 DeclareLines(value, reach, slot.related, args, owner);
-            return FindBlock(value) >= 0 ? '*' : '=';
+            return FindBlock(value) >= 0 ? kSlotHostMemory : kSlotValue;
         default:
-            return found >= 0 ? '*' : '&';
+            return found >= 0 ? kSlotHostMemory : kSlotPluginMemory;
     }
 }
 
@@ -596,33 +567,33 @@ void PutIn(const CallReach& reach, int i, const uint32_t* args) {
     switch (slot.reach) {
         case Reach::kText: {
             const bool limited = i + 1 < reach.count && reach.args[i + 1].reach == Reach::kValue16;
-            PutRegion("@in", i, false, value,
+            PutRegion(kInLineKind, i, false, value,
                       TextSize(value, limited ? (args[i + 1] & 0xFFFFu) : kTextReadLimit));
             break;
         }
         case Reach::kBuffer:
             if (slot.flow & kIn)
-                PutRegion("@in", i, false, value, slot.size);
+                PutRegion(kInLineKind, i, false, value, slot.size);
             break;
         case Reach::kRecordBuffer:
             if (slot.flow & kIn)
-                PutRegion("@in", i, false, value, RecordSizeOf(args[slot.related]));
+                PutRegion(kInLineKind, i, false, value, RecordSizeOf(args[slot.related]));
             break;
         case Reach::kTableWord:
         case Reach::kTokenWord:
         case Reach::kLinesWord:
-            PutRegion("@in", i, false, value, 4, WordClass(WordIn(value)));
+            PutRegion(kInLineKind, i, false, value, 4, WordClass(WordIn(value)));
             break;
         case Reach::kDefinition: {
             const uint32_t length = WordIn(value);
-            PutRegion("@in", i, false, value, length < kMostDefinition ? 4 + length : 4);
+            PutRegion(kInLineKind, i, false, value, length < kMostDefinition ? 4 + length : 4);
             break;
         }
         case Reach::kProfileValues:
-            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
-                PutRegion("@in", i, false, value, 4, '&');
+            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when))
+                PutRegion(kInLineKind, i, false, value, 4, kSlotPluginMemory);
             else
-                PutRegion("@in", i, false, value, 4);
+                PutRegion(kInLineKind, i, false, value, 4);
             break;
         default:
             break;
@@ -639,7 +610,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
         return;
     switch (slot.reach) {
         case Reach::kBuffer:
-            PutRegion("@out", i, false, value, slot.size);
+            PutRegion(kOutLineKind, i, false, value, slot.size);
             break;
         case Reach::kTextBuffer: {
             uint32_t size = slot.size;
@@ -647,11 +618,11 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
                 size = (args[slot.related] & 0xFFFFu) + 1;
             else if (size == 0)
                 size = TextSize(value, kTextReadLimit);
-            PutRegion("@out", i, false, value, size);
+            PutRegion(kOutLineKind, i, false, value, size);
             break;
         }
         case Reach::kRecordBuffer:
-            PutRegion("@out", i, false, value, RecordSizeOf(args[slot.related]));
+            PutRegion(kOutLineKind, i, false, value, RecordSizeOf(args[slot.related]));
             break;
         case Reach::kTableWord:
         case Reach::kTokenWord:
@@ -666,15 +637,100 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
                     DeclareLines(word, reach, slot.related, args, owner);
                 }
             }
-            PutRegion("@out", i, false, value, 4, WordClass(word));
+            PutRegion(kOutLineKind, i, false, value, 4, WordClass(word));
             break;
         }
         case Reach::kProfileValues:
-            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(kProfileRead))
-                PutRegion("@out", i, true, value, 4);
+            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when))
+                PutRegion(kOutLineKind, i, true, value, 4);
             break;
         default:
             break;
+    }
+}
+
+// ------------------------------------------------------------------ results
+
+// The result that operation index last fetched a root as; null for a root
+// no operation fetched.
+const SlotReach* FetchedAs(const RecordedBlock& block) {
+    return block.fetched_by == 0 ? nullptr : &kOperationReach[block.fetched_by - 1].result;
+}
+
+// Whether a root may be read only up to the host's next call.
+bool UntilNextCall(const RecordedBlock& block) {
+    const SlotReach* fetched = FetchedAs(block);
+    return fetched != nullptr && fetched->until_next_call;
+}
+
+// How the result of operation index is written, the host memory it names
+// declared: a table, a token, what it fetches (a count, the selection list,
+// each replacing what the operation fetched before), a block of the heap
+// (the one an argument names moved there), or the plug-in's own memory.
+char ResultClass(const CallReach& reach, size_t index, uint32_t eax, const RecordedCall& call,
+                 uint32_t owner) {
+    RecordingState& r = R();
+    const SlotReach& result = reach.result;
+    if (eax == 0)
+        return result.reach == Reach::kValue16 ? kSlotValue16
+               : result.reach == Reach::kValue ? kSlotValue
+                                               : kSlotHostMemory;
+    switch (result.reach) {
+        case Reach::kTable:
+            MakeRoot(Known(eax, sizeof(HostTable), BlockKind::kTable), 0);
+            return kSlotHostMemory;
+        case Reach::kToken:
+            if (FindBlock(eax) < 0)
+                Declare(eax, 0, BlockKind::kToken);
+            return kSlotHostMemory;
+        case Reach::kCount:
+        case Reach::kSelection: {
+            // Fetched again: what the last fetch handed out is replaced; a new
+            // count may begin a new list, and ends whatever was fetched since
+            // the last.
+            const auto fetched_by = static_cast<uint16_t>(index + 1);
+            const bool count_again = result.reach == Reach::kCount;
+            EndRoots([&](const RecordedBlock& b) {
+                return b.fetched_by == fetched_by || (count_again && b.fetched_by != 0);
+            });
+            uint32_t count = 1;
+            BlockKind block = BlockKind::kData;
+            if (result.reach == Reach::kSelection) {
+                // As many entries as the count last fetched says.
+                block = BlockKind::kSelection;
+                count = 0;
+                for (uint32_t i = 0; i < r.block_count; ++i) {
+                    const SlotReach* fetched = FetchedAs(r.blocks[i]);
+                    if (r.blocks[i].root && fetched != nullptr && fetched->reach == Reach::kCount)
+                        count = Bounded(WordIn(r.blocks[i].address));
+                }
+            }
+            const int found = Known(eax, 4 * count, block);
+            if (found >= 0)
+                r.blocks[found].count = count;
+            MakeRoot(found, owner, fetched_by);
+            return kSlotHostMemory;
+        }
+        case Reach::kHeapBlock: {
+            // The block an argument names (unless the call gave it back) moves
+            // there with its bytes.
+            uint32_t old = 0;
+            for (int i = 0; i < reach.count; ++i)
+                if (reach.args[i].reach == Reach::kHeapBlock && !reach.args[i].gives_back)
+                    old = call.args[i];
+            const int moved = FindBlock(old);
+            const bool from = old != 0 && moved >= 0 && r.blocks[moved].address == old;
+            if (from)
+                Kill(static_cast<uint32_t>(moved));
+            Declare(eax, call.args[result.related], BlockKind::kHeap, from ? old : 0);
+            return kSlotHostMemory;
+        }
+        case Reach::kAddress:
+            return FindBlock(eax) >= 0 ? kSlotHostMemory : kSlotPluginMemory;
+        case Reach::kValue16:
+            return kSlotValue16;
+        default:
+            return kSlotValue;
     }
 }
 
@@ -682,7 +738,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
 
 RecordedCall* Push(uint32_t sequence, CallKind kind, const uint32_t* args, int count) {
     RecordingState& r = R();
-    if (r.call_depth >= kTraceNesting)
+    if (r.call_depth >= kRecordedNesting)
         return nullptr;
     RecordedCall& call = r.calls[r.call_depth++];
     call = {sequence, kind, {}, {}};
@@ -701,9 +757,9 @@ int Running(uint32_t sequence) {
 
 // The readable line and the head's place after it.
 size_t Begin(const TextBuilder& readable) {
-    Put(readable.text, readable.length);
+    Lines().AddBytes(readable.text, readable.length);
     EndLine();
-    return R().length;
+    return Lines().length;
 }
 
 // The head put in its place, and every line of the boundary written in one
@@ -712,15 +768,11 @@ size_t Begin(const TextBuilder& readable) {
 bool Finish(size_t head_at, TextBuilder& head) {
     RecordingState& r = R();
     head.Add("\r\n");
-    const size_t tail = r.length - head_at;
-    Put(head.text, head.length);  // makes room
-    if (!r.short_of_memory) {
-        std::memmove(r.text + head_at + head.length, r.text + head_at, tail);
-        std::memcpy(r.text + head_at, head.text, head.length);
-    }
-    const bool written =
-        !r.short_of_memory && !head.cut && AppendTraceText(r.text, static_cast<uint32_t>(r.length));
-    r.length = 0;
+    r.text.Insert(head_at, head.text, head.length);
+    r.short_of_memory = r.short_of_memory || r.text.cut;
+    const bool written = !r.short_of_memory && !head.cut &&
+                         AppendTraceText(r.text.text, static_cast<uint32_t>(r.text.length));
+    r.text.Clear();
     Compact();
     return written;
 }
@@ -736,7 +788,7 @@ void Forget() {
         std::free(region.bytes);
         region = {};
     }
-    r.length = 0;
+    r.text.Clear();
     r.short_of_memory = false;
 }
 
@@ -750,7 +802,7 @@ bool Taken(const TraceTurn& turn) {
         return false;
     if (turn.taken_over && R().on) {
         Forget();
-        Put(kLostLineKind);
+        Lines().AddText(kLostLineKind, SIZE_MAX);
         EndLine();
     }
     return true;
@@ -766,7 +818,7 @@ void StartRecording() {
         return;
     RecordingState& r = R();
     r.on = true;
-    PlatformModuleExtent(Frame.PluginModuleHandle, &r.image_start, &r.image_end);
+    PlatformModuleExtent(Attach.PluginModuleHandle, &r.image_start, &r.image_end);
 }
 
 void EndRecording() {
@@ -775,13 +827,13 @@ void EndRecording() {
     if (!r.on || !Taken(turn))
         return;
     while (r.call_depth > 0) {
-        Put("@left ");
-        PutDecimal(r.calls[--r.call_depth].sequence, 6);
+        BeginLine(kLeftLineKind);
+        Lines().AddDecimal(r.calls[--r.call_depth].sequence, 6);
         EndLine();
     }
-    if (r.length > 0 && !r.short_of_memory)
-        AppendTraceText(r.text, static_cast<uint32_t>(r.length));
-    r.length = 0;
+    if (r.text.length > 0 && !r.short_of_memory && !r.text.cut)
+        AppendTraceText(r.text.text, static_cast<uint32_t>(r.text.length));
+    r.text.Clear();
 }
 
 void StopRecording() {
@@ -791,7 +843,7 @@ void StopRecording() {
     RecordingState& r = R();
     Forget();
     std::free(r.blocks);
-    std::free(r.text);
+    r.text.Release();
     const uint32_t holder = r.turn;
     r = {};
     r.turn = holder;  // still held here; the turn's end gives it up
@@ -812,14 +864,14 @@ bool RecordHostCall(TextBuilder& readable, uint32_t sequence, size_t index, cons
     const size_t head_at = Begin(readable);
     char text[512];
     TextBuilder head(text, sizeof text);
-    head.Add("@host %06u %u %s", static_cast<unsigned>(sequence),
+    head.Add("%s %06u %u %s", kHostLineKind, static_cast<unsigned>(sequence),
              static_cast<unsigned>(kHostEntries[index].ordinal), kHostEntries[index].name);
     PutSlots(head, reach, args, owner);
     Walk(true);
-    // The selection list's entries are read only up to the next call of the
-    // host, which may rebuild the list (the plug-in fetches it again at
-    // every step); its count stays where it is.
-    EndRoots([](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
+    // What was handed out only up to the host's next call (the selection
+    // list, which the host may rebuild) is not read any more; its count stays
+    // where it is.
+    EndRoots(UntilNextCall);
     RecordedCall* call = Push(sequence, CallKind::kHostOperation, args, reach.count);
     int given = 0;
     for (int i = 0; i < reach.count; ++i) {
@@ -840,7 +892,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
     const size_t head_at = Begin(readable);
     char text[64];
     TextBuilder head(text, sizeof text);
-    head.Add("@return %06u", static_cast<unsigned>(sequence));
+    head.Add("%s %06u", kReturnLineKind, static_cast<unsigned>(sequence));
     if (at < 0)
         return Finish(head_at, head);
     const RecordedCall call = r.calls[at];
@@ -854,64 +906,7 @@ bool RecordHostReturn(TextBuilder& readable, uint32_t sequence, size_t index, ui
             Drop(static_cast<uint32_t>(found));
     }
     const SlotReach& result = reach.result;
-    char kind = result.reach == Reach::kValue16 ? '-' : '=';
-    if (eax != 0) {
-        switch (result.reach) {
-            case Reach::kTable:
-                MakeRoot(Known(eax, sizeof(HostTable), BlockKind::kTable), 0);
-                kind = '*';
-                break;
-            case Reach::kToken:
-                if (FindBlock(eax) < 0)
-                    Declare(eax, 0, BlockKind::kToken);
-                kind = '*';
-                break;
-            case Reach::kCount:
-            case Reach::kSelection: {
-                // Fetched again: what the last fetch handed out is replaced; a
-                // new count may begin a new list, and ends the entries too.
-                const auto ordinal = static_cast<uint16_t>(kHostEntries[index].ordinal);
-                const bool count_again = result.reach == Reach::kCount;
-                EndRoots([&](const RecordedBlock& b) {
-                    return b.fetched_by == ordinal || (count_again && b.fetched_by != 0);
-                });
-                uint32_t count = 1;
-                BlockKind block = BlockKind::kData;
-                if (result.reach == Reach::kSelection) {
-                    block = BlockKind::kSelection;
-                    count = 0;
-                    for (uint32_t i = 0; i < r.block_count; ++i)
-                        if (r.blocks[i].root &&
-                            r.blocks[i].fetched_by == kOrdinalHostSelectionCount)
-                            count = Bounded(WordIn(r.blocks[i].address));
-                }
-                const int found = Known(eax, 4 * count, block);
-                if (found >= 0)
-                    r.blocks[found].count = count;
-                MakeRoot(found, owner, ordinal);
-                kind = '*';
-                break;
-            }
-            case Reach::kHeapBlock: {
-                // A block reallocated moves there with its bytes.
-                const uint32_t old = call.args[0];
-                const int moved = FindBlock(old);
-                const bool from = old != 0 && moved >= 0 && r.blocks[moved].address == old;
-                if (from)
-                    Kill(static_cast<uint32_t>(moved));
-                Declare(eax, call.args[result.related], BlockKind::kHeap, from ? old : 0);
-                kind = '*';
-                break;
-            }
-            case Reach::kAddress:
-                kind = FindBlock(eax) >= 0 ? '*' : '&';
-                break;
-            default:
-                break;
-        }
-    } else if (result.reach != Reach::kValue && result.reach != Reach::kValue16) {
-        kind = '*';
-    }
+    const char kind = ResultClass(reach, index, eax, call, owner);
     if (result.reach != Reach::kNone)
         head.Add(" %c%08X", kind, static_cast<unsigned>(eax));
     for (int i = 0; i < reach.count; ++i)
@@ -943,22 +938,21 @@ bool RecordIncomingCall(TextBuilder& readable, uint32_t sequence, const Incoming
     if (into_host) {
         if (FindBlock(Address(target)) < 0)
             Declare(Address(target), 0, BlockKind::kCode);
-        head.Add("@hostfn %06u *%08X %s", static_cast<unsigned>(sequence),
-                 static_cast<unsigned>(Address(target)), call.name);
+        head.Add("%s %06u %c%08X %s", kHostFunctionLineKind, static_cast<unsigned>(sequence),
+                 kSlotHostMemory, static_cast<unsigned>(Address(target)), call.name);
     } else if (call.ordinal != 0) {
-        head.Add("@entry %06u %u %s", static_cast<unsigned>(sequence),
+        head.Add("%s %06u %u %s", kEntryLineKind, static_cast<unsigned>(sequence),
                  static_cast<unsigned>(call.ordinal), call.name);
     } else {
-        head.Add("@callback %06u !%08X %s", static_cast<unsigned>(sequence),
-                 static_cast<unsigned>(Address(target)), call.name);
+        head.Add("%s %06u %c%08X %s", kCallbackLineKind, static_cast<unsigned>(sequence),
+                 kSlotPluginFunction, static_cast<unsigned>(Address(target)), call.name);
     }
     PutSlots(head, call.reach, args, owner);
     Walk(into_host);
     if (into_host) {
         // A function of the host's is a call of the host as much as an
-        // operation is: the selection list's entries end here too.
-        EndRoots(
-            [](const RecordedBlock& b) { return b.fetched_by == kOrdinalHostSelectionEntries; });
+        // operation is: what was handed out up to the next call ends here too.
+        EndRoots(UntilNextCall);
         for (int i = 0; i < call.reach.count; ++i)
             PutIn(call.reach, i, args);
     }
@@ -975,17 +969,17 @@ bool RecordIncomingReturn(TextBuilder& readable, uint32_t sequence, const Incomi
     const size_t head_at = Begin(readable);
     char text[64];
     TextBuilder head(text, sizeof text);
-    head.Add("@return %06u", static_cast<unsigned>(sequence));
+    head.Add("%s %06u", kReturnLineKind, static_cast<unsigned>(sequence));
     const int at = Running(sequence);
     if (at >= 0)
         r.call_depth = at;
     const bool row_text =
         call.reach.result.reach == Reach::kRowText && static_cast<int16_t>(args[0] & 0xFFFFu) != -1;
     if (row_text && result != 0) {
-        head.Add(" &%08X", static_cast<unsigned>(result));
-        PutRegion("@in", -1, false, result, TextSize(result, kTextReadLimit));
+        head.Add(" %c%08X", kSlotPluginMemory, static_cast<unsigned>(result));
+        PutRegion(kInLineKind, -1, false, result, TextSize(result, kTextReadLimit));
     } else {
-        head.Add(" %c%08X", row_text ? '*' : '=', static_cast<unsigned>(result));
+        head.Add(" %c%08X", row_text ? kSlotHostMemory : kSlotValue, static_cast<unsigned>(result));
     }
     Walk(!from_host);
     if (!from_host) {
@@ -1004,8 +998,8 @@ void RecordLeft(uint32_t sequence, CallKind kind) {
     if (!Taken(turn))
         return;
     RecordingState& r = R();
-    Put("@left ");
-    PutDecimal(sequence, 6);
+    BeginLine(kLeftLineKind);
+    Lines().AddDecimal(sequence, 6);
     EndLine();
     const int at = Running(sequence);
     if (at >= 0)
@@ -1026,10 +1020,8 @@ void PutAnswer(const char* kind, Fill fill) {
     const TraceTurn turn(R().turn);
     if (!R().on || !Taken(turn))
         return;
-    Put(kSystemLineKind);
-    Put(" ");
-    Put(kind);
-    Put(" ");
+    BeginLine(kSystemLineKind);
+    BeginLine(kind);
     fill();
     EndLine();
 }
@@ -1038,29 +1030,29 @@ void PutAnswer(const char* kind, Fill fill) {
 
 void RecordBinding(uint32_t ordinal, bool found) {
     PutAnswer(kSystemBind, [&] {
-        PutDecimal(ordinal);
-        Put(" ");
-        Put(found ? kSystemBindFound : kSystemBindMissing);
+        Lines().AddDecimal(ordinal);
+        Lines().AddByte(' ');
+        Lines().AddText(found ? kSystemBindFound : kSystemBindMissing, SIZE_MAX);
     });
 }
 
 void RecordModulePath(const char* path, bool known) {
     PutAnswer(kSystemModule, [&] {
         if (!known || path[0] == 0) {
-            Put(kSystemModuleUnknown);
+            Lines().AddText(kSystemModuleUnknown, SIZE_MAX);
             return;
         }
         for (const char* at = path; *at != 0; ++at)
-            PutHex(static_cast<uint8_t>(*at), 2);
+            Lines().AddHex(static_cast<uint8_t>(*at), 2);
     });
 }
 
 void RecordButton(int answer) {
-    PutAnswer(kSystemButton, [&] { PutDecimal(static_cast<uint32_t>(answer & 0xFF)); });
+    PutAnswer(kSystemButton, [&] { Lines().AddDecimal(static_cast<uint32_t>(answer & 0xFF)); });
 }
 
 void RecordJournalSwitch(bool on) {
-    PutAnswer(kSystemJournal, [&] { Put(on ? "1" : "0"); });
+    PutAnswer(kSystemJournal, [&] { Lines().AddByte(on ? '1' : '0'); });
 }
 
 void RecordUnopenedJournal(const wchar_t* path) {
@@ -1068,6 +1060,6 @@ void RecordUnopenedJournal(const wchar_t* path) {
         return;
     PutAnswer(kSystemUnopened, [&] {
         for (const wchar_t* at = path; *at != 0; ++at)
-            PutHex(static_cast<uint16_t>(*at), 4);
+            Lines().AddHex(static_cast<uint16_t>(*at), 4);
     });
 }

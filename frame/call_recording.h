@@ -20,9 +20,68 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/call_trace.h"
+#include "frame/call_description.h"
 #include "frame/text_builder.h"
-#include "host/recording_format.h"  // kRecordingVersion
+#include "host/host_memory.h"
+#include "host/recording_format.h"
+
+// ------------------------------------------------------------------ its state
+// One part of the frame's state (frame/frame_state.h), from a start with the
+// trace and the recording on to the stop, its memory the C runtime's heap:
+// the host's memory the plug-in has been handed, each block with its bytes as
+// last recorded while the plug-in may read it, and the plug-in's buffers
+// handed over, each with its bytes as last recorded.
+struct RecordedBlock {
+    uint32_t address;
+    uint32_t size;  // 0 for a token or code
+    BlockKind kind;
+    bool fresh;           // watched since this boundary: its bytes are the host's
+    bool root;            // watched for itself, not only as reached from another block
+    uint16_t fetched_by;  // a root that the next result of this operation (index + 1) replaces
+    uint32_t owner;       // a root: the call into the plug-in whose return ends it (0: none)
+    uint32_t count;       // an array: the entries the plug-in may read
+    uint32_t visited;     // the walk that last reached it
+    // Its bytes as last recorded (size bytes) while it is watched, recorded at
+    // every boundary; null for a block not watched.
+    uint8_t* copy;
+};
+
+// Kept under the address its slot recorded, and whether it lies behind the
+// first word there (the value HostProfileValue reads into).
+struct RecordedRegion {
+    uint32_t address;  // 0: none
+    bool through_first_word;
+    uint32_t size;
+    uint8_t* bytes;
+};
+
+// A call still running, as the recording keeps it: its sequence number and,
+// for a call of the host, its argument slots (the callee may have taken them
+// off the stack by its return) and the host blocks it gives back.
+struct RecordedCall {
+    uint32_t sequence;
+    CallKind kind;
+    uint32_t args[kMostSlots];
+    uint32_t given_back[4];
+};
+
+struct RecordingState {
+    bool on;
+    uint32_t turn;  // the thread recording a boundary (0: none); the others wait
+    RecordedBlock* blocks;
+    uint32_t block_count;
+    uint32_t block_capacity;
+    uint32_t walk;
+    RecordedRegion regions[kRecordedRegions];
+    RecordedCall calls[kRecordedNesting];  // innermost last
+    int call_depth;
+    uintptr_t image_start;  // the plug-in's module, where its functions lie
+    uintptr_t image_end;
+    // The lines of the boundary being recorded, in the C runtime's heap.
+    TextBuilder text = TextBuilder::Growing(65536);
+    bool short_of_memory;
+};
+extern RecordingState& Recording;
 
 // Switched on by the trace's start (it then writes the version line) and off
 // by its stop: EndRecording writes what is still due while the file is open

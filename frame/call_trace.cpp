@@ -3,11 +3,12 @@
 #include <atomic>
 
 #include "frame/call_recording.h"
-#include "frame/diagnostics.h"
-#include "frame/frame_state.h"
 #include "frame/host_binding.h"
+#include "frame/host_entries.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/text_builder.h"
+#include "frame/trace_file.h"
 #include "frame/version.h"
 #include "host/host_api.h"
 
@@ -115,19 +116,11 @@ void AddArguments(TextBuilder& line, const CallShape& shape, const char* paramet
     line.Add(")");
 }
 
-// ------------------------------------------------------------------ the file
-
-// The file, while the trace is on. One line is written at a time: appends
-// of two threads to one handle may land at the same end of the file (Wine's
-// do), and a stop closes the file only between writes, so that no thread
-// writes through a handle the system may already have given to another file.
-std::atomic_ref<void*> TraceFile() {
-    return std::atomic_ref<void*>(Frame.Trace.file);
-}
+// ------------------------------------------------------------------ the lines
 
 // Sequence numbers, unique over the file's threads; 0 means "not traced".
 uint32_t NextSequence() {
-    std::atomic_ref<uint32_t> last(Frame.Trace.last_sequence);
+    std::atomic_ref<uint32_t> last(Trace.last_sequence);
     uint32_t sequence = ++last;
     while (sequence == 0)
         sequence = ++last;
@@ -154,11 +147,10 @@ void PointEntriesBack() {
 // Ends the line and appends it in one write, so that the lines of several
 // threads never mix. A write that fails switches the trace off.
 void Write(TextBuilder& line) {
-    if (line.length + 2 >= line.size)
-        line.length = line.size - 3;
-    line.text[line.length++] = '\r';
-    line.text[line.length++] = '\n';
-    line.text[line.length] = 0;
+    // The line ends whatever it holds: what does not fit before its end is cut.
+    if (!line.Room(2))
+        line.Truncate(line.size - 3);
+    line.AddBytes("\r\n", 2);
     if (!AppendTraceText(line.text, static_cast<uint32_t>(line.length)))
         StopCallTrace();
 }
@@ -206,10 +198,10 @@ bool Left(const OpenCall& open, uintptr_t mark) {
 // when every slot is taken: the stack's calls are then not traced.
 StackCalls* CallsOfThisStack(bool claim) {
     const uintptr_t stack = PlatformStackBase();
-    for (StackCalls& calls : Frame.Trace.stacks)
+    for (StackCalls& calls : Trace.stacks)
         if (SlotStack(calls).load() == stack)
             return &calls;
-    for (StackCalls& calls : Frame.Trace.stacks) {
+    for (StackCalls& calls : Trace.stacks) {
         uintptr_t free = 0;
         if (claim && SlotStack(calls).load() == 0 &&
             SlotStack(calls).compare_exchange_strong(free, stack)) {
@@ -273,7 +265,7 @@ bool FindReturning(uintptr_t stack_after, StackCalls*& found, int& at) {
         found = own;
         return true;
     }
-    for (StackCalls& calls : Frame.Trace.stacks)
+    for (StackCalls& calls : Trace.stacks)
         if (&calls != own && SlotStack(calls).load() != 0 &&
             (at = Returning(calls, stack_after)) >= 0) {
             found = &calls;
@@ -291,8 +283,7 @@ bool StartCallTrace(const wchar_t* path, bool record) {
         return true;
     bool empty = false;
     void* file = PlatformOpenAppend(path, &empty);
-    void* none = nullptr;
-    if (file == nullptr || !TraceFile().compare_exchange_strong(none, file)) {
+    if (file == nullptr || !SetTraceFile(file)) {
         PlatformClose(file);
         return file != nullptr;
     }
@@ -307,8 +298,8 @@ bool StartCallTrace(const wchar_t* path, bool record) {
     const PlatformTime now = PlatformLocalTime();
     line.Add("Quendrix " QUENDRIX_VERSION_TEXT " call trace, %04u-%02u-%02u %02u:%02u:%02u, ",
              now.year, now.month, now.day, now.hour, now.minute, now.second);
-    wchar_t module[kDiagnosticsPathSize];
-    PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize);
+    wchar_t module[kModulePathSize];
+    PlatformModuleFileNameW(Attach.PluginModuleHandle, module, kModulePathSize);
     line.AddUtf16(module);
     if (record) {
         // Which process, which load of the plug-in in it and which start in
@@ -317,12 +308,12 @@ bool StartCallTrace(const wchar_t* path, bool record) {
         uint32_t process = 0;
         uint64_t created = 0;
         PlatformProcessMark(&process, &created);
-        if (Frame.LoadMark == 0)
-            Frame.LoadMark = uint64_t{PlatformEntropy()} << 32 | PlatformEntropy() | 1;
+        if (Trace.load_mark == 0)
+            Trace.load_mark = uint64_t{PlatformEntropy()} << 32 | PlatformEntropy() | 1;
         line.Add("\r\n%s %08X-%016llX %016llX %u", kSessionLineKind, static_cast<unsigned>(process),
                  static_cast<unsigned long long>(created),
-                 static_cast<unsigned long long>(Frame.LoadMark),
-                 static_cast<unsigned>(Frame.Starts));
+                 static_cast<unsigned long long>(Trace.load_mark),
+                 static_cast<unsigned>(Trace.starts));
     }
     Write(line);
     if (!CallTraceOn())
@@ -335,53 +326,16 @@ void StopCallTrace() {
     // What the recording still holds goes into the file before it closes.
     if (CallTraceOn())
         EndRecording();
-    void* const file = TraceFile().exchange(nullptr);
+    void* const file = UnsetTraceFile();
     if (file == nullptr)
         return;
     PointEntriesBack();
-    {
-        // Closed only between writes; a turn given up leaves it open rather
-        // than give its handle to the system while another thread writes.
-        const TraceTurn writing(Frame.Trace.writing);
-        if (writing.held)
-            PlatformClose(file);
-    }
+    CloseBetweenWrites(file);
     StopRecording();
 }
 
-bool AppendTraceText(const char* text, uint32_t length) {
-    const TraceTurn writing(Frame.Trace.writing);
-    if (!writing.held)
-        return false;
-    void* const file = TraceFile().load();
-    return file == nullptr || PlatformAppend(file, text, length);
-}
-
-TraceTurn::TraceTurn(uint32_t& taken) : word(taken) {
-    const uint32_t self = PlatformThreadId();
-    uint32_t since = 0;
-    for (bool waited = false;; waited = true) {
-        uint32_t holder = 0;
-        if (std::atomic_ref<uint32_t>(word).compare_exchange_strong(holder, self,
-                                                                    std::memory_order_acquire)) {
-            held = true;
-            return;
-        }
-        if (holder == self) {
-            held = taken_over = true;
-            return;
-        }
-        if (!waited)
-            since = PlatformMilliseconds();
-        else if (PlatformMilliseconds() - since > kLongestTurnWait)
-            return;
-        PlatformYield();
-    }
-}
-
-TraceTurn::~TraceTurn() {
-    if (held)
-        std::atomic_ref<uint32_t>(word).store(0, std::memory_order_release);
+void CountStart() {
+    ++Trace.starts;
 }
 
 void EndCallsOfEndingThread() {
@@ -399,7 +353,7 @@ void EndCallsOfEndingThread() {
 }
 
 bool CallTraceOn() {
-    return TraceFile().load() != nullptr;
+    return TraceFileOpen();
 }
 
 // ------------------------------------------------------------------ host calls

@@ -16,12 +16,47 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
-#include "frame/frame_state.h"  // CallKind
-#include "host/host_memory.h"
+#include "frame/call_description.h"
 #include "host/host_records.h"
 #include "host/mazovia_text.h"
+#include "host/recording_format.h"  // kRecordedNesting
+
+// ------------------------------------------------------------------ its state
+// One part of the frame's state (frame/frame_state.h). The traced calls still
+// running on each stack, innermost last, are in a slot of the stack's own
+// that only the thread running on it changes; a call is marked by its place
+// on the stack. A slot is a stack's, not a thread's: a host may run fibers,
+// each on a stack of its own, on one thread, or move one to another thread,
+// and a thread's identifier may go to a new thread once the old one has
+// ended. The file the lines go to is the trace file's (frame/trace_file.h).
+inline constexpr int kTraceStacks = 32;
+inline constexpr int kTraceNesting = kRecordedNesting;
+
+struct OpenCall {
+    uintptr_t mark;  // the call's place on the stack
+    uint32_t sequence;
+    uint32_t index;        // the host entry's index, for a call of the host
+    void* return_address;  // for a call of a host operation: where its caller continues
+    CallKind kind;
+};
+
+struct StackCalls {
+    uintptr_t stack;  // the base of the stack the calls are on; 0: the slot is free
+    int depth;
+    OpenCall open[kTraceNesting];
+};
+
+struct CallTraceState {
+    uint32_t last_sequence = 0;  // sequence numbers, unique over the file's threads
+    StackCalls stacks[kTraceStacks] = {};
+    // The starts of this load of the plug-in (entry 30001 with a context),
+    // and a mark of the load taken when the recording first names it: the
+    // recording names each session by both. From the load to the unload.
+    uint32_t starts = 0;
+    uint64_t load_mark = 0;
+};
+extern CallTraceState& Trace;
 
 // Opens (appends to) the trace file and switches the trace on; its first line
 // names the plug-in, its version and its module's path. With record, the
@@ -33,110 +68,13 @@
 // each thread has its own depth, and every line is written whole in one
 // write, one thread's at a time.
 bool StartCallTrace(const wchar_t* path, bool record = false);
+// A start of the plug-in (entry 30001 with a context), counted whether the
+// trace is on or not.
+void CountStart();
 // Switches the trace off and closes its file, once no thread writes to it
 // any more. Also done by a failed write.
 void StopCallTrace();
 bool CallTraceOn();
-
-// ------------------------------------------------------------------ how calls are shown
-// How a value is shown: numbers in decimal, 16-bit values as 16-bit, handles
-// and pointers in hex, texts the callee reads (const char*) as their text, and
-// a row callback's result (RowCountOrText) as the count or the text it is.
-enum class Shown : uint8_t {
-    kNone,
-    kSigned,
-    kUnsigned,
-    kSigned16,
-    kUnsigned16,
-    kPointer,
-    kText,
-    kCountOrText,
-};
-
-template <typename T>
-constexpr Shown ShownAs() {
-    if constexpr (std::is_void_v<T>)
-        return Shown::kNone;
-    else if constexpr (std::is_same_v<T, RowCountOrText>)
-        return Shown::kCountOrText;
-    else if constexpr (std::is_same_v<T, const char*>)
-        return Shown::kText;
-    else if constexpr (std::is_pointer_v<T>)
-        return Shown::kPointer;
-    else if constexpr (std::is_same_v<T, int16_t>)
-        return Shown::kSigned16;
-    else if constexpr (std::is_same_v<T, uint16_t>)
-        return Shown::kUnsigned16;
-    else if constexpr (std::is_signed_v<T>)
-        return Shown::kSigned;
-    else
-        return Shown::kUnsigned;
-}
-
-inline constexpr int kMostArguments = 12;
-
-// A call's shape: how its result and each argument slot are shown.
-struct CallShape {
-    Shown result;
-    uint8_t count;
-    bool variadic;
-    Shown arguments[kMostArguments];
-};
-
-// The shape of a declared function type, or of a pointer to a stdcall one.
-template <typename F>
-struct ShapeOf;
-template <typename R, typename... A>
-struct ShapeOf<R(A...)> {
-    static_assert(sizeof...(A) <= kMostArguments);
-    static constexpr CallShape value = {ShownAs<R>(), sizeof...(A), false, {ShownAs<A>()...}};
-};
-template <typename R, typename... A>
-struct ShapeOf<R(A..., ...)> {
-    static_assert(sizeof...(A) <= kMostArguments);
-    static constexpr CallShape value = {ShownAs<R>(), sizeof...(A), true, {ShownAs<A>()...}};
-};
-template <typename R, typename... A>
-struct ShapeOf<R(HOST_STDCALL*)(A...)> : ShapeOf<R(A...)> {};
-
-// A call of the host into the plug-in, as the trace names, shows and records
-// it; or, of kind kHostFunction, a call of the plug-in into a function of the
-// host's that it found in host memory, named after its callback type.
-struct IncomingCall {
-    const char* name;
-    uint16_t ordinal;  // an entry point's; 0 for a function handed to the host
-    CallShape shape;
-    const char* parameters;  // the parameter list as declared, for the names
-    CallReach reach;         // what its arguments point to (host/host_memory.h)
-    CallKind kind = CallKind::kIncoming;
-};
-
-// Not constexpr (nor defined): reaching it fails the build.
-void ParameterNamesDoNotMatchTheType();
-
-// The number of parameters a parameter list as written names: none for "()"
-// and "(void)", otherwise one more than its commas.
-consteval int CountParameters(const char* list) {
-    int commas = 0;
-    int letters = 0;
-    for (const char* at = list; *at != 0; ++at) {
-        commas += *at == ',' ? 1 : 0;
-        letters += (*at >= 'a' && *at <= 'z') || (*at >= 'A' && *at <= 'Z') ? 1 : 0;
-    }
-    const bool void_list = list[0] == '(' && list[1] == 'v' && list[2] == 'o' && list[3] == 'i' &&
-                           list[4] == 'd' && list[5] == ')' && list[6] == 0;
-    return letters == 0 || void_list ? 0 : commas + 1;
-}
-
-// A description whose parameter list names as many parameters as its shape
-// has; a mismatch does not compile.
-consteval IncomingCall DescribeIncoming(const char* name, uint16_t ordinal, const CallShape& shape,
-                                        const char* parameters, const CallReach& reach,
-                                        CallKind kind = CallKind::kIncoming) {
-    if (CountParameters(parameters) != shape.count || reach.count != shape.count)
-        ParameterNamesDoNotMatchTheType();
-    return {name, ordinal, shape, parameters, reach, kind};
-}
 
 // Writes the call's line; returns its sequence number, 0 while the trace is
 // off. args holds the call's 32-bit argument slots; their place on the stack
@@ -156,22 +94,6 @@ int32_t TraceIncomingReturn(const IncomingCall& call, uint32_t sequence, int32_t
 // trace is off, its traced twin while it is on. The twin is made from the
 // function's callback type, as host/host_records.h declares it in
 // HOST_CALLBACKS, and named after the function; nothing else is written for it.
-
-// Each callback type's shape and parameter names, from the one list. Two
-// types whose slots are alike would be one type here: the list keeps them
-// apart, or this does not compile.
-template <typename Callback>
-struct CallbackDeclaration;
-#define CALL_TRACE_CALLBACK(name, result, params)                          \
-    template <>                                                            \
-    struct CallbackDeclaration<name> {                                     \
-        static constexpr const char* type = #name;                         \
-        static constexpr CallShape shape = ShapeOf<result params>::value;  \
-        static constexpr const char* parameters = #params;                 \
-        static constexpr CallReach reach = DescribedCallbackReach<name>(); \
-    };
-HOST_CALLBACKS(CALL_TRACE_CALLBACK)
-#undef CALL_TRACE_CALLBACK
 
 // A function's name as a template argument: a mazovia::Utf8Literal, named so
 // and not through an alias template, whose arguments not every compiler
@@ -221,40 +143,9 @@ int32_t CallHost(Callback function, Slots... slots) {
     return TraceIncomingReturn(call, sequence, function(slots...), args);
 }
 
-// Appends text (whole lines) to the trace file in one write, one thread's at
-// a time; false when it could not be written. The recording writes so.
-bool AppendTraceText(const char* text, uint32_t length);
-
-// One thread at a time: waits until another thread's turn on word ends, then
-// holds it for the scope, the word holding the thread's identifier. The
-// trace's writes take turns on Frame.Trace.writing, the recording's
-// boundaries on Frame.Recording.turn.
-//
-// Diagnostics may never hang the host. A turn the calling thread finds its
-// own was left held by a non-local exit out of the trace's own work (a host
-// that intercepts the system's functions and leaves one by a long jump, an
-// exception its translator made of a fault): no turn is ever taken twice on
-// one thread, so the work that held it is gone, and the thread takes the turn
-// over (taken_over). One that another thread holds longer than the trace's
-// work can take is given up: the scope does not hold the turn (held false),
-// and its work is left undone.
-struct TraceTurn {
-    uint32_t& word;
-    bool held = false;
-    bool taken_over = false;
-    explicit TraceTurn(uint32_t& taken);
-    ~TraceTurn();
-    TraceTurn(const TraceTurn&) = delete;
-    TraceTurn& operator=(const TraceTurn&) = delete;
-};
-// How long a thread waits for another's turn, in milliseconds.
-inline constexpr uint32_t kLongestTurnWait = 10000;
-
 // A thread ends: the calls it has open on its stack are left, and its slot
 // goes (the module's thread-detach notification).
 void EndCallsOfEndingThread();
-
-// Its state, Frame.Trace, and the types of it are in frame/frame_state.h.
 
 // The lines, as the trace writes them (without the line end), for the tests:
 // the call of host entry index with its argument slots, and its return.
@@ -271,11 +162,3 @@ size_t FormatHostReturn(char* line, size_t size, size_t index, uint32_t eax);
 // the caller continues.
 extern "C" void* HostTraceEnter(uint32_t index, void** return_slot);
 extern "C" void* HostTraceLeave(uint32_t eax, uint32_t edx, uintptr_t stack_after);
-
-// Defined in host_entries.S: each entry's trace thunk and the return path of
-// traced calls. What a target word held before its thunk took its place is
-// HostEntryTraced (frame/frame_state.h).
-extern "C" {
-extern void* const HostEntryTraceThunks[];
-void HostEntryTraceReturn();
-}

@@ -1,11 +1,10 @@
 #include "frame/compatibility.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/plugin_messages.h"
+#include "frame/text_builder.h"
 #include "host/host_api.h"
 
 namespace {
@@ -33,45 +32,16 @@ constinit const char kHeaderLabelText[] = "Tspr";
 constinit const char kLineLabelText[] = "Tspr_dok";
 static_assert(sizeof(kLineLabelText) - 1 == kLabelLength);
 
-// Appends at most max_length bytes of text, stopping at its terminator, and
-// keeps the buffer terminated. The length never passes size - 1.
-uint32_t Append(char* buffer, uint32_t size, uint32_t length, const char* text,
-                uint32_t max_length) {
-    const uint32_t room = size - 1 - length;
-    uint32_t count = static_cast<uint32_t>(strnlen(text, max_length));
-    if (count > room)
-        count = room;
-    memcpy(buffer + length, text, count);
-    length += count;
-    buffer[length] = 0;
-    return length;
-}
-
-uint32_t AppendNumber(char* buffer, uint32_t size, uint32_t length, int32_t value) {
-    char digits[kDecimalLength + 1];
-    snprintf(digits, sizeof digits, "%ld", static_cast<long>(value));
-    return Append(buffer, size, length, digits, kDecimalLength);
-}
-
-// Appends a pattern with one "%s", the substitution bounded to max_length.
-uint32_t AppendPattern(char* buffer, uint32_t size, uint32_t length, const char* pattern,
-                       const char* value, uint32_t max_length) {
-    const char* mark = strstr(pattern, "%s");
-    length = Append(buffer, size, length, pattern, static_cast<uint32_t>(mark - pattern));
-    length = Append(buffer, size, length, value, max_length);
-    return Append(buffer, size, length, mark + 2, UINT32_MAX);
-}
-
 // The module's file name: what follows the last backslash of its path.
 const char* ModuleFileName(uint32_t* length) {
     const uint32_t path_length =
-        static_cast<uint32_t>(strnlen(Frame.PluginModulePath, kModulePathLength));
+        static_cast<uint32_t>(strnlen(Attach.PluginModulePath, kModulePathLength));
     uint32_t start = 0;
     for (uint32_t i = 0; i < path_length; ++i)
-        if (Frame.PluginModulePath[i] == '\\')
+        if (Attach.PluginModulePath[i] == '\\')
             start = i + 1;
     *length = path_length - start;
-    return Frame.PluginModulePath + start;
+    return Attach.PluginModulePath + start;
 }
 
 }  // namespace
@@ -87,11 +57,11 @@ void FillRecordSizeCheck(RecordSizeCheck* record, int32_t actual, const char* la
 }
 
 int32_t AddMismatch(RecordSizeCheck* record) {
-    if (Frame.CompatibilityList == nullptr) {
-        Frame.CompatibilityList = record;
+    if (Compatibility.CompatibilityList == nullptr) {
+        Compatibility.CompatibilityList = record;
         return -1;
     }
-    RecordSizeCheck* last = Frame.CompatibilityList;
+    RecordSizeCheck* last = Compatibility.CompatibilityList;
     for (;;) {
         if (last == record)
             return -1;
@@ -111,7 +81,7 @@ int32_t AddIfMismatched(RecordSizeCheck* record) {
 
 int32_t CountMismatches() {
     int32_t count = 0;
-    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next)
+    for (const RecordSizeCheck* r = Compatibility.CompatibilityList; r != nullptr; r = r->next)
         ++count;
     return count;
 }
@@ -127,8 +97,8 @@ void CheckTable(int32_t table_number, RecordSizeCheck* record, const char* label
 }  // namespace
 
 int32_t CheckRecordSizes() {
-    CheckTable(kHeaderTable, &Frame.StartHeaderCheck, kHeaderTableLabel);
-    CheckTable(kLineTable, &Frame.StartLineCheck, kLineTableLabel);
+    CheckTable(kHeaderTable, &Compatibility.StartHeaderCheck, kHeaderTableLabel);
+    CheckTable(kLineTable, &Compatibility.StartLineCheck, kLineTableLabel);
     return CountMismatches();
 }
 
@@ -141,28 +111,26 @@ int32_t CheckHostCompatibility() {
 uint32_t ComposeIncompatibilityReport(char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0)
         return 0;
-    buffer[0] = 0;
-    uint32_t length =
-        AppendPattern(buffer, size, 0, kReportHead.text, FeatureText, kFeatureTextLength);
-    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr; r = r->next) {
-        length = Append(buffer, size, length, kRowStart.text, kRowStart.length);
-        length = Append(buffer, size, length, r->label != nullptr ? r->label : "", kLabelLength);
-        length = Append(buffer, size, length, "\t", 1);
-        length = AppendNumber(buffer, size, length, r->expected);
-        length = Append(buffer, size, length, "\t", 1);
+    TextBuilder report(buffer, size);
+    report.AddPattern(kReportHead.text, FeatureText, kFeatureTextLength);
+    for (const RecordSizeCheck* r = Compatibility.CompatibilityList; r != nullptr; r = r->next) {
+        report.AddText(kRowStart.text, kRowStart.length);
+        report.AddText(r->label != nullptr ? r->label : "", kLabelLength);
+        report.Add("\t%ld\t", static_cast<long>(r->expected));
         if (r->actual == 0)
-            length = Append(buffer, size, length, kNoTable.text, kNoTable.length);
+            report.AddText(kNoTable.text, kNoTable.length);
         else
-            length = AppendNumber(buffer, size, length, r->actual);
-        length = Append(buffer, size, length, "\n", 1);
+            report.Add("%ld", static_cast<long>(r->actual));
+        report.AddByte('\n');
     }
     uint32_t name_length = 0;
     const char* name = ModuleFileName(&name_length);
-    return AppendPattern(buffer, size, length, kReportTail.text, name, name_length);
+    report.AddPattern(kReportTail.text, name, name_length);
+    return static_cast<uint32_t>(report.length);
 }
 
 void ShowIncompatibility() {
-    if (Frame.CompatibilityList != nullptr) {
+    if (Compatibility.CompatibilityList != nullptr) {
         char report[kIncompatibilityReportSize];
         ComposeIncompatibilityReport(report, sizeof report);
         ShowMessage(MessageId::kRecordSizeReport, report);

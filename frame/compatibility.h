@@ -6,16 +6,32 @@
 
 #include <cstdint>
 
-#include "frame/frame_state.h"  // RecordSizeCheck
+#include "host/host_records.h"
+
+// One record-size test of one host table. The actual size and the label are
+// filled once, by the first test that fills them, and stay as they were.
+struct RecordSizeCheck {
+    int32_t expected;       // the size the plug-in is built for
+    int32_t actual;         // the host's size; 0 when the table could not be opened
+    const char* label;      // the table's name in the report; null until filled
+    RecordSizeCheck* next;  // the following failed test in CompatibilityList
+};
+
+// ------------------------------------------------------------------ its state
+// One part of the frame's state (frame/frame_state.h): the start check's two
+// tests (the installation keeps two of its own, reconcile/table_hooks.h) and
+// CompatibilityList, the failed tests of the whole process, oldest first,
+// each at most once, which only ever grows.
+struct CompatibilityState {
+    RecordSizeCheck StartHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
+    RecordSizeCheck StartLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
+    RecordSizeCheck* CompatibilityList = nullptr;
+};
+extern CompatibilityState& Compatibility;
 
 // The tables' names in the report.
 extern const char* const kHeaderTableLabel;  // "Tspr", table 44
 extern const char* const kLineTableLabel;    // "Tspr_dok", table 45
-
-// The start check's two tests (the installation keeps two of its own) and
-// CompatibilityList, the failed tests, oldest first, each at most once, which
-// only ever grows: Frame.StartHeaderCheck, Frame.StartLineCheck and
-// Frame.CompatibilityList (frame/frame_state.h).
 
 // 0 when the plug-in may run on this host, -1 when it may not.
 int32_t CheckHostCompatibility();

@@ -5,7 +5,7 @@
 
 #include "frame/call_recording.h"
 #include "frame/call_trace.h"
-#include "frame/frame_state.h"
+#include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/plugin_messages.h"
 #include "frame/text_builder.h"
@@ -108,7 +108,7 @@ DiagnosticsSettings ReadDiagnosticsSettings() {
     // would look for a bare name in its own folder instead.
     wchar_t module[kDiagnosticsPathSize];
     wchar_t ini[kDiagnosticsPathSize];
-    if (PlatformModuleFileNameW(Frame.PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
+    if (PlatformModuleFileNameW(Attach.PluginModuleHandle, module, kDiagnosticsPathSize) == 0 ||
         FolderLength(module) == 0 || !Place(ini, module, kSettingsFile))
         return settings;
     settings.trace = ReadSwitch(ini, module, L"Trace", L"Quendrix-trace.txt", settings.trace_file,
@@ -135,29 +135,29 @@ void ApplyDiagnosticsSettings() {
         PlatformClose(file);
     }
     RecordJournalSwitch(journal);
-    CopyPath(Frame.JournalFile, journal ? settings.journal_file : L"");
-    CopyPath(Frame.UnopenedTrace,
+    CopyPath(Diagnostics.JournalFile, journal ? settings.journal_file : L"");
+    CopyPath(Diagnostics.UnopenedTrace,
              settings.trace && !trace ? settings.trace_file : settings.refused_trace);
-    CopyPath(Frame.UnopenedJournal,
+    CopyPath(Diagnostics.UnopenedJournal,
              settings.journal && !journal ? settings.journal_file : settings.refused_journal);
-    RecordUnopenedJournal(Frame.UnopenedJournal);
+    RecordUnopenedJournal(Diagnostics.UnopenedJournal);
 }
 
 void ShowUnopenedDiagnostics() {
-    if (Frame.UnopenedTrace[0] == 0 && Frame.UnopenedJournal[0] == 0)
+    if (Diagnostics.UnopenedTrace[0] == 0 && Diagnostics.UnopenedJournal[0] == 0)
         return;
     // Each path on a line of its own, in the host's code page; a file named
     // for both, once.
     char paths[2 * kDiagnosticsPathSize];
     TextBuilder list(paths, sizeof paths);
-    AddUtf16AsMazovia(list, Frame.UnopenedTrace);
-    if (Frame.UnopenedJournal[0] != 0 &&
-        !PlatformSamePath(Frame.UnopenedTrace, Frame.UnopenedJournal)) {
+    AddUtf16AsMazovia(list, Diagnostics.UnopenedTrace);
+    if (Diagnostics.UnopenedJournal[0] != 0 &&
+        !PlatformSamePath(Diagnostics.UnopenedTrace, Diagnostics.UnopenedJournal)) {
         if (list.length != 0)
             list.AddByte('\n');
-        AddUtf16AsMazovia(list, Frame.UnopenedJournal);
+        AddUtf16AsMazovia(list, Diagnostics.UnopenedJournal);
     }
-    Frame.UnopenedTrace[0] = Frame.UnopenedJournal[0] = 0;
+    Diagnostics.UnopenedTrace[0] = Diagnostics.UnopenedJournal[0] = 0;
     constexpr const PluginMessage& message = Message(MessageId::kDiagnosticsFileUnopened);
     char text[message.length + sizeof paths];
     ComposeMessage(text, sizeof text, MessageId::kDiagnosticsFileUnopened,
@@ -167,27 +167,27 @@ void ShowUnopenedDiagnostics() {
 
 void StopDiagnostics() {
     StopCallTrace();
-    Frame.JournalFile[0] = 0;
+    Diagnostics.JournalFile[0] = 0;
 }
 
 bool JournalOn() {
-    return Frame.JournalFile[0] != 0;
+    return Diagnostics.JournalFile[0] != 0;
 }
 
 bool AppendJournalRecord(const char* record, size_t length, size_t header_length) {
     if (!JournalOn() || header_length > length)
         return false;
     bool empty = false;
-    void* file = PlatformOpenAppend(Frame.JournalFile, &empty);
+    void* file = PlatformOpenAppend(Diagnostics.JournalFile, &empty);
     if (file == nullptr)
         return false;
     // A write that failed may have left part of a record, its last line not
     // ended (a full disk, say): the next record ends that line first, so that
     // its own rows stay whole and apart.
-    bool written = empty || !Frame.JournalCut || PlatformAppend(file, "\r\n", 2);
+    bool written = empty || !Diagnostics.JournalCut || PlatformAppend(file, "\r\n", 2);
     const size_t skip = empty ? 0 : header_length;
     written = written && PlatformAppend(file, record + skip, static_cast<uint32_t>(length - skip));
-    Frame.JournalCut = !written;
+    Diagnostics.JournalCut = !written;
     PlatformClose(file);
     return written;
 }

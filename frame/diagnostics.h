@@ -20,7 +20,24 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/frame_state.h"  // kDiagnosticsPathSize
+// The longest path of a diagnostics file, with its terminator.
+inline constexpr uint32_t kDiagnosticsPathSize = 300;
+
+// ------------------------------------------------------------------ its state
+// One part of the frame's state (frame/frame_state.h). The journal's file from
+// a start that switches it on to the stop, "" while it is off; whether a
+// record was not written whole, so that the next begins a line of its own. A
+// diagnostic that the start switched on but whose file could not be opened
+// or may not be used: its path as far as it is known, from the start until
+// its install names it, "" for none. (The trace's file is the trace's,
+// frame/trace_file.h.)
+struct DiagnosticsState {
+    wchar_t JournalFile[kDiagnosticsPathSize] = {};
+    bool JournalCut = false;
+    wchar_t UnopenedTrace[kDiagnosticsPathSize] = {};
+    wchar_t UnopenedJournal[kDiagnosticsPathSize] = {};
+};
+extern DiagnosticsState& Diagnostics;
 
 struct DiagnosticsSettings {
     bool trace;

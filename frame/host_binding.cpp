@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "frame/call_recording.h"
-#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/plugin_messages.h"
@@ -52,7 +51,7 @@ void ConvertForSystem(char* text) {
 }  // namespace
 
 HostEntryState EntryState(size_t index) {
-    return index < kHostEntryCount ? Frame.EntryStates[index] : HostEntryState::kUnbound;
+    return index < kHostEntryCount ? Binding.EntryStates[index] : HostEntryState::kUnbound;
 }
 
 int FallbackMember(uint32_t ordinal) {
@@ -80,12 +79,12 @@ int EntryFallbackMember(const HostEntryDescriptor& entry) {
 }
 
 bool ReportMissingEntry(uint32_t ordinal) {
-    if (Frame.IgnoreAllMissing)
+    if (Binding.IgnoreAllMissing)
         return true;
 
     char module_text[kModuleTextSize];
     const bool known =
-        PlatformModuleFileName(Frame.PluginModuleHandle, module_text, sizeof(module_text)) != 0;
+        PlatformModuleFileName(Attach.PluginModuleHandle, module_text, sizeof(module_text)) != 0;
     RecordModulePath(module_text, known);
     if (!known)
         std::snprintf(module_text, sizeof(module_text), "%s",
@@ -112,7 +111,7 @@ bool ReportMissingEntry(uint32_t ordinal) {
     } while (answer == kAnswerRetry);
     if (answer != kAnswerIgnore)
         return false;
-    Frame.IgnoreAllMissing = true;
+    Binding.IgnoreAllMissing = true;
     return true;
 }
 
@@ -120,21 +119,21 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     // The binding routine passes its own entry's target word.
     const size_t index = static_cast<size_t>(target - HostEntryTargets);
     const HostEntryDescriptor& entry = kHostEntries[index];
-    Frame.EntryStates[index] = HostEntryState::kBinding;
+    Binding.EntryStates[index] = HostEntryState::kBinding;
 
     void* const found =
-        PlatformLookupOrdinal(Frame.HostLibraryHandle, static_cast<uint16_t>(ordinal));
+        PlatformLookupOrdinal(Attach.HostLibraryHandle, static_cast<uint16_t>(ordinal));
     RecordBinding(ordinal, found != nullptr);
     if (found != nullptr) {
         *target = found;
-        Frame.EntryStates[index] = HostEntryState::kHost;
+        Binding.EntryStates[index] = HostEntryState::kHost;
         return;
     }
     if (ReportMissingEntry(ordinal)) {
         const int member = EntryFallbackMember(entry);
         if (member >= 0) {
             *target = ZeroFallback[member];
-            Frame.EntryStates[index] = HostEntryState::kFallback;
+            Binding.EntryStates[index] = HostEntryState::kFallback;
             return;
         }
     }
@@ -143,5 +142,5 @@ extern "C" void BindHostEntry(uint32_t ordinal, void** target) {
     // fits its arguments, never through address 0, and the ordinal is not
     // looked up again.
     *target = ZeroFallback[FittingMember(entry)];
-    Frame.EntryStates[index] = HostEntryState::kEmpty;
+    Binding.EntryStates[index] = HostEntryState::kEmpty;
 }

@@ -2,18 +2,17 @@
 
 #include <cstring>
 
-#include "frame/frame_state.h"
 #include "frame/platform.h"
 
 int32_t AttachToHost(void* module, uint32_t reason) {
     if (reason != kProcessAttach)
         return 1;
-    Frame.PluginModuleHandle = module;
-    PlatformModuleFileName(module, Frame.PluginModulePath, kModulePathSize);
+    Attach.PluginModuleHandle = module;
+    PlatformModuleFileName(module, Attach.PluginModulePath, kModulePathSize);
     // The host library is already loaded (the plug-in imports from it); it is
     // looked for, never loaded here.
-    if (Frame.HostLibraryHandle == nullptr)
-        Frame.HostLibraryHandle = PlatformFindModule("VELDAN");
+    if (Attach.HostLibraryHandle == nullptr)
+        Attach.HostLibraryHandle = PlatformFindModule("VELDAN");
     return 1;
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "frame/frame_state.h"  // kModulePathSize
 #include "host/mazovia_text.h"
 
 // The system's attach and detach notification codes of a process, and that
@@ -12,9 +11,19 @@ inline constexpr uint32_t kProcessDetach = 0;
 inline constexpr uint32_t kProcessAttach = 1;
 inline constexpr uint32_t kThreadDetach = 3;
 
-// What the attach step fills, once at process attach, before any entry point
-// can run, and never clears: Frame.PluginModuleHandle, Frame.PluginModulePath
-// and Frame.HostLibraryHandle (frame/frame_state.h).
+// The longest module path the attach step keeps, with its terminator.
+inline constexpr uint32_t kModulePathSize = 300;
+
+// ------------------------------------------------------------------ its state
+// One part of the frame's state (frame/frame_state.h), filled once at process
+// attach, before any entry point can run, and never cleared: who the plug-in
+// is and where the host library is.
+struct AttachState {
+    void* PluginModuleHandle = nullptr;
+    char PluginModulePath[kModulePathSize] = {};  // always zero-terminated
+    void* HostLibraryHandle = nullptr;
+};
+extern AttachState& Attach;
 
 // The plug-in's description and its name in every message: a heading between
 // the host's text switches 0x02 and 0x01, a line feed, and the menu line.

@@ -3,7 +3,6 @@
 #include "frame/call_trace.h"
 #include "frame/compatibility.h"
 #include "frame/diagnostics.h"
-#include "frame/frame_state.h"
 #include "frame/module_attach.h"
 #include "frame/platform.h"
 #include "frame/plugin_messages.h"
@@ -48,8 +47,7 @@ QuendrixDllEntry(void* instance, uint32_t reason, void* reserved) {
 }
 
 int32_t StopPlugin() {
-    InstallTableHooks(0);
-    RemoveOrderCommand();
+    StopReconciliation();
     return 0;
 }
 
@@ -102,7 +100,7 @@ constexpr IncomingCall kIdleCall = ENTRY_CALL(PluginIdle, kOrdinalPluginIdle, ()
 extern "C" int32_t HOST_STDCALL PluginStart(void* context, char* text_buffer) {
     // The diagnostics settings come first, so that the trace sees this call.
     if (context != nullptr) {
-        ++Frame.Starts;
+        CountStart();
         ApplyDiagnosticsSettings();
     }
     const uint32_t args[2] = {Slot(context), Slot(text_buffer)};

@@ -22,7 +22,8 @@ extern "C" int32_t HOST_STDCALL PluginInstall(int32_t flag);
 // Entry 30009: does nothing.
 extern "C" int32_t HOST_STDCALL PluginIdle(void);
 
-// Puts the host's hooks back and removes the menu command; returns 0.
+// Puts the host's hooks back, removes the menu command and gives back what
+// the reconciliation holds of the C runtime's heap; returns 0.
 int32_t StopPlugin();
 
 // The module's real entry point, which the system calls with its attach and

@@ -18,6 +18,7 @@
 
 #include "host/host_operations.h"
 #include "host/host_records.h"
+#include "host/recording_format.h"  // BlockKind
 
 enum class Reach : uint8_t {
     kUndescribed,
@@ -29,7 +30,8 @@ enum class Reach : uint8_t {
     kRecord,      // a record of the host's of `size` bytes (a header, a line)
     kLines,       // a line array of the host's; its count is argument `related`
                   // (a value, or read through a pointer)
-    kCount,       // a count in host memory (int32_t*)
+    kCount,       // a count in host memory (int32_t*); a new one ends what was fetched since
+                  // the last
     kSelection,   // the selection list's array; as many entries as the last kCount result
     kHostBuffer,  // host memory of `size` bytes that the plug-in writes into
     kText,    // a text the callee reads, up to the 16-bit limit that follows it or kTextReadLimit
@@ -41,11 +43,13 @@ enum class Reach : uint8_t {
     kTokenWord,      // a word of the caller's holding a token (RangeHandle*, UpdateHandle*, void**)
     kLinesWord,      // a word of the caller's holding a line array (DocumentItem***), whose
                      // count argument `related` points to after the call
-    kHeapBlock,      // a block of the host's heap; a result of `related` bytes
+    kHeapBlock,      // a block of the host's heap; a result of `related` bytes, to which the
+                     // block an argument of this reach names (unless the call gives it
+                     // back) moves with its bytes
     kFunction,       // a function of the plug-in's that the host may call
     kDefinition,     // a block whose first 4 bytes count the bytes after them
-    kProfileValues,  // HostProfileValue's va_list: one value, which operation 2 (argument
-                     // `related`) writes and operation 1 reads into through a pointer
+    kProfileValues,  // a va_list of one value: the value itself, or where argument `related`
+                     // is `through_when`, a pointer to where the host writes it
     kAddress,        // a pointer the plug-in never follows
     kRowText,        // a row callback's result: the count for row -1, otherwise a text
 };
@@ -61,6 +65,12 @@ struct SlotReach {
     int8_t related = -1;
     bool gives_back = false;      // the call gives the block back to the host
     int32_t only_for_event = -1;  // when set: a value unless the call's first argument is this
+    // A result the plug-in may read only up to the host's next call, which may
+    // hand it out anew (the selection list); any other, as long as the call
+    // into the plug-in it came in lasts, or until the same operation fetches
+    // it again.
+    bool until_next_call = false;
+    int32_t through_when = -1;  // kProfileValues: the value of argument `related` for a read
 };
 
 // A call's slots, the result's first; slots past the declared arguments (a
@@ -77,12 +87,8 @@ inline constexpr uint32_t kTextReadLimit = 4096;
 // What the host's start entry writes its feature text into.
 inline constexpr uint16_t kStartTextSize = 61;
 
-// The kinds of host memory a recording names (docs/trace-format.md), by their
-// names there, and where a pointer word lies in each.
-enum class BlockKind : uint8_t { kData, kTable, kLines, kSelection, kEntry, kHeap, kToken, kCode };
-inline constexpr const char* kBlockKindNames[] = {"data",  "table", "lines", "selection",
-                                                  "entry", "heap",  "token", "code"};
-
+// Where a pointer word lies in each kind of host memory a recording names
+// (host/recording_format.h).
 constexpr bool PointerWordAt(BlockKind kind, uint32_t offset) {
     switch (kind) {
         case BlockKind::kTable:
@@ -135,7 +141,7 @@ constexpr SlotReach ReachOf() {
     else if constexpr (std::is_same_v<T, DocumentItem***>)
         return {Reach::kLinesWord, kIn | kOut, 4};  // its count is described
     else if constexpr (std::is_same_v<T, SelectionEntry**>)
-        return {Reach::kSelection};
+        return {.reach = Reach::kSelection, .until_next_call = true};
     else if constexpr (kIsCallback<T>)
         return {Reach::kFunction};
     else if constexpr (std::is_same_v<T, RowCountOrText>)
@@ -206,7 +212,14 @@ inline constexpr ReachDescription kReachDescriptions[] = {
     {kOrdinalHostRealloc, 0, {Reach::kHeapBlock}},
     {kOrdinalHostRealloc, -1, {Reach::kHeapBlock, 0, 0, 1}},
     {kOrdinalHostFree, 0, {Reach::kHeapBlock, 0, 0, -1, true}},
-    {kOrdinalHostProfileValue, 4, {Reach::kProfileValues, kIn | kOut, 4, 0}},
+    // One value after the format: read into through a pointer, or written.
+    {kOrdinalHostProfileValue,
+     4,
+     {.reach = Reach::kProfileValues,
+      .flow = kIn | kOut,
+      .size = 4,
+      .related = 0,
+      .through_when = kProfileRead}},
 };
 
 // A reach says all it must: a count, size or table for those that need one.

@@ -1,5 +1,6 @@
 // The call trace's recording as a file (docs/trace-format.md): its version,
-// the line kinds added since the first, and the limits that the recorder
+// every line kind, how slots, places and changes are written, the kinds of
+// host memory it names, and the limits that the recorder
 // (frame/call_recording.cpp) writes by and the replay (replayhost/) reads by.
 // Declarations only: no code of the plug-in's stands behind them, and the
 // replay, which is no part of the plug-in, takes them from here too.
@@ -23,6 +24,63 @@ inline constexpr uint32_t kLargestRecordedRegion = 4096;
 // Calls open at once (within one another): the trace follows no deeper, and
 // a recording that nests deeper is damaged.
 inline constexpr int kRecordedNesting = 64;
+
+// ------------------------------------------------------------------ version 1
+// Head lines, one at each boundary between the host and the plug-in:
+//   @host SEQ ORDINAL NAME SLOT...       the plug-in calls a host operation
+//   @hostfn SEQ *CODE TYPE SLOT...       the plug-in calls a function of the host's
+//   @entry SEQ ORDINAL NAME SLOT...      the host calls an entry point
+//   @callback SEQ !FUNCTION NAME SLOT... the host calls a function the plug-in handed it
+//   @return SEQ [SLOT]                   a call returns
+//   @left SEQ                            a call was left without a return
+inline constexpr char kHostLineKind[] = "@host";
+inline constexpr char kHostFunctionLineKind[] = "@hostfn";
+inline constexpr char kEntryLineKind[] = "@entry";
+inline constexpr char kCallbackLineKind[] = "@callback";
+inline constexpr char kReturnLineKind[] = "@return";
+inline constexpr char kLeftLineKind[] = "@left";
+
+// Detail lines, about the head line above them:
+//   @new ADDR SIZE KIND         a block, token or code of the host's
+//   @heap ADDR SIZE [OLD]       a block of the host's heap (OLD moved there)
+//   @drop ADDR                  a block, token or code forgotten
+//   @set ADDR CHANGES           bytes the host put into a watched block
+//   @wrote ADDR CHANGES         bytes the plug-in wrote into a watched block
+//   @in PLACE SIZE [CHANGES]    what the receiver of a call reads at PLACE
+//   @out PLACE SIZE [CHANGES]   what the host wrote at PLACE after the call
+inline constexpr char kNewLineKind[] = "@new";
+inline constexpr char kHeapLineKind[] = "@heap";
+inline constexpr char kDropLineKind[] = "@drop";
+inline constexpr char kSetLineKind[] = "@set";
+inline constexpr char kWroteLineKind[] = "@wrote";
+inline constexpr char kInLineKind[] = "@in";
+inline constexpr char kOutLineKind[] = "@out";
+
+// A slot (an argument, a result, a word among the changes): one of these
+// characters and eight hexadecimal digits.
+inline constexpr char kSlotValue = '=';           // a value, or a pointer no one follows
+inline constexpr char kSlotValue16 = '-';         // a 16-bit value in the low half
+inline constexpr char kSlotHostMemory = '*';      // host memory the recording names, or null
+inline constexpr char kSlotPluginMemory = '&';    // memory of the plug-in's own
+inline constexpr char kSlotPluginFunction = '!';  // a function of the plug-in's
+
+// A PLACE: an argument's index from 0, the result, or (from version 2 kept
+// apart) the memory the first word at an argument points to, N.0.
+inline constexpr char kResultPlace[] = "r";
+inline constexpr char kFirstWordPlace[] = ".0";
+// Among CHANGES: +N moves to decimal offset N.
+inline constexpr char kOffsetMark = '+';
+
+// The kinds of host memory a recording names (KIND of @new), by their names
+// there; a block of bytes is watched, a token or code has no size, and the
+// heap's blocks are the plug-in's to read.
+enum class BlockKind : uint8_t { kData, kTable, kLines, kSelection, kEntry, kHeap, kToken, kCode };
+inline constexpr const char* kBlockKindNames[] = {"data",  "table", "lines", "selection",
+                                                  "entry", "heap",  "token", "code"};
+
+constexpr bool Watched(BlockKind kind) {
+    return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
+}
 
 // What a replay keeps of the host's memory: a block of at most
 // kLargestRecordedBlock bytes, and at most kMostRecordedBytes of blocks in one

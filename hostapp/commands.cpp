@@ -168,10 +168,9 @@ bool RunSteps(const std::vector<Step>& steps, int& section) {
         switch (step.kind) {
             case Step::Kind::kCompare: {
                 const std::string order = step.order == "-" ? "" : step.order;
-                if (!CompareStep(section++, {found, order})) {
-                    StepFailed(order.empty() ? "lista zamówień się nie pokazała"
-                                             : "zamówienia " + order +
-                                                   " nie było na liście – krok niewykonany");
+                std::string why;
+                if (!CompareStep(section++, {found, order}, &why)) {
+                    StepFailed(why);
                     all = false;
                 }
                 break;

@@ -113,16 +113,19 @@ void ShowIssueNoteHeader(const DocumentHeader& before, const DocumentHeader& aft
         Say("Uwagi: " + Quoted(Remarks(before)) + " → " + Quoted(Remarks(after)));
 }
 
+// Whether the document at position i differs between the snapshots.
+bool Changed(const Snapshot& before, const Snapshot& after, size_t i) {
+    const int32_t id = before.headers[i].document_id;
+    return !SameHeader(before.headers[i], after.headers[i]) ||
+           !SameLines(LinesOf(before, id), LinesOf(after, id));
+}
+
 // Shows every document that differs between the snapshots: first the others
 // (the order), then the one the step worked on.
 void ShowChanges(const Snapshot& before, const Snapshot& after, int focus) {
     bool any = false;
     const size_t count = std::min(before.headers.size(), after.headers.size());
-    auto changed = [&](size_t i) {
-        const int32_t id = before.headers[i].document_id;
-        return !SameHeader(before.headers[i], after.headers[i]) ||
-               !SameLines(LinesOf(before, id), LinesOf(after, id));
-    };
+    auto changed = [&](size_t i) { return Changed(before, after, i); };
     for (size_t i = 0; i < count; ++i) {
         if (static_cast<int>(i) == focus || !changed(i))
             continue;
@@ -165,6 +168,34 @@ void ShowChanges(const Snapshot& before, const Snapshot& after, int focus) {
     }
 }
 
+// What Ctrl+9 came to, before the WZ is saved (a save may give it remarks
+// of command 350): the documents as stored, and the WZ's header as the
+// plug-in left it in the record buffer.
+struct Compared {
+    Snapshot stored;
+    DocumentHeader wz;
+};
+
+// Whether Ctrl+9 came to what the step asked, whichever dialogs the plug-in
+// showed on the way: with no order, nothing compared (no order changed, the
+// WZ's lines and header as they were); with one, the WZ compared with it
+// (marked, with that order's remarks, no other order changed).
+bool CameTo(const Snapshot& before, const Compared& compared, int wz, const std::string& order) {
+    const DocumentHeader& note = before.headers[wz];
+    const size_t count = std::min(before.headers.size(), compared.stored.headers.size());
+    const int chosen = order.empty() ? -1 : FindNumber(before, order);
+    for (size_t i = 0; i < count; ++i)
+        if (static_cast<int>(i) != chosen && IsOrder(before.headers[i]) &&
+            Changed(before, compared.stored, i))
+            return false;
+    if (order.empty())
+        return SameHeader(note, compared.wz) &&
+               SameLines(LinesOf(before, note.document_id),
+                         LinesOf(compared.stored, note.document_id));
+    return chosen >= 0 && compared.wz.compared_marker == kComparedMarker &&
+           Remarks(compared.wz) == Remarks(before.headers[chosen]);
+}
+
 bool OpenDocument(const DocumentHeader& header) {
     if (VsOpenDocument(header.document_id) == 1)
         return true;
@@ -172,12 +203,16 @@ bool OpenDocument(const DocumentHeader& header) {
     return false;
 }
 
-// Ctrl+9 in the WZ's line editor, then the WZ saved, as the user would.
-void CompareAndSave(const DocumentHeader& wz) {
+// Ctrl+9 in the WZ's line editor, then the WZ saved, as the user would;
+// what Ctrl+9 came to.
+Compared CompareAndSave(const DocumentHeader& wz) {
     Say("Ctrl+9: zdarzenie 239 z kluczem 806 na tabeli pozycji (45).");
     VsRaiseLineEvent(static_cast<uint16_t>(kKeyEditedLines));
+    Compared compared{TakeSnapshot(), {}};
+    memcpy(&compared.wz, VsTable(kHeaderTable)->record, sizeof compared.wz);
     Say("Zapis dokumentu " + Number(wz) + ": zdarzenie 17152 na tabeli nagłówków (44).");
     VsStoreHeader(kVsKeyCustomerHeaders);
+    return compared;
 }
 
 }  // namespace
@@ -242,7 +277,7 @@ Plan MakePlan(const Snapshot& snapshot) {
     return plan;
 }
 
-bool CompareStep(int section, const Plan::Comparison& comparison) {
+bool CompareStep(int section, const Plan::Comparison& comparison, std::string* why) {
     const Snapshot before = TakeSnapshot();
     const DocumentHeader& wz = before.headers[comparison.wz];
     Heading(std::to_string(section) + ". " + Number(wz) +
@@ -250,20 +285,33 @@ bool CompareStep(int section, const Plan::Comparison& comparison) {
                                                    : ": porównanie z zamówieniem (Ctrl+9)"));
     Say("Otwarty dokument " + Number(wz) + ", odbiorca nr " + std::to_string(wz.customer) +
         ", uwagi: " + Quoted(Remarks(wz)) + ".");
-    if (!OpenDocument(wz))
+    if (!OpenDocument(wz)) {
+        if (why != nullptr)
+            *why = "dokumentu " + Number(wz) + " nie da się otworzyć";
         return false;
+    }
     ClearScript();
     ScriptQuestion(true);
     if (comparison.order_number.empty())
         ScriptList({ListChoice::kEscape, ""});
     else
         ScriptList({ListChoice::kDocument, comparison.order_number});
-    CompareAndSave(wz);
+    const Compared compared = CompareAndSave(wz);
     ShowChanges(before, TakeSnapshot(), comparison.wz);
-    const ListOutcome& outcome = LastListOutcome();
-    return comparison.order_number.empty()
-               ? outcome.shown && !outcome.confirmed
-               : outcome.confirmed && outcome.number == comparison.order_number;
+    if (CameTo(before, compared, comparison.wz, comparison.order_number))
+        return true;
+    if (why != nullptr) {
+        const ListOutcome& list = LastListOutcome();
+        if (comparison.order_number.empty())
+            *why = Number(wz) + " został porównany, choć lista zamówień miała być zamknięta (Esc)";
+        else if (list.shown && !list.confirmed)
+            *why =
+                "zamówienia " + comparison.order_number + " nie było na liście – krok niewykonany";
+        else
+            *why = Number(wz) + " nie został porównany z zamówieniem " + comparison.order_number +
+                   " – krok niewykonany";
+    }
+    return false;
 }
 
 void RepeatStep(int section, int position) {

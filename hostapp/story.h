@@ -28,9 +28,11 @@ Plan MakePlan(const Snapshot& snapshot);
 // Each step narrates itself under its own heading.
 // Ctrl+9 on a WZ: in the list the row of the order number, or Esc when the
 // number is empty; a question about a repeated comparison answered yes (at a
-// prompt, the user answers instead). True when the list came and was left as
-// asked.
-bool CompareStep(int section, const Plan::Comparison& comparison);
+// prompt, the user answers instead). True when the step came to what was
+// asked, whichever dialogs came on the way: the WZ compared with that order
+// (marked, with the order's remarks, no other order changed), or, with no
+// order, no document changed; otherwise why not, in why.
+bool CompareStep(int section, const Plan::Comparison& comparison, std::string* why = nullptr);
 void RepeatStep(int section, int wz);
 void RemarksStep(int section, int source, int target);
 // The document at source selected in the list, menu command 350 run.

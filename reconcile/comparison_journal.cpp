@@ -1,13 +1,11 @@
 #include "reconcile/comparison_journal.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "frame/diagnostics.h"
 #include "host/mazovia_text.h"
 #include "host/quantity_text.h"
 #include "reconcile/bounded_text.h"
-#include "reconcile/reconcile_state.h"
 
 namespace {
 
@@ -24,29 +22,13 @@ constexpr auto& kHeaderNotWritten = "nagłówek zamówienia niezapisany"_mz;
 // the two numbers and the rest.
 constexpr size_t kRowRoom = 2 * kLineTextLength + 2 * 2 * kNumberLength + 256;
 
-// Room for one more row; false when the heap cannot give it.
-bool Room(size_t more) {
-    TextBuilder& t = Reconcile.Journal.text;
-    if (t.length + more < t.size)
-        return true;
-    size_t capacity = t.size != 0 ? t.size : 4096;
-    while (capacity <= t.length + more)
-        capacity *= 2;
-    void* grown = std::realloc(t.text, capacity);
-    if (grown == nullptr)
-        return false;
-    t.text = static_cast<char*>(grown);
-    t.size = capacity;
-    return true;
-}
-
 // A Mazovia text of at most length bytes as a cell: between quotes, in
 // Windows-1250. A text that a spreadsheet would take for a formula (an
 // article named "=..." runs as one on the machine of whoever opens the
 // journal) gets an apostrophe in front, which makes the cell text; a tab or a
 // carriage return, which would do the same, is already a space in the cell.
 void AddText(const char* text, size_t length) {
-    TextBuilder& t = Reconcile.Journal.text;
+    TextBuilder& t = Journal.text;
     t.AddByte('"');
     const char first = length > 0 ? text[0] : 0;
     if (first == '=' || first == '+' || first == '-' || first == '@')
@@ -55,17 +37,20 @@ void AddText(const char* text, size_t length) {
     t.Add("\";");
 }
 
-// A quantity as the host shows it, and the separator.
-void AddQuantity(int64_t quantity) {
+// A quantity as the host shows it, and the separator unless its column is
+// the last.
+void AddQuantity(int64_t quantity, bool last = false) {
     char text[kQuantityTextSize];
     WriteQuantity(text, quantity);
-    Reconcile.Journal.text.Add("%s;", text);
+    Journal.text.AddText(text, sizeof text);
+    if (!last)
+        Journal.text.AddByte(';');
 }
 
 // The row's first six columns: when, the WZ and the order.
 bool BeginRow() {
-    JournalRecord& r = Reconcile.Journal;
-    if (r.lost || !Room(kRowRoom)) {
+    JournalRecord& r = Journal;
+    if (r.lost || !r.text.Room(kRowRoom)) {
         r.lost = true;
         return false;
     }
@@ -80,30 +65,27 @@ bool BeginRow() {
 }
 
 void AddArticle(const DocumentItem* line) {
-    Reconcile.Journal.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
+    Journal.text.Add("%d;%d;", line->article_key_first, line->article_key_second);
     AddText(line->text, BoundedLength(line->text, kLineTextLength));
 }
 
 // The event and, for a marked WZ line, by how much it is over the order; on
 // other rows that last column is empty.
 void EndRow(const char* event, const int64_t* excess = nullptr) {
-    JournalRecord& r = Reconcile.Journal;
+    JournalRecord& r = Journal;
     AddText(event, std::strlen(event));
-    if (excess != nullptr) {
-        AddQuantity(*excess);
-        r.text.length -= 1;  // the last column has no separator after it
-    }
+    if (excess != nullptr)
+        AddQuantity(*excess, true);
     r.text.Add("\r\n");
     r.lost = r.lost || r.text.cut;
     ++r.rows;
 }
 
 void StartRecord() {
-    JournalRecord& r = Reconcile.Journal;
-    r.text.length = 0;
-    r.text.cut = false;
+    JournalRecord& r = Journal;
+    r.text.Clear();
     r.rows = 0;
-    r.lost = !Room(sizeof kHeaderRow.bytes);
+    r.lost = !r.text.Room(sizeof kHeaderRow.bytes);
     if (r.lost)
         return;
     for (size_t i = 0; i < kHeaderRow.size(); ++i)
@@ -119,16 +101,16 @@ void CopyNumber(char* out, const char* number) {
 void JournalWz(const DocumentHeader* wz) {
     if (!JournalOn())
         return;
-    CopyNumber(Reconcile.Journal.wz_number, wz->number);
-    Reconcile.Journal.wz_id = wz->document_id;
+    CopyNumber(Journal.wz_number, wz->number);
+    Journal.wz_id = wz->document_id;
 }
 
 void JournalOrder(const DocumentHeader* order) {
     if (!JournalOn())
         return;
-    CopyNumber(Reconcile.Journal.order_number, order->number);
-    Reconcile.Journal.order_id = order->document_id;
-    Reconcile.Journal.time = PlatformLocalTime();
+    CopyNumber(Journal.order_number, order->number);
+    Journal.order_id = order->document_id;
+    Journal.time = PlatformLocalTime();
     StartRecord();
 }
 
@@ -147,7 +129,7 @@ void JournalWzMark(const DocumentItem* wz_line, const char* prefix, int64_t exce
     if (!JournalOn() || !BeginRow())
         return;
     AddArticle(wz_line);
-    Reconcile.Journal.text.Add(";;");
+    Journal.text.Add(";;");
     EndRow(prefix, &excess);
 }
 
@@ -157,7 +139,7 @@ namespace {
 void HeaderRow(const char* event) {
     if (!JournalOn() || !BeginRow())
         return;
-    Reconcile.Journal.text.Add(";;;;;");
+    Journal.text.Add(";;;;;");
     EndRow(event);
 }
 
@@ -172,10 +154,16 @@ void JournalHeaderNotWritten() {
 }
 
 void JournalFinish() {
-    JournalRecord& r = Reconcile.Journal;
+    JournalRecord& r = Journal;
     if (JournalOn() && !r.lost && r.rows > 0)
         AppendJournalRecord(r.text.text, r.text.length, kHeaderRow.size());
-    r.text.length = 0;
+    r.text.Clear();
     r.rows = 0;
     r.lost = true;  // until the next order begins a record
+}
+
+void ReleaseJournal() {
+    Journal.text.Release();
+    Journal.rows = 0;
+    Journal.lost = true;
 }

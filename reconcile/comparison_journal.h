@@ -14,10 +14,26 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/platform.h"
+#include "frame/text_builder.h"
 #include "host/host_records.h"
 
-// The record of the comparison at work is Reconcile.Journal
-// (reconcile/reconcile_state.h).
+// ------------------------------------------------------------------ its state
+// One part of the reconciliation's state (reconcile/reconcile_state.h): the
+// record of the comparison at work, the WZ and the order that every row
+// names, when, and the rows so far, the header row first, in a block of the
+// C runtime's heap that grows as rows come, from the first record to the stop.
+struct JournalRecord {
+    char wz_number[kNumberLength + 1] = {};
+    int32_t wz_id = 0;
+    char order_number[kNumberLength + 1] = {};
+    int32_t order_id = 0;
+    PlatformTime time = {};
+    TextBuilder text = TextBuilder::Growing(4096);
+    size_t rows = 0;
+    bool lost = false;  // a row could not be kept: the record is not written
+};
+extern JournalRecord& Journal;
 
 // The WZ being compared (its number and identifier), as the line hook has it.
 void JournalWz(const DocumentHeader* wz);
@@ -39,3 +55,5 @@ void JournalOrderCleared();
 void JournalHeaderNotWritten();
 // Appends the record to the file, when it holds any row, and ends it.
 void JournalFinish();
+// Gives the record's block back to the C runtime's heap: at the stop.
+void ReleaseJournal();

@@ -1,9 +1,9 @@
 // What the host hands out, held by a scope and given back when the scope
-// ends, on every way out of it: a range of records (HostFreeRange), a
-// document's loaded lines (HostFreeLines) and a block of the host's heap
-// (HostFree). A new early return then cannot leak one. Where the host must
-// have one back before something else happens, Release gives it back at
-// once.
+// ends, on every way out of it: a range of records (HostFreeRange), an update
+// of a range's records with the range (HostEndUpdate), a document's loaded
+// lines (HostFreeLines) and a block of the host's heap (HostFree). A new early return then cannot
+// leak one. Where the host must have one back before something else happens, Release gives it back
+// at once.
 //
 // The plug-in is compiled without exceptions: nothing unwinds through these
 // scopes, and their destructors cost no unwinding code.
@@ -25,6 +25,26 @@ struct HeldRange {
         if (handle != nullptr)
             HostFreeRange(&handle);
         handle = nullptr;
+    }
+};
+
+// An update of the records of a range, with the range it was begun on: once
+// the range was asked for, HostEndUpdate ends both when the scope ends, with
+// the success the scope leaves in success, whatever HostFindRange and
+// HostBeginUpdate returned.
+struct HeldUpdate {
+    RangeHandle range = nullptr;
+    UpdateHandle update = nullptr;
+    int32_t begin_result = 0;
+    int32_t success = 1;
+
+    explicit HeldUpdate(RangeHandle found) : range(found) {}
+    ~HeldUpdate() { HostEndUpdate(success, &update, &range, &begin_result); }
+    HeldUpdate(const HeldUpdate&) = delete;
+    HeldUpdate& operator=(const HeldUpdate&) = delete;
+
+    void Begin(KeyBuffer* key_buffer, int32_t count) {
+        begin_result = HostBeginUpdate(key_buffer, count, &update, 0);
     }
 };
 

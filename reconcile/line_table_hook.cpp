@@ -6,10 +6,9 @@
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
 #include "reconcile/comparison_journal.h"
+#include "reconcile/hook_chain.h"
 #include "reconcile/nested_events.h"
 #include "reconcile/order_choice.h"
-#include "reconcile/reconcile_state.h"
-#include "reconcile/table_hooks.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ bool ConfirmCompareAgain(const DocumentHeader* header) {
     // must not take it beyond the field.
     char remarks[kRemarksLength + 1];
     BoundedCopy(remarks, header->remarks, kRemarksLength);
-    const DialogOfRun open(Reconcile.ComparingWz);
+    const DialogOfRun open(WzTrigger.ComparingWz);
     const int16_t answer = AskQuestion(MessageId::kCompareAgain, remarks);
     return answer == kAnswerYes;
 }
@@ -93,14 +92,20 @@ bool CompareWz(const LineEvent& e) {
     const auto* current = static_cast<const DocumentHeader*>(record);
     if (current->compared_marker == kComparedMarker && !ConfirmCompareAgain(current))
         return true;
-    const int32_t chosen = ChooseOrder(current->customer, e.lines, LineCount(e), order_remarks);
+    // From the choice on, the candidate list is given back when the WZ is done.
+    const HeldOrderCandidates candidates;
+    int32_t chosen;
+    {
+        // The order list is a dialog of the run, from its listing to its end.
+        const DialogOfRun open(WzTrigger.ComparingWz);
+        chosen = ChooseOrder(current->customer, e.lines, LineCount(e), order_remarks);
+    }
     // Whatever the comparison left there, the remarks stay one field long.
     order_remarks[kRemarksLength] = 0;
     if (chosen != 0)
         MarkCompared(&wz, record, order_remarks, e);
     else
         memcpy(record, &wz, sizeof wz);
-    ReleaseOrderCandidates();
     return true;
 }
 
@@ -119,7 +124,7 @@ extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint
         // passed on: worked on again, it would store the lines and raise the
         // event once more, without end, and start a second order choice over
         // the one candidate list.
-        HandleUnlessNested(Reconcile.ComparingWz, [&] { opened = CompareWz(e); });
+        HandleUnlessNested(WzTrigger.ComparingWz, [&] { opened = CompareWz(e); });
         if (!opened)
             return 0;
     }

@@ -6,6 +6,17 @@
 #include <cstdint>
 
 #include "host/host_records.h"
+#include "reconcile/nested_events.h"
+
+// ------------------------------------------------------------------ its state
+// One part of the reconciliation's state (reconcile/reconcile_state.h): the
+// guard against a line event the host raises from inside the comparison's
+// work, which knows the active run's thread and place on the stack while the
+// hook is at work.
+struct WzTriggerState {
+    EventGuard ComparingWz = {};
+};
+extern WzTriggerState& WzTrigger;
 
 extern "C" int32_t HOST_STDCALL LineTableHook(uint32_t event, uint32_t key, uint32_t a3,
                                               uint32_t a4, uint32_t a5, uint32_t a6, uint32_t a7,

@@ -10,8 +10,6 @@
 #include "reconcile/bounded_text.h"
 #include "reconcile/decimal_text.h"
 #include "reconcile/document_comparison.h"
-#include "reconcile/nested_events.h"
-#include "reconcile/reconcile_state.h"
 
 // Not constexpr (nor defined): reaching it fails the build, naming the fault.
 void DialogDefinitionSizeMismatch();
@@ -153,7 +151,7 @@ static_assert(kRowTextSize <= kRowTextBufferSize);
 // Makes room for one more entry. False when the host heap cannot provide it;
 // the block held so far is then still held.
 bool GrowOrderCandidates() {
-    OrderCandidates& list = Reconcile.OrderCandidateList;
+    OrderCandidates& list = OrderChoice.OrderCandidateList;
     if (list.capacity >= kMaxCapacity)
         return false;
     const int32_t capacity = list.capacity + kGrowth;
@@ -182,7 +180,7 @@ void FillCandidate(OrderCandidate* entry, const DocumentHeader* header) {
 // that unmasks invalid operations. One setting for the whole list.
 void ScaleGrossValues() {
     const OwnFloatingPoint own;
-    const OrderCandidates& list = Reconcile.OrderCandidateList;
+    const OrderCandidates& list = OrderChoice.OrderCandidateList;
     for (int32_t i = 0; i < list.count; ++i) {
         uint64_t& bits = list.entries[i].gross_bits;
         bits = BitsOfFloat(FloatFromBits(bits) * 0.0001);
@@ -195,7 +193,7 @@ constinit const std::array<uint8_t, kDialogDefinitionSize> DialogDefinition =
     BuildDialogDefinition();
 
 void ReleaseOrderCandidates() {
-    OrderCandidates& list = Reconcile.OrderCandidateList;
+    OrderCandidates& list = OrderChoice.OrderCandidateList;
     if (list.entries != nullptr)
         HostFree(list.entries);
     list = {nullptr, 0, 0};
@@ -217,7 +215,7 @@ int32_t WybierzMM(int16_t customer) {
         return 1;
     }
     const auto* header = static_cast<const DocumentHeader*>(header_table->record);
-    OrderCandidates& list = Reconcile.OrderCandidateList;
+    OrderCandidates& list = OrderChoice.OrderCandidateList;
     while (HostScanNext(&scan) == 1) {
         // Headers without both identifiers are not orders, or were cleared by a
         // comparison that delivered them in full.
@@ -238,8 +236,8 @@ int32_t WybierzMM(int16_t customer) {
 }
 
 int32_t HOST_STDCALL OrderRowText(uint32_t row, int32_t /*unused*/) {
-    const OrderCandidates& list = Reconcile.OrderCandidateList;
-    char* const text = Reconcile.RowTextBuffer;
+    const OrderCandidates& list = OrderChoice.OrderCandidateList;
+    char* const text = OrderChoice.RowTextBuffer;
     const auto index = static_cast<int16_t>(row & 0xFFFF);
     if (index == -1)
         return list.count;
@@ -265,18 +263,15 @@ int32_t ChooseOrder(int16_t customer, DocumentItem** wz_lines, int32_t wz_count,
     if (WybierzMM(customer) == 0)
         return 0;
 
-    int16_t result;
-    {
-        const DialogOfRun open(Reconcile.ComparingWz);
-        result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
-                                AS_HANDED(OrderRowText));
-    }
+    const int16_t result = HostListDialog(DialogDefinition.data(), kOrderListDialog, &selection, 0,
+                                          AS_HANDED(OrderRowText));
     // A confirmation on no entry (an empty list, or a row the list does not
     // have) leaves nothing to compare with.
-    if (result != kAnswerYes || selection < 0 || selection >= Reconcile.OrderCandidateList.count) {
+    if (result != kAnswerYes || selection < 0 ||
+        selection >= OrderChoice.OrderCandidateList.count) {
         ReleaseOrderCandidates();
         return 0;
     }
-    return PorownajDokumentyZeSoba(Reconcile.OrderCandidateList.entries[selection].document_id,
+    return PorownajDokumentyZeSoba(OrderChoice.OrderCandidateList.entries[selection].document_id,
                                    wz_lines, wz_count, remarks);
 }

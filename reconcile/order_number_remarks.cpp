@@ -5,9 +5,9 @@
 #include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "reconcile/bounded_text.h"
+#include "reconcile/hook_chain.h"
+#include "reconcile/host_resources.h"
 #include "reconcile/nested_events.h"
-#include "reconcile/reconcile_state.h"
-#include "reconcile/table_hooks.h"
 
 namespace {
 
@@ -23,10 +23,10 @@ void TakeSelectedRemarks() {
         const SelectionEntry* entry = entries[i];
         if (entry == nullptr || entry->flag == 0 || entry->value == 0 || entry->record == nullptr)
             continue;
-        if (Reconcile.PendingRemarks[0] != 0)
+        if (Remarks.PendingRemarks[0] != 0)
             continue;
-        HostCopyText(Reconcile.PendingRemarks, entry->record->remarks, kRemarksLength);
-        Reconcile.PendingRemarks[kRemarksLength] = 0;
+        HostCopyText(Remarks.PendingRemarks, entry->record->remarks, kRemarksLength);
+        Remarks.PendingRemarks[kRemarksLength] = 0;
     }
 }
 
@@ -39,7 +39,7 @@ extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t pha
         return 0;
     }
     HostSetTableMode(headers, kTableMode);
-    Reconcile.PendingRemarks[0] = 0;
+    Remarks.PendingRemarks[0] = 0;
     if (static_cast<int16_t>(phase) == kMenuPhaseConfirmed &&
         static_cast<int16_t>(result) == kAnswerYes)
         TakeSelectedRemarks();
@@ -47,11 +47,6 @@ extern "C" int32_t HOST_STDCALL OrderNumberCommand(uint32_t result, uint32_t pha
 }
 
 int32_t WritePendingRemarks(int16_t key) {
-    UpdateHandle update = nullptr;
-    RangeHandle range = nullptr;
-    int32_t begin_result = 0;
-    int32_t success = 1;
-
     HostTable* table = HostOpenTable(kHeaderTable);
     if (table == nullptr || table->record == nullptr) {
         ShowMessage(MessageId::kRemarksDiskError);
@@ -70,29 +65,37 @@ int32_t WritePendingRemarks(int16_t key) {
     KeyBuffer key_buffer = {};
     int32_t count = 0;
     HostMakeKey(key, &table, &key_buffer, 0);
-    range = HostFindRange(key, &key_buffer, table, &count);
-    begin_result = HostBeginUpdate(&key_buffer, count, &update, 0);
-    if (range == nullptr || begin_result == 0) {
-        success = 0;
-    } else {
-        for (int32_t index = count - 1; index >= 0 && success != 0; --index) {
-            success = HostReadAt(update, index, table, nullptr, range);
-            if (success == 0)
-                break;
-            if (record->document_id == saved.document_id && record->second_id == saved.second_id) {
-                // The field holds 100 characters and its terminator; PendingRemarks
-                // never holds more, and the copy is bounded all the same.
-                BoundedCopy(record->remarks, Reconcile.PendingRemarks, kRemarksLength);
-                success = HostWriteAt(update, index, table, nullptr, range);
-                break;
+    int32_t success = 0;
+    {
+        // Ended, the range with it, with the success it comes to, also when
+        // the range or the update could not be had.
+        HeldUpdate held(HostFindRange(key, &key_buffer, table, &count));
+        held.Begin(&key_buffer, count);
+        if (held.range == nullptr || held.begin_result == 0) {
+            held.success = 0;
+        } else {
+            for (int32_t index = count - 1; index >= 0 && held.success != 0; --index) {
+                held.success = HostReadAt(held.update, index, table, nullptr, held.range);
+                if (held.success == 0)
+                    break;
+                if (record->document_id == saved.document_id &&
+                    record->second_id == saved.second_id) {
+                    // The field holds 100 characters and its terminator;
+                    // PendingRemarks never holds more, and the copy is bounded
+                    // all the same.
+                    BoundedCopy(record->remarks, Remarks.PendingRemarks, kRemarksLength);
+                    held.success = HostWriteAt(held.update, index, table, nullptr, held.range);
+                    break;
+                }
             }
+            memcpy(record, &saved, sizeof saved);
         }
-        memcpy(record, &saved, sizeof saved);
+        success = held.success;
     }
-    HostEndUpdate(success, &update, &range, &begin_result);
     // No range, no update, a failed read or write: the user stored a document
-    // expecting the remarks in it and finds none, so the user is told. Only
-    // a search that found no stored header ends with success and says nothing.
+    // expecting the remarks in it and finds none, so the user is told once the
+    // update has ended. Only a search that found no stored header ends with
+    // success and says nothing.
     if (success == 0)
         ShowMessage(MessageId::kRemarksDiskError);
     return 0;
@@ -107,8 +110,8 @@ extern "C" int32_t HOST_STDCALL HeaderTableHook(uint32_t event, uint32_t key, ui
     // being written into: that header is ours already, and writing it again
     // would raise the event once more, without end. Any other stored header,
     // the comparison's among them, gets the remarks.
-    if (event == kEventHeaderStored && Reconcile.PendingRemarks[0] != 0)
-        HandleUnlessNested(Reconcile.WritingRemarks,
+    if (event == kEventHeaderStored && Remarks.PendingRemarks[0] != 0)
+        HandleUnlessNested(Remarks.WritingRemarks,
                            [&] { WritePendingRemarks(static_cast<int16_t>(key)); });
     return result;
 }

@@ -3,12 +3,24 @@
 // host stores afterwards (event 17152 on table 44) receives them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "host/host_records.h"
+#include "reconcile/nested_events.h"
 
-// The remarks waiting to be written are Reconcile.PendingRemarks
-// (reconcile/reconcile_state.h).
+// The remarks command 350 takes: at most 100 characters and a terminator.
+inline constexpr size_t kPendingRemarksSize = kRemarksLength + 1;
+
+// ------------------------------------------------------------------ its state
+// One part of the reconciliation's state (reconcile/reconcile_state.h): the
+// remarks waiting to be written, from the command to the next; and the guard
+// against an event 17152 the host raises while they are being written.
+struct RemarksState {
+    char PendingRemarks[kPendingRemarksSize] = {};
+    EventGuard WritingRemarks = {};
+};
+extern RemarksState& Remarks;
 
 // The handler of menu command 350; acts on the host's confirmed call (20481,
 // 2) and returns 0.

@@ -1,11 +1,15 @@
 #include "reconcile/reconcile_state.h"
 
-#include <cstdlib>
 #include <memory>
 
 constinit ReconcileState Reconcile;
 
+// Each module's name for its part.
+#define RECONCILE_STATE_REFERENCE(type, name) constinit type& name = Reconcile.name;
+RECONCILE_STATE_PARTS(RECONCILE_STATE_REFERENCE)
+#undef RECONCILE_STATE_REFERENCE
+
 void ResetReconcileState() {
-    std::free(Reconcile.Journal.text.text);
+    ReleaseJournal();
     std::construct_at(&Reconcile);
 }

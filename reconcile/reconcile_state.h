@@ -1,102 +1,36 @@
 // The reconciliation's process-wide state, all of it in one object.
 //
-// A reader finds every variable of reconcile/ here, and the types of them,
-// so that this file stands below the modules that keep their state in it; a
-// test that links the plug-in's code puts all of it back as loaded with one
-// call. Everything is
-// touched only on the host's thread that raises the event or runs the
-// command, one at a time, and takes no lock.
+// Each module of reconcile/ keeps its state in a type of its own, declared in
+// its own header with what it means and how long it lives, and reaches it
+// there by the module's name for it (HookChain, TableHooks, WzTrigger,
+// Remarks, OrderChoice, Journal); this object holds them all, so that a
+// reader finds every variable of the reconciliation from here and a test
+// that links the plug-in's code puts all of it back as loaded with one call.
+// Everything is touched only on the host's thread that raises the event or
+// runs the command, one at a time, and takes no lock.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "reconcile/comparison_journal.h"
+#include "reconcile/hook_chain.h"
+#include "reconcile/line_table_hook.h"
+#include "reconcile/order_choice.h"
+#include "reconcile/order_number_remarks.h"
+#include "reconcile/table_hooks.h"
 
-#include "frame/frame_state.h"  // RecordSizeCheck
-#include "frame/platform.h"
-#include "frame/text_builder.h"
-#include "host/host_records.h"
-#include "reconcile/nested_events.h"
-
-// ------------------------------------------------------------------ the state's types
-
-// A table our hook is in, with the hook it replaced (reconcile/table_hooks.cpp).
-struct HookedTable {
-    HostTable* table;
-    TableEventHook previous;
-};
-
-// One order offered in the order list (reconcile/order_choice.cpp).
-struct OrderCandidate {
-    char number[kNumberLength + 1];  // the header's document number, terminated
-    // The gross value in units (the header stores it multiplied by 10,000):
-    // an IEEE double, kept as its bits (frame/float_scope.h says why).
-    uint64_t gross_bits;
-    char issue_date[kDateTextLength + 1];  // as HostFormatDate writes it, terminated
-    int32_t document_id;                   // what the comparison receives
-};
-
-// The orders offered, in a block of the host's heap grown 30 entries at a time.
-struct OrderCandidates {
-    OrderCandidate* entries;  // null when no block is held
-    int32_t count;
-    int32_t capacity;  // a multiple of 30
-};
-
-// The text of the row OrderRowText hands the host, with its terminator.
-inline constexpr size_t kRowTextBufferSize = 512;
-
-// The remarks command 350 takes: at most 100 characters and a terminator.
-inline constexpr size_t kPendingRemarksSize = kRemarksLength + 1;
-
-// The record of the comparison at work (reconcile/comparison_journal.cpp):
-// the WZ and the order that every row names, when, and the rows so far, the
-// header row first, in a block of the C runtime's heap that grows as rows
-// come.
-struct JournalRecord {
-    char wz_number[kNumberLength + 1] = {};
-    int32_t wz_id = 0;
-    char order_number[kNumberLength + 1] = {};
-    int32_t order_id = 0;
-    PlatformTime time = {};
-    TextBuilder text{nullptr, 0};
-    size_t rows = 0;
-    bool lost = false;  // a row could not be kept: the record is not written
-};
-
-// ------------------------------------------------------------------ the state
+// The parts, each a module's state (its type, declared in the module's
+// header, and the module's name for it): X(type, name).
+#define RECONCILE_STATE_PARTS(X)                                \
+    X(HookChainState, HookChain)     /* hook_chain */           \
+    X(TableHooksState, TableHooks)   /* table_hooks */          \
+    X(WzTriggerState, WzTrigger)     /* line_table_hook */      \
+    X(RemarksState, Remarks)         /* order_number_remarks */ \
+    X(OrderChoiceState, OrderChoice) /* order_choice */         \
+    X(JournalRecord, Journal)        /* comparison_journal */
 
 struct ReconcileState {
-    // The table hooks and command 350 (reconcile/table_hooks.cpp), from the
-    // installation to the stop: the installation's own record-size tests,
-    // the hooked tables with the hooks ours replaced, and what
-    // HostAddMenuCommand returned (nonzero while the command is in place; its
-    // removal does not reset it).
-    RecordSizeCheck InstallHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
-    RecordSizeCheck InstallLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
-    HookedTable HeaderHook = {nullptr, nullptr};
-    HookedTable LineHook = {nullptr, nullptr};
-    int32_t CommandMark = 0;
-
-    // The guards against nested events (reconcile/nested_events.h): the
-    // active run of the WZ comparison (reconcile/line_table_hook.cpp) and of
-    // the remarks' writing (reconcile/order_number_remarks.cpp), while the
-    // hook is at work.
-    EventGuard ComparingWz = {};
-    EventGuard WritingRemarks = {};
-
-    // The order choice (reconcile/order_choice.cpp), during one Ctrl+9: the
-    // orders offered, in a block of host heap, and the text of the row the
-    // host asked for last.
-    OrderCandidates OrderCandidateList = {nullptr, 0, 0};
-    char RowTextBuffer[kRowTextBufferSize] = {};
-
-    // Command 350 (reconcile/order_number_remarks.cpp): the remarks waiting
-    // to be written, from the command to the next.
-    char PendingRemarks[kPendingRemarksSize] = {};
-
-    // The journal's record of the comparison at work
-    // (reconcile/comparison_journal.cpp), in a block of the C runtime's heap.
-    JournalRecord Journal = {};
+#define RECONCILE_STATE_MEMBER(type, name) type name = {};
+    RECONCILE_STATE_PARTS(RECONCILE_STATE_MEMBER)
+#undef RECONCILE_STATE_MEMBER
 };
 
 extern constinit ReconcileState Reconcile;

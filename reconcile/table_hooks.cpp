@@ -5,9 +5,10 @@
 #include "frame/plugin_messages.h"
 #include "host/host_api.h"
 #include "host/mazovia_text.h"
+#include "reconcile/comparison_journal.h"
+#include "reconcile/hook_chain.h"
 #include "reconcile/line_table_hook.h"
 #include "reconcile/order_number_remarks.h"
-#include "reconcile/reconcile_state.h"
 
 namespace {
 
@@ -43,53 +44,36 @@ void Unhook(HookedTable* hooked) {
     hooked->table = nullptr;
 }
 
-int32_t Chain(const HookedTable& hooked, uint32_t event, uint32_t key, uint32_t a3, uint32_t a4,
-              uint32_t a5, uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
-              uint32_t a11) {
-    // The host's slot always held a hook when ours went in; a null one would
-    // only crash the host, so the event ends here instead.
-    if (hooked.previous == nullptr)
-        return 0;
-    return CallHost(hooked.previous, event, key & 0xFFFFu, a3, a4, a5, a6, a7, a8, a9,
-                    a10 & 0xFFFFu, a11);
-}
-
 }  // namespace
 
 int32_t InstallTableHooks(int32_t flag) {
     if (flag == 0) {
-        Unhook(&Reconcile.HeaderHook);
-        Unhook(&Reconcile.LineHook);
+        Unhook(&HookChain.HeaderHook);
+        Unhook(&HookChain.LineHook);
         return 0;
     }
-    if (Hook(&Reconcile.HeaderHook, kHeaderTable, &Reconcile.InstallHeaderCheck, kHeaderTableLabel,
+    if (Hook(&HookChain.HeaderHook, kHeaderTable, &TableHooks.InstallHeaderCheck, kHeaderTableLabel,
              AS_HANDED(HeaderTableHook)) != 0)
         return -1;
-    if (Hook(&Reconcile.LineHook, kLineTable, &Reconcile.InstallLineCheck, kLineTableLabel,
+    if (Hook(&HookChain.LineHook, kLineTable, &TableHooks.InstallLineCheck, kLineTableLabel,
              AS_HANDED(LineTableHook)) != 0)
         return -1;
     return 0;
 }
 
-int32_t ChainHeaderEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
-                         uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
-                         uint32_t a11) {
-    return Chain(Reconcile.HeaderHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
-}
-
-int32_t ChainLineEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
-                       uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
-                       uint32_t a11) {
-    return Chain(Reconcile.LineHook, event, key, a3, a4, a5, a6, a7, a8, a9, a10, a11);
-}
-
 void AddOrderCommand() {
-    Reconcile.CommandMark = HostAddMenuCommand(kMenuCommand, AS_HANDED(OrderNumberCommand));
+    TableHooks.CommandMark = HostAddMenuCommand(kMenuCommand, AS_HANDED(OrderNumberCommand));
 }
 
 void RemoveOrderCommand() {
-    if (Reconcile.CommandMark != 0)
+    if (TableHooks.CommandMark != 0)
         HostRemoveMenuCommand(kMenuCommand);
+}
+
+void StopReconciliation() {
+    InstallTableHooks(0);
+    RemoveOrderCommand();
+    ReleaseJournal();
 }
 
 int32_t ShowInstallNotice() {

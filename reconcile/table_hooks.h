@@ -1,9 +1,7 @@
 // The plug-in's hooks on the header table (44) and the line table (45), menu
-// command 350, the install notice and the one setting, "Pytaj".
-//
-// Each hook of ours hands the events it does not handle to the hook it
-// replaced, with all eleven arguments; the two 16-bit arguments (2nd and 10th)
-// go on widened with zeros, whatever the host left in their upper halves.
+// command 350, the install notice and the one setting, "Pytaj". The hooks
+// ours replaced, and the handing on of events to them, are the hook chain's
+// (reconcile/hook_chain.h).
 #pragma once
 
 #include <cstdint>
@@ -11,9 +9,17 @@
 #include "frame/compatibility.h"
 #include "host/host_records.h"
 
-// The state of the hooks and the command (the installation's own record-size
-// tests of tables 44 and 45, the hooked tables with the hooks ours replaced,
-// CommandMark) is in reconcile/reconcile_state.h.
+// ------------------------------------------------------------------ its state
+// One part of the reconciliation's state (reconcile/reconcile_state.h), from
+// the installation to the stop: the installation's own record-size tests of
+// tables 44 and 45, and what HostAddMenuCommand returned (nonzero while the
+// command is in place; its removal does not reset it).
+struct TableHooksState {
+    RecordSizeCheck InstallHeaderCheck = {kHeaderRecordSize, 0, nullptr, nullptr};
+    RecordSizeCheck InstallLineCheck = {kLineRecordSize, 0, nullptr, nullptr};
+    int32_t CommandMark = 0;
+};
+extern TableHooksState& TableHooks;
 
 // Nonzero installs both hooks (0, or -1 when a table cannot be opened or has
 // the wrong record size; that table is then left alone and listed in
@@ -21,18 +27,13 @@
 // already hooked, or not hooked, are left as they are.
 int32_t InstallTableHooks(int32_t flag);
 
-// Hand one event to the hook that the header or line hook replaced, by the
-// chaining contract; returns that hook's result.
-int32_t ChainHeaderEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
-                         uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
-                         uint32_t a11);
-int32_t ChainLineEvent(uint32_t event, uint32_t key, uint32_t a3, uint32_t a4, uint32_t a5,
-                       uint32_t a6, uint32_t a7, uint32_t a8, uint32_t a9, uint32_t a10,
-                       uint32_t a11);
-
 // Command 350 with OrderNumberCommand as its handler.
 void AddOrderCommand();
 void RemoveOrderCommand();  // only when CommandMark is nonzero
+
+// The stop: the replaced hooks back, the command removed, and the journal's
+// record given back to the C runtime's heap.
+void StopReconciliation();
 
 // Shows what the plug-in adds, unless "Pytaj" holds a nonzero value; stores
 // whatever the notice leaves in it. Returns 0.

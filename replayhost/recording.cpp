@@ -76,7 +76,8 @@ bool Decimal(const std::string& text, uint32_t& value, uint64_t most = UINT32_MA
 }
 
 bool IsSlotKind(char c) {
-    return c == '=' || c == '-' || c == '*' || c == '&' || c == '!';
+    return c == kSlotValue || c == kSlotValue16 || c == kSlotHostMemory || c == kSlotPluginMemory ||
+           c == kSlotPluginFunction;
 }
 
 bool ParseSlot(const std::string& text, Slot& slot) {
@@ -93,7 +94,7 @@ void ParseChanges(const std::vector<std::string>& words, size_t first, std::vect
     for (size_t i = first; i < words.size(); ++i) {
         const std::string& word = words[i];
         Change change;
-        if (word[0] == '+') {
+        if (word[0] == kOffsetMark) {
             uint32_t offset;
             if (!Decimal(word.substr(1), offset, kLargestRecordedBlock))
                 Refuse("an offset that is no number or lies beyond the largest block: " + word);
@@ -128,14 +129,16 @@ void ParseChanges(const std::vector<std::string>& words, size_t first, std::vect
 }
 
 void ParsePlace(const std::string& text, Detail& detail) {
-    if (text == "r") {
+    if (text == kResultPlace) {
         detail.place = -1;
         return;
     }
     std::string number = text;
-    if (number.size() > 2 && number.compare(number.size() - 2, 2, ".0") == 0) {
+    const size_t suffix = sizeof kFirstWordPlace - 1;
+    if (number.size() > suffix &&
+        number.compare(number.size() - suffix, suffix, kFirstWordPlace) == 0) {
         detail.through_first_word = true;
-        number.resize(number.size() - 2);
+        number.resize(number.size() - suffix);
     }
     uint32_t place;
     if (!Decimal(number, place, kMostSlots - 1))
@@ -166,16 +169,16 @@ uint32_t BlockSize(const std::string& text, BlockKind kind) {
 bool ParseHead(const std::vector<std::string>& w, Head& head) {
     const std::string& kind = w[0];
     size_t slots = 0;
-    if (kind == "@host" || kind == "@entry") {
-        head.kind = kind == "@host" ? HeadKind::kHost : HeadKind::kEntry;
+    if (kind == kHostLineKind || kind == kEntryLineKind) {
+        head.kind = kind == kHostLineKind ? HeadKind::kHost : HeadKind::kEntry;
         slots = 4;
-    } else if (kind == "@hostfn" || kind == "@callback") {
-        head.kind = kind == "@hostfn" ? HeadKind::kHostFunction : HeadKind::kCallback;
+    } else if (kind == kHostFunctionLineKind || kind == kCallbackLineKind) {
+        head.kind = kind == kHostFunctionLineKind ? HeadKind::kHostFunction : HeadKind::kCallback;
         slots = 4;
-    } else if (kind == "@return") {
+    } else if (kind == kReturnLineKind) {
         head.kind = HeadKind::kReturn;
         slots = 2;
-    } else if (kind == "@left") {
+    } else if (kind == kLeftLineKind) {
         head.kind = HeadKind::kLeft;
         slots = 2;
     } else if (kind == kLostLineKind) {
@@ -213,30 +216,30 @@ bool ParseHead(const std::vector<std::string>& w, Head& head) {
 
 void ParseDetail(const std::vector<std::string>& w, Detail& detail) {
     const std::string& kind = w[0];
-    if (kind == "@new") {
+    if (kind == kNewLineKind) {
         detail.kind = DetailKind::kNew;
         if (w.size() != 4 || !Hex(w[1], detail.address))
             Refuse("an unreadable new block");
         detail.block_kind = KindNamed(w[3]);
         detail.size = BlockSize(w[2], detail.block_kind);
-    } else if (kind == "@heap") {
+    } else if (kind == kHeapLineKind) {
         detail.kind = DetailKind::kHeap;
         if ((w.size() != 3 && (w.size() != 4 || !Hex(w[3], detail.old))) ||
             !Hex(w[1], detail.address))
             Refuse("an unreadable block of the host's heap");
         detail.block_kind = BlockKind::kHeap;
         detail.size = BlockSize(w[2], BlockKind::kHeap);
-    } else if (kind == "@drop") {
+    } else if (kind == kDropLineKind) {
         detail.kind = DetailKind::kDrop;
         if (w.size() != 2 || !Hex(w[1], detail.address))
             Refuse("an unreadable dropped block");
-    } else if (kind == "@set" || kind == "@wrote") {
-        detail.kind = kind == "@set" ? DetailKind::kSet : DetailKind::kWrote;
+    } else if (kind == kSetLineKind || kind == kWroteLineKind) {
+        detail.kind = kind == kSetLineKind ? DetailKind::kSet : DetailKind::kWrote;
         if (w.size() < 2 || !Hex(w[1], detail.address))
             Refuse("changes of an unreadable block");
         ParseChanges(w, 2, detail.changes);
-    } else if (kind == "@in" || kind == "@out") {
-        detail.kind = kind == "@in" ? DetailKind::kIn : DetailKind::kOut;
+    } else if (kind == kInLineKind || kind == kOutLineKind) {
+        detail.kind = kind == kInLineKind ? DetailKind::kIn : DetailKind::kOut;
         if (w.size() < 3)
             Refuse("a region without its size");
         ParsePlace(w[1], detail);

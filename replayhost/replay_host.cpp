@@ -257,10 +257,6 @@ void Forget(uint32_t address, uint32_t size) {
     });
 }
 
-bool Watchable(BlockKind kind) {
-    return kind != BlockKind::kHeap && kind != BlockKind::kToken && kind != BlockKind::kCode;
-}
-
 uint8_t* ArenaFor(int line, uint32_t address, uint32_t size) {
     uint8_t* memory = InArena(address);
     if (memory == nullptr || (size > 0 && InArena(address + size - 1) != memory + size - 1))
@@ -283,7 +279,7 @@ void Declare(const Detail& detail) {
         block.memory = ArenaFor(detail.line, block.address, block.size);
         std::memset(block.memory, 0, block.size);
         block.copy.assign(block.size, 0);
-        block.watched = Watchable(block.kind);
+        block.watched = Watched(block.kind);
     }
     R.blocks.push_back(std::move(block));
 }
@@ -322,11 +318,11 @@ void ForgetEverything() {
 // A recorded value as the replay has it; a function of the plug-in's that it
 // has not seen yet is 0.
 uint32_t Translate(char kind, uint32_t value, int line) {
-    if (kind == '!') {
+    if (kind == kSlotPluginFunction) {
         const auto found = R.functions.find(value);
         return found == R.functions.end() ? 0 : found->second;
     }
-    if (kind != '*' || value == 0)
+    if (kind != kSlotHostMemory || value == 0)
         return value;
     if (const Block* block = Find(value))
         return Seen(block->memory) + (value - block->address);
@@ -347,11 +343,11 @@ uint32_t Translate(char kind, uint32_t value, int line) {
 bool Matches(const Slot& slot, uint32_t seen) {
     uint32_t recorded = 0;
     switch (slot.kind) {
-        case '-':
+        case kSlotValue16:
             return (seen & 0xFFFFu) == (slot.value & 0xFFFFu);
-        case '&':
+        case kSlotPluginMemory:
             return seen != 0 && !RecordedOf(seen, recorded);
-        case '!': {
+        case kSlotPluginFunction: {
             const auto found = R.functions.find(slot.value);
             if (found == R.functions.end()) {
                 R.functions[slot.value] = seen;
@@ -359,7 +355,7 @@ bool Matches(const Slot& slot, uint32_t seen) {
             }
             return found->second == seen;
         }
-        case '*':
+        case kSlotHostMemory:
             return RecordedOf(seen, recorded) && recorded == slot.value;
         default:
             return seen == slot.value;
@@ -369,13 +365,13 @@ bool Matches(const Slot& slot, uint32_t seen) {
 // What a recorded slot means, and what a seen value is, in words.
 std::string Meaning(const Slot& slot) {
     std::string text = std::string(1, slot.kind) + Hex(slot.value);
-    if (slot.kind == '*' && slot.value != 0) {
+    if (slot.kind == kSlotHostMemory && slot.value != 0) {
         if (const Block* block = Find(slot.value))
             text += " (host memory " + Hex(block->address) + " + " +
                     std::to_string(slot.value - block->address) + ")";
-    } else if (slot.kind == '&') {
+    } else if (slot.kind == kSlotPluginMemory) {
         text += " (the plug-in's own memory)";
-    } else if (slot.kind == '!') {
+    } else if (slot.kind == kSlotPluginFunction) {
         text += " (a function of the plug-in's)";
     }
     return text;
@@ -426,9 +422,9 @@ std::vector<uint8_t> Expected(const Block& block, const Head& head) {
             continue;
         const auto word = block.words.find(offset);
         Slot slot;
-        slot.kind = word == block.words.end() ? '*' : word->second;
+        slot.kind = word == block.words.end() ? kSlotHostMemory : word->second;
         std::memcpy(&slot.value, block.copy.data() + offset, 4);
-        if (slot.kind == '=')
+        if (slot.kind == kSlotValue)
             continue;
         uint32_t seen;
         std::memcpy(&seen, block.memory + offset, 4);
@@ -638,7 +634,7 @@ void CheckBound(const Head& call, const Detail& detail, const uint32_t* seen, si
                 bool writing) {
     const uint32_t bound = RegionBound(call, detail, seen, count, writing);
     if (detail.size > bound)
-        Damaged(detail.line, std::string(writing ? "@out " : "@in ") + "of " +
+        Damaged(detail.line, std::string(writing ? kOutLineKind : kInLineKind) + " of " +
                                  std::to_string(detail.size) + " bytes at " +
                                  ArgumentName(call, detail.place) + " of " + CallName(call) +
                                  ", where the call has room for " + std::to_string(bound));
@@ -663,7 +659,7 @@ void CompareRegion(const Head& call, const Head& at, const Detail& detail, const
         std::memcpy(&slot.value, region.bytes.data(), 4);
         uint32_t value;
         std::memcpy(&value, bytes, 4);
-        if (slot.kind != '&' && !Matches(slot, value))
+        if (slot.kind != kSlotPluginMemory && !Matches(slot, value))
             DivergeAt(call, "  " + where + " points to a word: recorded " + Meaning(slot) +
                                 ", came " + SeenMeaning(value) + "\n");
         return;
@@ -686,7 +682,7 @@ void WriteRegion(const Head& call, const Head& at, const Detail& detail, const u
                       SeenMeaning(place) + "\n");
     auto* bytes = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(place));
     ApplyChanges(region, detail);
-    if (region.word != 0 && region.word != '&') {
+    if (region.word != 0 && region.word != kSlotPluginMemory) {
         uint32_t value;
         std::memcpy(&value, region.bytes.data(), 4);
         value = Translate(region.word, value, detail.line);
@@ -1035,8 +1031,9 @@ uint32_t Answer(const Head* head, const uint32_t* args, const std::string& calle
                 return 0;
             const Slot& result = next->slots[0];
             // The host's result may be an argument of the plug-in's own memory.
-            for (size_t i = 0; result.kind == '&' && i < count; ++i)
-                if (head->slots[i].kind == '&' && head->slots[i].value == result.value)
+            for (size_t i = 0; result.kind == kSlotPluginMemory && i < count; ++i)
+                if (head->slots[i].kind == kSlotPluginMemory &&
+                    head->slots[i].value == result.value)
                     return args[i];
             return Translate(result.kind, result.value, next->line);
         }

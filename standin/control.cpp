@@ -72,74 +72,6 @@ size_t RecordBytes(int32_t table) {
     return table == kHeaderTable ? sizeof(DocumentHeader) : sizeof(DocumentItem);
 }
 
-// Under reuse_addresses, the room a record buffer has for the record size it
-// takes on in a line event.
-constexpr int16_t kRecordGrowth = 8;
-
-void ReallocateRecordBuffers() {
-    for (int slot = 0; slot < 2; ++slot) {
-        HostTable& table = tables[slot];
-        const size_t real = slot == 0 ? sizeof(DocumentHeader) : sizeof(DocumentItem);
-        // A record size set larger than the real record still gets a buffer of
-        // that size, since the plug-in clears records by the table's size.
-        size_t size = table.record_size > static_cast<int16_t>(real) ? table.record_size : real;
-        if (S().variation.reuse_addresses != 0)
-            size = real + kRecordGrowth;
-        void* buffer =
-            Allocate(size, slot == 0 ? "record buffer of table 44" : "record buffer of table 45");
-        if (table.record) {
-            memcpy(buffer, table.record, std::min(size, AllocatedSize(table.record)));
-            Release(table.record);
-        }
-        table.record = buffer;
-    }
-}
-
-namespace {
-
-// reuse_addresses: each table's record buffer given back and handed out again
-// (the heap gives it the same address), table 44's record size its own plus
-// growth. (Table 45's stays: its size is also that of the lines the plug-in
-// clears, which the store keeps at their own.)
-void HandRecordBuffersAgain(int16_t growth) {
-    for (int slot = 0; slot < 2; ++slot) {
-        HostTable& table = tables[slot];
-        const size_t size = AllocatedSize(table.record);
-        std::vector<uint8_t> bytes(static_cast<uint8_t*>(table.record),
-                                   static_cast<uint8_t*>(table.record) + size);
-        Release(table.record);
-        table.record =
-            Allocate(size, slot == 0 ? "record buffer of table 44" : "record buffer of table 45");
-        memcpy(table.record, bytes.data(), size);
-        if (slot == 0)
-            table.record_size = static_cast<int16_t>(RecordBytes(kHeaderTable) + growth);
-    }
-}
-
-}  // namespace
-
-void RebuildSelection() {
-    State& s = S();
-    s.selection_blocks.clear();
-    const size_t count = s.selection_records.size();
-    s.selection_entries = OwnedBlock(Allocate(count * sizeof(SelectionEntry*), "selection list"));
-    auto* entries = static_cast<SelectionEntry**>(s.selection_entries.get());
-    for (size_t i = 0; i < count; ++i) {
-        auto* entry =
-            static_cast<SelectionEntry*>(Allocate(sizeof(SelectionEntry), "selection entry"));
-        auto* record =
-            static_cast<DocumentHeader*>(Allocate(sizeof(DocumentHeader), "selection record"));
-        s.selection_blocks.emplace_back(entry);
-        s.selection_blocks.emplace_back(record);
-        *record = s.selection_records[i];
-        entry->flag = s.selection_flags[i].first;
-        entry->value = s.selection_flags[i].second;
-        entry->record = record;
-        entries[i] = entry;
-    }
-    s.selection_count = static_cast<int32_t>(count);
-}
-
 bool EnterCall(int32_t ordinal, int words, const void* frame, int& log) {
     State& s = S();
     if (s.keeps_process_state)
@@ -221,8 +153,7 @@ VS_API void VsReset(void) {
         table.record_size = S().record_size[slot];
         table.hook = kOwnHooks[slot];
     }
-    ReallocateRecordBuffers();
-    RebuildSelection();
+    HandOutStandingBuffers();
 }
 
 VS_API void VsClearStore(void) {
@@ -344,16 +275,11 @@ EventLines HandOutEditedLines() {
     if (found != s.store.lines.end())
         stored = found->second;
 
+    std::vector<const void*> records;
+    for (const DocumentItem& line : stored)
+        records.push_back(&line);
     EventLines event;
-    event.lines.array =
-        OwnedBlock(Allocate(stored.size() * sizeof(DocumentItem*), "line array of the line event"));
-    for (size_t i = 0; i < stored.size(); ++i) {
-        auto* record =
-            static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line of the line event"));
-        event.lines.records.emplace_back(record);
-        *record = stored[i];
-        event.lines.Items()[i] = record;
-    }
+    event.lines = HandOutLines(records, "line array of the line event", "line of the line event");
     event.count = OwnedBlock(Allocate(sizeof(int32_t), "line count of the line event"));
     *event.Count() = static_cast<int32_t>(stored.size());
     Range range{kLineTable, kKeyEditedLines, s.edited_document, {}};
@@ -425,9 +351,9 @@ VS_API int32_t VsRaiseLineEvent(uint16_t key) {
     const HostTimeScope host_time;
     State& s = S();
     if (s.variation.release_blocks != 0)
-        ReallocateRecordBuffers();  // elsewhere: the old ones are freed
+        HandOutRecordBuffers();  // elsewhere: the old ones are freed
     if (s.variation.reuse_addresses != 0)
-        HandRecordBuffersAgain(kRecordGrowth);
+        HandOutRecordBuffersAgain(kRecordGrowth);
     EventLines event = HandOutEditedLines();
     const GuestImports imports(TableObject(kLineTable)->hook);
     // A dialog or a write that leaves by a long jump lands here, past the plug-in.
@@ -460,7 +386,7 @@ VS_API int32_t VsRaiseLineEvent(uint16_t key) {
         s.dialog_exit = nullptr;
     TakeBack(event);
     if (s.variation.reuse_addresses != 0)
-        HandRecordBuffersAgain(0);
+        HandOutRecordBuffersAgain(0);
     return result;
 }
 
@@ -568,7 +494,7 @@ VS_API void VsSetRecordSize(int32_t table, int16_t size) {
         return;
     S().record_size[slot] = size;
     TableObject(table)->record_size = size;
-    ReallocateRecordBuffers();
+    HandOutRecordBuffers();
 }
 
 VS_API void VsSetOpenTableFails(int32_t table, int fails) {
@@ -623,8 +549,7 @@ VS_API void VsSetStrict(int on) {
     if (StrictAllocation() == (on != 0))
         return;
     SetStrictAllocation(on != 0);
-    ReallocateRecordBuffers();
-    RebuildSelection();
+    HandOutStandingBuffers();
 }
 
 VS_API int VsHeapErrors(void) {
@@ -699,8 +624,8 @@ VS_API void VsSetVariation(const VsVariation* variation) {
     s.write_left = false;
     s.thread_ended = false;
     s.process_state_violations = 0;
-    if (s.variation.reuse_addresses != 0)
-        ReallocateRecordBuffers();  // with room for the record size of a line event
+    // What stands handed out is handed out again as the variation has it.
+    HandOutStandingBuffers();
     const VsVariation& v = s.variation;
     if (v.x87_control != 0) {
         const auto control = static_cast<uint16_t>(v.x87_control);

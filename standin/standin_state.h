@@ -268,10 +268,33 @@ inline State& S() {
 HostTable* TableObject(int32_t table);  // null for other numbers
 int TableSlot(int32_t table);           // 0, 1 or -1
 size_t RecordBytes(int32_t table);      // the real record length
-// Re-allocates both record buffers in the current allocation mode, keeping
-// their contents.
-void ReallocateRecordBuffers();
+
+// ------------------------------------------------------------------ what the plug-in is handed
+// Every record the plug-in is handed (handed_out.cpp) is a block from
+// HandOut: size bytes, the first of them length bytes copied from bytes (none
+// for null), the rest as the heap gives them. Strict mode and the variations
+// reach every such block there, and VsReset, VsSetStrict and VsSetVariation
+// hand the standing ones out anew, so that nothing handed out before a
+// setting escapes it.
+void* HandOut(size_t size, const void* bytes, size_t length, const char* name);
+// Both tables' record buffers anew, elsewhere, keeping what they hold (a
+// buffer whose bytes are all zero holds nothing).
+void HandOutRecordBuffers();
+// reuse_addresses: each record buffer given back and handed out again (the
+// heap gives it the same address), table 44's record size its own plus
+// growth.
+void HandOutRecordBuffersAgain(int16_t growth);
+// Under reuse_addresses, the room a record buffer has for the record size it
+// takes on in a line event.
+inline constexpr int16_t kRecordGrowth = 8;
+// Copies of records (DocumentItem), each line a block of its own, in an array.
+LineArray HandOutLines(const std::vector<const void*>& records, const char* array_name,
+                       const char* line_name);
+// The selection list, its entries and their records, from the records kept.
 void RebuildSelection();
+// What stands handed out between calls, anew: the record buffers and the
+// selection list.
+void HandOutStandingBuffers();
 
 // Counts a violation when the process's state differs from the variation's.
 void CheckProcessState();

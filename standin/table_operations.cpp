@@ -406,19 +406,11 @@ extern "C" int32_t HOST_STDCALL HostLoadLines(DocumentItem*** lines, void** aux,
         if (!live || live->table != kLineTable || table != TableObject(kLineTable))
             return call.Open(0, 0);
 
-        std::vector<const uint8_t*> records;
+        std::vector<const void*> records;
         for (size_t i = 0; i < live->positions.size(); ++i)
             if (const uint8_t* record = StoredRecord(*live, static_cast<int32_t>(i)))
                 records.push_back(record);
-        LineArray handed_out;
-        handed_out.array =
-            OwnedBlock(Allocate(records.size() * sizeof(DocumentItem*), "line array"));
-        for (size_t i = 0; i < records.size(); ++i) {
-            auto* copy = static_cast<DocumentItem*>(Allocate(sizeof(DocumentItem), "line"));
-            handed_out.records.emplace_back(copy);
-            memcpy(copy, records[i], sizeof(DocumentItem));
-            handed_out.Items()[i] = copy;
-        }
+        LineArray handed_out = HandOutLines(records, "line array", "line");
         *lines = handed_out.Items();
         if (aux)
             *aux = handed_out.Items();

@@ -3,8 +3,8 @@
 // is linked into the program, so there is nothing to bind by ordinal. Every
 // target word holds its operation from the start; the trace's thunks are
 // absent, so the call trace shows the calls into the plug-in only.
-#include "frame/call_trace.h"
-#include "frame/frame_state.h"
+#include "frame/host_binding.h"
+#include "frame/host_entries.h"
 #include "host/host_api.h"
 
 namespace {

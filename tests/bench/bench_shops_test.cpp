@@ -92,7 +92,7 @@ TEST(BenchShops, TheOrderListListsTheCustomersOrdersOnlyAndIsReleased) {
     const int reallocs = VsCallCount(kOrdinalHostRealloc);
     EXPECT_EQ(RunOrderList(), kOrders);
     EXPECT_EQ(VsCallCount(kOrdinalHostRealloc) - reallocs, 4);
-    EXPECT_EQ(Reconcile.OrderCandidateList.entries, nullptr);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.entries, nullptr);
 
     const int dialogs = VsDialogCallCount();
     EXPECT_EQ(RunOrderChoiceCancelled(), 0);

@@ -126,7 +126,7 @@ TEST(CallTrace, ATextEndingAtANoAccessPageIsReadOnlyUpToIt) {
 TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     InstallSystemHooks();
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
+    ASSERT_NE(Frame.Attach.HostLibraryHandle, nullptr);
     VsReset();
     VsSetStrict(0);
     const std::string folder = test_host::MakeTemporaryFolder();
@@ -136,7 +136,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     // An entry bound before the trace starts, and one bound while it runs.
     EXPECT_EQ(HostInterfaceVersion(), 112);
     void* const version =
-        PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostInterfaceVersion);
+        PlatformLookupOrdinal(Frame.Attach.HostLibraryHandle, kOrdinalHostInterfaceVersion);
     ASSERT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     ASSERT_TRUE(StartCallTrace(wide_path.c_str()));
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)],
@@ -159,7 +159,7 @@ TEST(CallTrace, TracedCallsActAsUntracedOnesAndOffLeavesTheOneJump) {
     // Off, the target words hold the host's functions again.
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostInterfaceVersion)], version);
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostCopyText)],
-              PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostCopyText));
+              PlatformLookupOrdinal(Frame.Attach.HostLibraryHandle, kOrdinalHostCopyText));
     EXPECT_EQ(HostInterfaceVersion(), 112);
 
     const std::string trace = test_host::ReadBytes(path);
@@ -243,7 +243,7 @@ TEST(CallTrace, AWriteThatFailsHalfWaySwitchesTheTraceOffAndChangesNoCall) {
     EXPECT_EQ(HostOpenTable(kHeaderTable), VsTable(kHeaderTable));
     EXPECT_FALSE(CallTraceOn());
     EXPECT_EQ(HostEntryTargets[Index(HostEntryId::HostOpenTable)],
-              PlatformLookupOrdinal(Frame.HostLibraryHandle, kOrdinalHostOpenTable));
+              PlatformLookupOrdinal(Frame.Attach.HostLibraryHandle, kOrdinalHostOpenTable));
     EXPECT_EQ(HostInterfaceVersion(), 112);
     EXPECT_EQ(WritesSinceArmed(), 2) << "written after the trace was off";
     RemoveSystemHooks();

@@ -25,8 +25,8 @@ size_t CountOf(const std::vector<uint16_t>& list, uint16_t value) {
 TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
     InstallSystemHooks();
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
-    WatchLookups(Frame.HostLibraryHandle);
+    ASSERT_NE(Frame.Attach.HostLibraryHandle, nullptr);
+    WatchLookups(Frame.Attach.HostLibraryHandle);
     VsReset();
 
     // No arguments, a result of the host's choosing.
@@ -76,5 +76,5 @@ TEST(HostBinding, FirstCallReachesTheHostLaterCallsLookNothingUp) {
         }
     }
     EXPECT_TRUE(ShownBoxes().empty());
-    EXPECT_FALSE(Frame.IgnoreAllMissing);
+    EXPECT_FALSE(Frame.Binding.IgnoreAllMissing);
 }

@@ -47,7 +47,7 @@ inline void AttachAsModule(const std::string& module_path) {
     InstallSystemHooks();
     ScriptModuleName(ProgramModule(), ModuleNameMode::kFixed, module_path);
     AttachToHost(ProgramModule(), kProcessAttach);
-    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
-    WatchLookups(Frame.HostLibraryHandle);
+    ASSERT_NE(Frame.Attach.HostLibraryHandle, nullptr);
+    WatchLookups(Frame.Attach.HostLibraryHandle);
     VsReset();
 }

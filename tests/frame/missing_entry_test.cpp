@@ -59,7 +59,7 @@ TEST_F(OlderHost, RetryRepeatsTheDialogIgnoreGivesFallbacksToEveryLaterEntry) {
     ASSERT_EQ(ShownBoxes().size(), 3u);
     for (const ShownBox& box : ShownBoxes())
         ExpectMissingEntryBox(box, kModulePath, kOrdinalHostFindRange);
-    EXPECT_TRUE(Frame.IgnoreAllMissing);
+    EXPECT_TRUE(Frame.Binding.IgnoreAllMissing);
     // Retry shows the box again without looking the entry up again.
     EXPECT_EQ(Lookups(), (std::vector<uint16_t>{kOrdinalHostInterfaceVersion, kOrdinalHostCopyText,
                                                 kOrdinalHostFindRange, kOrdinalHostConvertText}));
@@ -92,7 +92,7 @@ TEST_F(OlderHost, AbortLeavesTheEntryEmptyAndTheNextMissingEntryAsksAgain) {
     EXPECT_EQ(EntryState(HostEntryId::HostFreeRange), HostEntryState::kEmpty);
     ASSERT_EQ(ShownBoxes().size(), 1u);
     ExpectMissingEntryBox(ShownBoxes()[0], kModulePath, kOrdinalHostFreeRange);
-    EXPECT_FALSE(Frame.IgnoreAllMissing);
+    EXPECT_FALSE(Frame.Binding.IgnoreAllMissing);
 
     // Not looked up again, no dialog again.
     ExpectZeroCall(HostEntryId::HostFreeRange, Stub(&HostFreeRange), 1);

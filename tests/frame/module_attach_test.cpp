@@ -22,9 +22,9 @@ std::string RealPath(void* module) {
 }
 
 void ExpectNothingRecorded() {
-    EXPECT_EQ(Frame.PluginModuleHandle, nullptr);
-    EXPECT_EQ(Frame.PluginModulePath[0], 0);
-    EXPECT_EQ(Frame.HostLibraryHandle, nullptr);
+    EXPECT_EQ(Frame.Attach.PluginModuleHandle, nullptr);
+    EXPECT_EQ(Frame.Attach.PluginModulePath[0], 0);
+    EXPECT_EQ(Frame.Attach.HostLibraryHandle, nullptr);
 }
 
 }  // namespace
@@ -37,24 +37,24 @@ TEST(ModuleAttach, OnlyProcessAttachRecordsModulePathAndHostLibrary) {
     }
 
     EXPECT_EQ(AttachToHost(program, DLL_PROCESS_ATTACH), 1);
-    EXPECT_EQ(Frame.PluginModuleHandle, program);
-    EXPECT_EQ(std::string(Frame.PluginModulePath), RealPath(program));
+    EXPECT_EQ(Frame.Attach.PluginModuleHandle, program);
+    EXPECT_EQ(std::string(Frame.Attach.PluginModulePath), RealPath(program));
     ASSERT_NE(GetModuleHandleA("VELDAN"), nullptr);
-    EXPECT_EQ(Frame.HostLibraryHandle, reinterpret_cast<void*>(GetModuleHandleA("VELDAN")));
+    EXPECT_EQ(Frame.Attach.HostLibraryHandle, reinterpret_cast<void*>(GetModuleHandleA("VELDAN")));
 
     // Later notifications undo nothing.
     for (uint32_t reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
         EXPECT_EQ(AttachToHost(nullptr, reason), 1);
-        EXPECT_EQ(Frame.PluginModuleHandle, program);
-        EXPECT_EQ(std::string(Frame.PluginModulePath), RealPath(program));
+        EXPECT_EQ(Frame.Attach.PluginModuleHandle, program);
+        EXPECT_EQ(std::string(Frame.Attach.PluginModulePath), RealPath(program));
     }
 }
 
 TEST(ModuleAttach, HostLibraryFoundBeforeIsKept) {
     int marker;
-    Frame.HostLibraryHandle = &marker;
+    Frame.Attach.HostLibraryHandle = &marker;
     AttachToHost(ProgramModule(), DLL_PROCESS_ATTACH);
-    EXPECT_EQ(Frame.HostLibraryHandle, &marker);
+    EXPECT_EQ(Frame.Attach.HostLibraryHandle, &marker);
 }
 
 TEST(ModuleAttach, PathStaysTerminatedWhenTheSystemTruncatesIt) {
@@ -65,17 +65,17 @@ TEST(ModuleAttach, PathStaysTerminatedWhenTheSystemTruncatesIt) {
     ScriptModuleName(program, ModuleNameMode::kTruncatedUnterminated);
     AttachToHost(program, DLL_PROCESS_ATTACH);
     EXPECT_EQ(LastModuleNameSize(), kModulePathSize);
-    EXPECT_EQ(strnlen(Frame.PluginModulePath, kModulePathSize), kModulePathSize - 1);
+    EXPECT_EQ(strnlen(Frame.Attach.PluginModulePath, kModulePathSize), kModulePathSize - 1);
 
     // The newer systems' way, with a path longer than the buffer.
     ScriptModuleName(program, ModuleNameMode::kFixed, "C:\\" + std::string(400, 'p'));
     AttachToHost(program, DLL_PROCESS_ATTACH);
-    EXPECT_EQ(strnlen(Frame.PluginModulePath, kModulePathSize), kModulePathSize - 1);
+    EXPECT_EQ(strnlen(Frame.Attach.PluginModulePath, kModulePathSize), kModulePathSize - 1);
 
     // A path that cannot be obtained leaves an empty text.
     ScriptModuleName(program, ModuleNameMode::kFail);
     AttachToHost(program, DLL_PROCESS_ATTACH);
-    EXPECT_EQ(Frame.PluginModulePath[0], 0);
+    EXPECT_EQ(Frame.Attach.PluginModulePath[0], 0);
 }
 
 TEST(ModuleAttach, RealEntryPointAttachesAndReportsSuccess) {
@@ -83,8 +83,8 @@ TEST(ModuleAttach, RealEntryPointAttachesAndReportsSuccess) {
     EXPECT_TRUE(QuendrixDllEntry(program, DLL_THREAD_ATTACH, nullptr));
     ExpectNothingRecorded();
     EXPECT_TRUE(QuendrixDllEntry(program, DLL_PROCESS_ATTACH, nullptr));
-    EXPECT_EQ(Frame.PluginModuleHandle, program);
-    EXPECT_NE(Frame.HostLibraryHandle, nullptr);
+    EXPECT_EQ(Frame.Attach.PluginModuleHandle, program);
+    EXPECT_NE(Frame.Attach.HostLibraryHandle, nullptr);
 }
 
 TEST(FeatureText, IsTheSixtyMazoviaBytesAndCopiesWithItsTerminator) {

@@ -32,11 +32,11 @@ class ProbeHost : public ::testing::Test {
         // does not import from it, so it plays the host here.
         ASSERT_NE(LoadLibraryA("VELDAN.dll"), nullptr);
         AttachToHost(ProgramModule(), kProcessAttach);
-        ASSERT_NE(Frame.HostLibraryHandle, nullptr);
+        ASSERT_NE(Frame.Attach.HostLibraryHandle, nullptr);
         probe_ = reinterpret_cast<ProbeRecord*>(
-            GetProcAddress(static_cast<HMODULE>(Frame.HostLibraryHandle), "ProbeSaw"));
+            GetProcAddress(static_cast<HMODULE>(Frame.Attach.HostLibraryHandle), "ProbeSaw"));
         ASSERT_NE(probe_, nullptr);
-        WatchLookups(Frame.HostLibraryHandle);
+        WatchLookups(Frame.Attach.HostLibraryHandle);
     }
 
     // A different set of register values for every call, so that a record
@@ -182,7 +182,7 @@ TEST_F(ProbeHost, IgnoredMissingEntriesReturnZeroWithTheCallersStackBalanced) {
     // call goes through the dialog, then into the fallback.
     ExpectCall(HostEntryId::HostFindRange, Stub(&HostFindRange), Arguments(4), false);
     EXPECT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_TRUE(Frame.IgnoreAllMissing);
+    EXPECT_TRUE(Frame.Binding.IgnoreAllMissing);
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kFallback);
     EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
 
@@ -224,7 +224,7 @@ TEST_F(ProbeHost, AbortedEntriesAreAbandonedSafelyAndNotLookedUpAgain) {
     EXPECT_EQ(EntryState(HostEntryId::HostFindRange), HostEntryState::kEmpty);
     EXPECT_EQ(HostEntryTargets[static_cast<size_t>(HostEntryId::HostFindRange)], ZeroFallback[4]);
     EXPECT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_FALSE(Frame.IgnoreAllMissing);
+    EXPECT_FALSE(Frame.Binding.IgnoreAllMissing);
 
     ExpectCall(HostEntryId::HostQuestion, Stub(&HostQuestion), Arguments(4), false);
     EXPECT_EQ(EntryState(HostEntryId::HostQuestion), HostEntryState::kEmpty);

@@ -15,8 +15,8 @@ namespace {
 
 std::vector<const RecordSizeCheck*> Listed() {
     std::vector<const RecordSizeCheck*> list;
-    for (const RecordSizeCheck* r = Frame.CompatibilityList; r != nullptr && list.size() < 10;
-         r = r->next)
+    for (const RecordSizeCheck* r = Frame.Compatibility.CompatibilityList;
+         r != nullptr && list.size() < 10; r = r->next)
         list.push_back(r);
     return list;
 }
@@ -32,7 +32,7 @@ TEST(CompatibilityList, GrowsInOrderAndHoldsEachTestOnce) {
     // Equal sizes: 0, the list is not touched.
     FillRecordSizeCheck(&a, 980, kHeaderTableLabel);
     EXPECT_EQ(AddIfMismatched(&a), 0);
-    EXPECT_EQ(Frame.CompatibilityList, nullptr);
+    EXPECT_EQ(Frame.Compatibility.CompatibilityList, nullptr);
 
     FillRecordSizeCheck(&b, 297, kLineTableLabel);
     EXPECT_EQ(AddIfMismatched(&b), -1);
@@ -55,12 +55,13 @@ TEST(CompatibilityList, GrowsInOrderAndHoldsEachTestOnce) {
     // A record with a matching size that someone added anyway is still counted.
     EXPECT_EQ(AddMismatch(&a), -1);
     EXPECT_EQ(CountMismatches(), 3);
-    Frame.CompatibilityList = nullptr;  // this process's own records, on the stack
+    Frame.Compatibility.CompatibilityList = nullptr;  // this process's own records, on the stack
 }
 
 TEST(CompatibilityList, FourRecordsOfTheProcessStartEmptyAndAResetEmptiesThem) {
-    RecordSizeCheck* const all[] = {&Frame.StartHeaderCheck, &Frame.StartLineCheck,
-                                    &Reconcile.InstallHeaderCheck, &Reconcile.InstallLineCheck};
+    RecordSizeCheck* const all[] = {
+        &Frame.Compatibility.StartHeaderCheck, &Frame.Compatibility.StartLineCheck,
+        &Reconcile.TableHooks.InstallHeaderCheck, &Reconcile.TableHooks.InstallLineCheck};
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass == 0 ? "as loaded" : "after the resets");
         for (const RecordSizeCheck* r : all) {
@@ -68,11 +69,11 @@ TEST(CompatibilityList, FourRecordsOfTheProcessStartEmptyAndAResetEmptiesThem) {
             EXPECT_EQ(r->label, nullptr);
             EXPECT_EQ(r->next, nullptr);
         }
-        EXPECT_EQ(Frame.StartHeaderCheck.expected, 980);
-        EXPECT_EQ(Frame.StartLineCheck.expected, 298);
-        EXPECT_EQ(Reconcile.InstallHeaderCheck.expected, 980);
-        EXPECT_EQ(Reconcile.InstallLineCheck.expected, 298);
-        EXPECT_EQ(Frame.CompatibilityList, nullptr);
+        EXPECT_EQ(Frame.Compatibility.StartHeaderCheck.expected, 980);
+        EXPECT_EQ(Frame.Compatibility.StartLineCheck.expected, 298);
+        EXPECT_EQ(Reconcile.TableHooks.InstallHeaderCheck.expected, 980);
+        EXPECT_EQ(Reconcile.TableHooks.InstallLineCheck.expected, 298);
+        EXPECT_EQ(Frame.Compatibility.CompatibilityList, nullptr);
         // Every test failed, then each layer's state put back in one call.
         for (RecordSizeCheck* r : all) {
             FillRecordSizeCheck(r, 1, kLineTableLabel);
@@ -87,15 +88,16 @@ TEST(CompatibilityList, FourRecordsOfTheProcessStartEmptyAndAResetEmptiesThem) {
 TEST(IncompatibilityReport, NeverOverrunsItsBuffer) {
     // The longest list there can be, with sizes of the most digits, and a
     // module path of the full 300 bytes without a backslash.
-    RecordSizeCheck* all[] = {&Frame.StartHeaderCheck, &Frame.StartLineCheck,
-                              &Reconcile.InstallHeaderCheck, &Reconcile.InstallLineCheck};
+    RecordSizeCheck* all[] = {
+        &Frame.Compatibility.StartHeaderCheck, &Frame.Compatibility.StartLineCheck,
+        &Reconcile.TableHooks.InstallHeaderCheck, &Reconcile.TableHooks.InstallLineCheck};
     for (RecordSizeCheck* r : all) {
         FillRecordSizeCheck(r, INT_MIN, r->expected == 980 ? kHeaderTableLabel : kLineTableLabel);
         r->expected = INT_MIN + 1;
         AddMismatch(r);
     }
-    memset(Frame.PluginModulePath, 'M', sizeof Frame.PluginModulePath - 1);
-    Frame.PluginModulePath[sizeof Frame.PluginModulePath - 1] = 0;
+    memset(Frame.Attach.PluginModulePath, 'M', sizeof Frame.Attach.PluginModulePath - 1);
+    Frame.Attach.PluginModulePath[sizeof Frame.Attach.PluginModulePath - 1] = 0;
 
     std::vector<char> report(kIncompatibilityReportSize + 64, '#');
     const uint32_t length = ComposeIncompatibilityReport(report.data(), kIncompatibilityReportSize);
@@ -116,7 +118,7 @@ TEST(IncompatibilityReport, NeverOverrunsItsBuffer) {
         EXPECT_EQ(small[i], '#');
 
     // The file name is what follows the last backslash.
-    strcpy(Frame.PluginModulePath, "C:\\Program Files\\Host\\plug\\Q.dll");
+    strcpy(Frame.Attach.PluginModulePath, "C:\\Program Files\\Host\\plug\\Q.dll");
     report.assign(report.size(), '#');
     ComposeIncompatibilityReport(report.data(), kIncompatibilityReportSize);
     EXPECT_NE(std::string(report.data()).find("\x02Q.dll\x01\n"), std::string::npos);

@@ -17,10 +17,10 @@ namespace {
 using plugin_texts::Filled;
 using plugin_texts::Shows;
 
-constexpr int16_t kCustomer = 7;
-constexpr int32_t kOrder = 100;
-constexpr int32_t kOtherOrder = 300;
-constexpr int32_t kWz = 200;
+using shop::kCustomer;
+using shop::kOtherOrder;
+using shop::kWz;
+constexpr int32_t kOrder = shop::kOrderA;
 constexpr int32_t kSecondWz = 210;
 constexpr int32_t kThirdWz = 220;
 constexpr int32_t kRemarksDocument = 400;
@@ -31,24 +31,14 @@ constexpr int32_t kRemarksDocument = 400;
 // formulas; a WZ of the other customer that uses that order up and returns
 // part of it; a document that command 350 gives remarks.
 void SeedShop() {
-    AddHeader(MakeHeader(kOrder, 11, kCustomer, "ZK 1/2024", "Dostawa do magazynu B"));
-    AddLine(kOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
-    AddLine(kOrder, MakeLine("Nakrętki M6"_mz, 3000, 2, 1));
-    AddLine(kOrder, MakeLine("Podkładki"_mz, 2000, 4, 1));
-    AddHeader(MakeHeader(kOtherOrder, 12, 8, "ZK 9/2024", "inny klient"));
-    AddLine(kOtherOrder, MakeLine("Śruby M6"_mz, 9000, 1, 1));
-    AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 5/2024", ""));
-    AddLine(kWz, MakeLine("Śruby M6"_mz, 2000, 1, 1));
-    AddLine(kWz, MakeLine("Wkręty"_mz, 1000, 3, 1));
-    AddLine(kWz, MakeLine("Nakrętki M6"_mz, 4000, 2, 1));
-    AddLine(kWz, MakeLine("Dostawa kurierem", 0, 0, 0));
+    shop::SeedOrderAndWz(shop::RemarksOf(kOrder));
     AddHeader(MakeHeader(kSecondWz, 0, kCustomer, "WZ 6/2024", ""));
     AddLine(kSecondWz, MakeLine("Śruby M6"_mz, 3000, 1, 1));
     AddLine(kSecondWz, MakeLine("Podkładki"_mz, 2000, 4, 1));
     int16_t article = 5;
     for (const char* formula : {"=1+2", "+48", "-5", "@A1"})
         AddLine(kSecondWz, MakeLine(formula, 1500, article++, 1));
-    AddHeader(MakeHeader(kThirdWz, 0, 8, "WZ 7/2024", ""));
+    AddHeader(MakeHeader(kThirdWz, 0, shop::kOtherCustomer, "WZ 7/2024", ""));
     AddLine(kThirdWz, MakeLine("Śruby M6"_mz, 9000, 1, 1));
     AddLine(kThirdWz, MakeLine("Śruby M6"_mz, -2000, 1, 1));
     AddHeader(MakeHeader(kRemarksDocument, 13, 9, "FV 1/2024", ""));

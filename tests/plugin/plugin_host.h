@@ -17,6 +17,7 @@
 #include "tests/support/host_store.h"
 #include "tests/support/plugin_library.h"
 #include "tests/support/plugin_texts.h"
+#include "tests/support/shop.h"
 
 using test_host::IdleEntry;
 using test_host::InstallEntry;

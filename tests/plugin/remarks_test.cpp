@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int16_t kCustomer = 7;
+using shop::kCustomer;
 constexpr int32_t kHeaderHookResult = 55;
 
 class OrderNumberRemarks : public InstalledPlugin {
@@ -19,7 +19,7 @@ class OrderNumberRemarks : public InstalledPlugin {
         VsSetHostHookResult(44, kHeaderHookResult);
         a_ = AddHeader(MakeHeader(1, 21, kCustomer, "FV 1/2024", "własne A"_mz));
         b_ = AddHeader(MakeHeader(2, 22, kCustomer, "FV 2/2024", ""));
-        c_ = AddHeader(MakeHeader(3, 23, 8, "FV 3/2024", "własne C"_mz));
+        c_ = AddHeader(MakeHeader(3, 23, shop::kOtherCustomer, "FV 3/2024", "własne C"_mz));
     }
 
     // Selects one record with the given remarks, and runs the confirmed command.

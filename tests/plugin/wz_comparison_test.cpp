@@ -8,10 +8,11 @@
 
 namespace {
 
-constexpr int16_t kCustomer = 7;
-constexpr int32_t kOrder = 100;
-constexpr int32_t kOtherOrder = 110;
-constexpr int32_t kWz = 200;
+using shop::kCustomer;
+using shop::kWz;
+constexpr int32_t kOrder = shop::kOrderA;
+// Of the same customer, where a test adds it.
+constexpr int32_t kOtherOrder = shop::kOrderB;
 
 // A WZ line with a unit price of 2.5 and the host's field at 202 set, so that
 // the refresh after a comparison shows: the host's line update computes the
@@ -30,22 +31,9 @@ std::string AgainQuestion(const std::string& remarks) {
 
 class WzComparison : public InstalledPlugin {
   protected:
-    // An order of the WZ's customer, one of another customer, and the WZ:
-    // a partial delivery, an article not on the order, an excess of one unit
-    // and a text line without article.
-    void SeedShop(const char* order_remarks) {
-        AddHeader(MakeHeader(kOrder, 11, kCustomer, "ZK 1/2024", order_remarks));
-        AddLine(kOrder, MakeLine("Śruby M6"_mz, 5000, 1, 1));
-        AddLine(kOrder, MakeLine("Nakrętki M6"_mz, 3000, 2, 1));
-        AddLine(kOrder, MakeLine("Podkładki"_mz, 2000, 4, 1));
-        AddHeader(MakeHeader(300, 12, 8, "ZK 9/2024", "inny klient"));
-        AddLine(300, MakeLine("Śruby M6"_mz, 9000, 1, 1));
-        AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 5/2024", ""));
-        AddLine(kWz, Priced(MakeLine("Śruby M6"_mz, 2000, 1, 1)));
-        AddLine(kWz, Priced(MakeLine("Wkręty"_mz, 1000, 3, 1)));
-        AddLine(kWz, Priced(MakeLine("Nakrętki M6"_mz, 4000, 2, 1)));
-        AddLine(kWz, Priced(MakeLine("Dostawa kurierem", 0, 0, 0)));
-    }
+    // The shop's order of the WZ's customer, one of another customer, and
+    // the WZ, its lines priced.
+    void SeedShop(const char* order_remarks) { shop::SeedOrderAndWz(order_remarks, Priced); }
 
     std::vector<VsDialogCall> NewDialogs() {
         std::vector<VsDialogCall> calls = DialogsFrom(first_dialog_);
@@ -103,7 +91,8 @@ TEST_F(WzComparison, CompareStoreAndCompareAgain) {
     ASSERT_EQ(order_lines.size(), 2u);
     EXPECT_EQ(order_lines[0].quantity, 3000);
     EXPECT_EQ(order_lines[1].quantity, 2000);
-    EXPECT_EQ(StoredLines(300)[0].quantity, 9000) << "another customer's order is not touched";
+    EXPECT_EQ(StoredLines(shop::kOtherOrder)[0].quantity, 9000)
+        << "another customer's order is not touched";
 
     // The host's hook saw the event after the comparison.
     EXPECT_EQ(VsHostHookEvents(45), 1);
@@ -237,6 +226,12 @@ int32_t OrderUsedUpWhileListed(const VsDialogCall* call, int32_t* selection) {
     return kAnswerYes;
 }
 
+// A message shown: its identifier, and the values it names.
+struct Said {
+    MessageId id;
+    std::vector<std::string> names = {};
+};
+
 // Lines written "text=quantity ...", the text's first letter the article.
 void AddLines(int32_t document, const char* lines) {
     std::istringstream in(lines);
@@ -252,9 +247,12 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
     struct Case {
         const char* name;
         const char *order, *wz;
-        std::string wz_after;      // the WZ's stored texts; on a refusal, as before
-        std::string order_after;   // the order's stored texts and quantities
-        std::string message = {};  // a refusal: the WZ and the order stay as they were
+        std::string wz_after;     // the WZ's stored texts; on a refusal, as before
+        std::string order_after;  // the order's stored texts and quantities
+        // The message shown, by its identifier and what it names; but for a
+        // header not written back, a refusal: the WZ and the order stay as
+        // they were.
+        std::vector<Said> message = {};
         bool vanish = false;
         bool header_unwritten = false;  // the order's header cannot be written back
     };
@@ -264,12 +262,25 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
         {"the second is over what the first left", "Olej=4000", "Olej=3000 Olej=3000",
          "Olej|!2 Olej", ""},
         {"an article never on the order", "Olej=4000", "Maka=1000", "? Maka", "Olej=4000"},
-        {"the order is used up while the list is open", "Olej=4000", "Olej=1000", "Olej",
-         "Olej=4000", TextOf(MessageId::kOrderGone), true},
-        {"a return past 32 bits", "Olej=2147483647", "Olej=-1", "Olej", "Olej=2147483647",
-         Filled(MessageId::kQuantityLimit, {"Olej"})},
-        {"a large return after a line that fits", "Olej=5000 Cukier=1", "Cukier=1 Olej=-2147483648",
-         "Cukier|Olej", "Olej=5000|Cukier=1", Filled(MessageId::kQuantityLimit, {"Olej"})},
+        {"the order is used up while the list is open",
+         "Olej=4000",
+         "Olej=1000",
+         "Olej",
+         "Olej=4000",
+         {{MessageId::kOrderGone}},
+         true},
+        {"a return past 32 bits",
+         "Olej=2147483647",
+         "Olej=-1",
+         "Olej",
+         "Olej=2147483647",
+         {{MessageId::kQuantityLimit, {"Olej"}}}},
+        {"a large return after a line that fits",
+         "Olej=5000 Cukier=1",
+         "Cukier=1 Olej=-2147483648",
+         "Cukier|Olej",
+         "Olej=5000|Cukier=1",
+         {{MessageId::kQuantityLimit, {"Olej"}}}},
         {"at the limits of 32 bits, exact", "a=3000 b=-2147483648 c=-2147483648 d=2147483647",
          "a=2147483647 b=5000 c=-2147483648 d=2147483647", "!2147480 a|!2147488 b|c|d", ""},
         // Returns of goods within one WZ.
@@ -281,14 +292,28 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
          "!1 Olej|Olej", "Olej=2000"},
         {"a return to a line still open", "Olej=3000 Olej=4000", "Olej=3000 Olej=2000 Olej=-1000",
          "Olej|Olej|Olej", "Olej=3000"},
-        {"a return that brings a used-up line past 32 bits", "Olej=5000",
-         "Olej=5000 Olej=-2147483648", "Olej|Olej", "Olej=5000",
-         Filled(MessageId::kQuantityLimit, {"Olej"})},
-        {"the order's header cannot be written back: compared, and said", "Olej=4000 Maka=1000",
-         "Olej=4000", "Olej", "Maka=1000", Filled(MessageId::kOrderHeaderNotWritten, {"ZK"}), false,
+        {"a return that brings a used-up line past 32 bits",
+         "Olej=5000",
+         "Olej=5000 Olej=-2147483648",
+         "Olej|Olej",
+         "Olej=5000",
+         {{MessageId::kQuantityLimit, {"Olej"}}}},
+        {"the order's header cannot be written back: compared, and said",
+         "Olej=4000 Maka=1000",
+         "Olej=4000",
+         "Olej",
+         "Maka=1000",
+         {{MessageId::kOrderHeaderNotWritten, {"ZK"}}},
+         false,
          true},
-        {"nor when it would close the order", "Olej=4000", "Olej=4000", "Olej", "",
-         Filled(MessageId::kOrderHeaderNotWritten, {"ZK"}), false, true},
+        {"nor when it would close the order",
+         "Olej=4000",
+         "Olej=4000",
+         "Olej",
+         "",
+         {{MessageId::kOrderHeaderNotWritten, {"ZK"}}},
+         false,
+         true},
     };
     VsSetStrict(1);
     int16_t customer = 20;
@@ -309,12 +334,14 @@ TEST_F(WzComparison, OutcomesAtTheEdgesOfTheDeduction) {
         VsRaiseLineEvent(kKeyEditedLines);
         VsSetDialogHandler(nullptr);
 
-        std::vector<std::string> messages;
+        std::vector<VsDialogCall> messages;
         for (const VsDialogCall& call : NewDialogs())
             if (call.ordinal == kOrdinalHostMessage)
-                messages.push_back(Text(call.text));
-        EXPECT_EQ(messages, c.message.empty() ? std::vector<std::string>{}
-                                              : std::vector<std::string>{c.message});
+                messages.push_back(call);
+        ASSERT_EQ(messages.size(), c.message.size());
+        for (size_t i = 0; i < messages.size(); ++i)
+            EXPECT_TRUE(plugin_texts::Names(messages[i], c.message[i].id, c.message[i].names))
+                << Message(c.message[i].id).identifier << ": " << Text(messages[i].text);
         if (!c.message.empty() && !c.header_unwritten)
             EXPECT_EQ(RecordBytes(RecordBuffer(), sizeof(DocumentHeader)), before);
         else

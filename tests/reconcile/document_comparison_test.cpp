@@ -250,8 +250,8 @@ TEST_F(DocumentComparison, OrderWithoutArticleLinesLeftHasItsHeaderCleared) {
 
     // Cleared headers carry no identifier, so the order list skips them.
     EXPECT_EQ(WybierzMM(3), 1);
-    ASSERT_EQ(Reconcile.OrderCandidateList.count, 1);
-    EXPECT_EQ(Reconcile.OrderCandidateList.entries[0].document_id, 52);
+    ASSERT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, 1);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.entries[0].document_id, 52);
     stored = StoredHeader(2);
     ExpectSameBytes(&stored, &open, sizeof open, "the untouched order");
 }
@@ -263,7 +263,7 @@ TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
         std::function<void()> inject;
         bool remarks_filled;
         MessageId message = MessageId::kComparisonDiskError;
-        std::string text = {};  // the message's own
+        std::vector<std::string> names = {};  // what the message names
         int32_t order_id = 70;
         int32_t order_quantity = 1000;
         int32_t wz_quantity = 5000;
@@ -277,8 +277,14 @@ TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
         {"order gone", [] {}, false, MessageId::kOrderGone, {}, 71},
         {"no working memory", [] { VsFailCall(kOrdinalHostRealloc, 1); }, true,
          MessageId::kComparisonAllocationError},
-        {"a return past 32 bits", [] {}, true, MessageId::kQuantityLimit,
-         Filled(MessageId::kQuantityLimit, {"Chleb"}), 70, INT32_MAX, -1},
+        {"a return past 32 bits",
+         [] {},
+         true,
+         MessageId::kQuantityLimit,
+         {"Chleb"},
+         70,
+         INT32_MAX,
+         -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -294,7 +300,7 @@ TEST_F(DocumentComparison, FailuresAreReportedAndChangeNothing) {
 
         EXPECT_EQ(PorownajDokumentyZeSoba(c.order_id, pointers.data(), 1, remarks), 0);
 
-        ExpectOnlyError(c.message, c.text);
+        ExpectOnlyError(c.message, c.names);
         EXPECT_EQ(Text(remarks), c.remarks_filled ? "uwagi zam\xA2wienia" : "bez zmian");
         ExpectSameBytes(&wz[0], &wz_before, sizeof wz_before, "WZ line");
         ExpectStoredLines(70, {line});
@@ -383,7 +389,8 @@ TEST_F(DocumentComparison, AJournalWriteThatFailsHalfWayLosesItsRecordAndNothing
     const std::string folder = test_host::MakeTemporaryFolder();
     const std::string path = folder + "journal.csv";
     const std::wstring wide(path.begin(), path.end());
-    wcscpy(Frame.JournalFile, wide.c_str());  // as a start with the journal on leaves it
+    wcscpy(Frame.Diagnostics.JournalFile,
+           wide.c_str());  // as a start with the journal on leaves it
     char remarks[101];
 
     // The first comparison's record is written half: the disk is full. The
@@ -408,7 +415,7 @@ TEST_F(DocumentComparison, AJournalWriteThatFailsHalfWayLosesItsRecordAndNothing
     pointers = Pointers(second);
     EXPECT_EQ(PorownajDokumentyZeSoba(60, pointers.data(), 2, remarks), 1);
     RemoveSystemHooks();
-    Frame.JournalFile[0] = 0;
+    Frame.Diagnostics.JournalFile[0] = 0;
     const std::string journal = test_host::ReadBytes(path);
     ASSERT_EQ(journal.rfind(cut, 0), 0u);
     // A line end, then the record's three rows (two lines and the header

@@ -15,9 +15,9 @@ namespace {
 const char kDate[] = "15.03.2024";  // the stand-in's text for the headers' date
 
 void ExpectListEmpty() {
-    EXPECT_EQ(Reconcile.OrderCandidateList.entries, nullptr);
-    EXPECT_EQ(Reconcile.OrderCandidateList.count, 0);
-    EXPECT_EQ(Reconcile.OrderCandidateList.capacity, 0);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.entries, nullptr);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, 0);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.capacity, 0);
     EXPECT_EQ(VsOutstanding(kVsHeapBlocks), 0);
 }
 
@@ -101,10 +101,10 @@ TEST_F(OrderChoice, OffersTheCustomersOrdersAndComparesTheConfirmedRow) {
     EXPECT_EQ(StoredLines(11)[0].quantity, 5000);
 
     // The list stays held for the caller to release.
-    ASSERT_NE(Reconcile.OrderCandidateList.entries, nullptr);
-    EXPECT_EQ(Reconcile.OrderCandidateList.count, 2);
-    EXPECT_EQ(Reconcile.OrderCandidateList.capacity, 30);
-    const OrderCandidate& entry = Reconcile.OrderCandidateList.entries[1];
+    ASSERT_NE(Reconcile.OrderChoice.OrderCandidateList.entries, nullptr);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, 2);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.capacity, 30);
+    const OrderCandidate& entry = Reconcile.OrderChoice.OrderCandidateList.entries[1];
     EXPECT_EQ(Text(entry.number, sizeof entry.number), "ZK/11");
     double gross = 0;
     std::memcpy(&gross, &entry.gross_bits, sizeof gross);
@@ -120,8 +120,8 @@ TEST_F(OrderChoice, OffersTheCustomersOrdersAndComparesTheConfirmedRow) {
 
     // Customer numbers are compared as signed 16-bit values.
     EXPECT_EQ(WybierzMM(-3), 1);
-    ASSERT_EQ(Reconcile.OrderCandidateList.count, 1);
-    EXPECT_EQ(Reconcile.OrderCandidateList.entries[0].document_id, 15);
+    ASSERT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, 1);
+    EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.entries[0].document_id, 15);
 }
 
 TEST_F(OrderChoice, LeavingTheDialogWithoutConfirmingReleasesTheList) {
@@ -185,11 +185,11 @@ TEST_F(OrderChoice, ListGrowsThirtyEntriesAtATimeKeepingItsEntries) {
 
         EXPECT_EQ(WybierzMM(4), 1);
 
-        EXPECT_EQ(Reconcile.OrderCandidateList.count, orders);
-        EXPECT_EQ(Reconcile.OrderCandidateList.capacity, orders == 30 ? 30 : 60);
+        EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, orders);
+        EXPECT_EQ(Reconcile.OrderChoice.OrderCandidateList.capacity, orders == 30 ? 30 : 60);
         EXPECT_EQ(VsCallCount(kOrdinalHostRealloc), orders == 30 ? 1 : 2);
         for (int i = 0; i < orders; ++i) {
-            const OrderCandidate& entry = Reconcile.OrderCandidateList.entries[i];
+            const OrderCandidate& entry = Reconcile.OrderChoice.OrderCandidateList.entries[i];
             EXPECT_EQ(entry.document_id, 100 + i);
             EXPECT_EQ(Text(entry.number, sizeof entry.number), "ZK/" + std::to_string(100 + i));
             EXPECT_EQ(Text(entry.issue_date, sizeof entry.issue_date), kDate);
@@ -255,8 +255,8 @@ TEST_F(OrderChoice, RowTextsStayWithinTheirBufferAndEntriesAreTerminated) {
     VsAddHeader(&undated);
 
     ASSERT_EQ(WybierzMM(2), 1);
-    ASSERT_EQ(Reconcile.OrderCandidateList.count, 2);
-    const OrderCandidate& entry = Reconcile.OrderCandidateList.entries[0];
+    ASSERT_EQ(Reconcile.OrderChoice.OrderCandidateList.count, 2);
+    const OrderCandidate& entry = Reconcile.OrderChoice.OrderCandidateList.entries[0];
     EXPECT_EQ(Text(entry.number, sizeof entry.number), std::string(16, 'N'));
 
     char value[400];

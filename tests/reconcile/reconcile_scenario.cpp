@@ -18,7 +18,7 @@ void HostScenario::SetUp() {
     ResetFrameState();
     ResetReconcileState();
     AttachToHost(GetModuleHandleA(nullptr), kProcessAttach);
-    ASSERT_NE(Frame.HostLibraryHandle, nullptr);
+    ASSERT_NE(Frame.Attach.HostLibraryHandle, nullptr);
     VsReset();
 }
 
@@ -45,11 +45,10 @@ std::vector<const VsDialogCall*> DialogCalls() {
     return calls;
 }
 
-void ExpectOnlyError(MessageId id, const std::string& text) {
+void ExpectOnlyError(MessageId id, const std::vector<std::string>& names) {
     const auto calls = DialogCalls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(Shows(*calls[0], id, text.empty() ? TextOf(id) : text))
-        << Message(id).identifier << ": " << calls[0]->text;
+    EXPECT_TRUE(Names(*calls[0], id, names)) << Message(id).identifier << ": " << calls[0]->text;
 }
 
 }  // namespace reconcile_test

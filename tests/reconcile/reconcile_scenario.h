@@ -46,6 +46,6 @@ std::vector<DocumentItem*> Pointers(std::vector<DocumentItem>& lines);
 std::vector<const VsDialogCall*> DialogCalls();
 // Expects exactly one call in the log, the message id, with the text given
 // (its own by default).
-void ExpectOnlyError(MessageId id, const std::string& text = {});
+void ExpectOnlyError(MessageId id, const std::vector<std::string>& names = {});
 
 }  // namespace reconcile_test

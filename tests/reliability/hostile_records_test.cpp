@@ -28,9 +28,9 @@ int RunChild(const std::vector<std::string>&) {
 
 namespace {
 
-constexpr int16_t kCustomer = 0x0707;  // no zero byte, so it ends no text early
-constexpr int32_t kOrder = 0x0A0A0A0A;
-constexpr int32_t kWz = 0x0B0B0B0B;
+constexpr int16_t kHostileCustomer = 0x0707;  // no zero byte, so it ends no text early
+constexpr int32_t kHostileOrder = 0x0A0A0A0A;
+constexpr int32_t kHostileWz = 0x0B0B0B0B;
 const std::string kDateText = "05.01.2024";
 
 using plugin_texts::Filled;
@@ -62,7 +62,7 @@ class Hostile : public ::testing::Test {
 };
 
 DocumentHeader OrderHeader(int32_t id, int32_t second, const char* number, double gross) {
-    DocumentHeader header = MakeHeader(id, second, kCustomer, number);
+    DocumentHeader header = MakeHeader(id, second, kHostileCustomer, number);
     test_host::SetIssueDate(header, 20240105);
     header.gross_value = gross;
     return header;
@@ -97,24 +97,24 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
     test_host::SetIssueDate(order, 20240105);
     const uint64_t gross_bits = 0x4141414141414141ull;
     memcpy(&order.gross_value, &gross_bits, sizeof gross_bits);
-    order.customer = kCustomer;
+    order.customer = kHostileCustomer;
     order.second_id = 0x0C0C0C0C;
-    order.document_id = kOrder;
+    order.document_id = kHostileOrder;
     AddHeader(order);
-    AddLine(kOrder, FilledLine('o', 0x01010101 - 0x01000000, 0x0101));
+    AddLine(kHostileOrder, FilledLine('o', 0x01010101 - 0x01000000, 0x0101));
 
     // The WZ, compared before: its remarks fill their field too.
     DocumentHeader wz;
     memset(&wz, 'w', sizeof wz);
     memset(wz.remarks, 'Q', sizeof wz.remarks);
     wz.compared_marker = kComparedMarker;
-    wz.customer = kCustomer;
+    wz.customer = kHostileCustomer;
     wz.second_id = 0;
-    wz.document_id = kWz;
+    wz.document_id = kHostileWz;
     AddHeader(wz);
-    AddLine(kWz, FilledLine('T', 0x01010101, 0x0101));  // more than the order holds
-    AddLine(kWz, FilledLine('U', 0x01010101, 0x0202));  // not on the order
-    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    AddLine(kHostileWz, FilledLine('T', 0x01010101, 0x0101));  // more than the order holds
+    AddLine(kHostileWz, FilledLine('U', 0x01010101, 0x0202));  // not on the order
+    ASSERT_EQ(VsOpenDocument(kHostileWz), 1);
 
     VsRaiseLineEvent(kKeyEditedLines);
 
@@ -137,7 +137,7 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
     EXPECT_EQ(Bytes(*RecordBuffer()), Bytes(expected));
 
     // The WZ lines: marked, cut to 120 characters, terminated within the field.
-    const std::vector<DocumentItem> lines = StoredLines(kWz);
+    const std::vector<DocumentItem> lines = StoredLines(kHostileWz);
     ASSERT_EQ(lines.size(), 2u);
     const int excess = (0x01010101 - (0x01010101 - 0x01000000)) / 1000;
     const std::string excess_marker = "!" + std::to_string(excess) + " ";
@@ -153,7 +153,7 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
     VsAddSelection(1, 0x01010101, &selected);
     VsRunMenuCommand(kMenuCommand, static_cast<uint16_t>(kAnswerYes), kMenuPhaseConfirmed);
     VsStoreHeader(kVsKeyCustomerHeaders);
-    const DocumentHeader stored = StoredHeader(VsFindHeader(kWz));
+    const DocumentHeader stored = StoredHeader(VsFindHeader(kHostileWz));
     EXPECT_EQ(Bytes(stored.remarks, sizeof stored.remarks), std::string(100, 'P') + '\0');
     EXPECT_EQ(Bytes(*RecordBuffer()), Bytes(expected)) << "the record buffer is the host's again";
 }
@@ -181,10 +181,10 @@ void RaiseWithCount(int32_t count, bool null_array) {
 
 TEST_F(Hostile, LineCountsOfZeroAndBelow) {
     Install();
-    AddHeader(OrderHeader(kOrder, 1, "ZK 1", 0));
+    AddHeader(OrderHeader(kHostileOrder, 1, "ZK 1", 0));
     const DocumentItem order_line = MakeLine("Mąka"_mz, 5000, 3, 1);
-    AddLine(kOrder, order_line);
-    AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 1", ""));
+    AddLine(kHostileOrder, order_line);
+    AddHeader(MakeHeader(kHostileWz, 0, kHostileCustomer, "WZ 1", ""));
     const std::string order_before = Bytes(StoredHeader(0));
 
     struct Case {
@@ -198,7 +198,7 @@ TEST_F(Hostile, LineCountsOfZeroAndBelow) {
           Case{"minus one", -1, false, true}, Case{"most negative", INT32_MIN, false, true},
           Case{"lines, but no array", 3, true, false}}) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(VsOpenDocument(kWz), 1);
+        ASSERT_EQ(VsOpenDocument(kHostileWz), 1);
         DocumentHeader wz = *RecordBuffer();
         wz.compared_marker = 0;  // compare afresh each time
         *RecordBuffer() = wz;
@@ -220,8 +220,8 @@ TEST_F(Hostile, LineCountsOfZeroAndBelow) {
         EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), updates) << "no line to refresh";
         EXPECT_EQ(VsHostHookEvents(kLineTable), events + 1);
         EXPECT_EQ(RecordBuffer()->compared_marker, c.compared ? kComparedMarker : 0);
-        ASSERT_EQ(StoredLines(kOrder).size(), 1u);
-        EXPECT_EQ(Bytes(StoredLines(kOrder)[0]), Bytes(order_line));
+        ASSERT_EQ(StoredLines(kHostileOrder).size(), 1u);
+        EXPECT_EQ(Bytes(StoredLines(kHostileOrder)[0]), Bytes(order_line));
         EXPECT_EQ(Bytes(StoredHeader(0)), order_before);
         EXPECT_EQ(Unreturned(), "");
     }
@@ -246,9 +246,9 @@ TEST_F(Hostile, GrossValuesThatAreNotNumbersOrAsLargeAsADoubleGets) {
         AddLine(id, MakeLine("x", 1000, 1, 1));
         ++id;
     }
-    AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 1", ""));
-    AddLine(kWz, MakeLine("x", 1000, 1, 1));
-    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    AddHeader(MakeHeader(kHostileWz, 0, kHostileCustomer, "WZ 1", ""));
+    AddLine(kHostileWz, MakeLine("x", 1000, 1, 1));
+    ASSERT_EQ(VsOpenDocument(kHostileWz), 1);
     VsQueueAnswer(kOrdinalHostListDialog, kAnswerYes, 5);  // the row of -DBL_MAX
 
     VsRaiseLineEvent(kKeyEditedLines);
@@ -341,8 +341,8 @@ class ChangingSelection : public ::testing::Test {
         char text[64] = {};
         ASSERT_EQ(PluginStart(test_host::HostContext(), text), 0);
         ASSERT_EQ(PluginInstall(0), 0);
-        AddHeader(MakeHeader(kWz, 1, kCustomer, "WZ 1", ""));
-        ASSERT_EQ(VsOpenDocument(kWz), 1);
+        AddHeader(MakeHeader(kHostileWz, 1, kHostileCustomer, "WZ 1", ""));
+        ASSERT_EQ(VsOpenDocument(kHostileWz), 1);
     }
 
     void TearDown() override {
@@ -355,7 +355,7 @@ class ChangingSelection : public ::testing::Test {
     std::string CommandAndStore() {
         VsRunMenuCommand(kMenuCommand, static_cast<uint16_t>(kAnswerYes), kMenuPhaseConfirmed);
         VsStoreHeader(kVsKeyCustomerHeaders);
-        const DocumentHeader stored = StoredHeader(VsFindHeader(kWz));
+        const DocumentHeader stored = StoredHeader(VsFindHeader(kHostileWz));
         return FieldText(stored.remarks, sizeof stored.remarks);
     }
 };
@@ -363,8 +363,9 @@ class ChangingSelection : public ::testing::Test {
 TEST_F(ChangingSelection, ListShrinksWhileItsEntriesAreFetched) {
     // Three entries, the first two without remarks; while the plug-in fetches
     // the entries for the second, the host drops all but the first.
-    script.records = {MakeHeader(1, 1, kCustomer, "a", ""), MakeHeader(2, 2, kCustomer, "b", ""),
-                      MakeHeader(3, 3, kCustomer, "c", "trzeci")};
+    script.records = {MakeHeader(1, 1, kHostileCustomer, "a", ""),
+                      MakeHeader(2, 2, kHostileCustomer, "b", ""),
+                      MakeHeader(3, 3, kHostileCustomer, "c", "trzeci")};
     Rebuild(3);
     script.shrink_in_entries_call = 2;
     script.shrink_to = 1;
@@ -374,7 +375,7 @@ TEST_F(ChangingSelection, ListShrinksWhileItsEntriesAreFetched) {
 }
 
 TEST_F(ChangingSelection, ListEmptiedWhileItsEntriesAreFetched) {
-    script.records = {MakeHeader(1, 1, kCustomer, "a", "pierwszy")};
+    script.records = {MakeHeader(1, 1, kHostileCustomer, "a", "pierwszy")};
     Rebuild(1);
     script.shrink_in_entries_call = 1;
     script.shrink_to = 0;
@@ -385,9 +386,9 @@ TEST_F(ChangingSelection, ListEmptiedWhileItsEntriesAreFetched) {
 TEST_F(ChangingSelection, ListGrowsWhileRemarksAreCopied) {
     // The host adds entries (moving every entry) while the first remarks are
     // copied; the plug-in keeps the first remarks and reads only the new list.
-    script.records = {MakeHeader(1, 1, kCustomer, "a", "pierwszy"),
-                      MakeHeader(2, 2, kCustomer, "b", "drugi"),
-                      MakeHeader(3, 3, kCustomer, "c", "trzeci")};
+    script.records = {MakeHeader(1, 1, kHostileCustomer, "a", "pierwszy"),
+                      MakeHeader(2, 2, kHostileCustomer, "b", "drugi"),
+                      MakeHeader(3, 3, kHostileCustomer, "c", "trzeci")};
     Rebuild(1);
     script.grow_in_copy_call = 1;
 
@@ -399,31 +400,31 @@ TEST_F(ChangingSelection, ListGrowsWhileRemarksAreCopied) {
 
 TEST_F(Hostile, DocumentsWhoseArticleKeyIsZeroThroughout) {
     Install();
-    AddHeader(OrderHeader(kOrder, 1, "ZK 1", 0));
+    AddHeader(OrderHeader(kHostileOrder, 1, "ZK 1", 0));
     const std::vector<DocumentItem> order_lines = {
         MakeLine("Uwaga: towar na zamówienie"_mz, 5000, 0, 1), MakeLine("Transport", 1000, 0, 0)};
     for (const DocumentItem& line : order_lines)
-        AddLine(kOrder, line);
-    AddHeader(MakeHeader(kWz, 0, kCustomer, "WZ 1", ""));
+        AddLine(kHostileOrder, line);
+    AddHeader(MakeHeader(kHostileWz, 0, kHostileCustomer, "WZ 1", ""));
     std::vector<DocumentItem> wz_lines = {MakeLine("Opis dostawy", 5000, 0, 1),
                                           MakeLine("Transport", 1000, 0, 0)};
     for (DocumentItem& line : wz_lines) {
         line.value_150 = 1.5;
         line.value_202 = 2.5;
-        AddLine(kWz, line);
+        AddLine(kHostileWz, line);
     }
-    ASSERT_EQ(VsOpenDocument(kWz), 1);
+    ASSERT_EQ(VsOpenDocument(kHostileWz), 1);
 
     VsRaiseLineEvent(kKeyEditedLines);
 
     // No line is matched, changed or refreshed; the order, having no article
     // line, has its header cleared; its lines are stored as they were.
     EXPECT_EQ(VsCallCount(kOrdinalHostUpdateLine), 0) << "HostUpdateLine";
-    const std::vector<DocumentItem> wz = StoredLines(kWz);
+    const std::vector<DocumentItem> wz = StoredLines(kHostileWz);
     ASSERT_EQ(wz.size(), wz_lines.size());
     for (size_t i = 0; i < wz.size(); ++i)
         EXPECT_EQ(Bytes(wz[i]), Bytes(wz_lines[i])) << i;
-    const std::vector<DocumentItem> order = StoredLines(kOrder);
+    const std::vector<DocumentItem> order = StoredLines(kHostileOrder);
     ASSERT_EQ(order.size(), order_lines.size());
     for (size_t i = 0; i < order.size(); ++i)
         EXPECT_EQ(Bytes(order[i]), Bytes(order_lines[i])) << i;

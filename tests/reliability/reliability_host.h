@@ -19,6 +19,7 @@
 #include "tests/support/host_store.h"
 #include "tests/support/plugin_library.h"
 #include "tests/support/plugin_texts.h"
+#include "tests/support/shop.h"
 
 namespace reliability {
 
@@ -80,41 +81,6 @@ class GuardedBlock {
     void* reservation_ = nullptr;
     void* start_ = nullptr;
 };
-
-// ------------------------------------------------------------------ the shop
-// One customer with two orders that a WZ can be compared with (A partly
-// delivered by it, B used up by it), 31 more orders of the same customer so
-// that the order list needs a second block, an order of another customer, and
-// the WZ. A is the last header in storage order.
-namespace shop {
-inline constexpr int16_t kCustomer = 7;
-inline constexpr int16_t kOtherCustomer = 8;
-inline constexpr int32_t kOrderA = 100;
-inline constexpr int32_t kOrderB = 110;
-inline constexpr int32_t kOtherOrder = 300;
-inline constexpr int32_t kWz = 200;
-inline constexpr int32_t kFirstFiller = 1000;
-inline constexpr int kFillers = 31;
-inline constexpr int kRowOfB = kFillers;      // rows follow storage order
-inline constexpr int kRowOfA = kFillers + 1;  // the last row
-inline constexpr int32_t kDate = 20240105;    // yyyymmdd, as the stand-in keeps dates
-
-// Fills the store; with compared_before the WZ carries the marker 2000 and the
-// remarks an earlier comparison gave it.
-void Seed(bool compared_before = false);
-// The first fillers' gross values made ones a host's records may hold and
-// its floating-point settings may fault on: a signalling and a quiet NaN,
-// infinity, a denormal and the largest double.
-void GiveFillersOddGrossValues();
-std::vector<int32_t> Documents();  // every document identifier of the shop
-std::string RemarksOf(int32_t order);
-std::string EarlierRemarks();  // the WZ's remarks when compared before
-
-// The stored lines of A after the WZ was applied to it (B keeps no article
-// line), and the WZ's lines as the comparison with either order marks them.
-std::vector<DocumentItem> LinesOfAAfterWz();
-std::vector<DocumentItem> WzLinesAfterComparison();
-}  // namespace shop
 
 // ------------------------------------------------------------------ the guest's place
 // Where and how the host has the plug-in. By default: beside the program,

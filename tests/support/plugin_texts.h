@@ -82,6 +82,14 @@ inline bool Shows(const VsDialogCall& call, MessageId id) {
     return Shows(call, id, TextOf(id));
 }
 
+// Whether a dialog call shows the message by the list, naming values in its
+// placeholders, in order: a check of which message it is and what it names,
+// so that a table of cases holds the identifier and the values, never the
+// sentence.
+inline bool Names(const VsDialogCall& call, MessageId id, const std::vector<std::string>& values) {
+    return Shows(call, id, Filled(id, values));
+}
+
 // The refusal report when record sizes differ: one row per table that failed
 // its test (label, the plug-in's size, the host's size or "brak"), and the
 // plug-in's file name.
