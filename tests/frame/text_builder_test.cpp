@@ -31,6 +31,12 @@ TEST(TextBuilder, CallersBufferKeepsWhatFitsAndSaysSo) {
     EXPECT_EQ(std::string(buffer), "[");
     b.Release();  // not the builder's block: kept
     EXPECT_EQ(b.text, buffer);
+
+    char untouched = 'z';
+    TextBuilder none(&untouched, 0);
+    none.AddByte('a');
+    EXPECT_TRUE(none.cut);
+    EXPECT_EQ(untouched, 'z');
 }
 
 TEST(TextBuilder, GrowingFormGrowsAcrossBlocksAndGivesBack) {
