@@ -14,8 +14,8 @@ MAKEFLAGS += --no-print-directory
 FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/targets/*.cpp)))
 SECONDS ?= 60
 
-.PHONY: all deps configure build native host replay test fuzz demo bench dist reproducible \
-	format clean
+.PHONY: all deps configure build native host replay test fuzz worlds coverage demo bench dist \
+	reproducible format clean
 
 all: build
 
@@ -46,6 +46,31 @@ fuzz: native
 	    fuzz/fuzz-run.sh $(NATIVE)/fuzz_$$target $$target -max_total_time=$(SECONDS) \
 	        $(if $(SEED),-seed=$(SEED)) $(if $(RUNS),-runs=$(RUNS)) || exit 1; \
 	done
+
+# Generated worlds (tests/worlds/): make worlds SEED=7 RUNS=1000000 plays
+# RUNS worlds from SEED on through Quendrix.dll beside the stand-in in strict
+# mode under Wine (a prefix of its own, so that make test does not end it);
+# RUNS=1, the default, plays world SEED alone and prints it. CASE=FILE plays
+# a kept case (or every one in a folder). NATIVE=1 plays them natively on
+# the plug-in's portable core under the sanitizers.
+WORLDS_RUN = $(if $(CASE),--world,--seed $(or $(SEED),1) --runs $(or $(RUNS),1))
+worlds:
+ifeq ($(NATIVE),1)
+	@$(MAKE) native
+	@$(NATIVE)/native_worlds $(WORLDS_RUN) $(CASE)
+else
+	@$(MAKE) configure
+	@cmake --build $(BUILD) -j $(JOBS) --target worlds_test
+	@VELDAN_STRICT=1 QUENDRIX_WINE_PREFIX=wineprefix-worlds tools/wine-session.sh \
+	    wine $(BUILD)/testbed/worlds_test.exe $(WORLDS_RUN) $(if $(CASE),Z:$(abspath $(CASE)))
+endif
+
+# Line and branch coverage of host/, frame/ and reconcile/ over the Windows
+# tests (tools/coverage.sh, docs/coverage.md): a build of its own in
+# $(BUILD)/coverage, the list of what is not taken in
+# $(BUILD)/coverage/not-covered.txt.
+coverage: deps
+	@tools/coverage.sh $(BUILD)/coverage $(JOBS)
 
 # What the host program needs (tools/veldan-host.sh): the two DLLs and itself.
 host: configure
@@ -79,4 +104,6 @@ clean:
 	@-tools/wine-session.sh --end
 	@-QUENDRIX_WINE_PREFIX=wineprefix-demo tools/wine-session.sh --end
 	@-QUENDRIX_WINE_PREFIX=wineprefix-replay tools/wine-session.sh --end
+	@-QUENDRIX_WINE_PREFIX=wineprefix-worlds tools/wine-session.sh --end
+	@-BUILD=$(BUILD)/coverage tools/wine-session.sh --end
 	rm -rf $(BUILD) dist

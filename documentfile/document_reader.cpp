@@ -120,6 +120,21 @@ std::optional<double> Real(const JsonValue& object, const char* field, const Pla
     return number;
 }
 
+// A unit price or a line's value: a number of at most digits digits before
+// the point, either way.
+std::optional<double> Money(const JsonValue& object, const char* field, const Place& place,
+                            bool required, int digits) {
+    const std::optional<double> number = Real(object, field, place, required);
+    if (number && !(std::fabs(*number) < std::pow(10.0, digits))) {
+        const JsonValue* value = object.Value(field);
+        Problem& problem = place.Add(Fault::kMoneyOutOfRange, value->begin, field);
+        problem.found = value->text;
+        problem.high = digits;
+        return std::nullopt;
+    }
+    return number;
+}
+
 // A text in the code page and within its field; the Mazovia bytes in dest.
 bool Text(const JsonValue& object, const char* field, const Place& place, bool required,
           size_t max_characters, std::string& dest) {
@@ -219,11 +234,12 @@ std::optional<DocumentItem> ParseLine(const JsonValue& object, const Place& plac
             place.Add(Fault::kBadArticle, article->begin, "article");
         }
     }
-    PutDouble(&line, kVsLineUnitPriceOffset, Real(object, "unit_price", place, true).value_or(0));
+    PutDouble(&line, kVsLineUnitPriceOffset,
+              Money(object, "unit_price", place, true, kPriceDigits).value_or(0));
     line.value_150 = Real(object, "value_150", place, false).value_or(0);
     line.value_202 = Real(object, "value_202", place, false).value_or(0);
     PutDouble(&line, kVsLineValueOffset,
-              Real(object, "value", place, false).value_or(ComputedValue(line)));
+              Money(object, "value", place, false, kValueDigits).value_or(ComputedValue(line)));
     if (place.Count() != before)
         return std::nullopt;
     return line;

@@ -220,6 +220,9 @@ std::string Content(const Problem& p) {
                    "część]";
         case Fault::kGrossOutOfRange:
             return Field(p) + " poza zakresem";
+        case Fault::kMoneyOutOfRange:
+            return Field(p) + " poza zakresem: najwyżej " + Number(p.high) +
+                   " cyfr przed kropką, nie " + p.found;
         case Fault::kLinesValueOutOfRange:
             return "bez pola „gross” wartością brutto jest suma wartości wierszy, a ta jest poza "
                    "zakresem; podaj pole „gross” albo popraw wartości wierszy";

@@ -66,6 +66,7 @@ enum class Fault {
     kNoSuchDay,  // found
     kBadArticle,
     kGrossOutOfRange,
+    kMoneyOutOfRange,       // field; found: the number; high: the digits allowed before the point
     kLinesValueOutOfRange,  // no "gross", and the lines' values add up beyond its range
     kClearedWithFields,
     kLinesOfAHeader,      // number: the identifier; other_document, other_header

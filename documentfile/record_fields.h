@@ -71,6 +71,17 @@ inline DocumentItem AsFileHolds(DocumentItem line) {
     return line;
 }
 
+// How many digits before the point a unit price and a line's value may
+// have, either way. Whatever quantity a comparison leaves on a line (up to
+// 2,147,483.648 units, 7 digits), the value the host recomputes from it is
+// within the value's digits, and the total of a document of as many such
+// lines as a file can hold stays a finite number: what the reader accepts,
+// and what a comparison makes of it, the writer writes and the reader reads
+// back.
+inline constexpr int kPriceDigits = 14;
+inline constexpr int kValueDigits = 21;
+static_assert(kValueDigits >= kPriceDigits + 7);
+
 // A line's value when the file gives none: quantity times unit price.
 inline double ComputedValue(const DocumentItem& line) {
     return line.quantity / 1000.0 * GetDouble(&line, kVsLineUnitPriceOffset);

@@ -36,6 +36,7 @@ bool ConfirmCompareAgain(const DocumentHeader* header) {
     // must not take it beyond the field.
     char remarks[kRemarksLength + 1];
     BoundedCopy(remarks, header->remarks, kRemarksLength);
+    const DialogOfRun open(WzTrigger.ComparingWz);
     const int16_t answer = AskQuestion(MessageId::kCompareAgain, remarks);
     return answer == kAnswerYes;
 }
@@ -93,7 +94,12 @@ bool CompareWz(const LineEvent& e) {
         return true;
     // From the choice on, the candidate list is given back when the WZ is done.
     const HeldOrderCandidates candidates;
-    const int32_t chosen = ChooseOrder(current->customer, e.lines, LineCount(e), order_remarks);
+    int32_t chosen;
+    {
+        // The order list is a dialog of the run, from its listing to its end.
+        const DialogOfRun open(WzTrigger.ComparingWz);
+        chosen = ChooseOrder(current->customer, e.lines, LineCount(e), order_remarks);
+    }
     // Whatever the comparison left there, the remarks stay one field long.
     order_remarks[kRemarksLength] = 0;
     if (chosen != 0)

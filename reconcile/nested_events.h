@@ -17,6 +17,13 @@
 // another thread, or one that finds the mark overwritten, means the run was
 // abandoned: it is handled as a new one. Nothing depends on the end of a run
 // being reached, so a run needs no destructor (and no unwinding) to end.
+//
+// A host that leaves a dialog by a long jump may raise the event again from
+// a frame of its own that is deeper than the abandoned run's mark, and that
+// need not have overwritten it. While the run has a dialog open, the run
+// also remembers the place the dialog was called from (DialogOfRun): an
+// event from inside the dialog comes from deeper than that place, one from
+// above it cannot come from inside, and is a new run.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +35,7 @@ struct EventGuard {
     const GuardedRun* run = nullptr;  // the active run, if any
     uint32_t thread = 0;              // the active run's thread
     uint32_t runs = 0;                // runs begun; the active one's number
+    uintptr_t dialog = 0;             // where the active run called a dialog still open; 0: none
 };
 
 // A run's mark, in the frame of the code that handles the event.
@@ -41,6 +49,20 @@ struct GuardedRun {
 bool BeginRun(EventGuard& guard, GuardedRun& run);
 // The run is over: the guard has no active run unless another began since.
 void EndRun(EventGuard& guard, const GuardedRun& run);
+
+// A dialog the active run has open, from the scope's place on the stack
+// until the dialog returns; a dialog left by a long jump stays recorded until
+// the next run begins.
+struct DialogOfRun {
+    EventGuard& guard;
+
+    explicit DialogOfRun(EventGuard& of) : guard(of) {
+        guard.dialog = reinterpret_cast<uintptr_t>(this);
+    }
+    ~DialogOfRun() { guard.dialog = 0; }
+    DialogOfRun(const DialogOfRun&) = delete;
+    DialogOfRun& operator=(const DialogOfRun&) = delete;
+};
 
 // Does work as a run of the guard, unless the event was raised from inside
 // the active run; true when it was done.

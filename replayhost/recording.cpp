@@ -400,7 +400,8 @@ bool Read(const std::string& bytes, std::vector<Session>& sessions, std::string&
         try {
             if (line.compare(0, version_line.size(), version_line) == 0) {
                 uint32_t version;
-                if (!Decimal(line.substr(version_line.size()), version, 1000))
+                // Versions count from 1: no recorder wrote a 0.
+                if (!Decimal(line.substr(version_line.size()), version, 1000) || version == 0)
                     Refuse("an unreadable version line");
                 if (version > static_cast<uint32_t>(kReadableVersion))
                     Refuse("a recording of version " + std::to_string(version) +

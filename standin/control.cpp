@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "standin/standin_state.h"
 
@@ -589,14 +590,20 @@ void CheckProcessState() {
         ++s.process_state_violations;
 }
 
-void LeaveDialogByLongJump() {
+void LeaveDialogByLongJump(DialogRecord& record) {
     State& s = S();
-    if (s.variation.thread_reuse != 0 && s.on_event_thread && !s.thread_ended) {
+    const bool end_thread = s.variation.thread_reuse != 0 && s.on_event_thread && !s.thread_ended;
+    if (!end_thread &&
+        (s.variation.dialog_long_jump == 0 || s.dialog_exit == nullptr || s.dialog_left))
+        return;
+    {
+        DialogRecord emptied;
+        std::swap(record, emptied);  // what the record held goes with emptied
+    }
+    if (end_thread) {
         s.thread_ended = true;
         EndThisThread();
     }
-    if (s.variation.dialog_long_jump == 0 || s.dialog_exit == nullptr || s.dialog_left)
-        return;
     s.dialog_left = true;
     std::longjmp(*s.dialog_exit, 1);
 }

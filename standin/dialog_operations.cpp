@@ -160,7 +160,7 @@ extern "C" uint32_t HOST_CDECL StandinQuestion(const char* caption, const char* 
         record.caption = Text(caption);
         record.format = Text(format);
         if (!call.fail)
-            LeaveDialogByLongJump();
+            LeaveDialogByLongJump(record);
         record.call.flags = flags;
         VsDialogCall& shown = Log(std::move(record));
         Answer answer{kAnswerYes, 0};
@@ -253,7 +253,7 @@ extern "C" uint32_t HOST_CDECL StandinListDialog(const void* definition, int32_t
             OnAnotherStack(ask);
         }
         if (!call.fail)
-            LeaveDialogByLongJump();
+            LeaveDialogByLongJump(record);
         VsDialogCall& shown = Log(std::move(record));
         Answer answer{kAnswerYes, 0};
         if (call.fail) {

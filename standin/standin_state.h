@@ -300,8 +300,10 @@ void HandOutStandingBuffers();
 void CheckProcessState();
 // Under dialog_long_jump, the first dialog of a raised line event leaves
 // here, by a long jump out of the plug-in; under thread_reuse, it ends the
-// event's thread here; otherwise nothing happens.
-void LeaveDialogByLongJump();
+// event's thread here; otherwise nothing happens. The dialog's record is
+// emptied first: the jump passes every destructor between here and where it
+// lands, and what it holds would be lost to the heap.
+void LeaveDialogByLongJump(DialogRecord& record);
 // release_blocks: what the host gives back after an operation.
 void GiveBackWhatItMay(int32_t ordinal);
 

@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "standin/heap_books.h"
 #include "standin/standin_state.h"
@@ -42,12 +44,28 @@ void OutOfMemory(size_t size, const char* name) {
 }
 
 std::string LibraryFolder() {
-    // The stand-in is linked into the program: the program's folder.
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-    const std::string program(path, length > 0 && length < ssize_t(sizeof path) ? length : 0);
-    const size_t slash = program.rfind('/');
-    return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
+    // The stand-in is linked into the program, which has no library folder
+    // of its own to keep the host's settings (veldan.ini) in: a folder of the
+    // process's own under the temporary folder stands in for it, made at the
+    // first use and removed with what is in it when the process ends, so that
+    // nothing a run answered (the install notice's "Pytaj") reaches another.
+    static const struct Folder {
+        std::string path;
+        Folder() {
+            const char* temporary = getenv("TMPDIR");
+            std::string pattern =
+                std::string(temporary != nullptr && *temporary != 0 ? temporary : "/tmp") +
+                "/quendrix-standin-XXXXXX";
+            if (mkdtemp(pattern.data()) != nullptr)
+                path = pattern + "/";
+        }
+        ~Folder() {
+            std::error_code ignored;
+            if (!path.empty())
+                std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
 }
 
 bool MoveFileOver(const std::string& temporary, const std::string& path) {

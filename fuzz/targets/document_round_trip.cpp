@@ -11,7 +11,8 @@
 //   terminator; a quantity, a value, a gross value; a line dropped, a header
 //   cleared), the file written over the one read reads back as the changed
 //   documents, and only the changed document's object differs from the file
-//   read (a cleared header: nothing before it).
+//   read (a cleared header: nothing before it); also when the host then
+//   recomputes the document's values and total as after a comparison.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -46,7 +47,7 @@ struct ChangeBytes {
     uint8_t value[8];   // the new value's bytes (a text's characters, repeated)
     uint8_t length;     // a text's new length, % its field's room
     uint8_t which;      // kQuantity: odd, the host's value follows; kLineValue: % 3
-    uint8_t unused;
+    uint8_t recompute;  // odd: then the host recomputes as after a comparison (Recompute)
 };
 static_assert(sizeof(ChangeBytes) == 16);
 
@@ -123,6 +124,19 @@ bool Apply(const ChangeBytes& change, DocumentSet& documents, size_t& header) {
     }
 }
 
+// What the host makes of a document whose lines a comparison changed
+// (HostUpdateLines, HostUpdateTotals): every line's value recomputed from its
+// quantity and unit price, the total from the values.
+void Recompute(DocumentSet& documents, size_t header) {
+    DocumentHeader& record = documents.headers[header];
+    if (VsCleared(record))
+        return;
+    std::vector<DocumentItem>& lines = documents.lines[record.document_id];
+    for (DocumentItem& line : lines)
+        PutDouble(&line, kVsLineValueOffset, ComputedValue(line));
+    record.gross_value = LinesValue(lines) * 10000.0;
+}
+
 DocumentSet ReadBack(const std::string& text) {
     DocumentFile file;
     std::vector<Problem> problems;
@@ -157,6 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t header = 0;
     if (!Apply(change, changed, header))
         return 0;
+    if (change.recompute % 2)
+        Recompute(changed, header);
     const std::string saved = WriteDocuments(changed, &file);
     Require(SameDocuments(ReadBack(saved), changed), "a changed file reads back as changed");
     // Only the changed document's object is written anew.

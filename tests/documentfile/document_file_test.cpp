@@ -222,6 +222,14 @@ TEST(DocumentFile, BadFileIsRefusedWithItsKindPlaceAndWhatToWrite) {
         {Changed(kGoodFile, R"("unit_price": 4.5)", R"("unit_price": 1e400)"),
          Fault::kNumberTooLarge,
          wz_line + "pole „unit_price”: liczba 1e400 jest poza zakresem, który program zapisuje"},
+        // A price or value beyond money's range: a comparison's quantity would make the
+        // host's recomputed value or total infinite, which no file can hold.
+        {Changed(kGoodFile, R"("unit_price": 4.5)", R"("unit_price": 1e308)"),
+         Fault::kMoneyOutOfRange,
+         wz_line + "pole „unit_price” poza zakresem: najwyżej 14 cyfr przed kropką, nie 1e308"},
+        {Changed(kGoodFile, R"("unit_price": 4.5})", R"("unit_price": 4.5, "value": -1e21})"),
+         Fault::kMoneyOutOfRange,
+         wz_line + "pole „value” poza zakresem: najwyżej 21 cyfr przed kropką, nie -1e21"},
         {Changed(kGoodFile, R"("unit_price": 4.5})", R"("unit_price": 4.5, "value": 1e12})"),
          Fault::kLinesValueOutOfRange,
          wz + "bez pola „gross” wartością brutto jest suma wartości wierszy, a ta jest poza "

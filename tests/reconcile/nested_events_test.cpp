@@ -38,6 +38,51 @@ __attribute__((noinline)) void DeeperEvent() {
     used[0] = 0;  // no tail call: the event comes from below this frame
 }
 
+// A run that opens a dialog a few kilobytes down its frames, which the host
+// leaves by a long jump.
+void DialogFarDown(int depth);
+void (*volatile further_down)(int) = DialogFarDown;
+
+__attribute__((noinline)) void DialogFarDown(int depth) {
+    volatile char frame[1024];
+    for (volatile char& c : frame)
+        c = 0x5A;
+    if (depth > 0) {
+        further_down(depth - 1);
+    } else {
+        const DialogOfRun open(guard);
+        std::longjmp(host_loop, 1);
+    }
+    frame[0] = 0;
+}
+
+__attribute__((noinline)) void EventWithDialog() {
+    HandleUnlessNested(guard, [] {
+        nested.push_back(false);
+        DialogFarDown(3);
+    });
+}
+
+__attribute__((noinline)) void EventAgainAboveTheDialog() {
+    volatile char untouched[1024];
+    untouched[0] = 0;
+    Event(0, false);
+    untouched[0] = untouched[1];  // no tail call: the event comes from below this frame
+}
+
+// The host leaves the dialog by a long jump and raises the event again at
+// once, from a frame of its own a little deeper than the run's mark, which
+// it leaves as it was.
+std::vector<bool> DialogLeftAndEventRaisedAgain() {
+    nested.clear();
+    nested.reserve(4);
+    if (setjmp(host_loop) == 0)
+        EventWithDialog();
+    else
+        EventAgainAboveTheDialog();
+    return nested;
+}
+
 std::vector<bool> Events(void (*raise)()) {
     nested.clear();
     if (setjmp(host_loop) == 0)
@@ -56,6 +101,7 @@ TEST(NestedEvents, OnlyEventsFromInsideTheActiveRunAreNested) {
     EXPECT_EQ(Events([] { Event(1, false); }), (Seen{false, true}));
     Events([] { Event(0, true); });
     EXPECT_EQ(Events(DeeperEvent), Seen{false});
+    EXPECT_EQ(DialogLeftAndEventRaisedAgain(), (Seen{false, false})) << "not from the dialog";
     Events([] { Event(0, true); });
     EXPECT_EQ(Events([] { std::thread([] { Event(1, false); }).join(); }), (Seen{false, true}));
     EXPECT_EQ(guard.run, nullptr);
