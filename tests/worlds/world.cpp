@@ -154,7 +154,7 @@ Act MakeAct(Dice& dice, const std::vector<WorldHeader>& headers) {
 }
 
 // The operations whose failure the interface defines, as a world may see
-// them fail.
+// them fail; the first five are those the remarks' write takes.
 constexpr int32_t kFailing[] = {
     kOrdinalHostOpenTable,   kOrdinalHostFindRange, kOrdinalHostReadAt,     kOrdinalHostWriteAt,
     kOrdinalHostBeginUpdate, kOrdinalHostScanOpen,  kOrdinalHostScanNext,   kOrdinalHostLoadLines,
@@ -232,8 +232,19 @@ World Generate(Dice& dice) {
         }
         world.headers.push_back(header);
     }
-    for (int n = 1 + dice.Below(3); n > 0; --n)
+    // Command 350's remarks reach a document when it is stored: a command is
+    // mostly followed by a save, and a failing operation often falls on it.
+    int remarks_saved = -1;
+    for (int n = 1 + dice.Below(3); n > 0; --n) {
         world.acts.push_back(MakeAct(dice, world.headers));
+        if (world.acts.back().kind == ActKind::kCommand && dice.Chance(60)) {
+            Act store;
+            store.kind = ActKind::kStore;
+            store.document = dice.Below(headers);
+            world.acts.push_back(store);
+            remarks_saved = static_cast<int>(world.acts.size()) - 1;
+        }
+    }
     static const int kPytaj[] = {-1, -1, 0, 1, 7, 65536};
     world.pytaj = dice.Chance(50) ? 1 : Pick(dice, kPytaj);
     world.notice_answer = static_cast<int16_t>(dice.Below(3) - 1);
@@ -241,8 +252,10 @@ World Generate(Dice& dice) {
     bool sequence_changes = false;
     world.variation = Variation(dice, sequence_changes);
     if (!sequence_changes && dice.Chance(35)) {
-        world.fault.act = dice.Below(static_cast<int>(world.acts.size()));
-        world.fault.ordinal = Pick(dice, kFailing);
+        const bool on_save = remarks_saved >= 0 && dice.Chance(50);
+        world.fault.act = on_save ? remarks_saved : dice.Below(static_cast<int>(world.acts.size()));
+        // On that save, one of the operations the remarks take (the first five).
+        world.fault.ordinal = on_save ? kFailing[dice.Below(5)] : Pick(dice, kFailing);
         world.fault.nth = 1 + dice.Below(dice.Chance(50) ? 2 : 6);
     }
     return world;
