@@ -214,12 +214,10 @@ std::string PlayAsGuest(const GuestPlace& place, const std::function<void()>& ro
         dll.c_str(), FALSE);
     HANDLE ini = CreateFileW((folder + L"Quendrix.ini").c_str(), GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, 0, nullptr);
-    const std::string settings = std::string("[Trace]\r\nEnabled=1\r\n") +
-                                 (place.recording != nullptr ? "Record=1\r\n" : "") +
-                                 "[Journal]\r\nEnabled=1\r\n" +
-                                 (place.journal_file != nullptr
-                                      ? "File=" + std::string(place.journal_file) + "\r\n"
-                                      : "");
+    const std::string settings =
+        std::string("[Trace]\r\nEnabled=1\r\n") +
+        (place.recording != nullptr ? "Record=1\r\n" : "") + "[Journal]\r\nEnabled=1\r\n" +
+        (place.journal_file != nullptr ? "File=" + std::string(place.journal_file) + "\r\n" : "");
     DWORD written = 0;
     WriteFile(ini, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
     CloseHandle(ini);
