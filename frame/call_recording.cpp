@@ -493,6 +493,12 @@ bool Applies(const SlotReach& slot, const uint32_t* args) {
     return slot.only_for_event < 0 || args[0] == static_cast<uint32_t>(slot.only_for_event);
 }
 
+// Whether the slot is a pointer to where the host writes its value: the low
+// word of its related argument says so (a profile read).
+bool ThroughPointer(const SlotReach& slot, const uint32_t* args) {
+    return (args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when);
+}
+
 // ------------------------------------------------------------------ slots
 
 // The innermost call into the plug-in, whose return ends what its work
@@ -590,7 +596,7 @@ void PutIn(const CallReach& reach, int i, const uint32_t* args) {
             break;
         }
         case Reach::kProfileValues:
-            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when))
+            if (ThroughPointer(slot, args))
                 PutRegion(kInLineKind, i, false, value, 4, kSlotPluginMemory);
             else
                 PutRegion(kInLineKind, i, false, value, 4);
@@ -641,7 +647,7 @@ void PutOut(const CallReach& reach, int i, const uint32_t* args, uint32_t owner)
             break;
         }
         case Reach::kProfileValues:
-            if ((args[slot.related] & 0xFFFFu) == static_cast<uint32_t>(slot.through_when))
+            if (ThroughPointer(slot, args))
                 PutRegion(kOutLineKind, i, true, value, 4);
             break;
         default:
@@ -762,6 +768,13 @@ size_t Begin(const TextBuilder& readable) {
     return Lines().length;
 }
 
+// A call left without its return, by its sequence number.
+void PutLeft(uint32_t sequence) {
+    BeginLine(kLeftLineKind);
+    Lines().AddDecimal(sequence, 6);
+    EndLine();
+}
+
 // The head put in its place, and every line of the boundary written in one
 // write. False when the write failed or memory ran short (the recording is
 // then incomplete, and the trace is to stop).
@@ -826,11 +839,8 @@ void EndRecording() {
     RecordingState& r = R();
     if (!r.on || !Taken(turn))
         return;
-    while (r.call_depth > 0) {
-        BeginLine(kLeftLineKind);
-        Lines().AddDecimal(r.calls[--r.call_depth].sequence, 6);
-        EndLine();
-    }
+    while (r.call_depth > 0)
+        PutLeft(r.calls[--r.call_depth].sequence);
     if (r.text.length > 0 && !r.short_of_memory && !r.text.cut)
         AppendTraceText(r.text.text, static_cast<uint32_t>(r.text.length));
     r.text.Clear();
@@ -998,9 +1008,7 @@ void RecordLeft(uint32_t sequence, CallKind kind) {
     if (!Taken(turn))
         return;
     RecordingState& r = R();
-    BeginLine(kLeftLineKind);
-    Lines().AddDecimal(sequence, 6);
-    EndLine();
+    PutLeft(sequence);
     const int at = Running(sequence);
     if (at >= 0)
         r.call_depth = at;

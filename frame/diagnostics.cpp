@@ -158,11 +158,8 @@ void ShowUnopenedDiagnostics() {
         AddUtf16AsMazovia(list, Diagnostics.UnopenedJournal);
     }
     Diagnostics.UnopenedTrace[0] = Diagnostics.UnopenedJournal[0] = 0;
-    constexpr const PluginMessage& message = Message(MessageId::kDiagnosticsFileUnopened);
-    char text[message.length + sizeof paths];
-    ComposeMessage(text, sizeof text, MessageId::kDiagnosticsFileUnopened,
-                   static_cast<const char*>(paths));
-    ShowMessage(MessageId::kDiagnosticsFileUnopened, text);
+    ShowFilledMessage<MessageId::kDiagnosticsFileUnopened, sizeof paths>(
+        static_cast<const char*>(paths));
 }
 
 void StopDiagnostics() {

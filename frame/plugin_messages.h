@@ -142,6 +142,15 @@ void ComposeMessage(char* buffer, size_t size, MessageId id, Values... values) {
     std::snprintf(buffer, size, Message(id).text, values...);
 }
 
+// Shows a message whose placeholders are filled from values, with room for
+// values_room bytes of them.
+template <MessageId id, size_t values_room, typename... Values>
+void ShowFilledMessage(Values... values) {
+    char text[Message(id).length + values_room + 1];
+    ComposeMessage(text, sizeof text, id, values...);
+    ShowMessage(id, text);
+}
+
 // Asks a question (HostQuestion), the host filling its placeholders from
 // values; the host's 16-bit answer.
 template <typename... Values>

@@ -165,19 +165,24 @@ void TextBuilder::AddUtf8(char32_t c) {
     }
 }
 
+namespace {
+
+// The next character of a UTF-16 text, at moved past it: a surrogate pair is
+// its one character; a surrogate without its pair (a system path may hold
+// one) has no form in UTF-8 or Mazovia, and the replacement character stands
+// for it.
+char32_t NextCodePoint(const wchar_t*& at) {
+    const char32_t c = static_cast<char16_t>(*at++);
+    if (c >= 0xD800 && c < 0xDC00 && *at >= 0xDC00 && *at < 0xE000)
+        return 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(*at++) - 0xDC00);
+    return c >= 0xD800 && c < 0xE000 ? 0xFFFD : c;
+}
+
+}  // namespace
+
 void TextBuilder::AddUtf16(const wchar_t* wide) {
-    for (const wchar_t* at = wide; *at != 0; ++at) {
-        char32_t c = static_cast<char16_t>(*at);
-        if (c >= 0xD800 && c < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(at[1]) - 0xDC00);
-            ++at;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            // A surrogate without its pair (a system path may hold one) has
-            // no form in UTF-8: the replacement character stands for it.
-            c = 0xFFFD;
-        }
-        AddUtf8(c);
-    }
+    for (const wchar_t* at = wide; *at != 0;)
+        AddUtf8(NextCodePoint(at));
 }
 
 size_t AddMazovia(TextBuilder& out, const char* text, size_t limit, MazoviaStyle style) {
@@ -204,11 +209,9 @@ size_t AddMazovia(TextBuilder& out, const char* text, size_t limit, MazoviaStyle
 }
 
 void AddUtf16AsMazovia(TextBuilder& out, const wchar_t* text) {
-    for (const wchar_t* at = text; *at != 0; ++at) {
-        const char16_t c = static_cast<char16_t>(*at);
-        // A character beyond the 16 bits, a surrogate pair, is one '?' too.
-        if (c >= 0xD800 && c < 0xDC00 && at[1] >= 0xDC00 && at[1] < 0xE000)
-            ++at;
+    for (const wchar_t* at = text; *at != 0;) {
+        // A character beyond the 16 bits, or one Mazovia lacks, is one '?'.
+        const char32_t c = NextCodePoint(at);
         const int byte = c < 0x20 || c == 0x7F ? -1 : mazovia::FromCodePoint(c);
         out.AddByte(byte < 0 ? '?' : static_cast<char>(byte));
     }

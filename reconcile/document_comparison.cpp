@@ -81,10 +81,6 @@ int32_t FirstOfArticle(const WorkLine* work, int32_t order_count, const Document
     return -1;
 }
 
-// What became of an order line: its quantity reduced (a return adds to it),
-// the line cleared, or a line cleared earlier brought back by a return.
-enum class Settled { kReduced, kCleared, kRestored };
-
 // Deducts quantity from the open order lines of the WZ line's article: the
 // first matching line takes what it holds, the rest carries over to the next
 // matching line. Calls settle(index, line, what) for each order line handled
@@ -105,7 +101,7 @@ int64_t Deduct(WorkLine* work, int32_t order_count, const DocumentItem* wz_line,
             open -= line.quantity;
             line.open = false;
         }
-        if (!settle(i, line, line.open ? Settled::kReduced : Settled::kCleared))
+        if (!settle(i, line, line.open ? JournalLine::kReduced : JournalLine::kCleared))
             break;
         // Tested after the line was handled: a WZ line of quantity 0 still
         // settles its first matching order line.
@@ -160,7 +156,7 @@ WzMark ApplyToWork(WorkLine* work, int32_t order_count, const DocumentItem* wz_l
         work[first].quantity = -open;
         work[first].open = true;
         open = 0;
-        settle(first, work[first], Settled::kRestored);
+        settle(first, work[first], JournalLine::kRestored);
     }
     if (open <= 0)
         return {Mark::kNone, 0};
@@ -179,7 +175,7 @@ int32_t LineThatWouldOverflow(WorkLine* work, int32_t order_count, DocumentItem*
         if (wz_lines[i]->article_key_first == 0)
             continue;
         ApplyToWork(work, order_count, wz_lines[i],
-                    [&](int32_t index, const WorkLine& line, Settled) {
+                    [&](int32_t index, const WorkLine& line, JournalLine) {
                         if (line.open && line.quantity > INT32_MAX)
                             overflowing = index;
                         return overflowing < 0;
@@ -204,33 +200,31 @@ void MarkLine(DocumentItem* wz_line, const char* prefix, int64_t excess) {
 // order still holds, also after earlier lines of the WZ used its lines up.
 void ApplyWzLine(DocumentItem* wz_line, const WorkCopy& work, DocumentItem** order_lines,
                  int32_t order_count, DocumentHeader* order_header, const HostTable* line_table) {
-    const WzMark mark = ApplyToWork(
-        work.lines, order_count, wz_line, [&](int32_t index, const WorkLine& line, Settled what) {
-            DocumentItem* order_line = order_lines[index];
-            DocumentItem& record = work.records[index];
-            // Fits: the deduction was tried whole before anything changed.
-            const auto left = static_cast<int32_t>(line.quantity);
-            switch (what) {
-                case Settled::kCleared:
-                    JournalOrderLine(order_line, 0, JournalLine::kCleared);
-                    std::memcpy(&record, order_line, sizeof record);
-                    ClearRecord(order_line, line_table);
-                    break;
-                case Settled::kRestored:
-                    std::memcpy(order_line, &record, sizeof record);
-                    order_line->quantity = 0;
-                    [[fallthrough]];
-                case Settled::kReduced:
-                    JournalOrderLine(order_line, left,
-                                     what == Settled::kRestored ? JournalLine::kRestored
-                                                                : JournalLine::kReduced);
-                    order_line->quantity = left;
-                    HostUpdateLine(0, order_line, order_header, 1);
-                    break;
-            }
-            HostUpdateLines(order_lines, order_count, order_header, 0, 0);
-            return true;
-        });
+    const auto settle = [&](int32_t index, const WorkLine& line, JournalLine what) {
+        DocumentItem* order_line = order_lines[index];
+        DocumentItem& record = work.records[index];
+        // Fits: the deduction was tried whole before anything changed.
+        const auto left = static_cast<int32_t>(line.quantity);
+        switch (what) {
+            case JournalLine::kCleared:
+                JournalOrderLine(order_line, 0, JournalLine::kCleared);
+                std::memcpy(&record, order_line, sizeof record);
+                ClearRecord(order_line, line_table);
+                break;
+            case JournalLine::kRestored:
+                std::memcpy(order_line, &record, sizeof record);
+                order_line->quantity = 0;
+                [[fallthrough]];
+            case JournalLine::kReduced:
+                JournalOrderLine(order_line, left, what);
+                order_line->quantity = left;
+                HostUpdateLine(0, order_line, order_header, 1);
+                break;
+        }
+        HostUpdateLines(order_lines, order_count, order_header, 0, 0);
+        return true;
+    };
+    const WzMark mark = ApplyToWork(work.lines, order_count, wz_line, settle);
 
     wz_line->value_150 = 0.0;
     if (mark.mark == Mark::kNotOnOrder) {
@@ -254,9 +248,7 @@ bool HasArticleLine(DocumentItem** lines, int32_t count) {
 void ShowQuantityLimit(const DocumentItem* order_line) {
     char line_text[kLineTextLength + 1];
     BoundedCopy(line_text, order_line->text, kLineTextLength);
-    char text[Message(MessageId::kQuantityLimit).length + kLineTextLength + 1];
-    ComposeMessage(text, sizeof text, MessageId::kQuantityLimit, line_text);
-    ShowMessage(MessageId::kQuantityLimit, text);
+    ShowFilledMessage<MessageId::kQuantityLimit, kLineTextLength>(line_text);
 }
 
 // The WZ's lines applied to the order's loaded lines. The deduction runs on a
@@ -397,10 +389,7 @@ int32_t PorownajDokumentyZeSoba(int32_t order_id, DocumentItem** wz_lines, int32
     // is done all the same: reported as failed, the WZ would stay uncompared
     // and the next Ctrl+9 would deduct the same delivery again. The user is
     // told which order's header to put right.
-    if (written == 0) {
-        char text[Message(MessageId::kOrderHeaderNotWritten).length + kNumberLength + 1];
-        ComposeMessage(text, sizeof text, MessageId::kOrderHeaderNotWritten, order_number);
-        ShowMessage(MessageId::kOrderHeaderNotWritten, text);
-    }
+    if (written == 0)
+        ShowFilledMessage<MessageId::kOrderHeaderNotWritten, kNumberLength>(order_number);
     return 1;
 }
