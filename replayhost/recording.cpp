@@ -443,7 +443,6 @@ bool Read(const std::string& bytes, std::vector<Session>& sessions, std::string&
             }
             if (words[0] == kSystemLineKind) {
                 SystemAnswer answer;
-                answer.line = number;
                 ParseAnswer(words, answer);
                 session->answers.push_back(std::move(answer));
                 continue;

@@ -71,7 +71,6 @@ struct SystemAnswer {
     int32_t value = 0;     // button, journal
     std::string bytes;     // module: the path as the plug-in read it
     std::wstring path;     // unopened: the journal's file
-    int line = 0;
 };
 
 struct Session {

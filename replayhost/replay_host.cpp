@@ -829,13 +829,19 @@ void TakeUnseen(const Head& call, const Head& at) {
     ForgetDropped(drops);
 }
 
+// Whether the recorded host lacked the entry of ordinal, so that the plug-in
+// bound its fallback.
+bool BoundToFallback(uint32_t ordinal) {
+    const auto found = R.answers.found.find(ordinal);
+    return found != R.answers.found.end() && !found->second;
+}
+
 // Calls of host entries that the recorded host lacked: the plug-in's
 // fallback answered them, and the host never saw them, nor does the replay.
 void SkipUnseen() {
     for (const Head* call = Next(); call != nullptr && call->kind == HeadKind::kHost;
          call = Next()) {
-        const auto bound = R.answers.found.find(call->ordinal);
-        if (bound == R.answers.found.end() || bound->second)
+        if (!BoundToFallback(call->ordinal))
             return;
         ++R.cursor;
         TakeUnseen(*call, *call);
@@ -1099,9 +1105,7 @@ void PlayTopLevel() {
                 ForgetEverything();
                 break;
             default: {
-                const auto bound = R.answers.found.find(head->ordinal);
-                if (head->kind == HeadKind::kHost && bound != R.answers.found.end() &&
-                    !bound->second) {
+                if (head->kind == HeadKind::kHost && BoundToFallback(head->ordinal)) {
                     --R.cursor;  // a fallback's call, after a long jump of the host's
                     SkipUnseen();
                     break;
@@ -1128,12 +1132,9 @@ FARPROC WINAPI ReplayGetProcAddress(HMODULE module, LPCSTR name) {
             reinterpret_cast<LPCSTR>(&R), &own);
         return own;
     }();
-    if (module == self && IS_INTRESOURCE(name)) {
-        const auto found =
-            R.answers.found.find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name)));
-        if (found != R.answers.found.end() && !found->second)
-            return nullptr;
-    }
+    if (module == self && IS_INTRESOURCE(name) &&
+        BoundToFallback(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name))))
+        return nullptr;
     return GetProcAddress(module, name);
 }
 
@@ -1353,9 +1354,7 @@ bool PlaceArenas(const std::vector<Session>& sessions, size_t first, size_t last
 }
 
 void EndSession() {
-    R.blocks.clear();
-    for (Region& region : R.regions)
-        region = {};
+    ForgetEverything();
     R.incoming.clear();
     R.cursor = 0;
     R.calls = 0;
