@@ -56,22 +56,6 @@ std::string TemporaryFile(const std::string& name) {
            std::to_string(getpid()) + "-" + name;
 }
 
-std::string SettingsPath() {
-    // Removed when the process ends.
-    static const struct Settings {
-        std::string path = TemporaryFile("worlds.ini");
-        ~Settings() { std::remove(path.c_str()); }
-    } settings;
-    return settings.path;
-}
-
-void WriteSettings(const std::string& path, const std::string& bytes) {
-    if (bytes.empty())
-        std::remove(path.c_str());
-    else
-        std::ofstream(path, std::ios::binary) << bytes;
-}
-
 ChildRun RunChild(const std::vector<std::string>& arguments) {
     const std::string output = TemporaryFile("child.txt");
     fflush(nullptr);

@@ -14,8 +14,7 @@
 
 namespace {
 
-using plugin_texts::Filled;
-using plugin_texts::Shows;
+using plugin_texts::Names;
 
 using shop::kCustomer;
 using shop::kOtherOrder;
@@ -210,8 +209,7 @@ TEST_F(Diagnostics, EveryRoadEndsAlikeWithTheDiagnosticsOffOnOrUnwritable) {
             for (size_t i = 1; i < row.named.size(); ++i)
                 named += "\n" + row.named[i];
             ASSERT_GT(seen.dialogs.size(), 1u);
-            EXPECT_TRUE(Shows(*VsDialogCallAt(1), MessageId::kDiagnosticsFileUnopened,
-                              Filled(MessageId::kDiagnosticsFileUnopened, {named})))
+            EXPECT_TRUE(Names(*VsDialogCallAt(1), MessageId::kDiagnosticsFileUnopened, {named}))
                 << row.name;
             seen.dialogs.erase(seen.dialogs.begin() + 1);
             std::erase(seen.host_calls, kOrdinalHostMessage);  // its only host message

@@ -64,10 +64,6 @@ std::string Describe(const VsDialogCall& call) {
            "\" text \"" + Printable(call.text) + "\" flags " + std::to_string(call.flags);
 }
 
-bool IsMessage(const VsDialogCall& call, MessageId id) {
-    return Shows(call, id);
-}
-
 // What one run of a road found, the host calls it made, whether the failing
 // call was among them (and which operation it was), and how many failures
 // it showed.
@@ -277,10 +273,10 @@ void ComparisonRoad(const Fault& fault, int32_t order, bool compared_before, Cho
                 case kOrdinalHostQuestion:
                     return compared_before && Shows(call, MessageId::kCompareAgain, question);
                 case kOrdinalHostMessage:
-                    return IsMessage(call, MessageId::kComparisonDiskError) ||
-                           IsMessage(call, MessageId::kOrderListDiskError) ||
-                           IsMessage(call, MessageId::kOrderListAllocationError) ||
-                           IsMessage(call, MessageId::kComparisonAllocationError) ||
+                    return Shows(call, MessageId::kComparisonDiskError) ||
+                           Shows(call, MessageId::kOrderListDiskError) ||
+                           Shows(call, MessageId::kOrderListAllocationError) ||
+                           Shows(call, MessageId::kComparisonAllocationError) ||
                            Shows(call, MessageId::kOrderHeaderNotWritten, header_unwritten);
             }
             return false;
@@ -414,8 +410,7 @@ void RemarksRoad(int k, RoadRun& run) {
 
     const DialogsSeen seen = CheckDialogs(
         dialogs_before,
-        [](const VsDialogCall& call) { return IsMessage(call, MessageId::kRemarksDiskError); },
-        run);
+        [](const VsDialogCall& call) { return Shows(call, MessageId::kRemarksDiskError); }, run);
     f.Expect(command_result == 0, "command 350 returned " + std::to_string(command_result));
     f.Expect(HostEventsRaised(kHeaderTable) == 1, "the host's hook did not see the stored header");
     f.Expect(Bytes(RecordBuffer(), sizeof(DocumentHeader)) == wz_before,
@@ -808,7 +803,7 @@ namespace {
 int ErrorsShown(MessageId id) {
     int shown = 0;
     for (int i = 0; i < VsDialogCallCount(); ++i)
-        shown += IsMessage(*VsDialogCallAt(i), id) ? 1 : 0;
+        shown += Shows(*VsDialogCallAt(i), id) ? 1 : 0;
     return shown;
 }
 

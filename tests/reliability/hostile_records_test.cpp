@@ -33,7 +33,7 @@ constexpr int32_t kHostileOrder = 0x0A0A0A0A;
 constexpr int32_t kHostileWz = 0x0B0B0B0B;
 const std::string kDateText = "05.01.2024";
 
-using plugin_texts::Filled;
+using plugin_texts::Names;
 using plugin_texts::Shows;
 
 class Hostile : public ::testing::Test {
@@ -120,8 +120,7 @@ TEST_F(Hostile, TextsThatFillTheirFieldsToTheLastByte) {
 
     const std::vector<VsDialogCall> questions = Calls(kOrdinalHostQuestion);
     ASSERT_EQ(questions.size(), 1u);
-    EXPECT_TRUE(Shows(questions[0], MessageId::kCompareAgain,
-                      Filled(MessageId::kCompareAgain, {std::string(100, 'Q')})));
+    EXPECT_TRUE(Names(questions[0], MessageId::kCompareAgain, {std::string(100, 'Q')}));
 
     const std::vector<VsDialogCall> lists = Calls(kOrdinalHostListDialog);
     ASSERT_EQ(lists.size(), 1u);

@@ -14,19 +14,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "replayhost/replay_host.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -34,28 +35,14 @@ std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// The files of a folder of this source tree whose names end in .txt.
+// The files of a folder of this source tree whose names end in .txt, in the
+// order of their names.
 std::vector<std::string> Files(const std::string& folder) {
     std::vector<std::string> files;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.txt").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return files;
-    do
-        files.push_back(folder + "\\" + found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().extension() == ".txt")
+            files.push_back(folder + "\\" + entry.path().filename().string());
+    std::sort(files.begin(), files.end());
     return files;
 }
 
@@ -65,12 +52,7 @@ std::string Here() {
 
 // The plug-in the replay driver would take: Quendrix.dll in the folder above.
 std::wstring Plugin() {
-    wchar_t program[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring path = program;
-    path.resize(path.rfind(L'\\'));
-    path.resize(path.rfind(L'\\') + 1);
-    return path + L"Quendrix.dll";
+    return Wide(test_host::BesideProgram("..\\Quendrix.dll"));
 }
 
 struct Replayed {
@@ -113,7 +95,7 @@ TEST(ReplayInput, EveryDamagedRecordingFoundEndsWithItsCodeAndLine) {
     for (const std::string& path : cases) {
         SCOPED_TRACE(path);
         // The first line: "expect CODE: WORDS".
-        const std::string bytes = ReadFile(path);
+        const std::string bytes = test_host::ReadBytes(path);
         const std::string first = bytes.substr(0, bytes.find_first_of("\r\n"));
         ASSERT_EQ(first.rfind("expect ", 0), 0u) << "no expectation on the first line";
         const int code = std::atoi(first.c_str() + 7);
@@ -127,37 +109,14 @@ TEST(ReplayInput, EveryDamagedRecordingFoundEndsWithItsCodeAndLine) {
 
 TEST(ReplayInput, FaultOfTheReplayItselfIsSaidAsSuchNeverAsADivergence) {
     // The driver, made to fault in its own answer to the plug-in's first call.
-    wchar_t program[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring driver = program;
-    driver.replace(driver.rfind(L'\\') + 1, std::wstring::npos, L"quendrix_replay.exe");
-    const std::string recording = Here() + "\\recordings\\sample-story.txt";
-    std::wstring line = L"\"" + driver + L"\" \"" + Wide(recording) + L"\"";
-    char folder[MAX_PATH] = {};
-    GetTempPathA(sizeof folder, folder);
-    const std::string output = std::string(folder) + "quendrix-replay-own-fault-" +
-                               std::to_string(GetCurrentProcessId()) + ".txt";
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW start = {};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdOutput = start.hStdError = out;
-    PROCESS_INFORMATION process = {};
     SetEnvironmentVariableA("QUENDRIX_REPLAY_OWN_FAULT", "1");
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                               &start, &process));
+    const test_host::ChildResult run =
+        test_host::RunProgram(test_host::BesideProgram("quendrix_replay.exe"),
+                              {Here() + "\\recordings\\sample-story.txt"});
     SetEnvironmentVariableA("QUENDRIX_REPLAY_OWN_FAULT", nullptr);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(out);
-    const std::string said = ReadFile(output);
-    DeleteFileA(output.c_str());
-    EXPECT_EQ(code, static_cast<DWORD>(kReplayFault)) << said;
+    const uint32_t code = run.exit_code;
+    const std::string& said = run.output;
+    EXPECT_EQ(code, static_cast<uint32_t>(kReplayFault)) << said;
     EXPECT_NE(said.find("the replay itself failed"), std::string::npos) << said;
     EXPECT_EQ(said.find("divergence"), std::string::npos) << said;
 }
@@ -258,7 +217,7 @@ TEST(ReplayInput, MutatedRecordingsAreReplayedOrRefusedWithTheLineToBlame) {
     std::vector<std::string> seeds;
     for (const char* folder : {"\\recordings", "\\damaged"})
         for (const std::string& path : Files(Here() + folder))
-            seeds.push_back(ReadFile(path));
+            seeds.push_back(test_host::ReadBytes(path));
     ASSERT_FALSE(seeds.empty());
     const uint32_t seconds = FromEnvironment("QUENDRIX_REPLAY_FUZZ_SECONDS", 4);
     std::mt19937 random(FromEnvironment("QUENDRIX_REPLAY_FUZZ_SEED", 25));
@@ -271,7 +230,7 @@ TEST(ReplayInput, MutatedRecordingsAreReplayedOrRefusedWithTheLineToBlame) {
     int outcomes[8] = {};
     while (std::chrono::steady_clock::now() < until) {
         const std::string mutant = Mutate(seeds[random() % seeds.size()], random);
-        WriteFile(mutant_path, mutant);
+        test_host::WriteBytes(mutant_path, mutant);
         const Replayed replayed = Replay(mutant_path);
         ++mutants;
         ++outcomes[replayed.outcome >= 0 && replayed.outcome < 8 ? replayed.outcome : 7];
@@ -279,7 +238,7 @@ TEST(ReplayInput, MutatedRecordingsAreReplayedOrRefusedWithTheLineToBlame) {
         if (!wrong.empty()) {
             const std::string keep = std::string(folder) + "quendrix-replay-mishandled-" +
                                      std::to_string(++kept) + ".txt";
-            WriteFile(keep, mutant);
+            test_host::WriteBytes(keep, mutant);
             ADD_FAILURE() << wrong << ": kept as " << keep << "\n" << replayed.output;
         }
     }

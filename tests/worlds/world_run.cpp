@@ -18,6 +18,24 @@
 
 namespace worlds {
 
+// The settings file the stand-in keeps "Pytaj" in, written with the
+// standard library on either build.
+std::string SettingsPath() {
+    // Removed when the process ends.
+    static const struct Settings {
+        std::string path = TemporaryFile("worlds.ini");
+        ~Settings() { std::remove(path.c_str()); }
+    } settings;
+    return settings.path;
+}
+
+void WriteSettings(const std::string& path, const std::string& bytes) {
+    if (bytes.empty())
+        std::remove(path.c_str());
+    else
+        std::ofstream(path, std::ios::binary) << bytes;
+}
+
 namespace {
 
 // ------------------------------------------------------------------ shrinking

@@ -80,22 +80,6 @@ std::string TemporaryFile(const std::string& name) {
            name;
 }
 
-std::string SettingsPath() {
-    // Removed when the process ends.
-    static const struct Settings {
-        std::string path = TemporaryFile("worlds.ini");
-        ~Settings() { DeleteFileA(path.c_str()); }
-    } settings;
-    return settings.path;
-}
-
-void WriteSettings(const std::string& path, const std::string& bytes) {
-    if (bytes.empty())
-        DeleteFileA(path.c_str());
-    else
-        test_host::WriteBytes(path, bytes);
-}
-
 ChildRun RunChild(const std::vector<std::string>& arguments) {
     const test_host::ChildResult result = test_host::RunChildProcess(arguments);
     // A process ended by a fault ends with the exception's code.
